@@ -1,0 +1,8 @@
+if(QEV_SANITIZE OR QEV_FUZZ)
+  set(QEV_SAN_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  if(QEV_FUZZ)
+    list(APPEND QEV_SAN_FLAGS -fsanitize=fuzzer-no-link)
+  endif()
+  add_compile_options(${QEV_SAN_FLAGS})
+  add_link_options(-fsanitize=address,undefined -fno-sanitize-recover=all)
+endif()

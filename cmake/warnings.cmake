@@ -1,0 +1,7 @@
+# Shared warning set; -Werror when the CI environment variable is set.
+add_library(qev_warnings INTERFACE)
+target_compile_options(qev_warnings INTERFACE
+  $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra -Wpedantic -Wold-style-cast -Wnon-virtual-dtor>)
+if(DEFINED ENV{CI} AND NOT "$ENV{CI}" STREQUAL "" AND NOT "$ENV{CI}" STREQUAL "false")
+  target_compile_options(qev_warnings INTERFACE $<$<COMPILE_LANGUAGE:CXX>:-Werror>)
+endif()

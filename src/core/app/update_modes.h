@@ -1,0 +1,33 @@
+#pragma once
+// The two steps of the self-update hand-over, selected by the command line:
+//   -u -p<pid> "<package>" "<program>"   replace the program with the package, start it
+//   -r -p<pid> "<updater copy>" "<package>"   delete the updater copy and the package
+// Neither opens a window or needs a display.
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qev {
+
+// How long each wait for the previous process lasts.
+inline constexpr int PreviousProcessWaitMs = 30000;
+
+// The id in argument 2: the leading decimal digits after "-p" (the copy of the argument
+// is bounded); 0 when the argument does not begin with "-p" or has no number.
+int ParsePidArgument(std::string_view arg);
+
+// Waits for the process named by argument 2 to end, up to waitMs; kills it if it is still
+// running and waits once more. A process that cannot be opened is not waited for.
+void WaitForPreviousProcess(std::string_view arg, int waitMs = PreviousProcessWaitMs);
+
+// " -u -p<pid> "<a>" "<b>"" and its "-r" twin: the line starts with a blank, so the
+// started program's name slot is empty.
+std::string FormatHandOverCommandLine(std::string_view mode, int pid, const std::string& a,
+                                      const std::string& b);
+
+// Runs the mode named by args (the arguments after the program name). Anything but
+// exactly four arguments, or a first argument other than "-u" / "-r", does nothing.
+// Always returns the process exit code, 0.
+int RunUpdateMode(const std::vector<std::string>& args, int waitMs = PreviousProcessWaitMs);
+
+} // namespace qev

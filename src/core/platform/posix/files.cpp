@@ -1,0 +1,88 @@
+#include "platform/files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <random>
+
+namespace qev {
+
+std::string GetProgramPath()
+{
+    char buffer[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+}
+
+std::string GetTempFolder()
+{
+    const char* base = std::getenv("TMPDIR");
+    std::string dir = (base && *base) ? base : "/tmp";
+    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    dir += "/qev-" + std::to_string(getuid());
+    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return {};
+    struct stat st {};
+    // lstat: a link planted in the shared folder must not redirect our files.
+    if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid()) return {};
+    if ((st.st_mode & 0077) != 0 && chmod(dir.c_str(), 0700) != 0) return {};
+    return dir + "/";
+}
+
+bool CopyFileOver(const std::string& from, const std::string& to)
+{
+    const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return false;
+    struct stat inStat {};
+    fstat(in, &inStat);
+    mode_t mode = inStat.st_mode & 07777;
+    if (struct stat toStat {}; stat(to.c_str(), &toStat) == 0) mode = toStat.st_mode & 07777;
+
+    std::mt19937_64 rng(std::random_device{}());
+    const std::string tmp = to + ".qev-" + std::to_string(rng() % 1000000000) + ".tmp";
+    const int out = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (out < 0) {
+        close(in);
+        return false;
+    }
+    bool ok = true;
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t n = read(in, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t w = write(out, buffer + done, static_cast<std::size_t>(n - done));
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) {
+                ok = false;
+                break;
+            }
+            done += w;
+        }
+        if (!ok) break;
+    }
+    close(in);
+    ok = ok && fchmod(out, mode) == 0 && fsync(out) == 0;
+    ok = (close(out) == 0) && ok;
+    if (ok) ok = rename(tmp.c_str(), to.c_str()) == 0;
+    if (!ok) unlink(tmp.c_str());
+    return ok;
+}
+
+bool DeleteFile(const std::string& path)
+{
+    return unlink(path.c_str()) == 0;
+}
+
+bool FileExists(const std::string& path)
+{
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0;
+}
+
+} // namespace qev

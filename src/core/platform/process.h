@@ -1,0 +1,41 @@
+#pragma once
+// Processes: starting a program with a command line, waiting for and ending another.
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qev {
+
+// Splits a command line the way the Windows start-up code does: the first element is the
+// program-name slot (up to the first blank, or a quoted run; empty when the line begins
+// with a blank); the rest are separated by blanks and tabs, double quotes group, 2n
+// backslashes before a quote give n backslashes, 2n+1 give n and a literal quote.
+std::vector<std::string> SplitCommandLine(std::string_view line);
+
+// Starts appPath with the arguments of commandLine after its program-name slot (argv[0]
+// is appPath). Does not wait. Returns the new process id, or -1 when it could not start.
+int StartProcess(std::string_view commandLine, const std::string& appPath);
+
+// This process's id.
+int CurrentProcessId();
+
+// A process opened for waiting and termination.
+class ProcessWatch {
+public:
+    // Opens pid; false when there is no such process (or pid is not a usable id).
+    bool Open(int pid);
+    // Waits up to timeoutMs for the process to end; true when it has ended.
+    bool Wait(int timeoutMs);
+    // Ends the process at once.
+    void Kill();
+    ~ProcessWatch();
+    ProcessWatch() = default;
+    ProcessWatch(const ProcessWatch&) = delete;
+    ProcessWatch& operator=(const ProcessWatch&) = delete;
+
+private:
+    int pid_ = -1;
+    int pidfd_ = -1;
+};
+
+} // namespace qev

@@ -1,0 +1,198 @@
+#include "app/korvel2_app.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QScreen>
+
+#include "app/debug_dialog.h"
+#include "app/message.h"
+#include "app/message_box.h"
+#include "app/resources.h"
+#include "app/strings.h"
+#include "browser/game_view.h"
+#include "browser/login_wnd.h"
+#include "net/network_init.h"
+#include "skin/background_wnd.h"
+#include "skin/image_manager.h"
+#include "skin/main_frame.h"
+#include "skin/top_wnd.h"
+
+namespace {
+CKorvel2App* g_app = nullptr;
+
+// Organisation under which Qt would keep per-user settings; the client stores nothing there.
+constexpr char CompanyKey[] = "qev";
+} // namespace
+
+CKorvel2App& App()
+{
+    return *g_app;
+}
+
+CKorvel2App::CKorvel2App()
+{
+    g_app = this;
+}
+
+CKorvel2App::~CKorvel2App()
+{
+    mainFrame_.reset();
+    loginTopWindow_.reset();
+    loginWindow_.reset();
+    loginBackground_.reset();
+    g_app = nullptr;
+}
+
+bool CKorvel2App::InitInstance()
+{
+    // 1. Common controls: nothing to register here.
+    // 2. Arguments select the update modes; main() runs those before this object exists.
+    // 3. Base initialisation: the QApplication exists (created by main()).
+    InstallMessageBoxHandler();
+    // 4. Sockets.
+    if (!qev::InitNetwork()) {
+        qev::ShowMessage(qev::LoadString(qev::IdsInternetFailed));
+        return false;
+    }
+    // 5. and 6. Component model and control hosting: the web engine needs no set-up here.
+    // 7. Company key.
+    QCoreApplication::setOrganizationName(QString::fromLatin1(CompanyKey));
+    // 8. Imaging needs no start-up.
+    // 9. Layout document, then the images. Failures leave a layout without games.
+    if (auto text = qev::FindResource("XML", qev::LayoutResourceId))
+        qev::LoadLayout(layout_.layout, *text);
+    LoadImageResources();
+    // 10. Current game: the first name in map order.
+    if (!layout_.layout.games.empty()) SelectGame(layout_.layout.games.begin()->first);
+    // 11. and 12. Document list and main frame.
+    mainFrame_ = std::make_unique<CMainFrame>();
+    // 13. Size of the "game" pane; the frame stays hidden.
+    if (const qev::WebPane* game = FindGamePane("game"))
+        mainFrame_->resize(game->right - game->left, game->bottom - game->top);
+    // 14. and 15. Main window; the command line carries nothing for an ordinary start.
+    // 16. and 17. Login background, labelled for the taskbar.
+    const QString abbreviation = QString::fromStdString(qev::LoadString(qev::IdsProductAbbrev));
+    loginBackground_ = std::make_unique<CBackgroundWnd>(mainFrame_.get());
+    loginBackground_->setWindowTitle(abbreviation);
+    // 18. and 19. Open login and logout addresses are asked for; cancel ends the process.
+    // A layout without either pane is not supported: start-up fails.
+    qev::WebPane* loginPane = FindWebPane("login", "login");
+    qev::WebPane* logoutPane = FindWebPane("gamemain", "logout");
+    if (!loginPane || !logoutPane) return false;
+    const auto askAddress = [this](qev::WebPane& pane, CDebugAddressDialog&& dialog) {
+        if (pane.flag != 0) return true;
+        if (dialog.exec() != QDialog::Accepted) {
+            endedAtOnce_ = true;
+            return false;
+        }
+        pane.url = dialog.address.toStdString();
+        pane.flag = 1;
+        return true;
+    };
+    if (!askAddress(*loginPane, CDebugDialog()) || !askAddress(*logoutPane, CDebugDialog2()))
+        return false;
+    // 20. to 22. Login window and top layer, all three shown, login window centred.
+    loginWindow_ = std::make_unique<CLoginWnd>(loginBackground_.get());
+    loginTopWindow_ = std::make_unique<CTopWnd>(loginWindow_.get());
+    loginBackground_->show();
+    loginWindow_->show();
+    loginTopWindow_->show();
+    loginWindow_->CenterWindow();
+    // 23. The first document with its game view inside the hidden frame.
+    if (!mainFrame_->NewDocument()) return false;
+    // 24. Update check. Placeholder: the update flow arrives with the download thread.
+    // 25. to 27. Start-up report.
+    SendStartupReport();
+    // 28. The event loop runs.
+    return true;
+}
+
+void CKorvel2App::SendStartupReport()
+{
+    // Placeholder: local settings, machine identity and the request arrive with the web
+    // request.
+}
+
+int CKorvel2App::ExitInstance()
+{
+    // Hand-over to a downloaded build: placeholder until the update flow arrives.
+    CImageManager::GetInstance().RemoveAll();
+    return 0;
+}
+
+CKorvel2Doc* CKorvel2App::FindDocument(const QString& function)
+{
+    if (!mainFrame_) return nullptr;
+    for (const auto& doc : mainFrame_->documents()) {
+        if (doc->title.isEmpty()) doc->title = function;
+        if (doc->title.compare(function, Qt::CaseInsensitive) == 0) return doc.get();
+    }
+    return nullptr;
+}
+
+void CKorvel2App::ShowGameWindow(const QString& url, const QString& title)
+{
+    CKorvel2Doc* doc = FindDocument(QStringLiteral("game"));
+    if (!doc) return;
+    if (doc->view) {
+        gameUrl = url;
+        gameTitle = title;
+        doc->view->Navigate(gameUrl);
+        mainFrame_->ActivateDocument(doc);
+    }
+    for (QWidget* w : {static_cast<QWidget*>(loginBackground_.get()),
+                       static_cast<QWidget*>(loginWindow_.get()),
+                       static_cast<QWidget*>(loginTopWindow_.get())})
+        if (w) w->hide();
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect r = mainFrame_->frameGeometry();
+        r.moveCenter(screen->availableGeometry().center());
+        mainFrame_->move(r.topLeft());
+    }
+    mainFrame_->showMaximized();
+    mainFrame_->activateWindow();
+    mainFrame_->raise();
+}
+
+void CKorvel2App::OpenPane(const QString& function)
+{
+    if (!mainFrame_) return;
+    if (CKorvel2Doc* doc = FindDocument(function)) {
+        if (doc->view) mainFrame_->ActivateDocument(doc);
+        return;
+    }
+    if (!mainFrame_->NewDocument()) return;
+    CKorvel2Doc* doc = FindDocument(function);
+    if (!doc || !doc->view) return;
+    if (GetCurrentGame()) {
+        if (const qev::WebPane* pane = FindGamePane(function.toStdString()))
+            doc->view->Navigate(QString::fromStdString(pane->url));
+    }
+    mainFrame_->ActivateDocument(doc);
+}
+
+void CKorvel2App::ReturnToLogin()
+{
+    CKorvel2View* view = mainFrame_ ? mainFrame_->activeView() : nullptr;
+    if (view) view->Navigate(QStringLiteral("about:blank"));
+    if (mainFrame_) mainFrame_->hide();
+    if (view) view->StopSchedule();
+    for (QWidget* w : {static_cast<QWidget*>(loginBackground_.get()),
+                       static_cast<QWidget*>(loginWindow_.get()),
+                       static_cast<QWidget*>(loginTopWindow_.get())})
+        if (w) w->show();
+    if (loginWindow_) loginWindow_->RefreshPanes();
+}
+
+void CKorvel2App::LogoutGame()
+{
+    if (!mainFrame_) return;
+    if (CKorvel2View* view = mainFrame_->activeView()) view->StopSchedule();
+    for (const auto& doc : mainFrame_->documents()) {
+        if (!doc->view || doc->title.compare(QStringLiteral("game"), Qt::CaseInsensitive) != 0)
+            continue;
+        if (!GetCurrentGame()) continue;
+        if (const qev::WebPane* pane = FindGamePane("logout"))
+            doc->view->Navigate(QString::fromStdString(pane->url));
+    }
+}

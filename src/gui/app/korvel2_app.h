@@ -1,0 +1,77 @@
+#pragma once
+// The application object: start-up, shutdown, and the moves between the login stack and
+// the game. One instance per ordinary client process (the update modes never create it).
+#include <QString>
+
+#include <memory>
+#include <string>
+
+#include "layout/layout.h"
+
+class CMainFrame;
+class CBackgroundWnd;
+class CLoginWnd;
+class CTopWnd;
+class CKorvel2Doc;
+class CKorvel2View;
+
+class CKorvel2App {
+public:
+    CKorvel2App();
+    ~CKorvel2App();
+    CKorvel2App(const CKorvel2App&) = delete;
+    CKorvel2App& operator=(const CKorvel2App&) = delete;
+
+    // Ordinary start-up, in the documented order. False when start-up failed; then
+    // endedAtOnce() tells whether the process must end without running ExitInstance.
+    bool InitInstance();
+    bool endedAtOnce() const { return endedAtOnce_; }
+    // Shutdown: hands over to a waiting update, releases the images. Returns the exit code.
+    int ExitInstance();
+
+    // Layout lookups over the built-in document and the current game.
+    qev::LayoutState& layoutState() { return layout_; }
+    qev::LayoutDocument& layout() { return layout_.layout; }
+    void SelectGame(const std::string& name) { layout_.SelectGame(name); }
+    qev::GameEntry* GetCurrentGame() { return layout_.GetCurrentGame(); }
+    qev::WebPane* FindWebPane(std::string_view window, std::string_view function)
+    {
+        return layout_.FindWebPane(window, function);
+    }
+    qev::WebPane* FindGamePane(std::string_view function) { return layout_.FindGamePane(function); }
+
+    // Login completed: show the game page maximised in the main frame, hide the login stack.
+    void ShowGameWindow(const QString& url, const QString& title);
+    // Shows the page of a caption tab ("game", "homepage", "bbs"), creating its view once.
+    void OpenPane(const QString& function);
+    // Back to the login stack: blank the game page, stop the schedule, reload the login page.
+    void ReturnToLogin();
+    // Stops the schedule and shows the portal's logout page in every "game" view.
+    void LogoutGame();
+
+    CMainFrame* mainFrame() const { return mainFrame_.get(); }
+    CBackgroundWnd* loginBackground() const { return loginBackground_.get(); }
+    CLoginWnd* loginWindow() const { return loginWindow_.get(); }
+    CTopWnd* loginTopWindow() const { return loginTopWindow_.get(); }
+
+    QString gameUrl;
+    QString gameTitle;
+    std::string reportPath, reportHost, reportQuery;
+
+private:
+    // The document titled after function (case ignored); empty titles take that name on
+    // the way. Null when none matches.
+    CKorvel2Doc* FindDocument(const QString& function);
+    void SendStartupReport();
+
+    qev::LayoutState layout_;
+    bool endedAtOnce_ = false;
+    // The login stack is destroyed after the main frame (members go in reverse order).
+    std::unique_ptr<CBackgroundWnd> loginBackground_;
+    std::unique_ptr<CLoginWnd> loginWindow_;
+    std::unique_ptr<CTopWnd> loginTopWindow_;
+    std::unique_ptr<CMainFrame> mainFrame_;
+};
+
+// The one application object of this process.
+CKorvel2App& App();

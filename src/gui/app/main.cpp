@@ -1,0 +1,26 @@
+// The qev program. Any argument selects one of the update hand-over modes, which run
+// without a display and end the process; no argument is an ordinary client start.
+#include <QApplication>
+
+#include <string>
+#include <vector>
+
+#include "app/korvel2_app.h"
+#include "app/update_modes.h"
+
+int main(int argc, char** argv)
+{
+    if (argc > 1) return qev::RunUpdateMode(std::vector<std::string>(argv + 1, argv + argc));
+
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication application(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    int code = 0;
+    {
+        CKorvel2App app;
+        if (!app.InitInstance()) return app.endedAtOnce() ? 0 : app.ExitInstance();
+        QApplication::exec();
+        code = app.ExitInstance();
+    }
+    return code;
+}

@@ -1,0 +1,4 @@
+#pragma once
+
+// Routes the core's message seam to real message boxes.
+void InstallMessageBoxHandler();
