@@ -10,3 +10,5 @@ void CKorvel2View::Navigate(const QString& url)
 }
 
 void CKorvel2View::StopSchedule() {}
+
+void CKorvel2View::StartSchedule(const std::string& /*feedText*/) {}

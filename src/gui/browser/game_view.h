@@ -4,6 +4,8 @@
 #include <QString>
 #include <QWebEngineView>
 
+#include <string>
+
 class CKorvel2View : public QWebEngineView {
     Q_OBJECT
 public:
@@ -12,6 +14,9 @@ public:
     // Stops the activity schedule and removes the reminder. Placeholder: the schedule is
     // not attached to the view yet.
     void StopSchedule();
+    // Reads a task feed into the activity list and restarts the schedule timer.
+    // Placeholder: the schedule is not attached to the view yet.
+    void StartSchedule(const std::string& feedText);
 };
 
 class CKorvel2Doc {
