@@ -43,7 +43,7 @@ CKorvel2App::~CKorvel2App()
     g_app = nullptr;
 }
 
-bool CKorvel2App::InitInstance()
+bool CKorvel2App::InitInstance(std::optional<std::string_view> layoutText)
 {
     // 1. Common controls: nothing to register here.
     // 2. Arguments select the update modes; main() runs those before this object exists.
@@ -59,8 +59,8 @@ bool CKorvel2App::InitInstance()
     QCoreApplication::setOrganizationName(QString::fromLatin1(CompanyKey));
     // 8. Imaging needs no start-up.
     // 9. Layout document, then the images. Failures leave a layout without games.
-    if (auto text = qev::FindResource("XML", qev::LayoutResourceId))
-        qev::LoadLayout(layout_.layout, *text);
+    if (!layoutText) layoutText = qev::FindResource("XML", qev::LayoutResourceId);
+    if (layoutText) qev::LoadLayout(layout_.layout, *layoutText);
     LoadImageResources();
     // 10. Current game: the first name in map order.
     if (!layout_.layout.games.empty()) SelectGame(layout_.layout.games.begin()->first);

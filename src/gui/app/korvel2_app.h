@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "layout/layout.h"
@@ -24,7 +25,8 @@ public:
 
     // Ordinary start-up, in the documented order. False when start-up failed; then
     // endedAtOnce() tells whether the process must end without running ExitInstance.
-    bool InitInstance();
+    // layoutText replaces the built-in layout document (tests only).
+    bool InitInstance(std::optional<std::string_view> layoutText = std::nullopt);
     bool endedAtOnce() const { return endedAtOnce_; }
     // Shutdown: hands over to a waiting update, releases the images. Returns the exit code.
     int ExitInstance();

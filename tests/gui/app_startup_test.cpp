@@ -1,0 +1,208 @@
+// Start-up, the moves between the login stack and the game, and start-up failures.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include "app/debug_dialog.h"
+#include "app/korvel2_app.h"
+#include "app/message.h"
+#include "app/resources.h"
+#include "browser/game_view.h"
+#include "browser/login_wnd.h"
+#include "skin/background_wnd.h"
+#include "skin/main_frame.h"
+#include "skin/top_wnd.h"
+
+void PrintTo(const QString& s, std::ostream* os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
+
+namespace {
+
+// The view's address once its navigation has started (loads begin asynchronously).
+QString UrlOf(CKorvel2View* view, const QString& expected)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (view->url().toString() != expected && timer.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return view->url().toString();
+}
+
+std::string BuiltInLayout()
+{
+    return std::string(*qev::FindResource("XML", qev::LayoutResourceId));
+}
+
+std::string Replace(std::string text, const std::string& from, const std::string& to)
+{
+    const auto at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    if (at != std::string::npos) text.replace(at, from.size(), to);
+    return text;
+}
+
+bool AnyVisibleWindow()
+{
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible()) return true;
+    return false;
+}
+
+// Answers the next modal dialog: types text (when not null) and presses OK, or closes it.
+void AnswerNextDialog(const char* text, std::string* caption = nullptr)
+{
+    QTimer::singleShot(50, [=] {
+        auto* dialog = qobject_cast<CDebugAddressDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        if (caption) *caption = dialog->windowTitle().toStdString();
+        if (!text) {
+            dialog->close();
+            return;
+        }
+        dialog->edit()->setText(QString::fromUtf8(text));
+        dialog->findChild<QPushButton*>()->click();
+    });
+}
+
+struct MessageLog {
+    std::vector<std::string> texts;
+    MessageLog()
+    {
+        qev::SetMessageHandler([this](const std::string& t, const std::string&, int) {
+            texts.push_back(t);
+            return qev::IdOk;
+        });
+    }
+    ~MessageLog() { qev::SetMessageHandler({}); }
+};
+
+} // namespace
+
+TEST(Startup, BuiltInLayoutBuildsTheLoginStackAndAHiddenFrame)
+{
+    CKorvel2App app;
+    ASSERT_TRUE(app.InitInstance());
+    EXPECT_EQ(app.layoutState().currentGameName, "Velmora");
+    ASSERT_NE(app.mainFrame(), nullptr);
+    EXPECT_FALSE(app.mainFrame()->isVisible());
+    EXPECT_EQ(app.mainFrame()->size(), QSize(1024, 700));
+    EXPECT_TRUE(app.loginBackground()->isVisible());
+    EXPECT_TRUE(app.loginWindow()->isVisible());
+    EXPECT_TRUE(app.loginTopWindow()->isVisible());
+    EXPECT_EQ(app.loginBackground()->windowTitle(), "QEV");
+    ASSERT_EQ(app.mainFrame()->documents().size(), 1u);
+
+    // Login completed: the first document becomes "game", the stack hides, the frame shows.
+    app.ShowGameWindow("http://127.0.0.1:1/play", "Server 1");
+    EXPECT_EQ(app.gameUrl, "http://127.0.0.1:1/play");
+    EXPECT_EQ(app.gameTitle, "Server 1");
+    EXPECT_EQ(app.mainFrame()->documents()[0]->title, "game");
+    EXPECT_FALSE(app.loginBackground()->isVisible());
+    EXPECT_FALSE(app.loginWindow()->isVisible());
+    EXPECT_FALSE(app.loginTopWindow()->isVisible());
+    EXPECT_TRUE(app.mainFrame()->isVisible());
+    EXPECT_EQ(UrlOf(app.mainFrame()->activeView(), "http://127.0.0.1:1/play"),
+              "http://127.0.0.1:1/play");
+
+    // A tab opens its page once, then is only activated.
+    app.OpenPane("homepage");
+    ASSERT_EQ(app.mainFrame()->documents().size(), 2u);
+    EXPECT_EQ(app.mainFrame()->activeDocument()->title, "homepage");
+    const QString home = QString::fromStdString(app.FindGamePane("homepage")->url);
+    EXPECT_EQ(UrlOf(app.mainFrame()->activeView(), home), home);
+    app.OpenPane("GAME");
+    EXPECT_EQ(app.mainFrame()->documents().size(), 2u);
+    EXPECT_EQ(app.mainFrame()->activeDocument()->title, "game");
+
+    // Logout shows the portal's logout page in the "game" views only.
+    app.OpenPane("homepage");
+    app.LogoutGame();
+    const QString logout = QString::fromStdString(app.FindGamePane("logout")->url);
+    EXPECT_EQ(UrlOf(app.mainFrame()->documents()[0]->view, logout), logout);
+    EXPECT_EQ(app.mainFrame()->documents()[1]->view->url().toString(), home);
+
+    app.ReturnToLogin();
+    EXPECT_FALSE(app.mainFrame()->isVisible());
+    EXPECT_TRUE(app.loginBackground()->isVisible());
+    EXPECT_TRUE(app.loginWindow()->isVisible());
+    EXPECT_TRUE(app.loginTopWindow()->isVisible());
+    EXPECT_EQ(UrlOf(app.mainFrame()->activeView(), "about:blank"), "about:blank");
+    EXPECT_EQ(app.ExitInstance(), 0);
+}
+
+TEST(Startup, LayoutWithoutLoginOrLogoutPaneFailsWithoutAWindow)
+{
+    for (const auto& [from, to] : {std::pair<std::string, std::string>{"function=\"login\"",
+                                                                       "function=\"signin\""},
+                                   {"function=\"logout\"", "function=\"signout\""}}) {
+        CKorvel2App app;
+        EXPECT_FALSE(app.InitInstance(Replace(BuiltInLayout(), from, to)));
+        EXPECT_FALSE(app.endedAtOnce());
+        EXPECT_FALSE(AnyVisibleWindow());
+        EXPECT_EQ(app.ExitInstance(), 0);
+    }
+}
+
+TEST(Startup, OpenAddressesAreAskedForBeforeAnyWindow)
+{
+    const std::string open =
+        Replace(Replace(BuiltInLayout(), "flag=\"1\" function=\"login\"", "flag=\"0\" function=\"login\""),
+                "flag=\"1\" function=\"logout\"", "flag=\"0\" function=\"logout\"");
+    {
+        // Cancelling the first dialog ends the process at once, with nothing shown.
+        CKorvel2App app;
+        std::string caption;
+        AnswerNextDialog(nullptr, &caption);
+        EXPECT_FALSE(app.InitInstance(open));
+        EXPECT_TRUE(app.endedAtOnce());
+        EXPECT_EQ(caption, "login in url input");
+        EXPECT_FALSE(AnyVisibleWindow());
+    }
+    {
+        // Both answered: the typed texts become the panes' addresses (a blank is accepted).
+        CKorvel2App app;
+        std::string first, second;
+        AnswerNextDialog("http://login.example/", &first);
+        QTimer::singleShot(400, [&] { AnswerNextDialog(" ", &second); });
+        ASSERT_TRUE(app.InitInstance(open));
+        EXPECT_EQ(first, "login in url input");
+        EXPECT_EQ(second, "logout url input ");
+        EXPECT_EQ(app.FindWebPane("login", "login")->url, "http://login.example/");
+        EXPECT_EQ(app.FindWebPane("login", "login")->flag, 1);
+        EXPECT_EQ(app.FindWebPane("gamemain", "logout")->url, " ");
+        EXPECT_EQ(app.FindWebPane("gamemain", "logout")->flag, 1);
+        app.ExitInstance();
+    }
+}
+
+TEST(DebugDialog, EmptyAddressWarnsAndStays)
+{
+    MessageLog log;
+    CDebugDialog dialog;
+    dialog.show();
+    dialog.edit()->setText("x");
+    dialog.edit()->clear();
+    dialog.findChild<QPushButton*>()->click();
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(dialog.result(), 0);
+    EXPECT_EQ(log.texts, std::vector<std::string>{"Can not be empty"});
+    dialog.edit()->setText("a");
+    dialog.findChild<QPushButton*>()->click();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.address, "a");
+}
+
+int main(int argc, char** argv)
+{
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication application(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
