@@ -1,0 +1,34 @@
+#pragma once
+// The built-in images of the client: their ids, sizes and formats, and the drawing of each.
+#include <QByteArray>
+#include <QImage>
+
+#include <vector>
+
+namespace artwork {
+
+struct ImageSpec {
+    int id = 0;
+    int width = 0;
+    int height = 0;
+    bool gif = false;
+};
+
+// Every built-in image, ascending by id.
+const std::vector<ImageSpec>& ImageTable();
+
+struct Piece {
+    ImageSpec spec;
+    QImage image; // ARGB32 premultiplied, exactly spec.width x spec.height
+};
+
+// Draws every image of the table. Needs a QGuiApplication and LoadFonts() done first.
+std::vector<Piece> DrawAll();
+
+// The file contents of a piece: PNG, or GIF for the pieces the table marks so.
+QByteArray Encode(const Piece& piece);
+
+// File name of a piece inside the image folder: "<id>.png" or "<id>.gif".
+QString FileName(const ImageSpec& spec);
+
+} // namespace artwork

@@ -1,0 +1,78 @@
+// qev-artwork [--preview DIR] OUTDIR
+// Draws every built-in image of the client into OUTDIR as <id>.png / <id>.gif. The output
+// depends on nothing but this program and the DejaVu fonts, so re-running it reproduces the
+// same bytes. --preview also writes review pictures (contact sheet, mock-ups) into DIR.
+#include "artwork.h"
+#include "paint_kit.h"
+#include "preview.h"
+
+#include <QDir>
+#include <QGuiApplication>
+#include <QSaveFile>
+
+#include <cstdio>
+
+namespace {
+
+int Usage()
+{
+    std::fprintf(stderr, "usage: qev-artwork [--preview DIR] OUTDIR\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // Always the offscreen platform: no display needed, and the same raster path everywhere.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    const QStringList args = QGuiApplication::arguments().mid(1);
+    QString outDir, previewDir;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        if (args[i] == "--preview" && i + 1 < args.size())
+            previewDir = args[++i];
+        else if (!args[i].startsWith("-") && outDir.isEmpty())
+            outDir = args[i];
+        else
+            return Usage();
+    }
+    if (outDir.isEmpty()) return Usage();
+
+    QString error;
+    if (!artwork::LoadFonts(&error)) {
+        std::fprintf(stderr, "qev-artwork: %s\n", qPrintable(error));
+        return 1;
+    }
+    if (!QDir().mkpath(outDir)) {
+        std::fprintf(stderr, "qev-artwork: cannot create %s\n", qPrintable(outDir));
+        return 1;
+    }
+    const std::vector<artwork::Piece> pieces = artwork::DrawAll();
+    std::vector<artwork::Piece> decoded;
+    qint64 total = 0;
+    for (const artwork::Piece& piece : pieces) {
+        if (piece.image.width() != piece.spec.width || piece.image.height() != piece.spec.height) {
+            std::fprintf(stderr, "qev-artwork: %d drawn at the wrong size\n", piece.spec.id);
+            return 1;
+        }
+        const QByteArray bytes = artwork::Encode(piece);
+        QSaveFile file(QDir(outDir).filePath(artwork::FileName(piece.spec)));
+        if (bytes.isEmpty() || !file.open(QIODevice::WriteOnly) ||
+            file.write(bytes) != bytes.size() || !file.commit()) {
+            std::fprintf(stderr, "qev-artwork: cannot write %s\n", qPrintable(file.fileName()));
+            return 1;
+        }
+        total += bytes.size();
+        // Previews show what the program will decode, palette reduction included.
+        decoded.push_back({piece.spec, QImage::fromData(bytes).convertToFormat(
+                                           QImage::Format_ARGB32_Premultiplied)});
+    }
+    std::printf("qev-artwork: %zu images, %lld bytes in %s\n", pieces.size(),
+                static_cast<long long>(total), qPrintable(outDir));
+    if (!previewDir.isEmpty() && !artwork::WritePreviews(decoded, previewDir)) {
+        std::fprintf(stderr, "qev-artwork: cannot write previews to %s\n", qPrintable(previewDir));
+        return 1;
+    }
+    return 0;
+}
