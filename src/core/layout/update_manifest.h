@@ -1,0 +1,23 @@
+#pragma once
+// The update manifest: which build is current and where its package can be fetched.
+//   <config><game major="2" minor="65538"><item host="h" path="/p/" file="f.bin"/></game></config>
+#include <cstdint>
+#include <string>
+
+#include "layout/layout.h"
+
+namespace qev {
+
+// Reads the manifest file at path into doc: "major"/"minor" of the first <game> of the
+// first <config> when present (old values stay otherwise), and one UpdateSource appended
+// per <item> child of that <game>. Returns 1 when the file was read and parsed as XML
+// (even without any of these elements), 0 when it could not be opened or is not XML
+// (doc unchanged).
+int ReadUpdateManifest(LayoutDocument& doc, const std::string& path);
+
+// True unless the file version is older than the manifest's: fileVersionMS < major, or
+// equal and fileVersionLS < minor (all unsigned).
+bool IsVersionCurrent(std::uint32_t fileVersionMS, std::uint32_t fileVersionLS, std::uint32_t major,
+                      std::uint32_t minor);
+
+} // namespace qev

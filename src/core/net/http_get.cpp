@@ -1,0 +1,91 @@
+#include "net/http_get.h"
+
+#include <curl/curl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/utf.h"
+
+namespace qev {
+namespace {
+
+void DebugLog(const char* format, int code)
+{
+    if (!std::getenv("QEV_DEBUG_HTTP")) return;
+    std::fprintf(stderr, format, code);
+    std::fputc('\n', stderr);
+}
+
+struct Body {
+    std::string bytes;
+    bool full = false;
+};
+
+std::size_t WriteBody(char* data, std::size_t size, std::size_t count, void* user)
+{
+    auto* body = static_cast<Body*>(user);
+    const std::size_t n = size * count;
+    const std::size_t room = HttpTextLimit - body->bytes.size();
+    if (n > room) {
+        // Keep what fits, then end the transfer by taking less than was offered.
+        body->bytes.append(data, room);
+        body->full = true;
+        return 0;
+    }
+    body->bytes.append(data, n);
+    return n;
+}
+
+// Which of the four request steps a libcurl failure corresponds to, for the diagnostics.
+const char* StepText(CURLcode code)
+{
+    switch (code) {
+    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_URL_MALFORMAT: return "HttpOpenRequest Failed with error %d ";
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_OPERATION_TIMEDOUT: return "InternetConnect Failed with error %d ";
+    default: return "HttpSendRequest Failed with error %d ";
+    }
+}
+
+} // namespace
+
+std::string HttpGetText(const std::string& query, const std::string& path, const std::string& host)
+{
+    CURL* curl = curl_easy_init();
+    if (!curl) {
+        DebugLog("InternetOpen Failed with error %d ", 0);
+        return {};
+    }
+    const std::string url = "http://" + host + path + query;
+    Body body;
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, HttpMaxRedirects);
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http");
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, HttpConnectTimeoutSeconds);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteBody);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
+
+    const CURLcode code = curl_easy_perform(curl);
+    long status = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    curl_easy_cleanup(curl);
+
+    // A transfer that broke off after the answer began keeps what arrived, as a read that
+    // fails part-way simply ends the body.
+    if (code != CURLE_OK && !(code == CURLE_WRITE_ERROR && body.full) && status == 0) {
+        DebugLog(StepText(code), static_cast<int>(code));
+        return {};
+    }
+    if (const auto zero = body.bytes.find('\0'); zero != std::string::npos) body.bytes.resize(zero);
+    return SanitizeUtf8(body.bytes);
+}
+
+} // namespace qev

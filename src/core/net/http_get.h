@@ -1,0 +1,21 @@
+#pragma once
+// The one synchronous web request: GET a small text body.
+#include <cstddef>
+#include <string>
+
+namespace qev {
+
+// Most body bytes HttpGetText keeps; the transfer stops there.
+inline constexpr std::size_t HttpTextLimit = 4 * 1024 * 1024;
+// A dead host must not hold the calling thread forever.
+inline constexpr long HttpConnectTimeoutSeconds = 30;
+inline constexpr long HttpMaxRedirects = 10;
+
+// GETs "http://" + host + path + query (joined as they are, nothing escaped; host may carry
+// ":port", default 80) and returns the body as UTF-8: cut at the first zero byte, invalid
+// sequences replaced by U+FFFD, at most HttpTextLimit bytes. The status is not looked at
+// (an error page is a body like any other). Any failure gives "". Blocks the caller.
+// Diagnostics go to stderr only when the environment variable QEV_DEBUG_HTTP is set.
+std::string HttpGetText(const std::string& query, const std::string& path, const std::string& host);
+
+} // namespace qev

@@ -1,0 +1,66 @@
+#include "net/url_codec.h"
+
+namespace qev {
+namespace {
+
+bool IsAsciiAlnum(unsigned char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+bool IsSpaceByte(unsigned char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+int HexValue(unsigned char c)
+{
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+} // namespace
+
+std::string UrlEncode(std::string_view bytes)
+{
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(bytes.size() * 3);
+    for (const char ch : bytes) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (IsAsciiAlnum(c) || c == '-' || c == '.' || c == '_') {
+            out += ch;
+        } else if (IsSpaceByte(c)) {
+            out += '+';
+        } else {
+            out += '%';
+            out += digits[c >> 4];
+            out += digits[c & 0xF];
+        }
+    }
+    return out;
+}
+
+std::string UrlDecode(std::string_view bytes)
+{
+    std::string out;
+    out.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const char ch = bytes[i];
+        if (ch == '%' && i + 2 < bytes.size()) {
+            const int hi = HexValue(static_cast<unsigned char>(bytes[i + 1]));
+            const int lo = HexValue(static_cast<unsigned char>(bytes[i + 2]));
+            if (hi >= 0 && lo >= 0) {
+                out += static_cast<char>(hi * 16 + lo);
+                i += 2;
+                continue;
+            }
+        }
+        out += ch == '+' ? ' ' : ch;
+    }
+    return out;
+}
+
+} // namespace qev
