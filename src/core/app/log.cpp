@@ -1,0 +1,98 @@
+#include "app/log.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#include "app/message.h"
+
+namespace qev {
+namespace {
+
+constexpr const char* LogFileName = "qev.log";
+constexpr const char* FolderFailedText = "日志文件夹创建失败";
+constexpr const char* OpenFailedFormat = "打开日志文件失败！错误码 = %d\n";
+
+bool EnsureFolder(const std::string& folder)
+{
+    if (folder.empty()) return false;
+    std::error_code ec;
+    if (std::filesystem::is_directory(folder, ec)) return true;
+    std::filesystem::create_directories(folder, ec);
+    return !ec && std::filesystem::is_directory(folder, ec);
+}
+
+} // namespace
+
+int FileErrorCauseFromErrno(int error)
+{
+    switch (error) {
+    case 0: return FileErrorNone;
+    case ENOENT: return FileErrorNotFound;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case ELOOP:
+    case EINVAL: return FileErrorBadPath;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR: return FileErrorAccessDenied;
+    case ETXTBSY:
+    case EBUSY:
+    case EAGAIN: return FileErrorSharingViolation;
+    case EMFILE:
+    case ENFILE: return FileErrorTooManyOpen;
+    case ENOSPC:
+    case EDQUOT: return FileErrorDiskFull;
+    case EIO: return FileErrorHardIo;
+    default: return FileErrorGeneric;
+    }
+}
+
+std::string LogFolderPath()
+{
+    // A relative XDG value is invalid by the base-directory rules and is ignored.
+    if (const char* state = std::getenv("XDG_STATE_HOME"); state && state[0] == '/')
+        return std::string(state) + "/qev";
+    if (const char* home = std::getenv("HOME"); home && *home)
+        return std::string(home) + "/.local/state/qev";
+    return {};
+}
+
+std::string LogFilePath()
+{
+    const std::string folder = LogFolderPath();
+    return folder.empty() ? folder : folder + "/" + LogFileName;
+}
+
+void WriteLog(std::string_view text)
+{
+    WriteLog(text, LogFolderPath());
+}
+
+void WriteLog(std::string_view text, const std::string& folder)
+{
+    if (!EnsureFolder(folder)) {
+        ShowMessage(FolderFailedText);
+        return;
+    }
+    const std::string path = folder + "/" + LogFileName;
+    errno = 0;
+    // Append mode: never truncates, every write lands after the last byte even when
+    // another process wrote meanwhile. Text mode gives the platform's line ends.
+    std::FILE* file = std::fopen(path.c_str(), "a");
+    if (!file) {
+        char message[128];
+        std::snprintf(message, sizeof message, OpenFailedFormat, FileErrorCauseFromErrno(errno));
+        ShowMessage(message);
+        return;
+    }
+    std::string line(text);
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), file);
+    std::fclose(file);
+}
+
+} // namespace qev

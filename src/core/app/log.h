@@ -1,0 +1,45 @@
+#pragma once
+// The client's log: one plain-text file, one line per call, no prefix of any kind.
+// Lives at $XDG_STATE_HOME/qev/qev.log (default ~/.local/state/qev/qev.log).
+#include <string>
+#include <string_view>
+
+namespace qev {
+
+// File-error categories reported when the log cannot be opened (the number shown in
+// the failure message).
+enum FileErrorCause : int {
+    FileErrorNone = 0,
+    FileErrorGeneric = 1,
+    FileErrorNotFound = 2,
+    FileErrorBadPath = 3,
+    FileErrorTooManyOpen = 4,
+    FileErrorAccessDenied = 5,
+    FileErrorHardIo = 10,
+    FileErrorSharingViolation = 11,
+    FileErrorDiskFull = 13,
+};
+
+// Maps an errno value to its file-error category: ENOENT -> not found; ENOTDIR,
+// ENAMETOOLONG, ELOOP, EINVAL -> bad path; EACCES, EPERM, EROFS, EISDIR -> access
+// denied; ETXTBSY, EBUSY, EAGAIN -> sharing violation; EMFILE, ENFILE -> too many open
+// files; ENOSPC, EDQUOT -> disk full; EIO -> hard I/O; 0 -> none; anything else ->
+// generic.
+int FileErrorCauseFromErrno(int error);
+
+// The folder of the log file, without a trailing '/': $XDG_STATE_HOME/qev when that is
+// an absolute path, else $HOME/.local/state/qev; empty when neither is known.
+std::string LogFolderPath();
+
+// LogFolderPath() + "/qev.log" (empty when the folder is unknown).
+std::string LogFilePath();
+
+// Appends text and a line break to the log, opening and closing the file on every call.
+// The folder (and its parents) is created when missing. Failures are shown through
+// ShowMessage and otherwise ignored.
+void WriteLog(std::string_view text);
+
+// The same, with the log file "qev.log" in folder instead of the usual place.
+void WriteLog(std::string_view text, const std::string& folder);
+
+} // namespace qev

@@ -1,0 +1,122 @@
+#include "app/log.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "app/message.h"
+
+namespace qev {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadAll(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class LogTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "qev-log-test-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        root_ = pattern;
+        previous_ = SetMessageHandler([this](const std::string& text, const std::string&, int) {
+            messages_.push_back(text);
+            return IdOk;
+        });
+    }
+    void TearDown() override
+    {
+        SetMessageHandler(previous_);
+        fs::remove_all(root_);
+    }
+
+    fs::path root_;
+    std::vector<std::string> messages_;
+    MessageHandler previous_;
+};
+
+TEST_F(LogTest, CreatesMissingFoldersAndAppendsLines)
+{
+    const fs::path folder = root_ / "state" / "deeper" / "qev";
+    WriteLog("first", folder.string());
+    ASSERT_TRUE(fs::is_regular_file(folder / "qev.log"));
+    EXPECT_EQ(ReadAll(folder / "qev.log"), "first\n");
+
+    // A message that already ends in a line break leaves an empty line; an empty text
+    // writes only the line break.
+    WriteLog("activity_iNo:3 ,activityObj.activity_start: is illegal\n", folder.string());
+    WriteLog("", folder.string());
+    WriteLog("last", folder.string());
+    EXPECT_EQ(ReadAll(folder / "qev.log"),
+              "first\nactivity_iNo:3 ,activityObj.activity_start: is illegal\n\n\nlast\n");
+    EXPECT_TRUE(messages_.empty());
+}
+
+TEST_F(LogTest, KeepsExistingContent)
+{
+    {
+        std::ofstream out(root_ / "qev.log", std::ios::binary);
+        out << "old bytes, no line end";
+    }
+    WriteLog("new", root_.string());
+    EXPECT_EQ(ReadAll(root_ / "qev.log"), "old bytes, no line endnew\n");
+}
+
+TEST_F(LogTest, FolderThatCannotBeMadeIsReportedAndNothingWritten)
+{
+    // A regular file where a parent folder should be: no permissions involved, so this
+    // fails for root too.
+    {
+        std::ofstream(root_ / "blocker") << "x";
+    }
+    const fs::path folder = root_ / "blocker" / "qev";
+    WriteLog("text", folder.string());
+    WriteLog("text", folder.string());
+    EXPECT_EQ(messages_, (std::vector<std::string>{"日志文件夹创建失败", "日志文件夹创建失败"}));
+    EXPECT_EQ(ReadAll(root_ / "blocker"), "x");
+}
+
+TEST_F(LogTest, FileThatCannotBeOpenedIsReportedWithItsCause)
+{
+    fs::create_directory(root_ / "qev.log"); // the log's name is taken by a folder
+    WriteLog("text", root_.string());
+    EXPECT_EQ(messages_, (std::vector<std::string>{"打开日志文件失败！错误码 = 5\n"}));
+}
+
+TEST_F(LogTest, LogPathFollowsTheStateFolder)
+{
+    const char* oldState = std::getenv("XDG_STATE_HOME");
+    const char* oldHome = std::getenv("HOME");
+    const std::string savedState = oldState ? oldState : "";
+    const std::string savedHome = oldHome ? oldHome : "";
+
+    setenv("XDG_STATE_HOME", root_.c_str(), 1);
+    EXPECT_EQ(LogFilePath(), root_.string() + "/qev/qev.log");
+    WriteLog("via default");
+    EXPECT_EQ(ReadAll(root_ / "qev" / "qev.log"), "via default\n");
+
+    setenv("XDG_STATE_HOME", "relative/ignored", 1);
+    setenv("HOME", "/home/someone", 1);
+    EXPECT_EQ(LogFilePath(), "/home/someone/.local/state/qev/qev.log");
+    unsetenv("XDG_STATE_HOME");
+    EXPECT_EQ(LogFilePath(), "/home/someone/.local/state/qev/qev.log");
+
+    if (oldState) setenv("XDG_STATE_HOME", savedState.c_str(), 1);
+    if (oldHome)
+        setenv("HOME", savedHome.c_str(), 1);
+    else
+        unsetenv("HOME");
+}
+
+} // namespace
+} // namespace qev
