@@ -1,0 +1,142 @@
+#!/usr/bin/env bash
+# Drives qev-demo-portal with curl: login page links, task feed, manifest, package, Range
+# answers, deliberate drops and resuming, the report endpoint, and a clean stop.
+# Usage: demo_portal_test.sh BUILD_DIR
+set -euo pipefail
+
+build="${1:?usage: $0 BUILD_DIR}"
+portal="$build/bin/qev-demo-portal"
+source_dir="$(cd "$(dirname "$0")/../.." && pwd)"
+[[ -x "$portal" ]] || { echo "FAIL: $portal not built"; exit 1; }
+
+work="$(mktemp -d)"
+portal_pid=""
+stop_portal() {
+  if [[ -n "$portal_pid" ]] && kill -0 "$portal_pid" 2>/dev/null; then
+    kill -TERM "$portal_pid" 2>/dev/null || true
+    wait "$portal_pid" 2>/dev/null || true
+  fi
+  portal_pid=""
+}
+trap 'stop_portal; rm -rf "$work"' EXIT
+
+fail() { echo "FAIL: $*"; echo "--- portal log"; cat "$work/portal.log" 2>/dev/null || true; exit 1; }
+pass() { echo "ok: $*"; }
+fetch() { curl -sS --max-time 10 "$@"; }
+
+# Starts the portal with the given options on a free block of four ports; sets base.
+start_portal() {
+  local attempt
+  for attempt in 0 1 2 3 4; do
+    base=$((28080 + (($$ + attempt * 97) % 1000) * 4))
+    : >"$work/portal.log"
+    "$portal" --port "$base" "$@" >"$work/portal.log" 2>&1 &
+    portal_pid=$!
+    for _ in $(seq 100); do
+      grep -q '^static http' "$work/portal.log" && return 0
+      kill -0 "$portal_pid" 2>/dev/null || break
+      sleep 0.05
+    done
+    stop_portal
+  done
+  fail "portal did not start"
+}
+
+# The version the build announces, from the project's own version (a.b.c.d).
+version="$(sed -n 's/^project(qev VERSION \([0-9.]*\).*/\1/p' "$source_dir/CMakeLists.txt")"
+IFS=. read -r v1 v2 v3 v4 <<<"$version"
+major=$(((v1 << 16) | v2))
+minor=$(((v3 << 16) | v4))
+
+# --- without an update on offer
+start_portal
+portal_url="http://127.0.0.1:$base"
+static_url="http://127.0.0.1:$((base + 3))"
+
+fetch "$portal_url/micro2" >"$work/login.html"
+grep -q '<input[^>]*name="user"' "$work/login.html" || fail "login page has no name field"
+pass "login page"
+
+fetch "$portal_url/micro2?user=Tess+Ward" >"$work/realms.html"
+links=$(grep -oE '<a [^>]*target="_game"[^>]*>' "$work/realms.html" |
+  grep -E 'title="[^"]+"' | grep -E "href=\"http://127\.0\.0\.1:$((base + 1))/play\?server=[^\"]+&amp;user=Tess%20Ward\"" |
+  grep -E 'domain="[^"]+"' | grep -E 'sid="[0-9a-f]{16}"' | grep -c 'user="Tess Ward"') || true
+[[ "$links" == 3 ]] || fail "expected 3 _game links with all five attributes, got $links"
+pass "server list links"
+
+fetch "$portal_url/micro2/GetTasks?account=Tess&sid=abc&domain=s1.velmora.demo" >"$work/tasks.json"
+grep -qE '^\{"server_time":"[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}","activities":\[' \
+  "$work/tasks.json" || fail "task feed header: $(cat "$work/tasks.json")"
+[[ $(grep -o '"activity_iNo":"[0-9]*"' "$work/tasks.json" | wc -l) == 3 ]] || fail "task feed activities"
+grep -q "\"display_sUrl\":\"http:\\\\/\\\\/127.0.0.1:$base\\\\/micro2\\\\/TaskTips?tid=1\"" \
+  "$work/tasks.json" || fail "display_sUrl: $(cat "$work/tasks.json")"
+pass "task feed"
+
+for page in "/micro2/TaskTips?tid=1011" "/micro2/Logout"; do
+  [[ $(fetch -o /dev/null -w '%{http_code}' "$portal_url$page") == 200 ]] || fail "$page"
+done
+game=$(fetch "http://127.0.0.1:$((base + 1))/play?server=s2&user=Tess")
+grep -q 'Moonfall Keep' <<<"$game" && grep -q 'korvel=1' <<<"$game" || fail "game page"
+[[ $(fetch -o /dev/null -w '%{http_code}' "http://127.0.0.1:$((base + 2))/") == 200 ]] || fail "forum"
+pass "tips, logout, game and forum pages"
+
+[[ $(fetch "$portal_url/micro2/Report?from=demo&mac=0A1B2C3D4E5F") == ok ]] || fail "report answer"
+grep -q '/micro2/Report?from=demo&mac=0A1B2C3D4E5F' "$work/portal.log" || fail "report not logged"
+pass "report endpoint"
+
+for path in /micro_client/mm/qev_new/update.xml /micro_client/mm/qev_newupdate2.xml; do
+  manifest=$(fetch "$static_url$path")
+  grep -q "<game major=\"$major\" minor=\"$minor\">" <<<"$manifest" || fail "$path: $manifest"
+  ! grep -q '<item' <<<"$manifest" || fail "$path offers an item"
+done
+pass "manifest announces the current version $major/$minor"
+stop_portal
+
+# --- with an update on offer, dropping every response after 50000 body bytes
+package="$work/demo pkg.bin"
+head -c 200000 /dev/urandom >"$package"
+start_portal --offer-update "$package" --drop-every 50000
+static_url="http://127.0.0.1:$((base + 3))"
+package_url="$static_url/micro_client/mm/qev_new/packages/demo+pkg.bin"
+
+manifest=$(fetch "$static_url/micro_client/mm/qev_new/update.xml")
+grep -q "<game major=\"$major\" minor=\"$((minor + 1))\">" <<<"$manifest" || fail "offer: $manifest"
+grep -q "host=\"127.0.0.1:$((base + 3))\" path=\"/micro_client/mm/qev_new/packages/\" file=\"demo pkg.bin\"" \
+  <<<"$manifest" || fail "offered item: $manifest"
+pass "manifest offers the next version"
+
+fetch -D "$work/h1" -o "$work/range.bin" -H 'Range: bytes=1000-1999' "$package_url"
+grep -q '^HTTP/1.1 206' "$work/h1" || fail "range status: $(head -1 "$work/h1")"
+grep -qi '^Content-Range: bytes 1000-1999/200000' "$work/h1" || fail "Content-Range"
+grep -qi '^Content-Length: 1000' "$work/h1" || fail "Content-Length"
+cmp -s "$work/range.bin" <(dd if="$package" bs=1000 skip=1 count=1 2>/dev/null) ||
+  fail "range bytes differ"
+fetch -D "$work/h2" -o "$work/tail.bin" -H 'Range: bytes=150000-' "$package_url"
+grep -qi '^Content-Range: bytes 150000-199999/200000' "$work/h2" || fail "open range"
+cmp -s "$work/tail.bin" <(tail -c 50000 "$package") || fail "open range bytes differ"
+fetch -D "$work/h3" -o /dev/null -H 'Range: bytes=200000-' "$package_url"
+grep -q '^HTTP/1.1 416' "$work/h3" && grep -qi '^Content-Range: bytes \*/200000' "$work/h3" ||
+  fail "unsatisfiable range: $(cat "$work/h3")"
+pass "range answers 206 and 416"
+
+rc=0
+fetch -o "$work/dropped.bin" "$package_url" 2>/dev/null || rc=$?
+[[ $rc == 18 && $(stat -c %s "$work/dropped.bin") == 50000 ]] ||
+  fail "drop: curl exit $rc, $(stat -c %s "$work/dropped.bin") bytes"
+grep -q '^drop ' "$work/portal.log" || fail "drop not logged"
+for attempt in 1 2 3 4 5; do
+  rc=0
+  fetch -C - -o "$work/dropped.bin" "$package_url" 2>/dev/null || rc=$?
+  [[ $rc == 0 ]] && break
+  [[ $rc == 18 ]] || fail "resume: curl exit $rc"
+done
+cmp -s "$package" "$work/dropped.bin" || fail "resumed package differs"
+[[ $attempt == 3 ]] || fail "expected 3 resumes of 50000 bytes, took $attempt"
+pass "dropped connection and resume"
+
+kill -TERM "$portal_pid"
+for _ in $(seq 100); do kill -0 "$portal_pid" 2>/dev/null || break; sleep 0.05; done
+kill -0 "$portal_pid" 2>/dev/null && fail "portal still running 5 s after SIGTERM"
+wait "$portal_pid" || fail "portal exit status $?"
+portal_pid=""
+pass "clean stop"

@@ -1,0 +1,277 @@
+// Checks of the demo portal's pure parts: range answers, codecs, options, and that the feed
+// and manifest it serves read back through the client's own readers.
+#include "byte_range.h"
+#include "http_text.h"
+#include "portal_content.h"
+#include "portal_options.h"
+
+#include "layout/json_reader.h"
+#include "layout/update_manifest.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <regex>
+
+using namespace qev::portal;
+
+TEST(ResolveRange, AnswersEachFormAsAServerShould)
+{
+    constexpr std::uint64_t big = 256ull * 1024 * 1024;
+    struct Case {
+        const char* header;
+        std::uint64_t total;
+        RangeOutcome outcome;
+        std::uint64_t first, length;
+    };
+    const Case cases[] = {
+        {"", 100, RangeOutcome::Whole, 0, 100},
+        {"bytes=0-", 100, RangeOutcome::Partial, 0, 100},
+        {"bytes=10-19", 100, RangeOutcome::Partial, 10, 10},
+        {"bytes=99-", 100, RangeOutcome::Partial, 99, 1},
+        {"bytes=90-200", 100, RangeOutcome::Partial, 90, 10},
+        {"bytes=0-99999999999999999999999", 100, RangeOutcome::Partial, 0, 100},
+        {"Bytes= 3-4", 100, RangeOutcome::Partial, 3, 2},
+        {"bytes=-30", 100, RangeOutcome::Partial, 70, 30},
+        {"bytes=-300", 100, RangeOutcome::Partial, 0, 100},
+        {"bytes=100-", 100, RangeOutcome::Unsatisfiable, 0, 0},
+        {"bytes=100-200", 100, RangeOutcome::Unsatisfiable, 0, 0},
+        {"bytes=99999999999999999999999-", 100, RangeOutcome::Unsatisfiable, 0, 0},
+        {"bytes=-0", 100, RangeOutcome::Unsatisfiable, 0, 0},
+        {"bytes=0-", 0, RangeOutcome::Unsatisfiable, 0, 0},
+        {"bytes=5-2", 100, RangeOutcome::Whole, 0, 100},
+        {"bytes=0-5,10-20", 100, RangeOutcome::Whole, 0, 100},
+        {"items=0-5", 100, RangeOutcome::Whole, 0, 100},
+        {"bytes=abc-", 100, RangeOutcome::Whole, 0, 100},
+        {"bytes=7", 100, RangeOutcome::Whole, 0, 100},
+        {"bytes=268435455-", big, RangeOutcome::Partial, big - 1, 1},
+        {"bytes=1000-1999", big, RangeOutcome::Partial, 1000, 1000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.header);
+        const RangeAnswer answer = ResolveRange(c.header, c.total);
+        EXPECT_EQ(answer.outcome, c.outcome);
+        EXPECT_EQ(answer.first, c.first);
+        EXPECT_EQ(answer.length, c.length);
+    }
+}
+
+TEST(DecodeRequestPath, DecodesWhatTheClientEncodes)
+{
+    const std::pair<const char*, std::string> cases[] = {
+        {"/p/my+package.bin", "/p/my package.bin"},
+        {"/p/%41%2b%2F", "/p/A+/"},
+        {"/p/%e4%b8%ad", "/p/\xe4\xb8\xad"},
+        {"/p/100%", "/p/100%"},
+        {"/p/%4", "/p/%4"},
+        {"/p/%zz", "/p/%zz"},
+        {"/p/%00x", std::string("/p/\0x", 5)},
+    };
+    for (const auto& [raw, decoded] : cases) EXPECT_EQ(DecodeRequestPath(raw), decoded) << raw;
+}
+
+TEST(TextCodecs, EscapeForTheirTarget)
+{
+    EXPECT_EQ(HtmlEscape("<a href=\"x\">&'"), "&lt;a href=&quot;x&quot;&gt;&amp;&#39;");
+    EXPECT_EQ(QueryValueEncode("Al dric&x=1/\xc3\xa9"), "Al%20dric%26x%3D1%2F%C3%A9");
+    EXPECT_EQ(JsonString("http://h/a\"b\\\n\x01"), "\"http:\\/\\/h\\/a\\\"b\\\\\\n\\u0001\"");
+    EXPECT_EQ(LogSafe("GET /a\r\nX: \x80"), "GET /a\\x0D\\x0AX: \\x80");
+    EXPECT_EQ(LogSafe(std::string(5000, 'a')).size(), 2003u);
+}
+
+TEST(HostNameFromHeader, KeepsOnlyPlainNames)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"127.0.0.1:18080", "127.0.0.1"},
+        {"demo.example:80", "demo.example"},
+        {"localhost", "localhost"},
+        {"[::1]:18080", "[::1]"},
+        {"", "fallback"},
+        {":18080", "fallback"},
+        {"evil.example\"><script>", "fallback"},
+        {"a b", "fallback"},
+        {"[::1", "fallback"},
+        {"[zz]:1", "fallback"},
+    };
+    for (const auto& [header, name] : cases) {
+        EXPECT_EQ(HostNameFromHeader(header, "fallback"), name) << header;
+    }
+}
+
+TEST(CleanUserName, TrimsFiltersAndCuts)
+{
+    EXPECT_EQ(CleanUserName("  Aldric  "), "Aldric");
+    EXPECT_EQ(CleanUserName("Al\tdr\x01ic\x7f"), "Aldric");
+    EXPECT_EQ(CleanUserName("   "), "");
+    EXPECT_EQ(CleanUserName(std::string(30, 'x')), std::string(24, 'x'));
+    std::string accents;
+    for (int i = 0; i < 30; ++i) accents += "\xc3\xa9";
+    EXPECT_EQ(CleanUserName(accents), accents.substr(0, 48));
+    EXPECT_EQ(CleanUserName("a\xff"), "a\xef\xbf\xbd");
+}
+
+TEST(PortalOptions, ParsesEveryOptionAndRejectsBadValues)
+{
+    PortalOptions options;
+    std::string error;
+    ASSERT_TRUE(ParsePortalOptions({"--port", "28080", "--offer-update", "/tmp/p.bin", "--files",
+                                    "/tmp", "--drop-every", "4096", "--bind", "0.0.0.0"},
+                                   options, error));
+    EXPECT_EQ(options.port, 28080);
+    EXPECT_EQ(options.offerUpdateFile, "/tmp/p.bin");
+    EXPECT_EQ(options.filesDir, "/tmp");
+    EXPECT_EQ(options.dropEvery, 4096u);
+    EXPECT_EQ(options.bindAddress, "0.0.0.0");
+
+    const std::vector<std::vector<std::string>> bad = {
+        {"--port"},           {"--port", "0"},
+        {"--port", "65533"},  {"--port", "80x"},
+        {"--port", "-1"},     {"--drop-every", "0"},
+        {"--drop-every", ""}, {"--files", ""},
+        {"--verbose"},        {"18080"},
+    };
+    for (const auto& args : bad) {
+        PortalOptions o;
+        error.clear();
+        EXPECT_FALSE(ParsePortalOptions(args, o, error)) << args[0];
+        EXPECT_FALSE(error.empty());
+    }
+    PortalOptions last;
+    ASSERT_TRUE(ParsePortalOptions({"--port", "65532"}, last, error));
+    EXPECT_EQ(last.port, 65532);
+}
+
+TEST(RealmListPage, EveryLinkCarriesTheSessionAttributes)
+{
+    HostSet hosts;
+    hosts.name = "127.0.0.1";
+    hosts.gamePort = 28081;
+    const std::string page = RealmListPage(hosts, "Al \"x\" & y", "0123abcd");
+    const std::regex link("<a class=\"realm\" target=\"_game\" title=\"([^\"]+)\" "
+                          "href=\"http://127\\.0\\.0\\.1:28081/"
+                          "play\\?server=(s[0-9])&amp;user=Al%20%22x%22%20%26%20y\" "
+                          "domain=\"[^\"]+\" sid=\"0123abcd\" user=\"Al &quot;x&quot; &amp; y\">");
+    const auto count =
+        std::distance(std::sregex_iterator(page.begin(), page.end(), link), std::sregex_iterator());
+    EXPECT_EQ(count, static_cast<long>(Realms().size()));
+    EXPECT_EQ(page.find("\"x\""), std::string::npos) << "raw quotes leaked into the page";
+}
+
+TEST(NewSessionId, IsSixteenHexDigitsAndVaries)
+{
+    const std::string a = NewSessionId();
+    EXPECT_TRUE(std::regex_match(a, std::regex("[0-9a-f]{16}")));
+    EXPECT_NE(a, NewSessionId());
+}
+
+namespace {
+
+struct FeedActivity {
+    std::string number, start, over, url;
+};
+
+std::vector<FeedActivity> ReadFeed(const std::string& json, std::string& serverTime)
+{
+    qev::JsonReader reader;
+    EXPECT_TRUE(qev::ParseJson(json.c_str(), reader));
+    const qev::JsonNode* time = qev::FindMember(reader, "server_time");
+    serverTime = time ? time->value : "";
+    std::vector<FeedActivity> out;
+    const qev::JsonNode* list = qev::FindMember(reader, "activities");
+    if (!list) return out;
+    for (const qev::JsonNode* item = list->firstChild; item; item = item->nextSibling) {
+        auto text = [item](std::string_view key) {
+            const qev::JsonNode* node = qev::FindChild(item, key);
+            return node ? node->value : std::string();
+        };
+        out.push_back({text("activity_iNo"), text("activity_start"), text("activity_over"),
+                       text("display_sUrl")});
+    }
+    return out;
+}
+
+std::tm At(int hour, int minute, int second)
+{
+    std::tm t{};
+    t.tm_year = 2026 - 1900;
+    t.tm_mon = 11;
+    t.tm_mday = 8;
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    t.tm_sec = second;
+    return t;
+}
+
+} // namespace
+
+TEST(TaskFeedJson, PlacesActivitiesAroundNowAndReadsBackInTheClient)
+{
+    HostSet hosts;
+    hosts.portalPort = 28080;
+    const std::string json = TaskFeedJson(At(12, 0, 7), hosts);
+    EXPECT_NE(
+        json.find("\"display_sUrl\":\"http:\\/\\/127.0.0.1:28080\\/micro2\\/TaskTips?tid=1\""),
+        std::string::npos)
+        << json;
+
+    std::string serverTime;
+    const auto activities = ReadFeed(json, serverTime);
+    EXPECT_EQ(serverTime, "2026-12-08 12:00:07");
+    ASSERT_EQ(activities.size(), 3u);
+    const char* expected[][3] = {
+        {"1", "12:10", "12:40"}, {"2", "11:55", "12:25"}, {"3", "15:00", "15:30"}};
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(activities[i].number, expected[i][0]);
+        EXPECT_EQ(activities[i].start, expected[i][1]);
+        EXPECT_EQ(activities[i].over, expected[i][2]);
+    }
+}
+
+TEST(TaskFeedJson, KeepsTimesInsideTheDay)
+{
+    const HostSet hosts;
+    std::string serverTime;
+    const auto late = ReadFeed(TaskFeedJson(At(23, 55, 0), hosts), serverTime);
+    ASSERT_EQ(late.size(), 3u);
+    EXPECT_EQ(late[0].start, "23:59");
+    EXPECT_EQ(late[1].over, "23:59");
+    EXPECT_EQ(late[2].start, "23:59");
+    const auto early = ReadFeed(TaskFeedJson(At(0, 2, 0), hosts), serverTime);
+    ASSERT_EQ(early.size(), 3u);
+    EXPECT_EQ(early[1].start, "00:00");
+    EXPECT_EQ(early[1].over, "00:27");
+}
+
+TEST(UpdateManifest, ReadsBackThroughTheClientsReader)
+{
+    EXPECT_EQ(NextVersion({2, 65537}).minor, 65538u);
+    EXPECT_EQ(NextVersion({2, UINT32_MAX}).major, 3u);
+    EXPECT_EQ(NextVersion({2, UINT32_MAX}).minor, 0u);
+
+    const std::string path = ::testing::TempDir() + "demo_portal_manifest.xml";
+    auto readBack = [&](const std::string& xml) {
+        std::ofstream(path, std::ios::binary) << xml;
+        qev::LayoutDocument doc;
+        EXPECT_EQ(qev::ReadUpdateManifest(doc, path), 1);
+        return doc;
+    };
+
+    const auto current = readBack(UpdateManifestXml({QEV_VERSION_MS, QEV_VERSION_LS}, {}));
+    EXPECT_EQ(current.major, QEV_VERSION_MS);
+    EXPECT_EQ(current.minor, QEV_VERSION_LS);
+    EXPECT_TRUE(current.manifestItems.empty());
+    EXPECT_TRUE(
+        qev::IsVersionCurrent(QEV_VERSION_MS, QEV_VERSION_LS, current.major, current.minor));
+
+    const ManifestItem item{"127.0.0.1:28083", std::string(PackageFolder), "my \"new\" & qev.bin"};
+    const auto offered =
+        readBack(UpdateManifestXml(NextVersion({QEV_VERSION_MS, QEV_VERSION_LS}), item));
+    EXPECT_FALSE(
+        qev::IsVersionCurrent(QEV_VERSION_MS, QEV_VERSION_LS, offered.major, offered.minor));
+    ASSERT_EQ(offered.manifestItems.size(), 1u);
+    EXPECT_EQ(offered.manifestItems[0].host, item.host);
+    EXPECT_EQ(offered.manifestItems[0].path, item.path);
+    EXPECT_EQ(offered.manifestItems[0].file, item.file);
+    std::remove(path.c_str());
+}

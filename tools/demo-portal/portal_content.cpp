@@ -1,0 +1,478 @@
+#include "portal_content.h"
+
+#include "app/utf.h"
+#include "http_text.h"
+
+#include <cstdio>
+#include <mutex>
+#include <random>
+
+namespace qev::portal {
+namespace {
+
+constexpr int MinutesPerDay = 24 * 60;
+// Where the feed's activities sit relative to now, in minutes.
+constexpr int UpcomingStartsIn = 10;
+constexpr int RunningStartedAgo = 5;
+constexpr int ActivityLength = 30;
+constexpr int LaterStartsIn = 180;
+
+// Night blue with gold: shared by every page of the portal, game site and forum.
+constexpr std::string_view ThemeCss = R"CSS(
+:root{--night:#0b1530;--deep:#060b1a;--gold:#d8b45a;--gold-hi:#f3dc9a;--ink:#cfd6ea;--muted:#8d98b8}
+*{box-sizing:border-box}
+html,body{margin:0;padding:0;overflow:hidden;background:var(--deep);color:var(--ink);
+ font-family:Georgia,"DejaVu Serif","Times New Roman",serif}
+a{color:var(--gold-hi)}
+.stars,.stars:after{position:absolute;left:0;top:0;width:2px;height:2px;border-radius:50%;
+ background:transparent;content:"";box-shadow:
+ 40px 30px #fff,120px 80px #cfd6ea,210px 24px #fff,300px 110px #9fb0d8,360px 40px #fff,
+ 470px 90px #cfd6ea,540px 20px #fff,610px 70px #9fb0d8,700px 30px #fff,820px 100px #cfd6ea,
+ 900px 50px #fff,980px 120px #9fb0d8,80px 150px #9fb0d8,260px 170px #fff,430px 160px #cfd6ea,
+ 660px 150px #fff,760px 190px #9fb0d8,940px 200px #fff}
+.stars:after{left:23px;top:11px;opacity:.6;animation:twinkle 4s ease-in-out infinite alternate}
+@keyframes twinkle{from{opacity:.15}to{opacity:.8}}
+.moon{position:absolute;border-radius:50%;
+ background:radial-gradient(circle at 35% 35%,#fff6d8,#e8c877 60%,#a67e32);
+ box-shadow:0 0 28px rgba(243,220,154,.55)}
+.brand{font-variant:small-caps;letter-spacing:.32em;font-weight:bold;
+ background:linear-gradient(180deg,#fff1c1,#d8b45a 55%,#9c7428);-webkit-background-clip:text;
+ background-clip:text;color:transparent;text-shadow:0 2px 6px rgba(0,0,0,.4)}
+.rule{height:1px;background:linear-gradient(90deg,transparent,var(--gold),transparent)}
+)CSS";
+
+// A castle on a ridge, drawn as one silhouette (viewBox 0 0 1000 120).
+constexpr std::string_view SkylineSvg =
+    R"SVG(<svg class="skyline" viewBox="0 0 1000 120" preserveAspectRatio="none" aria-hidden="true">
+<path fill="#040814" d="M0 120 L0 92 L90 70 L170 84 L250 62 L330 80 L380 74 L380 40 L372 40 L372 30
+L384 30 L384 36 L392 36 L392 30 L404 30 L404 40 L396 40 L396 64 L440 64 L440 22 L432 22 L432 10
+L446 10 L446 16 L456 16 L456 10 L470 10 L470 22 L462 22 L462 64 L500 64 L500 34 L494 34 L500 18
+L506 34 L500 34 L512 34 L512 64 L548 64 L548 40 L540 40 L540 30 L552 30 L552 36 L560 36 L560 30
+L572 30 L572 40 L564 40 L564 76 L640 66 L720 84 L800 64 L880 80 L1000 70 L1000 120 Z"/>
+<rect x="450" y="30" width="4" height="8" fill="#f3dc9a" opacity=".8"/>
+<rect x="388" y="46" width="3" height="6" fill="#f3dc9a" opacity=".6"/>
+</svg>)SVG";
+
+std::string Page(std::string_view title, std::string_view css, std::string_view body,
+                 std::string_view script = {})
+{
+    std::string page = "<!doctype html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+                       "<meta name=\"viewport\" content=\"width=device-width\">";
+    page += "<title>" + HtmlEscape(title) + "</title><style>";
+    page += ThemeCss;
+    page += css;
+    page += "</style></head>\n<body>";
+    page += body;
+    if (!script.empty()) {
+        page += "<script>";
+        page += script;
+        page += "</script>";
+    }
+    page += "</body></html>\n";
+    return page;
+}
+
+// The login pane shows 625 x 319 pixels, starting 2 pixels into the page.
+constexpr std::string_view PaneCss = R"CSS(
+.pane{position:absolute;left:2px;top:2px;width:625px;height:319px;overflow:hidden;
+ border:1px solid #8a6d2f;border-radius:6px;
+ background:radial-gradient(ellipse at 84% 16%,rgba(243,220,154,.16),transparent 42%),
+ linear-gradient(160deg,#1a2b57 0%,#0b1530 55%,#060b1a 100%)}
+.pane .moon{right:46px;top:22px;width:50px;height:50px}
+.pane .skyline{position:absolute;left:0;bottom:0;width:100%;height:70px}
+.head{position:absolute;left:34px;top:26px}
+.head h1{margin:0;font-size:34px}
+.head p{margin:4px 0 0 2px;font-size:13px;color:var(--muted);font-style:italic}
+.card{position:absolute;left:34px;top:108px;width:330px;padding:16px 18px;border-radius:6px;
+ background:rgba(6,11,26,.72);border:1px solid rgba(216,180,90,.45);
+ box-shadow:0 8px 24px rgba(0,0,0,.45)}
+label{display:block;font-size:13px;color:var(--gold-hi);margin-bottom:8px;letter-spacing:.06em}
+input[type=text]{width:100%;padding:8px 10px;font:15px Georgia,serif;color:#fff;
+ background:#0d1a3a;border:1px solid #4b5c8c;border-radius:4px;outline:none}
+input[type=text]:focus{border-color:var(--gold);box-shadow:0 0 0 2px rgba(216,180,90,.25)}
+button{margin-top:12px;width:100%;padding:8px;font:bold 14px Georgia,serif;letter-spacing:.12em;
+ color:#1b1305;background:linear-gradient(180deg,#f3dc9a,#c99b3c);border:1px solid #8a6d2f;
+ border-radius:4px;cursor:pointer}
+button:hover{background:linear-gradient(180deg,#fff0c4,#d8aa48)}
+.notice{margin:10px 0 0;font-size:12px;color:#f0a080}
+.foot{position:absolute;right:16px;bottom:8px;font-size:11px;color:var(--muted);z-index:2}
+.realms{position:absolute;left:34px;top:96px;width:400px}
+.realms h2{margin:0 0 8px;font-size:15px;font-weight:normal;color:var(--gold-hi)}
+a.realm{display:flex;align-items:center;gap:12px;margin-bottom:8px;padding:8px 12px;
+ text-decoration:none;color:var(--ink);border-radius:5px;background:rgba(6,11,26,.72);
+ border:1px solid rgba(216,180,90,.35);outline:none}
+a.realm:hover,a.realm:focus{border-color:var(--gold);background:rgba(28,42,82,.85)}
+a.realm .name{flex:1;font-size:15px;color:#fff}
+a.realm .state{font-size:11px;color:var(--muted);width:60px;text-align:right}
+a.realm .bar{width:70px;height:6px;border-radius:3px;background:#1c2747;overflow:hidden}
+a.realm .bar i{display:block;height:100%;background:linear-gradient(90deg,#6fbf73,#d8b45a,#d86a4a)}
+.back{position:absolute;left:36px;bottom:12px;font-size:12px;z-index:2}
+)CSS";
+
+std::string PaneFrame(std::string_view inner)
+{
+    std::string body = "<div class=\"pane\"><div class=\"stars\"></div><div class=\"moon\"></div>";
+    body += SkylineSvg;
+    body += "<div class=\"head\"><h1 class=\"brand\">Velmora</h1>"
+            "<p>The realm beneath the gilded moon</p></div>";
+    body += inner;
+    body += "</div>";
+    return body;
+}
+
+std::string TwoDigits(int value)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "%02d", value);
+    return text;
+}
+
+std::string ClockText(int minuteOfDay)
+{
+    if (minuteOfDay < 0) minuteOfDay = 0;
+    if (minuteOfDay >= MinutesPerDay) minuteOfDay = MinutesPerDay - 1;
+    return TwoDigits(minuteOfDay / 60) + ":" + TwoDigits(minuteOfDay % 60);
+}
+
+struct Activity {
+    int number;
+    std::string_view name;
+    std::string_view colour; // base colour of its tip icon
+    std::string_view glyph;  // SVG path in a 64 x 64 box
+};
+
+constexpr std::string_view SwordGlyph = "M32 9 L36 14 L36 37 L43 37 L43 42 L35 42 L35 52 L29 52 "
+                                        "L29 42 L21 42 L21 37 L28 37 L28 14 Z";
+constexpr std::string_view TowerGlyph = "M20 52 L20 25 L17 25 L17 15 L23 15 L23 20 L28 20 L28 15 "
+                                        "L36 15 L36 20 L41 20 L41 15 L47 15 L47 25 L44 25 L44 52 "
+                                        "L36 52 L36 43 A4 4 0 0 0 28 43 L28 52 Z";
+constexpr std::string_view MoonGlyph = "M40 12 A21 21 0 1 0 40 52 A16 16 0 1 1 40 12 Z";
+constexpr std::string_view StarGlyph = "M32 10 L37 25 L53 25 L40 35 L45 51 L32 41 L19 51 L24 35 "
+                                       "L11 25 L27 25 Z";
+
+const Activity& ActivityFor(int tid)
+{
+    static const Activity activities[] = {
+        {1, "Dragon Hunt", "#b8322c", SwordGlyph},
+        {2, "Siege of Moonfall", "#2c5fb8", TowerGlyph},
+        {3, "Night Market", "#6a3cb0", MoonGlyph},
+    };
+    static const Activity daily{0, "Daily Quests", "#1f8a7a", StarGlyph};
+    for (const Activity& a : activities) {
+        if (a.number == tid) return a;
+    }
+    return daily;
+}
+
+} // namespace
+
+const std::vector<Realm>& Realms()
+{
+    static const std::vector<Realm> realms = {
+        {"s1", "Ashen Vale", "s1.velmora.demo", "Smooth", 34},
+        {"s2", "Moonfall Keep", "s2.velmora.demo", "Busy", 78},
+        {"s3", "Gloamwood Reach", "s3.velmora.demo", "New", 12},
+    };
+    return realms;
+}
+
+const Realm* FindRealm(std::string_view key)
+{
+    for (const Realm& realm : Realms()) {
+        if (realm.key == key) return &realm;
+    }
+    return nullptr;
+}
+
+std::string CleanUserName(std::string_view raw)
+{
+    const std::string text = SanitizeUtf8(raw);
+    std::string out;
+    std::size_t chars = 0;
+    for (std::size_t i = 0; i < text.size() && chars < MaxUserNameChars;) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        if (lead < 0x20 || lead == 0x7F) {
+            ++i;
+            continue;
+        }
+        if (out.empty() && lead == ' ') {
+            ++i;
+            continue;
+        }
+        out.append(text, i, length);
+        i += length;
+        ++chars;
+    }
+    while (!out.empty() && out.back() == ' ') out.pop_back();
+    return out;
+}
+
+std::string NewSessionId()
+{
+    static std::mutex mutex;
+    static std::mt19937_64 engine{std::random_device{}()};
+    std::uint64_t value = 0;
+    {
+        std::lock_guard lock(mutex);
+        value = engine();
+    }
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
+    return text;
+}
+
+std::string LoginPage(std::string_view notice)
+{
+    std::string inner = "<form class=\"card\" method=\"get\" action=\"";
+    inner += LoginPath;
+    inner += "\" autocomplete=\"off\"><label for=\"user\">Name your hero</label>"
+             "<input type=\"text\" id=\"user\" name=\"user\" maxlength=\"24\" "
+             "placeholder=\"e.g. Aldric\" autofocus>"
+             "<button type=\"submit\">Enter the realm</button>";
+    if (!notice.empty()) inner += "<p class=\"notice\">" + HtmlEscape(notice) + "</p>";
+    inner += "</form><div class=\"foot\">Demo portal &middot; no password needed</div>";
+    return Page("Velmora - Sign in", PaneCss, PaneFrame(inner),
+                "document.getElementById('user').focus();");
+}
+
+std::string RealmListPage(const HostSet& hosts, std::string_view user, std::string_view sid)
+{
+    const std::string gameBase = hosts.Url(hosts.gamePort);
+    std::string inner =
+        "<div class=\"realms\"><h2>Choose your realm, " + HtmlEscape(user) + "</h2>";
+    for (const Realm& realm : Realms()) {
+        const std::string href = gameBase + "/play?server=" + QueryValueEncode(realm.key) +
+                                 "&user=" + QueryValueEncode(user);
+        inner += "<a class=\"realm\" target=\"_game\" title=\"" + HtmlEscape(realm.name) +
+                 "\" href=\"" + HtmlEscape(href) + "\" domain=\"" + HtmlEscape(realm.domain) +
+                 "\" sid=\"" + HtmlEscape(sid) + "\" user=\"" + HtmlEscape(user) + "\">";
+        inner += "<span class=\"name\">" + HtmlEscape(realm.name) + "</span>";
+        inner += "<span class=\"bar\"><i style=\"width:" + std::to_string(realm.load) +
+                 "%\"></i></span>";
+        inner += "<span class=\"state\">" + HtmlEscape(realm.state) + "</span></a>";
+    }
+    inner += "</div><a class=\"back\" href=\"";
+    inner += LoginPath;
+    inner += "\">&larr; another hero</a><div class=\"foot\">Demo portal</div>";
+    return Page("Velmora - Realms", PaneCss, PaneFrame(inner));
+}
+
+std::string TaskTipsPage(int tid)
+{
+    const Activity& activity = ActivityFor(tid);
+    // The reminder pane shows 64 x 64 pixels, starting 2 pixels into the page.
+    const std::string css = ".tip{position:absolute;left:2px;top:2px;width:64px;height:64px}"
+                            "svg{display:block}";
+    std::string body = "<div class=\"tip\" title=\"" + HtmlEscape(activity.name) + "\">";
+    body += "<svg width=\"64\" height=\"64\" viewBox=\"0 0 64 64\">"
+            "<defs><radialGradient id=\"g\" cx=\"40%\" cy=\"35%\" r=\"70%\">"
+            "<stop offset=\"0\" stop-color=\"#ffffff\" stop-opacity=\".35\"/>"
+            "<stop offset=\".35\" stop-color=\"";
+    body += activity.colour;
+    body += "\"/><stop offset=\"1\" stop-color=\"#060b1a\"/></radialGradient></defs>"
+            "<circle cx=\"32\" cy=\"32\" r=\"29\" fill=\"url(#g)\" stroke=\"#d8b45a\" "
+            "stroke-width=\"3\"/><circle cx=\"32\" cy=\"32\" r=\"25\" fill=\"none\" "
+            "stroke=\"#f3dc9a\" stroke-opacity=\".35\"/><path fill=\"#f3dc9a\" stroke=\"#5a4116\" "
+            "stroke-width=\"1\" d=\"";
+    body += activity.glyph;
+    body += "\"/></svg></div>";
+    return Page(activity.name, css, body);
+}
+
+std::string LogoutPage(const HostSet& hosts)
+{
+    const std::string css = R"CSS(
+.sky{position:absolute;inset:0;background:linear-gradient(180deg,#15244d,#0b1530 60%,#060b1a)}
+.sky .moon{left:120px;top:70px;width:80px;height:80px}
+.skyline{position:absolute;left:0;bottom:0;width:100%;height:180px}
+.card{position:absolute;left:50%;top:40%;transform:translate(-50%,-50%);width:440px;
+ padding:28px 32px;text-align:center;border-radius:8px;background:rgba(6,11,26,.78);
+ border:1px solid rgba(216,180,90,.5);box-shadow:0 12px 40px rgba(0,0,0,.5)}
+.card h1{margin:0 0 10px;font-size:30px}
+.card p{margin:12px 0 0;color:var(--muted)}
+)CSS";
+    std::string body = "<div class=\"sky\"><div class=\"stars\"></div><div class=\"moon\"></div>";
+    body += SkylineSvg;
+    body += "<div class=\"card\"><h1 class=\"brand\">Signed out</h1><div class=\"rule\"></div>"
+            "<p>You have left the realm of Velmora. Your session is closed.</p>"
+            "<p><a href=\"" +
+            HtmlEscape(hosts.Url(hosts.portalPort)) + std::string(LoginPath) +
+            "\">Return to the gates</a></p></div></div>";
+    return Page("Velmora - Signed out", css, body);
+}
+
+std::string GamePage(const HostSet& hosts, std::string_view serverKey, std::string_view user)
+{
+    const Realm* realm = FindRealm(serverKey);
+    const std::string realmName = realm               ? std::string(realm->name)
+                                  : serverKey.empty() ? std::string("none chosen")
+                                                      : std::string(serverKey);
+    const std::string hero = user.empty() ? std::string("unknown traveller") : std::string(user);
+    const std::string css = R"CSS(
+.scene{position:absolute;inset:0;overflow:hidden;
+ background:linear-gradient(180deg,#0d1836 0%,#1b2d5e 45%,#3a3c6a 70%,#1a1630 100%)}
+.scene .moon{right:160px;top:90px;width:110px;height:110px}
+.scene .skyline{position:absolute;left:0;bottom:0;width:100%;height:260px}
+.fog{position:absolute;left:-10%;right:-10%;bottom:0;height:160px;
+ background:radial-gradient(ellipse at 50% 100%,rgba(180,190,230,.25),transparent 70%);
+ animation:drift 12s ease-in-out infinite alternate}
+@keyframes drift{from{transform:translateX(-30px)}to{transform:translateX(30px)}}
+.hud{position:absolute;left:0;right:0;top:0;height:48px;display:flex;align-items:center;
+ gap:28px;padding:0 20px;background:linear-gradient(180deg,rgba(6,11,26,.92),rgba(6,11,26,.6));
+ border-bottom:1px solid rgba(216,180,90,.5)}
+.hud .brand{font-size:22px}
+.hud .field{font-size:14px;color:var(--muted)}
+.hud .field b{color:#fff;font-weight:normal}
+.banner{position:absolute;left:0;right:0;top:200px;text-align:center}
+.banner h1{margin:0;font-size:44px}
+.banner p{margin:10px 0 0;font-size:17px;color:var(--ink);font-style:italic}
+.cookie{position:absolute;left:20px;bottom:20px;padding:10px 14px;border-radius:6px;
+ background:rgba(6,11,26,.8);border:1px solid rgba(216,180,90,.45);font:13px monospace}
+.cookie .dot{display:inline-block;width:10px;height:10px;border-radius:50%;margin-right:8px;
+ background:#d86a4a;vertical-align:middle}
+.cookie.set .dot{background:#6fbf73;box-shadow:0 0 8px #6fbf73}
+.log{position:absolute;right:20px;bottom:20px;width:300px;padding:10px 14px;border-radius:6px;
+ background:rgba(6,11,26,.8);border:1px solid rgba(216,180,90,.45);font-size:13px}
+.log h3{margin:0 0 6px;font-size:13px;color:var(--gold-hi);letter-spacing:.1em}
+.log li{margin:2px 0;color:var(--muted)}
+.log ul{margin:0;padding-left:18px}
+)CSS";
+    std::string body = "<div class=\"scene\" id=\"scene\" data-server=\"" + HtmlEscape(serverKey) +
+                       "\" data-user=\"" + HtmlEscape(user) + "\">";
+    body += "<div class=\"stars\"></div><div class=\"moon\"></div><div class=\"fog\"></div>";
+    body += SkylineSvg;
+    body += "<div class=\"hud\"><span class=\"brand\">Velmora</span>"
+            "<span class=\"field\">Realm: <b id=\"realm\">" +
+            HtmlEscape(realmName) + "</b></span><span class=\"field\">Hero: <b id=\"hero\">" +
+            HtmlEscape(hero) + "</b></span></div>";
+    if (serverKey.empty()) {
+        body += "<div class=\"banner\"><h1 class=\"brand\">Welcome to Velmora</h1>"
+                "<p>Choose a realm at the gates to begin your journey.</p></div>";
+    } else {
+        body += "<div class=\"banner\"><h1 class=\"brand\">The gates of " + HtmlEscape(realmName) +
+                " stand open</h1><p>Welcome, " + HtmlEscape(hero) +
+                ". The night is young.</p></div>";
+    }
+    body += "<div class=\"cookie\" id=\"cookie\"><span class=\"dot\"></span>"
+            "<span id=\"cookie-state\">korvel=1 not set</span></div>";
+    body += "<div class=\"log\"><h3>QUEST LOG</h3><ul><li>Speak with the moon-warden</li>"
+            "<li>Gather three starlit herbs</li><li>Visit the <a href=\"" +
+            HtmlEscape(hosts.Url(hosts.forumPort)) + "/\">adventurers' hall</a></li></ul></div>";
+    body += "</div>";
+    // The client sets its cookie once the page has loaded, so keep looking.
+    const std::string script = R"JS(
+function showCookie(){
+ var set=(';'+document.cookie.replace(/\s/g,'')+';').indexOf(';korvel=1;')>=0;
+ document.getElementById('cookie').className='cookie'+(set?' set':'');
+ document.getElementById('cookie-state').textContent='korvel=1 '+(set?'present':'not set');
+}
+showCookie();setInterval(showCookie,500);
+)JS";
+    return Page("Velmora - " + realmName, css, body, script);
+}
+
+std::string ForumPage(const HostSet& hosts)
+{
+    const std::string css = R"CSS(
+html,body{overflow:auto}
+.top{padding:18px 28px;background:linear-gradient(180deg,#15244d,#0b1530);
+ border-bottom:1px solid rgba(216,180,90,.5)}
+.top h1{margin:0;font-size:26px}
+.top p{margin:4px 0 0;color:var(--muted);font-size:13px}
+table{margin:20px 28px;width:calc(100% - 56px);border-collapse:collapse;font-size:14px}
+th{text-align:left;padding:8px 10px;color:var(--gold-hi);border-bottom:1px solid #8a6d2f;
+ font-weight:normal;letter-spacing:.08em}
+td{padding:10px;border-bottom:1px solid #1c2747}
+tr:hover td{background:#0d1a3a}
+td.n{text-align:right;color:var(--muted);width:90px}
+td .by{display:block;font-size:12px;color:var(--muted)}
+)CSS";
+    struct Thread {
+        std::string_view title, author;
+        int replies, views;
+        std::string_view last;
+    };
+    static const Thread threads[] = {
+        {"Patch notes: the Siege of Moonfall returns", "Warden Elsbeth", 212, 9341, "2 min ago"},
+        {"Best route for starlit herbs?", "Aldric", 37, 812, "14 min ago"},
+        {"Guild Silver Lantern is recruiting", "Mirael", 58, 1490, "1 h ago"},
+        {"Night Market prices, a spreadsheet", "Tobin Ashfoot", 19, 655, "3 h ago"},
+        {"Dragon Hunt: how to survive the second flight", "Kestrel", 101, 4022, "yesterday"},
+    };
+    std::string body = "<div class=\"top\"><h1 class=\"brand\">Velmora Forum</h1>"
+                       "<p>The adventurers' hall &middot; <a href=\"" +
+                       HtmlEscape(hosts.Url(hosts.gamePort)) +
+                       "/\">back to the realm</a></p></div><table><tr><th>Topic</th>"
+                       "<th>Replies</th><th>Views</th><th>Last post</th></tr>";
+    for (const Thread& t : threads) {
+        body += "<tr><td>" + HtmlEscape(t.title) + "<span class=\"by\">by " + HtmlEscape(t.author) +
+                "</span></td><td class=\"n\">" + std::to_string(t.replies) +
+                "</td><td class=\"n\">" + std::to_string(t.views) + "</td><td class=\"n\">" +
+                HtmlEscape(t.last) + "</td></tr>";
+    }
+    body += "</table>";
+    return Page("Velmora Forum", css, body);
+}
+
+std::string NotFoundPage(std::string_view path)
+{
+    const std::string css = ".nf{padding:40px;text-align:center}.nf p{color:var(--muted)}";
+    return Page("Not found", css,
+                "<div class=\"nf\"><h1 class=\"brand\">Lost in the mist</h1><p>Nothing lives at " +
+                    HtmlEscape(path) + "</p></div>");
+}
+
+std::string TaskFeedJson(const std::tm& now, const HostSet& hosts)
+{
+    const int minute = now.tm_hour * 60 + now.tm_min;
+    struct Slot {
+        int number, start;
+    };
+    const Slot slots[] = {
+        {1, minute + UpcomingStartsIn},
+        {2, minute - RunningStartedAgo},
+        {3, minute + LaterStartsIn},
+    };
+    char serverTime[96];
+    std::snprintf(serverTime, sizeof serverTime, "%04d-%02d-%02d %02d:%02d:%02d",
+                  now.tm_year + 1900, now.tm_mon + 1, now.tm_mday, now.tm_hour, now.tm_min,
+                  now.tm_sec);
+    const std::string tipsBase = hosts.Url(hosts.portalPort) + std::string(TaskTipsPath);
+    std::string json = "{\"server_time\":" + JsonString(serverTime) + ",\"activities\":[";
+    bool first = true;
+    for (const Slot& slot : slots) {
+        if (!first) json += ",";
+        first = false;
+        json +=
+            "{\"activity_iNo\":" + JsonString(std::to_string(slot.number)) +
+            ",\"activity_sName\":" + JsonString(ActivityFor(slot.number).name) +
+            ",\"activity_start\":" + JsonString(ClockText(slot.start)) +
+            ",\"activity_over\":" + JsonString(ClockText(slot.start + ActivityLength)) +
+            ",\"display_sUrl\":" + JsonString(tipsBase + "?tid=" + std::to_string(slot.number)) +
+            "}";
+    }
+    json += "]}";
+    return json;
+}
+
+ManifestVersion NextVersion(ManifestVersion current)
+{
+    if (current.minor == UINT32_MAX) return {current.major + 1, 0};
+    return {current.major, current.minor + 1};
+}
+
+std::string UpdateManifestXml(ManifestVersion version, const std::optional<ManifestItem>& item)
+{
+    std::string xml = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<config>\n\t<game major=\"" +
+                      std::to_string(version.major) + "\" minor=\"" +
+                      std::to_string(version.minor) + "\">\n";
+    if (item) {
+        xml += "\t\t<item name=\"main server\" host=\"" + HtmlEscape(item->host) + "\" path=\"" +
+               HtmlEscape(item->path) + "\" file=\"" + HtmlEscape(item->file) + "\"/>\n";
+    }
+    xml += "\t</game>\n</config>\n";
+    return xml;
+}
+
+} // namespace qev::portal

@@ -1,0 +1,76 @@
+#include "portal_options.h"
+
+#include <charconv>
+
+namespace qev::portal {
+namespace {
+
+bool ParseUnsigned(const std::string& text, std::uint64_t& value)
+{
+    if (text.empty()) return false;
+    const char* end = text.data() + text.size();
+    const auto result = std::from_chars(text.data(), end, value);
+    return result.ec == std::errc() && result.ptr == end;
+}
+
+} // namespace
+
+const char* PortalUsage()
+{
+    return "usage: qev-demo-portal [--port N] [--offer-update FILE] [--files DIR]\n"
+           "                       [--drop-every BYTES] [--bind ADDR]\n"
+           "  --port N            portal port (default 18080); game N+1, forum N+2, static N+3\n"
+           "  --offer-update FILE announce the next version and serve FILE as its package\n"
+           "  --files DIR         serve the files of DIR under /files/<name>\n"
+           "  --drop-every BYTES  close a file response's connection after BYTES body bytes\n"
+           "  --bind ADDR         listen address (default 127.0.0.1)\n";
+}
+
+bool ParsePortalOptions(const std::vector<std::string>& args, PortalOptions& options,
+                        std::string& error)
+{
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& name = args[i];
+        if (name == "--help" || name == "-h") {
+            options.help = true;
+            continue;
+        }
+        if (name != "--port" && name != "--offer-update" && name != "--files" &&
+            name != "--drop-every" && name != "--bind") {
+            error = "unknown option: " + name;
+            return false;
+        }
+        if (i + 1 >= args.size()) {
+            error = name + " needs a value";
+            return false;
+        }
+        const std::string& value = args[++i];
+        if (name == "--port") {
+            std::uint64_t port = 0;
+            // All four hosts must fit below 65536.
+            if (!ParseUnsigned(value, port) || port < 1 || port + StaticPortOffset > 65535) {
+                error =
+                    "--port needs a number from 1 to " + std::to_string(65535 - StaticPortOffset);
+                return false;
+            }
+            options.port = static_cast<int>(port);
+        } else if (name == "--drop-every") {
+            if (!ParseUnsigned(value, options.dropEvery) || options.dropEvery == 0) {
+                error = "--drop-every needs a positive number of bytes";
+                return false;
+            }
+        } else if (value.empty()) {
+            error = name + " needs a non-empty value";
+            return false;
+        } else if (name == "--offer-update") {
+            options.offerUpdateFile = value;
+        } else if (name == "--files") {
+            options.filesDir = value;
+        } else {
+            options.bindAddress = value;
+        }
+    }
+    return true;
+}
+
+} // namespace qev::portal

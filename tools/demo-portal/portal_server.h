@@ -1,0 +1,29 @@
+#pragma once
+// The four demo hosts (portal, game site, forum, static content) on consecutive ports.
+#include "portal_options.h"
+
+#include <memory>
+#include <string>
+
+namespace qev::portal {
+
+class DemoPortal {
+public:
+    explicit DemoPortal(PortalOptions options);
+    ~DemoPortal();
+    DemoPortal(const DemoPortal&) = delete;
+    DemoPortal& operator=(const DemoPortal&) = delete;
+
+    // Binds every port; on failure returns false with the reason and listens on none.
+    bool Bind(std::string& error);
+    // Serves on background threads; prints one line per host first.
+    void Start();
+    // Stops every host and waits for its thread.
+    void Stop();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl;
+};
+
+} // namespace qev::portal
