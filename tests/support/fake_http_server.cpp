@@ -1,0 +1,291 @@
+#include "fake_http_server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <stdexcept>
+#include <strings.h>
+
+namespace qev::test {
+namespace {
+
+std::string Trim(std::string_view s)
+{
+    const auto b = s.find_first_not_of(" \t");
+    if (b == std::string_view::npos) return {};
+    const auto e = s.find_last_not_of(" \t");
+    return std::string(s.substr(b, e - b + 1));
+}
+
+const char* Reason(int status)
+{
+    switch (status) {
+    case 200: return "OK";
+    case 206: return "Partial Content";
+    case 301: return "Moved Permanently";
+    case 302: return "Found";
+    case 404: return "Not Found";
+    case 416: return "Range Not Satisfiable";
+    case 500: return "Internal Server Error";
+    default: return "Status";
+    }
+}
+
+bool SendAll(int fd, const char* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = send(fd, data, size, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+std::string FakeRequest::HeaderLine(std::string_view name) const
+{
+    std::size_t pos = raw.find("\r\n");
+    while (pos != std::string::npos && pos + 2 < raw.size()) {
+        const std::size_t start = pos + 2;
+        const std::size_t end = raw.find("\r\n", start);
+        const std::string_view line(raw.data() + start,
+                                    (end == std::string::npos ? raw.size() : end) - start);
+        const auto colon = line.find(':');
+        if (colon == name.size() && strncasecmp(line.data(), name.data(), name.size()) == 0)
+            return std::string(line);
+        pos = end;
+    }
+    return {};
+}
+
+std::string FakeRequest::Header(std::string_view name) const
+{
+    const std::string line = HeaderLine(name);
+    return line.empty() ? line : Trim(std::string_view(line).substr(name.size() + 1));
+}
+
+FakeReply MakeReply(int status, std::string body)
+{
+    FakeReply reply;
+    reply.status = status;
+    reply.body = std::move(body);
+    return reply;
+}
+
+FakeReply RangeReply(const std::string& content, const FakeRequest& request)
+{
+    FakeReply reply;
+    const std::string range = request.Header("Range");
+    long long first = -1, last = -1;
+    if (range.rfind("bytes=", 0) == 0) {
+        const std::string spec = range.substr(6);
+        const auto dash = spec.find('-');
+        if (dash != std::string::npos && dash > 0) {
+            first = std::stoll(spec.substr(0, dash));
+            if (dash + 1 < spec.size()) last = std::stoll(spec.substr(dash + 1));
+        }
+    }
+    const auto size = static_cast<long long>(content.size());
+    if (first < 0) {
+        reply.body = content;
+        return reply;
+    }
+    if (first >= size) {
+        reply.status = 416;
+        reply.headers.push_back("Content-Range: bytes */" + std::to_string(size));
+        return reply;
+    }
+    if (last < 0 || last >= size) last = size - 1;
+    reply.status = 206;
+    reply.body =
+        content.substr(static_cast<std::size_t>(first), static_cast<std::size_t>(last - first + 1));
+    reply.headers.push_back("Content-Range: bytes " + std::to_string(first) + "-" +
+                            std::to_string(last) + "/" + std::to_string(size));
+    return reply;
+}
+
+FakeHttpServer::FakeHttpServer()
+{
+    listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listenFd_ < 0 || pipe2(wakePipe_, O_CLOEXEC) != 0)
+        throw std::runtime_error("fake server: socket");
+    const int one = 1;
+    setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = 0;
+    if (bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        listen(listenFd_, 64) != 0)
+        throw std::runtime_error("fake server: bind");
+    socklen_t len = sizeof addr;
+    getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = ntohs(addr.sin_port);
+    handler_ = [](const FakeRequest&) { return MakeReply(404); };
+    acceptThread_ = std::thread([this] { AcceptLoop(); });
+}
+
+FakeHttpServer::~FakeHttpServer()
+{
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    const char byte = 0;
+    [[maybe_unused]] const ssize_t ignored = write(wakePipe_[1], &byte, 1);
+    acceptThread_.join();
+    for (auto& t : connections_) t.join();
+    close(listenFd_);
+    close(wakePipe_[0]);
+    close(wakePipe_[1]);
+}
+
+std::string FakeHttpServer::host() const
+{
+    return "127.0.0.1:" + std::to_string(port_);
+}
+
+void FakeHttpServer::Enqueue(FakeReply reply)
+{
+    std::lock_guard lock(mutex_);
+    queue_.push_back(std::move(reply));
+}
+
+void FakeHttpServer::SetHandler(Handler handler)
+{
+    std::lock_guard lock(mutex_);
+    handler_ = std::move(handler);
+}
+
+std::vector<FakeRequest> FakeHttpServer::Requests() const
+{
+    std::lock_guard lock(mutex_);
+    return requests_;
+}
+
+std::size_t FakeHttpServer::RequestCount() const
+{
+    std::lock_guard lock(mutex_);
+    return requests_.size();
+}
+
+std::string FakeHttpServer::RequestLine(std::size_t i) const
+{
+    std::lock_guard lock(mutex_);
+    if (i >= requests_.size()) return {};
+    return requests_[i].raw.substr(0, requests_[i].raw.find("\r\n"));
+}
+
+bool FakeHttpServer::WaitForRequests(std::size_t n, int timeoutMs) const
+{
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                             [&] { return requests_.size() >= n; });
+}
+
+std::size_t FakeHttpServer::BodyBytesSent() const
+{
+    std::lock_guard lock(mutex_);
+    return bodyBytesSent_;
+}
+
+bool FakeHttpServer::SleepUnlessStopped(int ms)
+{
+    std::unique_lock lock(mutex_);
+    return !changed_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return stopping_; });
+}
+
+void FakeHttpServer::AcceptLoop()
+{
+    for (;;) {
+        pollfd fds[2] = {{listenFd_, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0 && errno != EINTR) return;
+        if (fds[1].revents) return;
+        if (!(fds[0].revents & POLLIN)) continue;
+        const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) continue;
+        std::lock_guard lock(mutex_);
+        connections_.emplace_back([this, fd] {
+            Serve(fd);
+            close(fd);
+        });
+    }
+}
+
+void FakeHttpServer::Serve(int fd)
+{
+    std::string head;
+    char buffer[4096];
+    while (head.find("\r\n\r\n") == std::string::npos) {
+        pollfd fds[2] = {{fd, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
+        if (poll(fds, 2, 10000) <= 0 || fds[1].revents) return;
+        const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0) return;
+        head.append(buffer, static_cast<std::size_t>(n));
+    }
+    head.resize(head.find("\r\n\r\n") + 4);
+    FakeRequest request;
+    request.raw = head;
+    const std::string line = head.substr(0, head.find("\r\n"));
+    const auto sp1 = line.find(' ');
+    const auto sp2 = line.find(' ', sp1 == std::string::npos ? 0 : sp1 + 1);
+    if (sp1 != std::string::npos) {
+        request.method = line.substr(0, sp1);
+        request.target =
+            line.substr(sp1 + 1, sp2 == std::string::npos ? std::string::npos : sp2 - sp1 - 1);
+    }
+
+    FakeReply reply;
+    {
+        std::unique_lock lock(mutex_);
+        requests_.push_back(request);
+        if (!queue_.empty()) {
+            reply = std::move(queue_.front());
+            queue_.pop_front();
+        } else {
+            Handler handler = handler_;
+            lock.unlock();
+            reply = handler(request);
+        }
+    }
+    changed_.notify_all();
+
+    if (reply.delayMs > 0 && !SleepUnlessStopped(reply.delayMs)) return;
+    std::string out = "HTTP/1.1 " + std::to_string(reply.status) + " " + Reason(reply.status) +
+                      "\r\nConnection: close\r\n";
+    if (reply.lengthHeader) out += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";
+    for (const auto& h : reply.headers) out += h + "\r\n";
+    out += "\r\n";
+    if (!SendAll(fd, out.data(), out.size())) return;
+
+    std::size_t toSend = reply.body.size();
+    if (reply.closeAfter >= 0)
+        toSend = std::min(toSend, static_cast<std::size_t>(reply.closeAfter));
+    const std::size_t piece = reply.writeSize ? reply.writeSize : toSend;
+    for (std::size_t done = 0; done < toSend;) {
+        const std::size_t n = std::min(piece, toSend - done);
+        if (!SendAll(fd, reply.body.data() + done, n)) return;
+        done += n;
+        {
+            std::lock_guard lock(mutex_);
+            bodyBytesSent_ += n;
+        }
+        changed_.notify_all();
+    }
+    if (reply.holdMs > 0) SleepUnlessStopped(reply.holdMs);
+    shutdown(fd, SHUT_RDWR);
+}
+
+} // namespace qev::test
