@@ -1,21 +1,174 @@
 #include "browser/login_wnd.h"
 
 #include <QGuiApplication>
+#include <QNetworkInformation>
+#include <QNetworkInterface>
 #include <QScreen>
 
+#include "app/korvel2_app.h"
+#include "app/message.h"
+#include "app/strings.h"
+#include "browser/game_view.h"
+#include "browser/mini_browser.h"
+#include "net/http_get.h"
 #include "skin/background_wnd.h"
+#include "skin/image_button.h"
+#include "skin/main_frame.h"
 
-CLoginWnd::CLoginWnd(CBackgroundWnd* /*parent*/) : QWidget(nullptr, Qt::FramelessWindowHint) {}
+namespace {
 
-void CLoginWnd::BuildPanes() {}
+bool g_loginFollowerInstalled = false;
 
-void CLoginWnd::RefreshPanes() {}
+std::function<bool()>& ConnectivityProbe()
+{
+    static std::function<bool()> probe;
+    return probe;
+}
+
+std::function<std::string(const std::string&)>& TaskFeedFetcher()
+{
+    static std::function<std::string(const std::string&)> fetch;
+    return fetch;
+}
+
+// Bit 0 of a pane's flag: the pane shows a page.
+constexpr int PaneHasBrowser = 0x1;
+
+} // namespace
+
+CLoginWnd::CLoginWnd(CBackgroundWnd* parent) : background_(parent)
+{
+    if (parent) {
+        OwnerFollower::InstallOnce(g_loginFollowerInstalled, parent, this);
+        move(parent->geometry().topLeft());
+    }
+    // One check, once, a little after the window appears.
+    connectivityTimer_.setSingleShot(true);
+    connectivityTimer_.setInterval(ConnectivityCheckMs);
+    connect(&connectivityTimer_, &QTimer::timeout, this, &CLoginWnd::CheckConnectivity);
+    connectivityTimer_.start();
+    BuildPanes();
+}
+
+CLoginWnd::~CLoginWnd()
+{
+    DestroyControls();
+}
+
+void CLoginWnd::SetConnectivityProbe(std::function<bool()> probe)
+{
+    ConnectivityProbe() = std::move(probe);
+}
+
+void CLoginWnd::SetTaskFeedFetcher(std::function<std::string(const std::string&)> fetch)
+{
+    TaskFeedFetcher() = std::move(fetch);
+}
+
+bool CLoginWnd::MachineIsOnline()
+{
+    if (QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability)) {
+        const auto reachability = QNetworkInformation::instance()->reachability();
+        if (reachability != QNetworkInformation::Reachability::Unknown)
+            return reachability != QNetworkInformation::Reachability::Disconnected;
+    }
+    for (const QNetworkInterface& iface : QNetworkInterface::allInterfaces()) {
+        const auto flags = iface.flags();
+        if ((flags & QNetworkInterface::IsUp) && (flags & QNetworkInterface::IsRunning) &&
+            !(flags & QNetworkInterface::IsLoopBack))
+            return true;
+    }
+    return false;
+}
+
+void CLoginWnd::CheckConnectivity()
+{
+    const bool online = ConnectivityProbe() ? ConnectivityProbe()() : MachineIsOnline();
+    if (!online) qev::ShowMessage(qev::LoadString(qev::IdsInternetFailed));
+}
+
+void CLoginWnd::DestroyControls()
+{
+    for (PaneRecord& record : panes_) delete record.host.data();
+    panes_.clear();
+    for (CImageButton* button : buttons_) delete button;
+    buttons_.clear();
+    UpdateInputMask();
+}
+
+void CLoginWnd::BuildPanes()
+{
+    DestroyControls();
+    const qev::GameEntry* game = App().GetCurrentGame();
+    if (!game) return;
+    for (const qev::WebPane& pane : game->login.webPanes) {
+        PaneRecord record{pane, nullptr};
+        if (pane.flag & PaneHasBrowser) {
+            auto* host = new CMiniBrowser(this);
+            host->l = pane.l;
+            host->t = pane.t;
+            host->r = pane.r;
+            host->b = pane.b;
+            const QRect rect(
+                QPoint(pane.left, pane.top),
+                QSize(std::max(0, pane.right - pane.left), std::max(0, pane.bottom - pane.top)));
+            if (host->Create(rect, this, nextControlId_++)) {
+                connect(host, &CMiniBrowser::sessionStarted, this, &CLoginWnd::OnSession);
+                host->show();
+                host->Navigate(QString::fromStdString(pane.url));
+                record.host = host;
+            } else {
+                delete host;
+            }
+        }
+        panes_.push_back(std::move(record));
+    }
+    resize(std::max(0, game->login.width), std::max(0, game->login.height));
+    UpdateInputMask();
+}
+
+void CLoginWnd::RefreshPanes()
+{
+    for (PaneRecord& record : panes_)
+        if (record.host && record.host->created()) record.host->Refresh();
+}
 
 void CLoginWnd::CenterWindow()
 {
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect r = frameGeometry();
-        r.moveCenter(screen->availableGeometry().center());
-        move(r.topLeft());
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) return;
+    // The layers follow the background, so the stack moves as one from the bottom.
+    QWidget* anchor = background_ ? static_cast<QWidget*>(background_.data()) : this;
+    QRect r = anchor->frameGeometry();
+    r.moveCenter(screen->availableGeometry().center());
+    anchor->move(r.topLeft());
+    if (anchor != this) move(anchor->geometry().topLeft());
+}
+
+void CLoginWnd::OnCommand(int id)
+{
+    switch (id) {
+    case MinimizeCommand:
+        if (background_) background_->showMinimized();
+        break;
+    case CloseCommand:
+        if (CMainFrame* frame = App().mainFrame())
+            QMetaObject::invokeMethod(frame, "close", Qt::QueuedConnection);
+        break;
+    default: break;
     }
+}
+
+void CLoginWnd::OnSession(const qev::SessionInfo& received)
+{
+    const qev::SessionInfo session = received; // the sender's record is not ours to keep
+    const std::string query = qev::TaskFeedQuery(session);
+    App().ShowGameWindow(QString::fromStdString(session.href),
+                         QString::fromStdString(session.title));
+    // Blocks until the feed is there (or "" on failure); the schedule copes with either.
+    const std::string feed = TaskFeedFetcher()
+                                 ? TaskFeedFetcher()(query)
+                                 : qev::HttpGetText(query, TaskFeedPath, QEV_PORTAL_HOST);
+    if (CMainFrame* frame = App().mainFrame())
+        if (CKorvel2View* view = frame->activeView()) view->StartSchedule(feed);
 }

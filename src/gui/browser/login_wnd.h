@@ -1,18 +1,75 @@
 #pragma once
-// Login window: the middle layer of the login stack, holding the portal's login page.
-// Placeholder: an empty frameless window; panes come with the browser host.
-#include <QWidget>
+// Login window: the middle layer of the login stack. It holds the web panes of the login
+// layout (the portal's login page), follows the background, checks once that the machine
+// is online, and completes the login when a page hands over a session.
+#include <QPointer>
+#include <QTimer>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "browser/session_info.h"
+#include "layout/layout.h"
+#include "skin/top_wnd.h"
 
 class CBackgroundWnd;
+class CImageButton;
+class CMiniBrowser;
 
-class CLoginWnd : public QWidget {
+class CLoginWnd : public CLayerWnd {
     Q_OBJECT
 public:
+    static constexpr int FirstControlId = 5000;
+    static constexpr int ConnectivityCheckMs = 2000;
+    // Commands of the login buttons (handled the same way as by the top layer).
+    static constexpr int MinimizeCommand = 33769;
+    static constexpr int CloseCommand = 33770;
+    static constexpr char TaskFeedPath[] = "/micro2/GetTasks";
+
+    // One web pane of the login layout and its browser host (null when bit 0 of its flag
+    // is clear, or the host could not be made).
+    struct PaneRecord {
+        qev::WebPane pane;
+        QPointer<CMiniBrowser> host;
+    };
+
+    // parent: the background window, which this layer follows. Not a Qt parent.
     explicit CLoginWnd(CBackgroundWnd* parent);
-    // Rebuilds the panes from the current game's login layout.
+    ~CLoginWnd() override;
+
+    // Rebuilds the panes from the current game's login layout and takes its size. Control
+    // ids continue from the last one given, never reset.
     void BuildPanes();
     // Reloads every pane that has a browser.
     void RefreshPanes();
-    // Centres the window (and so the stack that follows it) on the screen.
+    // Centres the stack on the screen: the background, followed by this layer and the top.
     void CenterWindow();
+
+    CBackgroundWnd* background() const { return background_; }
+    const std::vector<PaneRecord>& panes() const { return panes_; }
+    int nextControlId() const { return nextControlId_; }
+
+    // The command table: 33769 minimises the stack, 33770 asks the main frame to close.
+    void OnCommand(int id);
+    // Login completion: switch to the game, fetch the task feed, start the schedule.
+    void OnSession(const qev::SessionInfo& session);
+
+    // Seams for tests: whether the machine is online, and the task-feed request
+    // (query -> feed text). Empty functions restore the real ones.
+    static void SetConnectivityProbe(std::function<bool()> probe);
+    static void SetTaskFeedFetcher(std::function<std::string(const std::string& query)> fetch);
+    // The real probe: a reachability report when the system offers one, otherwise
+    // "an interface other than loopback is up".
+    static bool MachineIsOnline();
+
+private:
+    void DestroyControls();
+    void CheckConnectivity();
+
+    QPointer<CBackgroundWnd> background_;
+    std::vector<PaneRecord> panes_;
+    std::vector<CImageButton*> buttons_; // none of its own; emptied with the panes
+    int nextControlId_ = FirstControlId;
+    QTimer connectivityTimer_;
 };

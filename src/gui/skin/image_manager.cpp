@@ -1,14 +1,34 @@
 #include "skin/image_manager.h"
 
+#include <QPainter>
+
+#include "app/resources.h"
+
 CImageManager& CImageManager::GetInstance()
 {
     static CImageManager instance;
     return instance;
 }
 
+CImageManager::~CImageManager()
+{
+    RemoveAll();
+}
+
 bool CImageManager::AddImage(int id, std::unique_ptr<QImage> image)
 {
+    if (!image) return false;
     return images_.emplace(id, std::move(image)).second;
+}
+
+bool CImageManager::AddImageData(int id, QByteArrayView data)
+{
+    if (images_.count(id)) return false;
+    // The format is sniffed from the data, so GIF artwork filed under "PNG" decodes too.
+    QImage decoded = QImage::fromData(data);
+    // Premultiplied once here, so painting never converts.
+    if (!decoded.isNull()) decoded.convertTo(QImage::Format_ARGB32_Premultiplied);
+    return AddImage(id, std::make_unique<QImage>(std::move(decoded)));
 }
 
 const QImage* CImageManager::FindImage(int id) const
@@ -22,7 +42,32 @@ void CImageManager::RemoveAll()
     images_.clear();
 }
 
+namespace {
+
+void LoadRange(CImageManager& manager, int first, int last)
+{
+    for (int id = first; id <= last; ++id) {
+        const auto bytes = qev::FindResource("PNG", id);
+        if (bytes)
+            manager.AddImageData(
+                id, QByteArrayView(bytes->data(), static_cast<qsizetype>(bytes->size())));
+    }
+}
+
+} // namespace
+
 bool LoadImageResources()
 {
-    return true; // placeholder: images are loaded with the skin windows
+    CImageManager& manager = CImageManager::GetInstance();
+    LoadRange(manager, FirstArtworkImageId, LastArtworkImageId);
+    LoadRange(manager, FirstFrameImageId, LastFrameImageId);
+    return true;
+}
+
+void DrawImageAt(QPainter& painter, const QImage* image, int x, int y, int w, int h)
+{
+    if (!image || image->isNull() || w <= 0 || h <= 0) return;
+    const QRect source = QRect(0, 0, w, h) & image->rect();
+    if (source.isEmpty()) return;
+    painter.drawImage(QPoint(x, y), *image, source);
 }

@@ -1,0 +1,109 @@
+#include "browser/mini_browser.h"
+
+#include <QDesktopServices>
+#include <QVariantMap>
+#include <QWebEngineNewWindowRequest>
+#include <QWebEnginePage>
+#include <QWebEngineScript>
+#include <QWebEngineView>
+
+#include "skin/skin_rules.h"
+
+namespace {
+
+// Every new-window attempt is decided by the host; the engine itself never opens one.
+class MiniBrowserPage : public QWebEnginePage {
+public:
+    using QWebEnginePage::QWebEnginePage;
+
+protected:
+    QWebEnginePage* createWindow(WebWindowType /*type*/) override { return nullptr; }
+};
+
+std::string AttributeOf(const QVariantMap& attributes, const char* name)
+{
+    const QVariant value = attributes.value(QString::fromLatin1(name));
+    // Only string values count; anything else leaves the field empty.
+    if (value.typeId() != QMetaType::QString) return {};
+    return value.toString().toStdString();
+}
+
+} // namespace
+
+CMiniBrowser::CMiniBrowser(QWidget* parent) : QWidget(parent) {}
+
+const QString& CMiniBrowser::ActiveElementScript()
+{
+    // Runs in an isolated world, so the page's own scripts cannot redefine what is read.
+    static const QString script = QStringLiteral(
+        "(function () {"
+        "  var e = document.activeElement;"
+        "  if (!e || !e.getAttribute) return null;"
+        "  var r = {};"
+        "  ['target', 'title', 'href', 'domain', 'sid', 'user'].forEach(function (n) {"
+        "    var v = e.getAttribute(n);"
+        "    if (typeof v === 'string') r[n] = v;"
+        "  });"
+        "  return r;"
+        "})()");
+    return script;
+}
+
+bool CMiniBrowser::Create(const QRect& rect, QWidget* parent, int id)
+{
+    if (parent) setParent(parent);
+    setGeometry(rect);
+    controlId_ = id;
+
+    auto* view = new QWebEngineView(this);
+    auto* page = new MiniBrowserPage(view);
+    view->setPage(page);
+    connect(page, &QWebEnginePage::newWindowRequested, this,
+            [this](QWebEngineNewWindowRequest& request) { OnNewWindow(request.requestedUrl()); });
+    const qev::EdgeRect control = qev::BrowserControlRect(rect.width(), rect.height(), l, t, r, b);
+    view->setGeometry(
+        QRect(QPoint(control.left, control.top), QPoint(control.right - 1, control.bottom - 1)));
+    view->show();
+    view_ = view;
+    return true;
+}
+
+void CMiniBrowser::Navigate(const QString& url)
+{
+    if (view_) view_->load(QUrl(url));
+}
+
+void CMiniBrowser::Refresh()
+{
+    if (view_) view_->reload();
+}
+
+void CMiniBrowser::OnNewWindow(const QUrl& requestedUrl)
+{
+    if (!view_) return;
+    // The element that opened the window still has the focus: a real click focuses a link.
+    QPointer<CMiniBrowser> self(this);
+    view_->page()->runJavaScript(
+        ActiveElementScript(), QWebEngineScript::ApplicationWorld,
+        [self, requestedUrl](const QVariant& result) {
+            if (!self) return;
+            const QVariantMap attributes = result.toMap();
+            if (qev::IsGameTarget(AttributeOf(attributes, "target"))) {
+                // The attributes, not the requested URL, are the session.
+                emit self->sessionStarted(qev::SessionInfo{
+                    AttributeOf(attributes, "title"), AttributeOf(attributes, "href"),
+                    AttributeOf(attributes, "domain"), AttributeOf(attributes, "sid"),
+                    AttributeOf(attributes, "user")});
+                return;
+            }
+            // Any other new window: the skinned windows have no place for a browser window
+            // of their own, so it goes to the user's default browser.
+            // Web addresses only: a page must not start local handlers (file:, custom schemes).
+            const QString scheme = requestedUrl.scheme().toLower();
+            if (!requestedUrl.isValid() ||
+                (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+                return;
+            QDesktopServices::openUrl(requestedUrl);
+            emit self->externalWindowOpened(requestedUrl);
+        });
+}

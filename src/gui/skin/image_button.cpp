@@ -1,0 +1,78 @@
+#include "skin/image_button.h"
+
+#include <QColor>
+#include <QEnterEvent>
+#include <QMouseEvent>
+#include <QPainter>
+
+#include "skin/image_manager.h"
+
+CImageButton::CImageButton(QWidget* parent) : QAbstractButton(parent)
+{
+    setMouseTracking(true);
+    // The parent layers paint no background; the button must not either.
+    setAttribute(Qt::WA_NoSystemBackground);
+    // The pressed look is the button's down state, which drops when the mouse leaves while
+    // pressed and returns with it; a release outside therefore sends no command.
+    connect(this, &QAbstractButton::clicked, this, [this] { emit command(commandId_); });
+}
+
+CImageButton::CImageButton(const qev::ButtonItem& item, QWidget* parent) : CImageButton(parent)
+{
+    setGeometry(QRect(QPoint(item.left, item.top), QSize(std::max(0, item.right - item.left),
+                                                         std::max(0, item.bottom - item.top))));
+    commandId_ = qev::ButtonCommandId(item.action);
+    images_ = qev::ButtonImagesFromItem(item);
+}
+
+void CImageButton::SetImages(const qev::ButtonImages& images)
+{
+    images_ = images;
+    update();
+}
+
+void CImageButton::setBackgroundColour(quint32 colour)
+{
+    background_ = colour;
+    update();
+}
+
+int CImageButton::CurrentImage() const
+{
+    return qev::ChooseButtonImage(
+        images_, qev::ButtonStateFlags(hasFocus(), isDown(), hovered_, isEnabled()));
+}
+
+void CImageButton::paintEvent(QPaintEvent* /*event*/)
+{
+    ++paintCount_;
+    QPainter painter(this);
+    if (background_ != NoFill) painter.fillRect(rect(), QColor::fromRgba(background_));
+    DrawImageAt(painter, CImageManager::GetInstance().FindImage(CurrentImage()), 0, 0, width(),
+                height());
+}
+
+void CImageButton::TrackHover(bool inside)
+{
+    if (inside == hovered_) return;
+    hovered_ = inside;
+    update();
+}
+
+void CImageButton::mouseMoveEvent(QMouseEvent* event)
+{
+    QAbstractButton::mouseMoveEvent(event);
+    TrackHover(rect().contains(event->position().toPoint()));
+}
+
+void CImageButton::enterEvent(QEnterEvent* event)
+{
+    QAbstractButton::enterEvent(event);
+    TrackHover(rect().contains(event->position().toPoint()));
+}
+
+void CImageButton::leaveEvent(QEvent* event)
+{
+    QAbstractButton::leaveEvent(event);
+    TrackHover(false);
+}

@@ -1,0 +1,51 @@
+#pragma once
+// The push button of the skin windows: paints itself from the image cache only (normal,
+// hover, pressed, focus, disabled) and tells its window about a completed click with its
+// command id (layout action + 0x8000).
+#include <QAbstractButton>
+
+#include "layout/layout.h"
+#include "skin/skin_rules.h"
+
+class CImageButton : public QAbstractButton {
+    Q_OBJECT
+public:
+    // A button with no images (every state -1) and command id 0.
+    explicit CImageButton(QWidget* parent = nullptr);
+    // Built from a layout item: its rectangle in parent coordinates, command id
+    // action + 0x8000, normal/hover/pressed from the item, focus and disabled = normal.
+    CImageButton(const qev::ButtonItem& item, QWidget* parent);
+
+    void SetImages(const qev::ButtonImages& images);
+    const qev::ButtonImages& images() const { return images_; }
+    int commandId() const { return commandId_; }
+    void setCommandId(int id) { commandId_ = id; }
+    bool hovered() const { return hovered_; }
+    // Image id the button shows in its present state (it may not be in the cache).
+    int CurrentImage() const;
+    // Fill behind the image; NoFill (the default) paints nothing beneath.
+    static constexpr quint32 NoFill = 0xFF000000u;
+    void setBackgroundColour(quint32 colour);
+    // Paint events seen so far: hover changes repaint once, not on every mouse move.
+    int paintCount() const { return paintCount_; }
+
+signals:
+    // A completed click: pressed and released inside the button.
+    void command(int id);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+
+private:
+    // Stores the new hover flag and repaints only when it changed.
+    void TrackHover(bool inside);
+
+    qev::ButtonImages images_;
+    int commandId_ = 0;
+    bool hovered_ = false;
+    quint32 background_ = NoFill;
+    int paintCount_ = 0;
+};

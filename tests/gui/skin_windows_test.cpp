@@ -1,0 +1,497 @@
+// The skinned windows without a web engine: image cache, image buttons, the composed
+// background, input masks, owner following and the login window's timer and commands.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QPainter>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <memory>
+
+#include "app/korvel2_app.h"
+#include "app/message.h"
+#include "app/resources.h"
+#include "browser/login_wnd.h"
+#include "browser/mini_browser.h"
+#include "skin/background_wnd.h"
+#include "skin/image_button.h"
+#include "skin/image_manager.h"
+#include "skin/top_wnd.h"
+
+namespace {
+
+std::unique_ptr<QImage> Solid(int w, int h, QColor colour)
+{
+    auto image = std::make_unique<QImage>(w, h, QImage::Format_ARGB32_Premultiplied);
+    image->fill(colour);
+    return image;
+}
+
+// Test image ids, away from the built-in ranges.
+constexpr int Red = 1, Green = 2, Blue = 3, Big = 4, Faint = 5;
+
+class ImageCacheEnvironment : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        CImageManager& m = CImageManager::GetInstance();
+        m.RemoveAll();
+        m.AddImage(Red, Solid(32, 32, Qt::red));
+        m.AddImage(Green, Solid(32, 32, Qt::green));
+        m.AddImage(Blue, Solid(32, 32, Qt::blue));
+        m.AddImage(Big, Solid(20, 20, Qt::blue));
+        m.AddImage(Faint, Solid(4, 4, QColor(0, 0, 0, 1)));
+    }
+    void TearDown() override { CImageManager::GetInstance().RemoveAll(); }
+};
+
+using ImageCache = ImageCacheEnvironment;
+
+TEST_F(ImageCache, FirstRegistrationWinsAndUnknownIdsFindNothing)
+{
+    CImageManager& m = CImageManager::GetInstance();
+    const QImage* first = m.FindImage(Red);
+    ASSERT_NE(first, nullptr);
+    EXPECT_FALSE(m.AddImage(Red, Solid(8, 8, Qt::white)));
+    EXPECT_EQ(m.FindImage(Red), first);
+    EXPECT_EQ(m.FindImage(Red)->width(), 32);
+    for (int id : {0, -1, 2000, 10006}) EXPECT_EQ(m.FindImage(id), nullptr) << id;
+
+    m.RemoveAll();
+    m.RemoveAll();
+    EXPECT_EQ(m.FindImage(Red), nullptr);
+}
+
+TEST_F(ImageCache, UndecodableDataIsRegisteredEmptyAndDrawsNothing)
+{
+    CImageManager& m = CImageManager::GetInstance();
+    EXPECT_TRUE(m.AddImageData(77, QByteArrayView("not an image at all")));
+    const QImage* empty = m.FindImage(77);
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(empty->width(), 0);
+    EXPECT_EQ(empty->height(), 0);
+    EXPECT_FALSE(m.AddImageData(77, QByteArrayView("x")));
+
+    QImage canvas(10, 10, QImage::Format_ARGB32_Premultiplied);
+    canvas.fill(Qt::transparent);
+    QPainter painter(&canvas);
+    DrawImageAt(painter, empty, 0, 0, 10, 10);
+    DrawImageAt(painter, nullptr, 0, 0, 10, 10);
+    DrawImageAt(painter, m.FindImage(Red), 0, 0, 0, 5);
+    DrawImageAt(painter, m.FindImage(Red), 0, 0, -3, -3);
+    painter.end();
+    EXPECT_EQ(canvas.pixel(0, 0), 0u);
+    EXPECT_EQ(canvas.pixel(9, 9), 0u);
+}
+
+TEST_F(ImageCache, DrawCopiesTheTopLeftRegionUnscaled)
+{
+    // Left half red, right half green: a scaled copy would show green inside 4 x 4.
+    QImage source(8, 8, QImage::Format_ARGB32_Premultiplied);
+    source.fill(Qt::green);
+    QPainter(&source).fillRect(0, 0, 4, 8, Qt::red);
+    QImage canvas(12, 12, QImage::Format_ARGB32_Premultiplied);
+    canvas.fill(Qt::transparent);
+    {
+        QPainter painter(&canvas);
+        DrawImageAt(painter, &source, 2, 3, 4, 4);
+        // A region larger than the image draws the image only.
+        DrawImageAt(painter, &source, 10, 10, 50, 50);
+    }
+    EXPECT_EQ(canvas.pixel(2, 3), QColor(Qt::red).rgba());
+    EXPECT_EQ(canvas.pixel(5, 6), QColor(Qt::red).rgba());
+    EXPECT_EQ(canvas.pixel(6, 3), 0u); // outside the 4 x 4 destination
+    EXPECT_EQ(canvas.pixel(1, 3), 0u);
+    EXPECT_EQ(canvas.pixel(11, 11), QColor(Qt::red).rgba());
+}
+
+TEST(BuiltInImages, EveryResourceInTheRangesIsRegistered)
+{
+    CImageManager& m = CImageManager::GetInstance();
+    m.RemoveAll();
+    EXPECT_TRUE(LoadImageResources());
+    int found = 0;
+    for (int id = 1000; id <= 10010; ++id) {
+        const bool inRange = (id >= 1001 && id <= 1199) || (id >= 10001 && id <= 10005);
+        const bool carried = qev::FindResource("PNG", id).has_value();
+        EXPECT_EQ(m.FindImage(id) != nullptr, inRange && carried) << id;
+        if (inRange && carried) {
+            ++found;
+            EXPECT_FALSE(m.FindImage(id)->isNull()) << "built-in image " << id << " decodes";
+        }
+    }
+    if (const QImage* background = m.FindImage(1001)) {
+        EXPECT_EQ(background->size(), QSize(663, 391));
+    }
+    if (const QImage* digits = m.FindImage(1067)) { // GIF data filed as "PNG"
+        EXPECT_EQ(digits->size(), QSize(371, 28));
+    }
+    RecordProperty("builtInImages", found);
+    m.RemoveAll();
+}
+
+// A top-level holder so that buttons get real mouse and paint events.
+struct ButtonRig {
+    QWidget parent;
+    CImageButton* button;
+    explicit ButtonRig(const qev::ButtonItem& item)
+    {
+        parent.resize(100, 100);
+        button = new CImageButton(item, &parent);
+        parent.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&parent));
+    }
+};
+
+qev::ButtonItem Item(int normal, int hover, int pressed, int action)
+{
+    return qev::ButtonItem{10, 10, 42, 42, normal, hover, pressed, action, 0};
+}
+
+using Buttons = ImageCacheEnvironment;
+
+TEST_F(Buttons, HoverRepaintsOnlyWhenItChanges)
+{
+    ButtonRig rig(Item(Red, Green, Blue, 1001));
+    CImageButton* b = rig.button;
+    EXPECT_EQ(b->geometry(), QRect(10, 10, 32, 32));
+    EXPECT_EQ(b->commandId(), 33769);
+    EXPECT_EQ(b->CurrentImage(), Red);
+
+    QTest::mouseMove(&rig.parent, QPoint(20, 20));
+    QApplication::processEvents();
+    EXPECT_TRUE(b->hovered());
+    EXPECT_EQ(b->CurrentImage(), Green);
+    const int afterEntry = b->paintCount();
+
+    for (QPoint p : {QPoint(22, 22), QPoint(30, 25), QPoint(35, 35)})
+        QTest::mouseMove(&rig.parent, p);
+    QApplication::processEvents();
+    EXPECT_EQ(b->paintCount(), afterEntry) << "moves inside the button repaint nothing";
+
+    QTest::mouseMove(&rig.parent, QPoint(80, 80));
+    QApplication::processEvents();
+    EXPECT_FALSE(b->hovered());
+    EXPECT_EQ(b->CurrentImage(), Red);
+    EXPECT_GT(b->paintCount(), afterEntry) << "leaving repaints with the normal image";
+}
+
+TEST_F(Buttons, CompletedClickSendsTheCommandReleaseOutsideSendsNothing)
+{
+    ButtonRig rig(Item(Red, Green, Blue, 1002));
+    CImageButton* b = rig.button;
+    QSignalSpy commands(b, &CImageButton::command);
+
+    QTest::mousePress(b, Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_EQ(b->CurrentImage(), Blue);
+    QTest::mouseRelease(b, Qt::LeftButton, {}, QPoint(6, 6));
+    ASSERT_EQ(commands.count(), 1);
+    EXPECT_EQ(commands.at(0).at(0).toInt(), 33770);
+
+    QTest::mousePress(b, Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mouseMove(b, QPoint(60, 60));
+    QTest::mouseRelease(b, Qt::LeftButton, {}, QPoint(60, 60));
+    EXPECT_EQ(commands.count(), 1);
+    EXPECT_FALSE(b->isDown());
+    EXPECT_NE(b->CurrentImage(), Blue);
+}
+
+TEST_F(Buttons, SameImageInEveryStateStillClicksAndDisabledShowsItsImage)
+{
+    ButtonRig rig(Item(Red, Red, Red, 0));
+    CImageButton* b = rig.button;
+    EXPECT_EQ(b->commandId(), 32768);
+    QSignalSpy commands(b, &CImageButton::command);
+    QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(3, 3));
+    EXPECT_EQ(commands.count(), 1);
+
+    b->SetImages({/*normal*/ Red, /*pressed*/ Blue, /*hover*/ Green, /*focus*/ Red,
+                  /*disabled*/ Big});
+    b->setEnabled(false);
+    QTest::mouseMove(&rig.parent, QPoint(20, 20));
+    QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(3, 3));
+    EXPECT_EQ(b->CurrentImage(), Big);
+    EXPECT_EQ(commands.count(), 1);
+
+    // Larger than its image: the image at the top-left, the rest see-through.
+    const QImage shot = b->grab().toImage();
+    EXPECT_EQ(shot.pixelColor(0, 0), QColor(Qt::blue));
+    EXPECT_EQ(shot.pixelColor(19, 19), QColor(Qt::blue));
+    EXPECT_EQ(shot.pixelColor(25, 25).alpha(), 0);
+}
+
+TEST_F(Buttons, HoverIdZeroShowsNothingWhileHovered)
+{
+    ButtonRig rig(Item(Red, 0, Red, -1));
+    EXPECT_EQ(rig.button->commandId(), 32767);
+    QTest::mouseMove(&rig.parent, QPoint(20, 20));
+    QApplication::processEvents();
+    EXPECT_EQ(rig.button->CurrentImage(), 0);
+    EXPECT_EQ(rig.button->grab().toImage().pixelColor(5, 5).alpha(), 0);
+}
+
+// The current game of the test application, rebuilt for each window test.
+qev::GameEntry& ResetGame()
+{
+    App().layout().games.clear();
+    qev::GameEntry& game = App().layout().games["Test"];
+    App().SelectGame("Test");
+    return game;
+}
+
+class Owner : public QWidget {
+public:
+    int closeRequests = 0;
+
+protected:
+    void closeEvent(QCloseEvent* event) override
+    {
+        ++closeRequests;
+        event->ignore();
+    }
+};
+
+using Background = ImageCacheEnvironment;
+
+TEST_F(Background, SpritesComposedOnceByLayerWithMissingImageSkipped)
+{
+    qev::GameEntry& game = ResetGame();
+    game.login.width = 60;
+    game.login.height = 40;
+    game.login.sprites = {
+        {0, 0, Red, 2},    // red 32 x 32, top layer
+        {20, 20, Big, 1},  // blue 20 x 20, partly under the red
+        {0, 0, 9999, 3},   // not in the cache
+        {40, 0, Faint, 0}, // alpha 1: visible to input
+    };
+    Owner owner;
+    CBackgroundWnd background(&owner);
+    EXPECT_EQ(background.size(), QSize(60, 40));
+    ASSERT_EQ(background.sprites().size(), 4u);
+    EXPECT_EQ(background.sprites().front().layer, 0);
+    EXPECT_EQ(background.sprites().back().image, 9999);
+
+    const QImage& picture = background.composed();
+    EXPECT_EQ(picture.format(), QImage::Format_ARGB32_Premultiplied);
+    EXPECT_EQ(picture.pixelColor(10, 10), QColor(Qt::red)) << "higher layer covers lower";
+    EXPECT_EQ(picture.pixelColor(25, 25), QColor(Qt::red));
+    EXPECT_EQ(picture.pixelColor(35, 35), QColor(Qt::blue));
+    EXPECT_EQ(picture.pixelColor(50, 30).alpha(), 0);
+
+    const QRegion mask = background.mask();
+    EXPECT_TRUE(mask.contains(QPoint(10, 10)));
+    EXPECT_TRUE(mask.contains(QPoint(35, 35)));
+    EXPECT_TRUE(mask.contains(QPoint(41, 1))) << "any alpha above 0 takes input";
+    EXPECT_FALSE(mask.contains(QPoint(50, 30))) << "a transparent pixel is click-through";
+    EXPECT_FALSE(mask.contains(QPoint(35, 5)));
+    EXPECT_EQ(mask, CBackgroundWnd::OpaqueRegion(picture));
+}
+
+TEST_F(Background, SystemCloseBecomesACloseRequestToTheOwner)
+{
+    qev::GameEntry& game = ResetGame();
+    game.login.width = 32;
+    game.login.height = 32;
+    game.login.sprites = {{0, 0, Red, 0}};
+    Owner owner;
+    CBackgroundWnd background(&owner);
+    background.show();
+    EXPECT_FALSE(background.close());
+    EXPECT_TRUE(background.isVisible());
+    EXPECT_EQ(owner.closeRequests, 0) << "queued, not nested";
+    QApplication::processEvents();
+    EXPECT_EQ(owner.closeRequests, 1);
+}
+
+TEST_F(Background, NoGameLeavesAnUnpaintedWindow)
+{
+    App().layout().games.clear();
+    App().layoutState().currentGameName.clear();
+    CBackgroundWnd background(nullptr);
+    EXPECT_TRUE(background.sprites().empty());
+    EXPECT_TRUE(background.composed().isNull());
+    EXPECT_FALSE(background.close()); // no owner: nothing to ask, nothing breaks
+}
+
+using TopLayer = ImageCacheEnvironment;
+
+TEST_F(TopLayer, ButtonsFromTheLayoutAndAMaskOfTheirRectangles)
+{
+    qev::GameEntry& game = ResetGame();
+    game.login.width = 200;
+    game.login.height = 100;
+    game.login.buttons = {{150, 10, 182, 42, Red, Green, Red, 1001, 0},
+                          {160, 50, 192, 82, Blue, Blue, Blue, 1002, 0}};
+    CTopWnd top(nullptr);
+    EXPECT_EQ(top.size(), QSize(200, 100));
+    ASSERT_EQ(top.buttons().size(), 2u);
+    EXPECT_EQ(top.buttons()[0]->commandId(), CTopWnd::MinimizeCommand);
+    EXPECT_EQ(top.buttons()[1]->commandId(), CTopWnd::CloseCommand);
+    EXPECT_EQ(top.buttons()[1]->geometry(), QRect(160, 50, 32, 32));
+    const QRegion mask = top.mask();
+    EXPECT_TRUE(mask.contains(QPoint(151, 11)));
+    EXPECT_TRUE(mask.contains(QPoint(191, 81)));
+    EXPECT_FALSE(mask.contains(QPoint(5, 5)));
+    EXPECT_FALSE(mask.contains(QPoint(155, 45)));
+
+    top.BuildControls(); // rebuilding replaces, never doubles
+    EXPECT_EQ(top.buttons().size(), 2u);
+    EXPECT_EQ(top.findChildren<CImageButton*>().size(), 2);
+
+    App().layout().games.clear();
+    App().layoutState().currentGameName.clear();
+    top.BuildControls();
+    EXPECT_TRUE(top.buttons().empty());
+    EXPECT_FALSE(top.mask().contains(QPoint(151, 11))) << "no children: nothing takes input";
+    EXPECT_FALSE(top.mask().isEmpty()) << "an empty mask would take every click";
+}
+
+// The whole stack: one test, because the following filter is installed once per class
+// for the life of the process.
+TEST_F(TopLayer, StackMovesShowsAndMinimisesAsOneFromTheBottom)
+{
+    qev::GameEntry& game = ResetGame();
+    game.login.width = 120;
+    game.login.height = 80;
+    game.login.sprites = {{0, 0, Red, 0}};
+    game.login.buttons = {{80, 0, 112, 32, Red, Green, Red, 1001, 0}};
+    Owner owner;
+    CBackgroundWnd background(&owner);
+    CLoginWnd login(&background);
+    CTopWnd top(&login);
+    EXPECT_EQ(login.size(), QSize(120, 80));
+    EXPECT_EQ(top.size(), QSize(120, 80));
+
+    // Shown together from the bottom; hidden together for the game.
+    background.show();
+    EXPECT_TRUE(login.isVisible());
+    EXPECT_TRUE(top.isVisible());
+    background.hide();
+    EXPECT_FALSE(login.isVisible());
+    EXPECT_FALSE(top.isVisible());
+    background.show();
+    login.show();
+    top.show();
+
+    const auto moveTo = [](QWidget& w, QPoint p) {
+        w.move(p);
+        QApplication::processEvents();
+    };
+    moveTo(background, {300, 200});
+    EXPECT_EQ(login.pos(), QPoint(300, 200));
+    EXPECT_EQ(top.pos(), QPoint(300, 200));
+
+    moveTo(login, {10, 20});
+    EXPECT_EQ(top.pos(), QPoint(10, 20)) << "the top layer follows the login window";
+    EXPECT_EQ(background.pos(), QPoint(300, 200));
+
+    moveTo(background, {40, 50});
+    moveTo(top, {500, 400});
+    EXPECT_EQ(login.pos(), QPoint(40, 50)) << "moving the top layer moves nothing else";
+    EXPECT_EQ(background.pos(), QPoint(40, 50));
+
+    // A second top layer on the same login window does not chain a second follower.
+    CTopWnd second(&login);
+    second.show();
+    moveTo(second, {0, 0});
+    moveTo(background, {60, 70});
+    EXPECT_EQ(top.pos(), QPoint(60, 70));
+    EXPECT_EQ(second.pos(), QPoint(0, 0));
+    second.hide();
+
+    // Minimise from the top layer's button takes the stack down.
+    top.OnCommand(CTopWnd::MinimizeCommand);
+    QApplication::processEvents();
+    EXPECT_TRUE(background.isMinimized());
+    EXPECT_FALSE(login.isVisible());
+    EXPECT_FALSE(top.isVisible());
+    background.showNormal();
+    QApplication::processEvents();
+    EXPECT_TRUE(login.isVisible());
+    EXPECT_TRUE(top.isVisible());
+    EXPECT_EQ(top.pos(), background.pos());
+
+    // Centring the login window centres the stack on the screen.
+    login.CenterWindow();
+    EXPECT_EQ(login.pos(), background.pos());
+    EXPECT_EQ(top.pos(), background.pos());
+}
+
+TEST(LoginWindow, ConnectivityCheckedOnceTwoSecondsAfterCreation)
+{
+    ResetGame();
+    std::vector<std::string> shown;
+    auto previous =
+        qev::SetMessageHandler([&shown](const std::string& text, const std::string&, int) {
+            shown.push_back(text);
+            return qev::IdOk;
+        });
+    int probes = 0;
+    CLoginWnd::SetConnectivityProbe([&probes] {
+        ++probes;
+        return false;
+    });
+    {
+        CLoginWnd login(nullptr);
+        QTest::qWait(1500);
+        EXPECT_TRUE(shown.empty()) << "not before 2 s";
+        QTest::qWait(900);
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_EQ(shown[0], "Internet Connect Failed");
+        QTest::qWait(2200);
+        EXPECT_EQ(shown.size(), 1u) << "no repetition";
+        EXPECT_EQ(probes, 1);
+    }
+    CLoginWnd::SetConnectivityProbe([] { return true; });
+    {
+        CLoginWnd login(nullptr);
+        QTest::qWait(2300);
+        EXPECT_EQ(shown.size(), 1u) << "online: nothing to say";
+    }
+    CLoginWnd::SetConnectivityProbe({});
+    qev::SetMessageHandler(previous);
+}
+
+TEST(LoginWindow, PanesWithoutBrowserAndLoginCompletionQuery)
+{
+    qev::GameEntry& game = ResetGame();
+    game.login.width = 300;
+    game.login.height = 200;
+    qev::WebPane pane;
+    pane.left = 10;
+    pane.top = 20;
+    pane.right = 110;
+    pane.bottom = 120;
+    pane.flag = 2; // even: no browser
+    pane.function = "login";
+    game.login.webPanes = {pane};
+    CLoginWnd login(nullptr);
+    ASSERT_EQ(login.panes().size(), 1u);
+    EXPECT_EQ(login.panes()[0].host, nullptr);
+    EXPECT_EQ(login.nextControlId(), CLoginWnd::FirstControlId);
+    EXPECT_EQ(login.size(), QSize(300, 200));
+    login.RefreshPanes(); // a pane without a host is skipped
+
+    std::vector<std::string> queries;
+    CLoginWnd::SetTaskFeedFetcher([&queries](const std::string& query) {
+        queries.push_back(query);
+        return std::string();
+    });
+    login.OnSession({"Server 1", "http://127.0.0.1:1/game", "d 1", "s&x", ""});
+    CLoginWnd::SetTaskFeedFetcher({});
+    ASSERT_EQ(queries.size(), 1u);
+    EXPECT_EQ(queries[0], "?account=&sid=s&x&domain=d 1");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    CKorvel2App app; // App() for the windows; start-up is not run
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
