@@ -96,7 +96,7 @@ button{margin-top:12px;width:100%;padding:8px;font:bold 14px Georgia,serif;lette
 button:hover{background:linear-gradient(180deg,#fff0c4,#d8aa48)}
 .notice{margin:10px 0 0;font-size:12px;color:#f0a080}
 .foot{position:absolute;right:16px;bottom:8px;font-size:11px;color:var(--muted);z-index:2}
-.realms{position:absolute;left:34px;top:96px;width:400px}
+.realms{position:absolute;left:34px;top:102px;width:400px}
 .realms h2{margin:0 0 8px;font-size:15px;font-weight:normal;color:var(--gold-hi)}
 a.realm{display:flex;align-items:center;gap:12px;margin-bottom:8px;padding:8px 12px;
  text-decoration:none;color:var(--ink);border-radius:5px;background:rgba(6,11,26,.72);
@@ -325,7 +325,7 @@ std::string GamePage(const HostSet& hosts, std::string_view serverKey, std::stri
 .hud .field{font-size:14px;color:var(--muted)}
 .hud .field b{color:#fff;font-weight:normal}
 .banner{position:absolute;left:0;right:0;top:200px;text-align:center}
-.banner h1{margin:0;font-size:44px}
+.banner h1{margin:0;font-size:44px;letter-spacing:.12em}
 .banner p{margin:10px 0 0;font-size:17px;color:var(--ink);font-style:italic}
 .cookie{position:absolute;left:20px;bottom:20px;padding:10px 14px;border-radius:6px;
  background:rgba(6,11,26,.8);border:1px solid rgba(216,180,90,.45);font:13px monospace}
@@ -385,7 +385,8 @@ th{text-align:left;padding:8px 10px;color:var(--gold-hi);border-bottom:1px solid
  font-weight:normal;letter-spacing:.08em}
 td{padding:10px;border-bottom:1px solid #1c2747}
 tr:hover td{background:#0d1a3a}
-td.n{text-align:right;color:var(--muted);width:90px}
+td.n{text-align:right;color:var(--muted);width:110px;white-space:nowrap}
+th{white-space:nowrap}
 td .by{display:block;font-size:12px;color:var(--muted)}
 )CSS";
     struct Thread {
