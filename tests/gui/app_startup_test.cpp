@@ -127,7 +127,17 @@ TEST(Startup, BuiltInLayoutBuildsTheLoginStackAndAHiddenFrame)
     EXPECT_EQ(UrlOf(app.mainFrame()->documents()[0]->view, logout), logout);
     EXPECT_EQ(app.mainFrame()->documents()[1]->view->url().toString(), home);
 
+    // The active view's schedule runs from a feed until the way back to the login stack.
+    app.OpenPane("game");
+    CKorvel2View* view = app.mainFrame()->activeView();
+    view->StartSchedule(R"({"server_time":"2026-01-01 12:00:00","activities":[{"activity_iNo":"1",)"
+                        R"("activity_start":"12:10","activity_over":"12:30","display_sUrl":"u"}]})");
+    EXPECT_TRUE(view->scheduleRunning());
+    EXPECT_EQ(view->schedule().Activities().size(), 1u);
+
     app.ReturnToLogin();
+    EXPECT_FALSE(view->scheduleRunning());
+    EXPECT_TRUE(view->schedule().Activities().empty());
     EXPECT_FALSE(app.mainFrame()->isVisible());
     EXPECT_TRUE(app.loginBackground()->isVisible());
     EXPECT_TRUE(app.loginWindow()->isVisible());
