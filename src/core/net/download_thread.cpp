@@ -1,0 +1,530 @@
+#include "net/download_thread.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <thread>
+
+#include "net/http_stream.h"
+
+namespace qev {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int Tick()
+{
+    return static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
+            .count());
+}
+
+std::string_view TrimSpace(std::string_view s)
+{
+    const auto isSpace = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    while (!s.empty() && isSpace(s.front())) s.remove_prefix(1);
+    while (!s.empty() && isSpace(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+// Leading white space, optional sign, decimal digits up to the first non-digit; saturates.
+std::int64_t ToInt64(std::string_view s)
+{
+    std::size_t i = 0;
+    while (i < s.size() && (s[i] == ' ' || (s[i] >= '\t' && s[i] <= '\r'))) ++i;
+    bool negative = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+    std::int64_t value = 0;
+    for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
+        const int digit = s[i] - '0';
+        if (value > (INT64_MAX - digit) / 10) return negative ? INT64_MIN : INT64_MAX;
+        value = value * 10 + digit;
+    }
+    return negative ? -value : value;
+}
+
+struct LengthInfo {
+    std::int64_t length = 0;
+    bool fromContentRange = false;
+};
+
+LengthInfo ParseLength(std::string_view raw)
+{
+    LengthInfo info;
+    static constexpr std::string_view lengthName = "Content-Length:";
+    static constexpr std::string_view rangeName = "Content-Range:";
+    if (const auto at = raw.find(lengthName); at != std::string_view::npos) {
+        const auto start = at + lengthName.size();
+        if (const auto end = raw.find("\r\n", start); end != std::string_view::npos) {
+            info.length = ToInt64(TrimSpace(raw.substr(start, end - start)));
+            return info;
+        }
+    }
+    const auto at = raw.find(rangeName);
+    if (at == std::string_view::npos) return info;
+    std::string_view value = raw.substr(at + rangeName.size());
+    value = value.substr(0, value.find("\r\n"));
+    if (const auto bytes = value.find("bytes"); bytes != std::string_view::npos)
+        value = value.substr(bytes + 5);
+    value = TrimSpace(value);
+    const auto slash = value.find('/');
+    if (slash == std::string_view::npos) return info;
+    info.length = ToInt64(value.substr(slash + 1));
+    info.fromContentRange = true;
+    return info;
+}
+
+} // namespace
+
+std::int64_t ParseLengthHeaders(std::string_view rawHeaders)
+{
+    return ParseLength(rawHeaders).length;
+}
+
+struct CHttpDownloadThread::State {
+    explicit State(DownloadTiming t) : timing(t) {}
+
+    const DownloadTiming timing;
+    // Shared with other threads.
+    mutable std::mutex mutex;
+    mutable std::condition_variable changed;
+    std::deque<DownloadRequest> queue;
+    std::atomic<bool> exitRequested{false};
+    bool idle = false;
+    bool finished = false;
+
+    // The download thread's own.
+    std::unique_ptr<DownloadTask> task;
+    std::unique_ptr<HttpStream> request; // the open request, if any
+    bool quit = false;
+    int lastStepEnd = 0;
+
+    void Run();
+    void OnDownloadRequest(DownloadRequest& r);
+    int ConnectTask();
+    void CloseTask();
+    int StepDownload();
+    void ReadStep();
+    void ExitInstance();
+
+    // Waits ms unless an exit is requested; false when it was.
+    bool Wait(int ms);
+    static void Send(const NoticeSink& sink, const DownloadNotice& notice);
+    void Reply(const DownloadRequest& r, int kind, int code);
+    DownloadNotice TaskNotice(int kind, int code) const;
+    std::string FirstObject() const
+    {
+        return task && !task->objects.empty() ? task->objects.front() : std::string();
+    }
+    void CloseRequest() { request.reset(); }
+};
+
+void CHttpDownloadThread::State::Send(const NoticeSink& sink, const DownloadNotice& notice)
+{
+    if (!sink) return;
+    try {
+        sink(notice);
+    } catch (...) {
+        // A receiver's failure must not end the download thread.
+    }
+}
+
+void CHttpDownloadThread::State::Reply(const DownloadRequest& r, int kind, int code)
+{
+    DownloadNotice notice;
+    notice.id = r.id;
+    notice.kind = kind;
+    notice.code = code;
+    const bool matches = task && task->id == r.id && code != NoTaskCode && code != BusyCode;
+    Send(matches ? task->notifySink : r.notifySink, notice);
+}
+
+DownloadNotice CHttpDownloadThread::State::TaskNotice(int kind, int code) const
+{
+    DownloadNotice notice;
+    notice.id = task->id;
+    notice.owner = task->owner;
+    notice.kind = kind;
+    notice.code = code;
+    notice.objectPath = FirstObject();
+    return notice;
+}
+
+bool CHttpDownloadThread::State::Wait(int ms)
+{
+    std::unique_lock lock(mutex);
+    return !changed.wait_for(lock, std::chrono::milliseconds(ms),
+                             [&] { return exitRequested.load(); });
+}
+
+void CHttpDownloadThread::State::Run()
+{
+    lastStepEnd = Tick();
+    for (;;) {
+        DownloadRequest next;
+        bool have = false;
+        {
+            std::lock_guard lock(mutex);
+            if (!queue.empty()) {
+                next = std::move(queue.front());
+                queue.pop_front();
+                have = true;
+            }
+        }
+        if (exitRequested) break;
+        if (have) {
+            OnDownloadRequest(next);
+            if (quit) break;
+            continue;
+        }
+        // Reading steps keep their minimum spacing by waiting it out rather than spinning
+        // through steps that read nothing.
+        if (task && (task->flags & DownloadTask::Reading) &&
+            !(task->flags & (DownloadTask::PauseRequested | DownloadTask::StopRequested |
+                             DownloadTask::Reconnect))) {
+            const int wait = timing.minStepMs - (Tick() - lastStepEnd);
+            if (wait > 0) {
+                std::unique_lock lock(mutex);
+                changed.wait_for(lock, std::chrono::milliseconds(wait),
+                                 [&] { return !queue.empty() || exitRequested.load(); });
+                continue;
+            }
+        }
+        const int more = StepDownload();
+        if (quit || exitRequested) break;
+        if (more) continue;
+        std::unique_lock lock(mutex);
+        idle = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return !queue.empty() || exitRequested.load(); });
+        idle = false;
+    }
+    ExitInstance();
+    std::lock_guard lock(mutex);
+    finished = true;
+    changed.notify_all();
+}
+
+void CHttpDownloadThread::State::OnDownloadRequest(DownloadRequest& r)
+{
+    switch (r.kind) {
+    case StartRequest: {
+        if (task) {
+            Reply(r, NoticeStartRefused, BusyCode);
+            return;
+        }
+        task = std::make_unique<DownloadTask>();
+        task->id = r.id;
+        task->owner = r.owner;
+        task->host = r.host;
+        task->port = r.port;
+        task->userName = r.userName;
+        task->password = r.password;
+        task->objects = r.objects;
+        task->rangeStart = r.rangeStart;
+        task->rangeEnd = r.rangeEnd;
+        task->value = r.value;
+        task->notifySink = r.notifySink;
+        task->flags = r.initialFlags;
+        const bool sizeOk = r.bufferSize >= MinBufferSize && r.bufferSize <= MaxBufferSize;
+        task->buffer.resize(static_cast<std::size_t>(sizeOk ? r.bufferSize : DefaultBufferSize));
+        if (task->objects.empty()) return;
+        int result = ConnectFailedCode;
+        for (int attempt = 1; attempt <= ConnectAttempts; ++attempt) {
+            task->connected = false;
+            result = ConnectTask();
+            if (result == 200 || result == 206) {
+                task->flags |= DownloadTask::Ready;
+                Send(task->notifySink, TaskNotice(NoticeConnect, ConnectedCode));
+                return;
+            }
+            if (!Wait(timing.retryWaitMs)) return;
+        }
+        Send(task->notifySink, TaskNotice(NoticeConnect, result));
+        CloseTask();
+        quit = true;
+        return;
+    }
+    case PauseRequest:
+    case StopRequest:
+    case SetValueRequest: {
+        if (!task || task->id != r.id) {
+            Reply(r, r.kind, NoTaskCode);
+            return;
+        }
+        if (r.kind == PauseRequest) task->flags |= DownloadTask::PauseRequested;
+        if (r.kind == StopRequest) task->flags |= DownloadTask::StopRequested;
+        if (r.kind == SetValueRequest) task->value = r.value;
+        Reply(r, r.kind, 0);
+        return;
+    }
+    case SetBufferRequest: {
+        if (!task || task->id != r.id) {
+            Reply(r, SetBufferRequest, NoTaskCode);
+            return;
+        }
+        // The buffer only grows, and never past the maximum; the filled part is kept.
+        if (r.bufferSize > static_cast<int>(task->buffer.size()) && r.bufferSize <= MaxBufferSize)
+            task->buffer.resize(static_cast<std::size_t>(r.bufferSize));
+        return;
+    }
+    default: return;
+    }
+}
+
+int CHttpDownloadThread::State::ConnectTask()
+{
+    if (!task) return ConnectFailedCode;
+    if (task->flags & DownloadTask::Busy) return ConnectedCode;
+    // Like the connection object it stands for, this does not touch the network: an
+    // unreachable server shows up when a request is sent.
+    task->connected = !task->host.empty() && task->port >= 0 && task->port <= 65535;
+    return task->connected ? ConnectedCode : ConnectFailedCode;
+}
+
+void CHttpDownloadThread::State::CloseTask()
+{
+    CloseRequest();
+    if (!task) return;
+    task->connected = false;
+    task->flags = 0;
+}
+
+int CHttpDownloadThread::State::StepDownload()
+{
+    if (!task) return 0;
+    auto& t = *task;
+    if (t.flags & DownloadTask::PauseRequested) {
+        t.flags = (t.flags & ~(DownloadTask::Reading | DownloadTask::PauseRequested)) |
+                  DownloadTask::Paused;
+        return 0;
+    }
+    if (t.flags & DownloadTask::StopRequested) {
+        t.flags = (t.flags & ~(DownloadTask::Reading | DownloadTask::StopRequested)) |
+                  DownloadTask::Paused;
+        CloseTask();
+        return 0;
+    }
+    if (t.flags & DownloadTask::Reconnect) {
+        for (int attempt = 1; attempt <= ConnectAttempts; ++attempt) {
+            t.connected = false;
+            const int result = ConnectTask();
+            if (result == 200 || result == 206) {
+                t.flags = DownloadTask::Ready;
+                Send(t.notifySink, TaskNotice(NoticeConnect, ConnectedCode));
+                return 1;
+            }
+            if (!Wait(timing.retryWaitMs)) return 0;
+        }
+        t.flags = DownloadTask::Failed;
+        Send(t.notifySink, TaskNotice(NoticeError, ReconnectFailedCode));
+        CloseTask();
+        quit = true;
+        return 0;
+    }
+    if (t.flags & DownloadTask::Ready) {
+        if (t.objects.empty()) {
+            DownloadNotice done;
+            done.id = t.id;
+            done.owner = t.owner;
+            done.kind = NoticeDone;
+            done.chunkLength = t.fill;
+            Send(t.notifySink, done);
+            CloseTask();
+            quit = true;
+            return 0;
+        }
+        t.fill = t.received = t.stepBytes = t.stepMillis = t.expectedEnd = 0;
+        HttpStreamOptions options;
+        options.host = t.host;
+        options.port = t.port == 0 ? 80 : t.port;
+        options.userName = t.userName;
+        options.password = t.password;
+        options.connectTimeoutMs = timing.connectTimeoutMs;
+        options.stallSeconds = timing.stallSeconds;
+        options.cancel = &exitRequested;
+        request = std::make_unique<HttpStream>(options);
+        const std::string range =
+            t.rangeEnd >= 0
+                ? "Range: bytes=" + std::to_string(t.rangeStart) + "-" + std::to_string(t.rangeEnd)
+                : "Range: bytes=" + std::to_string(t.rangeStart) + "-";
+        if (request->Open(t.objects.front(), {range}) != 0) {
+            // The server could not be reached or sent no answer: the task rests until the
+            // next request.
+            CloseTask();
+            ConnectTask();
+            return 0;
+        }
+        const int status = request->status();
+        const bool ok = status == 200 || status == 206;
+        // A server that ignores the Range sends the whole object with 200: it then starts
+        // at 0, not at rangeStart.
+        if (status == 200 && t.rangeStart > 0) t.rangeStart = 0;
+        const LengthInfo length = ParseLength(request->rawHeaders());
+        // A Content-Range total is already an absolute end; a Content-Length is what remains.
+        const std::int64_t end =
+            length.fromContentRange ? length.length : t.rangeStart + length.length;
+        if (ok && (end < t.rangeStart || end > INT_MAX)) {
+            Send(t.notifySink, TaskNotice(NoticeError, LengthOutOfRangeCode));
+            t.objects.erase(t.objects.begin());
+            CloseRequest();
+            t.flags = DownloadTask::Ready;
+            return 1;
+        }
+        t.expectedEnd = static_cast<int>(std::clamp<std::int64_t>(end, INT_MIN, INT_MAX));
+        t.received = t.rangeStart;
+        DownloadNotice opened = TaskNotice(NoticeOpened, ok ? 0 : status);
+        opened.expectedEnd = t.expectedEnd;
+        opened.received = t.received;
+        if (ok) {
+            t.flags = DownloadTask::Reading;
+        } else {
+            t.objects.erase(t.objects.begin());
+            CloseRequest();
+        }
+        Send(t.notifySink, opened);
+        return 1;
+    }
+    if (t.flags & DownloadTask::Reading) {
+        ReadStep();
+        return 1;
+    }
+    return 0;
+}
+
+void CHttpDownloadThread::State::ReadStep()
+{
+    if (!request) return;
+    auto& t = *task;
+    int now = Tick();
+    int error = 0;
+    t.stepBytes = 0;
+    if (now - lastStepEnd >= timing.minStepMs) {
+        const auto bufferSize = static_cast<int>(t.buffer.size());
+        for (;;) {
+            // Never ask past the object's end: a complete object is recognised at once,
+            // without waiting for the read that finds nothing more.
+            const auto n = std::min({static_cast<unsigned>(t.expectedEnd - t.received),
+                                     static_cast<unsigned>(bufferSize - t.fill),
+                                     static_cast<unsigned>(MaxReadBytes)});
+            if (n == 0) break;
+            const std::size_t got = request->Read(t.buffer.data() + t.fill, n);
+            if (got > 0) {
+                t.received += static_cast<int>(got);
+                t.fill += static_cast<int>(got);
+                t.stepBytes += static_cast<int>(got);
+                now = Tick();
+                t.stepMillis = now - lastStepEnd;
+                continue;
+            }
+            if (request->cancelled()) return; // exiting: the exit flush takes the buffer
+            if (!Wait(timing.retryWaitMs)) return;
+            now = Tick();
+            t.rangeStart = t.received;
+            t.flags = (t.flags | DownloadTask::Reconnect) & ~DownloadTask::Ready;
+            error = EmptyReadCode;
+            break;
+        }
+    }
+    lastStepEnd = now;
+
+    DownloadNotice notice = TaskNotice(error ? NoticeError : NoticeStep, error);
+    notice.expectedEnd = t.expectedEnd;
+    notice.chunkLength = t.fill;
+    notice.chunk = t.buffer.data();
+    notice.stepBytes = t.stepBytes;
+    notice.received = t.received;
+    notice.stepMillis = t.stepMillis;
+    if (t.fill == static_cast<int>(t.buffer.size())) {
+        notice.kind = NoticeChunk;
+        Send(t.notifySink, notice);
+        t.fill = 0;
+    } else if (t.received == t.expectedEnd) {
+        notice.kind = NoticeComplete;
+        Send(t.notifySink, notice);
+        t.flags = DownloadTask::Ready;
+        t.objects.erase(t.objects.begin());
+        t.fill = 0;
+        CloseRequest();
+    } else {
+        if (error && t.fill > 0) {
+            // The resume starts at received, so what the buffer holds must reach the
+            // receiver now or the file would keep a gap.
+            DownloadNotice flush = notice;
+            flush.kind = NoticeChunk;
+            flush.code = 0;
+            Send(t.notifySink, flush);
+            t.fill = 0;
+            notice.chunkLength = 0;
+        }
+        Send(t.notifySink, notice);
+        if (error) {
+            t.flags = DownloadTask::Reconnect;
+            CloseRequest();
+        }
+    }
+}
+
+void CHttpDownloadThread::State::ExitInstance()
+{
+    if (task && task->fill > 0) {
+        DownloadNotice flush = TaskNotice(NoticeChunk, 0);
+        flush.expectedEnd = task->expectedEnd;
+        flush.chunkLength = task->fill;
+        flush.chunk = task->buffer.data();
+        flush.received = task->received;
+        Send(task->notifySink, flush);
+        task->fill = 0;
+    }
+    request.reset();
+    task.reset();
+}
+
+CHttpDownloadThread::CHttpDownloadThread(DownloadTiming timing)
+    : state_(std::make_shared<State>(timing))
+{
+    std::thread([state = state_] { state->Run(); }).detach();
+}
+
+CHttpDownloadThread::~CHttpDownloadThread() = default;
+
+void CHttpDownloadThread::Post(DownloadRequest request)
+{
+    {
+        std::lock_guard lock(state_->mutex);
+        state_->queue.push_back(std::move(request));
+    }
+    state_->changed.notify_all();
+}
+
+void CHttpDownloadThread::RequestExit()
+{
+    {
+        std::lock_guard lock(state_->mutex);
+        state_->exitRequested = true;
+    }
+    state_->changed.notify_all();
+}
+
+bool CHttpDownloadThread::WaitFinished(int timeoutMs) const
+{
+    std::unique_lock lock(state_->mutex);
+    return state_->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                    [&] { return state_->finished; });
+}
+
+bool CHttpDownloadThread::Finished() const
+{
+    std::lock_guard lock(state_->mutex);
+    return state_->finished;
+}
+
+bool CHttpDownloadThread::WaitIdle(int timeoutMs) const
+{
+    std::unique_lock lock(state_->mutex);
+    return state_->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+        return state_->finished || (state_->idle && state_->queue.empty());
+    });
+}
+
+} // namespace qev

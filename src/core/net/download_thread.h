@@ -1,0 +1,161 @@
+#pragma once
+// The resumable download thread: one worker per download task. Requests are posted to its
+// queue; it connects, sends GET with a Range header, fills a memory buffer and reports each
+// full buffer, the completion and every state change as a DownloadNotice to the task's
+// sink, synchronously (the thread waits while the sink runs). A body that stops early is
+// reconnected and resumed from the received position.
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qev {
+
+struct DownloadNotice;
+// Receives the notices; runs on the download thread unless it hands the call elsewhere
+// (and then waits for it). The notice and its chunk are valid only during the call.
+using NoticeSink = std::function<void(const DownloadNotice&)>;
+
+enum DownloadRequestKind : int {
+    StartRequest = 1,
+    PauseRequest = 2,
+    StopRequest = 3,
+    SetValueRequest = 4,
+    SetBufferRequest = 5,
+};
+
+struct DownloadRequest {
+    int id = 0;
+    int kind = 0;
+    int owner = 0; // copied into every notice of the task
+    std::string host;
+    std::string userName; // empty: none
+    std::string password; // empty: none
+    std::vector<std::string> objects;
+    int port = 0;
+    int bufferSize = 0;
+    int rangeStart = 0;
+    int rangeEnd = -1; // -1: up to the end
+    NoticeSink notifySink;
+    int value = 0;
+    std::uint16_t initialFlags = 0;
+};
+
+// Notice kinds. Several kinds serve two purposes (a reply and a step), as listed.
+enum DownloadNoticeKind : int {
+    NoticeStartRefused = 0, // a start arrived while a task exists (code BusyCode)
+    NoticeConnect = 1,      // connected (200) or gave up connecting (the failing code)
+    NoticeOpened = 2,       // object opened (0 or the HTTP status); also the pause reply
+    NoticeStep = 3,         // a reading step ended without error; also the stop reply
+    NoticeChunk = 4,        // the buffer is full (or flushed); also the set-value reply
+    NoticeComplete = 5,     // the object is complete; also the set-buffer reply (no task)
+    NoticeDone = 6,         // the object list is empty: the task is done
+    NoticeError = 7,        // a reading step failed, or reconnecting failed
+};
+
+inline constexpr int ConnectedCode = 200;
+inline constexpr int ConnectFailedCode = 500;
+inline constexpr int NoTaskCode = 5003;
+inline constexpr int BusyCode = 5006;
+inline constexpr int EmptyReadCode = 0x400000;       // the body stopped before its end
+inline constexpr int ReconnectFailedCode = 0x800000; // five reconnects failed
+// The announced length does not fit a 32-bit signed position (or is negative): the
+// object is dropped instead of wrapping.
+inline constexpr int LengthOutOfRangeCode = 0x1000000;
+
+struct DownloadNotice {
+    int id = 0;
+    int owner = 0;
+    int kind = 0;
+    int code = 0;
+    int expectedEnd = 0;
+    int chunkLength = 0;
+    const char* chunk = nullptr;
+    std::string objectPath;
+    int stepBytes = 0;
+    int received = 0;
+    int stepMillis = 0;
+};
+
+inline constexpr int DefaultBufferSize = 0x40000;
+inline constexpr int MinBufferSize = 0x8000;
+inline constexpr int MaxBufferSize = 0x800000;
+inline constexpr int ConnectAttempts = 5;
+inline constexpr int MaxReadBytes = 4096;
+
+// Durations, injectable so tests need not sit through real waits.
+struct DownloadTiming {
+    int retryWaitMs = 1000; // between connect attempts, and after an empty read
+    int minStepMs = 2;      // reading steps are at least this far apart
+    long connectTimeoutMs = 30000;
+    long stallSeconds = 60; // a body silent this long counts as stopped
+};
+
+// The task a thread works on; at most one per thread. Its state is the flags word.
+struct DownloadTask {
+    static constexpr std::uint32_t Ready = 0x10000;   // next step opens the first object
+    static constexpr std::uint32_t Reading = 0x20000; // a request is open
+    static constexpr std::uint32_t PauseRequested = 0x40000;
+    static constexpr std::uint32_t Paused = 0x80000; // nothing happens any more
+    static constexpr std::uint32_t StopRequested = 0x100000;
+    static constexpr std::uint32_t Reconnect = 0x400000; // next step reconnects
+    static constexpr std::uint32_t Failed = 0x800000;    // reconnecting failed
+    static constexpr std::uint32_t Busy = Reading | PauseRequested | Paused | StopRequested;
+
+    int id = 0, owner = 0;
+    std::string host;
+    int port = 0;
+    std::string userName, password;
+    std::vector<std::string> objects;
+    int rangeStart = 0, rangeEnd = -1, value = 0;
+    NoticeSink notifySink;
+    std::uint32_t flags = 0;
+    std::vector<char> buffer; // its size is the buffer size
+    int fill = 0, received = 0, expectedEnd = 0, stepBytes = 0, stepMillis = 0;
+    bool connected = false; // a connection object exists
+};
+
+// The total length announced by a raw header block: the Content-Length value, else the
+// part after '/' of Content-Range (after "bytes"), else 0. Names are matched as written
+// ("Content-Length:"), values are read as leading decimal digits.
+std::int64_t ParseLengthHeaders(std::string_view rawHeaders);
+
+class HttpStream;
+
+// The download worker. The object is a handle: the thread keeps its own state and ends on
+// its own (after the task is done, or after RequestExit); destroying the handle neither
+// stops nor waits for it.
+class CHttpDownloadThread {
+public:
+    explicit CHttpDownloadThread(DownloadTiming timing = {});
+    ~CHttpDownloadThread();
+    CHttpDownloadThread(const CHttpDownloadThread&) = delete;
+    CHttpDownloadThread& operator=(const CHttpDownloadThread&) = delete;
+
+    // Queues a request; the thread handles requests in order, between steps.
+    void Post(DownloadRequest request);
+    // Asks the thread to end soon: waits and transfers give up, the buffered bytes are
+    // flushed as a last chunk notice, the task is destroyed. Safe from any thread.
+    void RequestExit();
+    // Waits up to timeoutMs for the thread to end; true when it has. Do not call this
+    // from a thread the sink waits for while a notice may be on its way.
+    bool WaitFinished(int timeoutMs) const;
+    bool Finished() const;
+    // Waits up to timeoutMs until the thread waits for a request with nothing to do
+    // (no task, or a task that cannot go on by itself) or has ended; true when so.
+    bool WaitIdle(int timeoutMs) const;
+
+    struct State;
+
+private:
+    std::shared_ptr<State> state_;
+};
+
+} // namespace qev

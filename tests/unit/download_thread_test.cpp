@@ -1,0 +1,448 @@
+#include "net/download_thread.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "fake_http_server.h"
+#include "net/network_init.h"
+
+namespace qev {
+namespace {
+
+using test::FakeHttpServer;
+using test::FakeReply;
+using test::FakeRequest;
+using test::MakeReply;
+using test::RangeReply;
+
+// Copies every notice (with its chunk bytes) and lets the test wait for one.
+class Recorder {
+public:
+    struct Entry {
+        DownloadNotice notice;
+        std::string bytes;
+    };
+
+    NoticeSink Sink()
+    {
+        return [this](const DownloadNotice& n) {
+            std::lock_guard lock(mutex_);
+            Entry e{n, n.chunk ? std::string(n.chunk, static_cast<std::size_t>(n.chunkLength))
+                               : std::string()};
+            e.notice.chunk = nullptr;
+            entries_.push_back(std::move(e));
+            changed_.notify_all();
+        };
+    }
+    bool WaitKind(int kind, int code = -1, int timeoutMs = 5000)
+    {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+            for (const auto& e : entries_)
+                if (e.notice.kind == kind && (code < 0 || e.notice.code == code)) return true;
+            return false;
+        });
+    }
+    std::vector<Entry> Entries()
+    {
+        std::lock_guard lock(mutex_);
+        return entries_;
+    }
+    // "kind/code" of every notice; reports of reading steps (kind 3 with an object path)
+    // are left out, their number depends on timing.
+    std::string Trace()
+    {
+        std::string out;
+        for (const auto& e : Entries()) {
+            if (e.notice.kind == NoticeStep && !e.notice.objectPath.empty()) continue;
+            if (!out.empty()) out += " ";
+            out += std::to_string(e.notice.kind) + "/" + std::to_string(e.notice.code);
+        }
+        return out;
+    }
+    // The file the chunks describe: each at received - chunkLength.
+    std::string Assemble()
+    {
+        std::string file;
+        for (const auto& e : Entries()) {
+            if (e.notice.kind != NoticeChunk && e.notice.kind != NoticeComplete) continue;
+            const auto end = static_cast<std::size_t>(e.notice.received);
+            if (file.size() < end) file.resize(end, '\0');
+            file.replace(end - e.bytes.size(), e.bytes.size(), e.bytes);
+        }
+        return file;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<Entry> entries_;
+};
+
+std::string Content(std::size_t size)
+{
+    std::string s(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) s[i] = static_cast<char>((i * 131 + i / 977) & 0xFF);
+    return s;
+}
+
+DownloadTiming Fast()
+{
+    DownloadTiming t;
+    t.retryWaitMs = 20;
+    t.connectTimeoutMs = 2000;
+    return t;
+}
+
+class DownloadThread : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { InitNetwork(); }
+    void TearDown() override
+    {
+        thread_.RequestExit();
+        EXPECT_TRUE(thread_.WaitFinished(3000));
+    }
+    DownloadRequest Start(std::vector<std::string> objects, int bufferSize = 0, int rangeStart = 0,
+                          int rangeEnd = -1)
+    {
+        DownloadRequest r;
+        r.id = 7;
+        r.kind = StartRequest;
+        r.owner = 1000;
+        r.host = "127.0.0.1";
+        r.port = server_.port();
+        r.objects = std::move(objects);
+        r.bufferSize = bufferSize;
+        r.rangeStart = rangeStart;
+        r.rangeEnd = rangeEnd;
+        r.notifySink = rec_.Sink();
+        return r;
+    }
+    void Serve(const std::string& content)
+    {
+        server_.SetHandler([content](const FakeRequest& r) { return RangeReply(content, r); });
+    }
+    void RunToEnd() { ASSERT_TRUE(thread_.WaitFinished(5000)) << rec_.Trace(); }
+
+    FakeHttpServer server_;
+    Recorder rec_;
+    CHttpDownloadThread thread_{Fast()};
+};
+
+TEST(DownloadHeaders, ParseLengthHeaders)
+{
+    const struct {
+        const char* raw;
+        std::int64_t length;
+    } cases[] = {
+        {"HTTP/1.1 200 OK\r\nContent-Length: 1234\r\n\r\n", 1234},
+        {"HTTP/1.1 206 P\r\nContent-Range: bytes 0-99/100\r\n\r\n", 100},
+        {"HTTP/1.1 206 P\r\nContent-Range: bytes 500-999/1000\r\nContent-Length: 500\r\n\r\n", 500},
+        {"HTTP/1.1 206 P\r\nContent-Range: bytes 0-99/*\r\n\r\n", 0},
+        {"HTTP/1.1 206 P\r\nContent-Range: bytes 0-99\r\n\r\n", 0},
+        {"HTTP/1.1 206 P\r\nContent-Range:0-9/10", 10},
+        {"HTTP/1.1 200 OK\r\ncontent-length: 55\r\n\r\n", 0}, // names as written
+        {"HTTP/1.1 200 OK\r\nContent-Length:  \t 77abc \r\n\r\n", 77},
+        {"HTTP/1.1 200 OK\r\nContent-Length: 5000000000\r\n\r\n", 5000000000LL},
+        {"HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999999\r\n\r\n", INT64_MAX},
+        {"Content-Length: 12", 0}, // no line end after it
+        {"HTTP/1.1 200 OK\r\n\r\n", 0},
+        {"", 0},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ParseLengthHeaders(c.raw), c.length) << c.raw;
+}
+
+TEST_F(DownloadThread, FreshDownloadAsksFromZeroAndCompletes)
+{
+    const std::string content = Content(1000);
+    Serve(content);
+    thread_.Post(Start({"/files/a.bin"}));
+    RunToEnd();
+    EXPECT_EQ(server_.Requests().at(0).HeaderLine("Range"), "Range: bytes=0-");
+    EXPECT_EQ(server_.RequestLine(0), "GET /files/a.bin HTTP/1.1");
+    EXPECT_EQ(rec_.Trace(), "1/200 2/0 5/0 6/0");
+    const auto e = rec_.Entries();
+    EXPECT_EQ(e[1].notice.expectedEnd, 1000);
+    EXPECT_EQ(e[1].notice.objectPath, "/files/a.bin");
+    EXPECT_EQ(e[1].notice.owner, 1000);
+    EXPECT_EQ(rec_.Assemble(), content);
+}
+
+TEST_F(DownloadThread, ResumedStartAndClosedRange)
+{
+    const std::string content = Content(1000);
+    Serve(content);
+    thread_.Post(Start({"/a", "/b"}, 0, 500));
+    RunToEnd();
+    const auto requests = server_.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].HeaderLine("Range"), "Range: bytes=500-");
+    const auto e = rec_.Entries();
+    EXPECT_EQ(e[1].notice.received, 500);
+    EXPECT_EQ(e[1].notice.expectedEnd, 1000); // Content-Length 500 + rangeStart
+    EXPECT_EQ(e[2].notice.kind, NoticeComplete);
+    EXPECT_EQ(e[2].bytes, content.substr(500));
+
+    CHttpDownloadThread closed(Fast());
+    Recorder rec;
+    auto start = Start({"/c"}, 0, 10, 19);
+    start.notifySink = rec.Sink();
+    closed.Post(start);
+    ASSERT_TRUE(closed.WaitFinished(5000));
+    EXPECT_EQ(server_.Requests().at(2).HeaderLine("Range"), "Range: bytes=10-19");
+    EXPECT_EQ(rec.Assemble().substr(10), content.substr(10, 10));
+}
+
+TEST_F(DownloadThread, ServerIgnoringTheRangeRestartsFromZero)
+{
+    const std::string content = Content(1000);
+    server_.SetHandler([content](const FakeRequest&) { return MakeReply(200, content); });
+    thread_.Post(Start({"/a"}, 0, 400));
+    RunToEnd();
+    const auto e = rec_.Entries();
+    EXPECT_EQ(e[1].notice.received, 0);
+    EXPECT_EQ(e[1].notice.expectedEnd, 1000);
+    EXPECT_EQ(rec_.Assemble(), content);
+}
+
+TEST_F(DownloadThread, ErrorStatusSkipsTheObject)
+{
+    server_.Enqueue(MakeReply(404, "<html>gone</html>"));
+    Serve(Content(10));
+    thread_.Post(Start({"/missing", "/next"}));
+    RunToEnd();
+    EXPECT_EQ(rec_.Trace(), "1/200 2/404 2/0 5/0 6/0");
+
+    CHttpDownloadThread only(Fast());
+    Recorder rec;
+    server_.Enqueue(MakeReply(404));
+    auto start = Start({"/missing"});
+    start.notifySink = rec.Sink();
+    only.Post(start);
+    ASSERT_TRUE(only.WaitFinished(5000));
+    EXPECT_EQ(rec.Trace(), "1/200 2/404 6/0");
+}
+
+TEST_F(DownloadThread, LengthHeaders)
+{
+    const struct {
+        const char* name;
+        bool contentLength;
+        const char* extra;
+        int expectedEnd;
+        std::size_t bytes;
+    } cases[] = {
+        {"length only", true, nullptr, 100, 100},
+        {"range only", false, "Content-Range: bytes 0-99/100", 100, 100},
+        {"neither", false, nullptr, 0, 0},
+        {"too large", false, "Content-Range: bytes 0-1/3000000000", -1, 0},
+    };
+    for (const auto& c : cases) {
+        CHttpDownloadThread thread(Fast());
+        Recorder rec;
+        auto reply = MakeReply(200, Content(100));
+        reply.lengthHeader = c.contentLength;
+        if (c.extra) reply.headers.push_back(c.extra);
+        server_.Enqueue(reply);
+        auto start = Start({"/x"});
+        start.notifySink = rec.Sink();
+        thread.Post(start);
+        ASSERT_TRUE(thread.WaitFinished(5000)) << c.name;
+        const auto e = rec.Entries();
+        if (c.expectedEnd < 0) {
+            EXPECT_EQ(rec.Trace(), "1/200 7/" + std::to_string(LengthOutOfRangeCode) + " 6/0")
+                << c.name;
+            continue;
+        }
+        EXPECT_EQ(rec.Trace(), "1/200 2/0 5/0 6/0") << c.name;
+        EXPECT_EQ(e[1].notice.expectedEnd, c.expectedEnd) << c.name;
+        EXPECT_EQ(rec.Assemble().size(), c.bytes) << c.name;
+    }
+}
+
+TEST_F(DownloadThread, DropMidBodyResumesFromReceivedPosition)
+{
+    const std::string content = Content(300000);
+    std::atomic<int> served{0};
+    server_.SetHandler([&](const FakeRequest& r) {
+        FakeReply reply = RangeReply(content, r);
+        if (served++ == 0) reply.closeAfter = 100001; // drop part-way through a buffer
+        return reply;
+    });
+    thread_.Post(Start({"/big.bin"}, 32768));
+    RunToEnd();
+    const auto requests = server_.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].HeaderLine("Range"), "Range: bytes=100001-");
+    EXPECT_EQ(rec_.Assemble(), content);
+    // The bytes held at the drop went out as a chunk before the error notice.
+    const auto e = rec_.Entries();
+    for (std::size_t i = 0; i < e.size(); ++i) {
+        if (e[i].notice.kind != NoticeError) continue;
+        EXPECT_EQ(e[i].notice.code, EmptyReadCode);
+        ASSERT_GT(i, 0u);
+        EXPECT_EQ(e[i - 1].notice.kind, NoticeChunk);
+        EXPECT_EQ(e[i - 1].notice.received, 100001);
+        EXPECT_EQ(e[i - 1].bytes.size(), 100001u % 32768u);
+        EXPECT_EQ(e[i + 1].notice.kind, NoticeConnect);
+    }
+}
+
+TEST_F(DownloadThread, ObjectExactlyOneBufferLong)
+{
+    const std::string content = Content(32768);
+    Serve(content);
+    thread_.Post(Start({"/one"}, 32768));
+    RunToEnd();
+    EXPECT_EQ(rec_.Trace(), "1/200 2/0 4/0 5/0 6/0");
+    const auto e = rec_.Entries();
+    std::vector<std::size_t> sizes;
+    for (const auto& x : e)
+        if (x.notice.kind == NoticeChunk || x.notice.kind == NoticeComplete)
+            sizes.push_back(x.bytes.size());
+    EXPECT_EQ(sizes, (std::vector<std::size_t>{32768, 0}));
+    EXPECT_EQ(rec_.Assemble(), content);
+}
+
+TEST_F(DownloadThread, RepliesToRequestsForOtherTasks)
+{
+    thread_.Post(Start({})); // a task without objects: never connects, never reports
+    ASSERT_TRUE(thread_.WaitIdle(2000));
+    EXPECT_EQ(rec_.Trace(), "");
+    Recorder other;
+    auto second = Start({"/x"});
+    second.notifySink = other.Sink();
+    thread_.Post(second);
+    for (int kind : {PauseRequest, StopRequest, SetValueRequest, SetBufferRequest}) {
+        DownloadRequest r;
+        r.id = 8;
+        r.kind = kind;
+        r.notifySink = other.Sink();
+        thread_.Post(r);
+    }
+    DownloadRequest unknown;
+    unknown.id = 7;
+    unknown.kind = 9;
+    unknown.notifySink = other.Sink();
+    thread_.Post(unknown);
+    DownloadRequest pause;
+    pause.id = 7;
+    pause.kind = PauseRequest;
+    thread_.Post(pause);
+    ASSERT_TRUE(rec_.WaitKind(NoticeOpened, 0));
+    ASSERT_TRUE(other.WaitKind(SetBufferRequest, NoTaskCode));
+    EXPECT_EQ(other.Trace(), "0/5006 2/5003 3/5003 4/5003 5/5003");
+    EXPECT_EQ(rec_.Trace(), "2/0");
+    EXPECT_EQ(server_.RequestCount(), 0u);
+    EXPECT_FALSE(thread_.Finished());
+}
+
+TEST_F(DownloadThread, BufferGrowsOnlyWithinLimits)
+{
+    const std::string content = Content(600 * 1024);
+    Serve(content);
+    const struct {
+        int start, grow;
+        std::size_t chunk;
+    } cases[] = {
+        {0, 0, 0x40000},        {16384, 0, 0x40000},
+        {0x8000, 0, 0x8000},    {0, 0x80000, 0x80000},
+        {0, 0x10000, 0x40000},  {0, 9 * 1024 * 1024, 0x40000},
+        {0x100000, 0x80000, 0}, {0x800001, 0x800000, 0x800000 - 0},
+    };
+    for (const auto& c : cases) {
+        CHttpDownloadThread thread(Fast());
+        Recorder rec;
+        auto start = Start({"/f"}, c.start);
+        start.notifySink = rec.Sink();
+        thread.Post(start);
+        if (c.grow) {
+            DownloadRequest grow;
+            grow.id = 7;
+            grow.kind = SetBufferRequest;
+            grow.bufferSize = c.grow;
+            grow.notifySink = rec.Sink();
+            thread.Post(grow);
+        }
+        ASSERT_TRUE(thread.WaitFinished(5000));
+        std::size_t first = 0;
+        for (const auto& e : rec.Entries())
+            if (e.notice.kind == NoticeChunk) {
+                first = e.bytes.size();
+                break;
+            }
+        // No chunk notice means the whole object fitted in one buffer.
+        EXPECT_EQ(first, c.chunk > content.size() ? 0 : c.chunk) << c.start << " " << c.grow;
+        EXPECT_EQ(rec.Assemble(), content);
+        EXPECT_EQ(rec.Trace().find("5/5003"), std::string::npos); // growth sends no notice
+    }
+}
+
+TEST_F(DownloadThread, UnreachableServerLeavesTheThreadIdle)
+{
+    int freePort = 0;
+    {
+        FakeHttpServer gone;
+        freePort = gone.port();
+    }
+    auto start = Start({"/x"});
+    start.port = freePort;
+    thread_.Post(start);
+    ASSERT_TRUE(rec_.WaitKind(NoticeConnect));
+    ASSERT_TRUE(thread_.WaitIdle(5000));
+    EXPECT_FALSE(thread_.Finished());
+    EXPECT_EQ(rec_.Trace(), "1/200");
+}
+
+TEST_F(DownloadThread, ConnectFailingFiveTimesEndsTheThread)
+{
+    auto start = Start({"/x"});
+    start.host = "";
+    thread_.Post(start);
+    RunToEnd();
+    EXPECT_EQ(rec_.Trace(), "1/500");
+}
+
+TEST_F(DownloadThread, ExitFlushesTheBufferPromptly)
+{
+    auto reply = MakeReply(200, Content(10000));
+    reply.closeAfter = 1000;
+    reply.holdMs = 20000;
+    server_.Enqueue(reply);
+    thread_.Post(Start({"/slow"}));
+    ASSERT_TRUE(rec_.WaitKind(NoticeOpened));
+    for (int i = 0; i < 200 && server_.BodyBytesSent() < 1000; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    const auto asked = std::chrono::steady_clock::now();
+    thread_.RequestExit();
+    ASSERT_TRUE(thread_.WaitFinished(2000));
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(1000));
+    const auto e = rec_.Entries();
+    ASSERT_FALSE(e.empty());
+    EXPECT_EQ(e.back().notice.kind, NoticeChunk);
+    EXPECT_EQ(e.back().notice.received, 1000);
+    EXPECT_EQ(e.back().bytes, Content(10000).substr(0, 1000));
+}
+
+TEST_F(DownloadThread, ExitInterruptsRetryWaits)
+{
+    CHttpDownloadThread slow; // real 1,000 ms waits between connect attempts
+    auto start = Start({"/x"});
+    start.host = "";
+    slow.Post(start);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const auto asked = std::chrono::steady_clock::now();
+    slow.RequestExit();
+    ASSERT_TRUE(slow.WaitFinished(2000));
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(500));
+}
+
+} // namespace
+} // namespace qev
