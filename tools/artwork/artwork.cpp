@@ -77,8 +77,10 @@ QImage LoginBackground()
     QImage img = Canvas(LoginWidth, LoginHeight);
     const QRectF panel(8, 8, LoginWidth - 16, LoginHeight - 16);
     constexpr double radius = 16;
-    // Deep shadow with a teal cast, feathered to nothing at the window's outer pixels.
-    SoftShadow(img, panel, radius, 7.5, QColor(0x01, 0x08, 0x10, 200));
+    // A teal halo with a tighter dark shadow inside it, both feathered to nothing at the
+    // window's outer pixels.
+    SoftShadow(img, panel, radius, 7.5, QColor(0x2C, 0x8C, 0x90, 110));
+    SoftShadow(img, panel, radius, 4.5, QColor(0x01, 0x06, 0x0E, 170));
 
     QPainter p(&img);
     Prepare(p);
