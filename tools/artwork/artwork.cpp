@@ -692,7 +692,7 @@ QByteArray Encode(const Piece& piece)
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    // Straight alpha keeps soft edges exact; compression level 9 keeps the program small.
+    // Straight alpha keeps soft edges exact; quality 0 asks for the strongest compression.
     piece.image.convertToFormat(QImage::Format_ARGB32).save(&buffer, "PNG", 0);
     return bytes;
 }
