@@ -90,6 +90,11 @@ for path in /micro_client/mm/qev_new/update.xml /micro_client/mm/qev_newupdate2.
   ! grep -q '<item' <<<"$manifest" || fail "$path offers an item"
 done
 pass "manifest announces the current version $major/$minor"
+rc=0
+timeout 10 "$portal" --port "$base" >/dev/null 2>"$work/second.err" || rc=$?
+[[ $rc == 1 ]] && grep -q 'cannot listen' "$work/second.err" ||
+  fail "a second portal on busy ports: exit $rc, $(cat "$work/second.err")"
+pass "a second portal on the same ports is refused"
 stop_portal
 
 # --- with an update on offer, dropping every response after 50000 body bytes

@@ -7,6 +7,7 @@
 #include <httplib.h>
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -167,6 +168,12 @@ struct DemoPortal::Impl {
     {
         const HostKind kind = host.kind;
         const int port = host.port;
+        // Plain SO_REUSEADDR: the library's default also sets SO_REUSEPORT, which would let a
+        // second portal share the ports and take a share of the requests unnoticed.
+        host.server.set_socket_options([](socket_t sock) {
+            int yes = 1;
+            ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        });
         host.server.set_pre_routing_handler(
             [this, kind](const httplib::Request& req, httplib::Response& res) {
                 // Ranges are answered here, per object, so an unsatisfiable one gets its 416;
