@@ -55,6 +55,11 @@ CLoginWnd::~CLoginWnd()
     DestroyControls();
 }
 
+CBackgroundWnd* CLoginWnd::background() const
+{
+    return background_.data();
+}
+
 void CLoginWnd::SetConnectivityProbe(std::function<bool()> probe)
 {
     ConnectivityProbe() = std::move(probe);

@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "browser/mini_browser.h"
 #include "browser/session_info.h"
 #include "layout/layout.h"
 #include "skin/top_wnd.h"
 
 class CBackgroundWnd;
 class CImageButton;
-class CMiniBrowser;
 
 class CLoginWnd : public CLayerWnd {
     Q_OBJECT
@@ -46,7 +46,7 @@ public:
     // Centres the stack on the screen: the background, followed by this layer and the top.
     void CenterWindow();
 
-    CBackgroundWnd* background() const { return background_; }
+    CBackgroundWnd* background() const;
     const std::vector<PaneRecord>& panes() const { return panes_; }
     int nextControlId() const { return nextControlId_; }
 

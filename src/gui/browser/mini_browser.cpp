@@ -28,7 +28,18 @@ std::string AttributeOf(const QVariantMap& attributes, const char* name)
     return value.toString().toStdString();
 }
 
+std::function<void(const QUrl&)>& ExternalOpener()
+{
+    static std::function<void(const QUrl&)> opener;
+    return opener;
+}
+
 } // namespace
+
+void CMiniBrowser::SetExternalOpener(std::function<void(const QUrl&)> opener)
+{
+    ExternalOpener() = std::move(opener);
+}
 
 CMiniBrowser::CMiniBrowser(QWidget* parent) : QWidget(parent) {}
 
@@ -103,7 +114,9 @@ void CMiniBrowser::OnNewWindow(const QUrl& requestedUrl)
             if (!requestedUrl.isValid() ||
                 (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
                 return;
-            QDesktopServices::openUrl(requestedUrl);
-            emit self->externalWindowOpened(requestedUrl);
+            if (ExternalOpener())
+                ExternalOpener()(requestedUrl);
+            else
+                QDesktopServices::openUrl(requestedUrl);
         });
 }

@@ -7,6 +7,8 @@
 #include <QUrl>
 #include <QWidget>
 
+#include <functional>
+
 #include "browser/session_info.h"
 
 class QWebEngineView;
@@ -33,14 +35,16 @@ public:
     int controlId() const { return controlId_; }
     QWebEngineView* view() const { return view_; }
 
+    // Where windows other than "_game" go: the user's default browser unless a test
+    // installs its own opener (an empty function restores the default).
+    static void SetExternalOpener(std::function<void(const QUrl&)> opener);
+
     // The JavaScript that reads the hand-over attributes of the page's active element.
     static const QString& ActiveElementScript();
 
 signals:
     // The page opened a "_game" window; no window was opened for it.
     void sessionStarted(const qev::SessionInfo& session);
-    // A window other than "_game" was handed to the user's browser.
-    void externalWindowOpened(const QUrl& url);
 
 private:
     // A page asked for a new window: decide from its active element's attributes.

@@ -1,0 +1,241 @@
+// The browser host with the web engine: real clicks on links of a page, the "_game"
+// hand-over, other new windows, the control rectangle, and the login window's panes.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QSignalSpy>
+#include <QTest>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+
+#include <vector>
+
+#include "app/korvel2_app.h"
+#include "browser/login_wnd.h"
+#include "browser/mini_browser.h"
+
+Q_DECLARE_METATYPE(qev::SessionInfo)
+
+namespace {
+
+// Each link is a block at a known place so that a click can find it.
+const char PortalPage[] = R"(<!doctype html><html><head><style>
+body { margin: 0 }
+a { display: block; position: absolute; left: 0; width: 300px; height: 40px; }
+</style></head><body>
+<a style="top: 0" target="_game" title="Server 1" href="http://game.test/play?x=1"
+   domain="dom one" sid="abc&amp;123" user="bob">game</a>
+<a style="top: 50px" target="_GAME" title="Server 2" href="http://game.test/two" domain="d2"
+   sid="s2" user="u2">GAME</a>
+<a style="top: 100px" target="_blank" href="http://elsewhere.test/page" sid="zz">blank</a>
+<a style="top: 150px" target="_game" title="No sid" href="http://game.test/three" domain="d3"
+   user="u3">no sid</a>
+</body></html>)";
+
+constexpr int LinkGame = 20, LinkGameUpper = 70, LinkBlank = 120, LinkNoSid = 170;
+
+// A visible host with the portal page loaded and painted.
+struct BrowserRig {
+    QWidget window;
+    CMiniBrowser* host = nullptr;
+    std::vector<qev::SessionInfo> sessions;
+
+    BrowserRig()
+    {
+        window.resize(400, 260);
+        host = new CMiniBrowser(&window);
+        EXPECT_TRUE(host->Create(QRect(0, 0, 400, 260), &window, 5000));
+        QObject::connect(host, &CMiniBrowser::sessionStarted,
+                         [this](const qev::SessionInfo& s) { sessions.push_back(s); });
+        window.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));
+        QSignalSpy loaded(host->view(), &QWebEngineView::loadFinished);
+        host->view()->setHtml(QString::fromUtf8(PortalPage), QUrl("http://portal.test/micro2"));
+        EXPECT_TRUE(loaded.wait(20000));
+        EXPECT_TRUE(loaded.count() > 0 && loaded.at(0).at(0).toBool());
+        // The page must be on screen before a click can land on it.
+        QTRY_VERIFY_WITH_TIMEOUT(host->view()->focusProxy() != nullptr, 10000);
+        QTest::qWait(500);
+    }
+
+    void Click(int y)
+    {
+        QTest::mouseClick(host->view()->focusProxy(), Qt::LeftButton, {}, QPoint(150, y));
+    }
+};
+
+BrowserRig* g_rig = nullptr;
+std::vector<QUrl> g_opened;
+
+class MiniBrowser : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        CMiniBrowser::SetExternalOpener([](const QUrl& url) { g_opened.push_back(url); });
+        g_rig = new BrowserRig;
+    }
+    static void TearDownTestSuite()
+    {
+        delete g_rig;
+        g_rig = nullptr;
+        CMiniBrowser::SetExternalOpener({});
+    }
+    void SetUp() override
+    {
+        g_rig->sessions.clear();
+        g_opened.clear();
+    }
+};
+
+TEST_F(MiniBrowser, GameLinkHandsOverEveryAttributeAndOpensNoWindow)
+{
+    g_rig->Click(LinkGame);
+    QTRY_COMPARE_WITH_TIMEOUT(g_rig->sessions.size(), std::size_t{1}, 10000);
+    const qev::SessionInfo& s = g_rig->sessions[0];
+    EXPECT_EQ(s.title, "Server 1");
+    EXPECT_EQ(s.href, "http://game.test/play?x=1");
+    EXPECT_EQ(s.domain, "dom one");
+    EXPECT_EQ(s.sid, "abc&123");
+    EXPECT_EQ(s.user, "bob");
+    QTest::qWait(300);
+    EXPECT_TRUE(g_opened.empty());
+    EXPECT_EQ(g_rig->host->view()->url(), QUrl("http://portal.test/micro2"))
+        << "the portal page stays";
+}
+
+TEST_F(MiniBrowser, UpperCaseTargetIsTheGameToo)
+{
+    g_rig->Click(LinkGameUpper);
+    QTRY_COMPARE_WITH_TIMEOUT(g_rig->sessions.size(), std::size_t{1}, 10000);
+    EXPECT_EQ(g_rig->sessions[0].title, "Server 2");
+    EXPECT_EQ(g_rig->sessions[0].sid, "s2");
+}
+
+TEST_F(MiniBrowser, BlankTargetGoesToTheUsersBrowserAndDeliversNothing)
+{
+    g_rig->Click(LinkBlank);
+    QTRY_COMPARE_WITH_TIMEOUT(g_opened.size(), std::size_t{1}, 10000);
+    EXPECT_EQ(g_opened[0], QUrl("http://elsewhere.test/page"));
+    QTest::qWait(300);
+    EXPECT_TRUE(g_rig->sessions.empty());
+}
+
+TEST_F(MiniBrowser, LinkWithoutSidGivesAnEmptySid)
+{
+    g_rig->Click(LinkNoSid);
+    QTRY_COMPARE_WITH_TIMEOUT(g_rig->sessions.size(), std::size_t{1}, 10000);
+    EXPECT_EQ(g_rig->sessions[0].title, "No sid");
+    EXPECT_EQ(g_rig->sessions[0].sid, "");
+    EXPECT_EQ(g_rig->sessions[0].user, "u3");
+}
+
+TEST(MiniBrowserControl, MarginsPlaceTheViewAroundTheHost)
+{
+    struct Case {
+        QRect host;
+        int l, t, r, b;
+        QRect view;
+    };
+    const Case cases[] = {
+        {QRect(20, 50, 625, 319), 2, 2, 32, 32, QRect(QPoint(-2, -2), QPoint(656, 350))},
+        {QRect(0, 0, 100, 100), 2, 2, -6, -6, QRect(QPoint(-2, -2), QPoint(93, 93))},
+    };
+    QWidget parent;
+    for (const Case& c : cases) {
+        auto* host = new CMiniBrowser;
+        host->l = c.l;
+        host->t = c.t;
+        host->r = c.r;
+        host->b = c.b;
+        ASSERT_TRUE(host->Create(c.host, &parent, 5000));
+        EXPECT_EQ(host->parentWidget(), &parent);
+        EXPECT_EQ(host->geometry(), c.host);
+        EXPECT_EQ(host->view()->geometry(), c.view);
+        EXPECT_EQ(host->controlId(), 5000);
+    }
+}
+
+qev::WebPane Pane(int flag, const std::string& url)
+{
+    qev::WebPane pane;
+    pane.left = 20;
+    pane.top = 50;
+    pane.right = 645;
+    pane.bottom = 369;
+    pane.l = pane.t = 2;
+    pane.r = pane.b = 32;
+    pane.flag = flag;
+    pane.function = "login";
+    pane.url = url;
+    return pane;
+}
+
+TEST(LoginPanes, BrowsersOnlyForOddFlagsAndIdsNeverReset)
+{
+    App().layout().games.clear();
+    qev::GameEntry& game = App().layout().games["Test"];
+    App().SelectGame("Test");
+    game.login.width = 663;
+    game.login.height = 391;
+    game.login.webPanes = {Pane(1, "about:blank"), Pane(0, "about:blank"), Pane(3, "about:blank")};
+    CLoginWnd login(nullptr);
+    ASSERT_EQ(login.panes().size(), 3u);
+    ASSERT_NE(login.panes()[0].host, nullptr);
+    EXPECT_EQ(login.panes()[0].host->controlId(), 5000);
+    EXPECT_EQ(login.panes()[1].host, nullptr);
+    ASSERT_NE(login.panes()[2].host, nullptr);
+    EXPECT_EQ(login.panes()[2].host->controlId(), 5001);
+    EXPECT_EQ(login.panes()[0].host->view()->geometry(), QRect(QPoint(-2, -2), QPoint(656, 350)));
+
+    login.BuildPanes();
+    ASSERT_EQ(login.panes().size(), 3u);
+    EXPECT_EQ(login.panes()[0].host->controlId(), 5002);
+    EXPECT_EQ(login.panes()[2].host->controlId(), 5003);
+    EXPECT_EQ(login.findChildren<CMiniBrowser*>().size(), 2) << "old hosts are gone";
+    EXPECT_TRUE(login.mask().contains(QPoint(21, 51)));
+    EXPECT_FALSE(login.mask().contains(QPoint(5, 5)));
+}
+
+TEST(LoginPanes, ClickOnTheLoginPageCompletesTheLogin)
+{
+    App().layout().games.clear();
+    qev::GameEntry& game = App().layout().games["Test"];
+    App().SelectGame("Test");
+    game.login.width = 663;
+    game.login.height = 391;
+    const std::string page =
+        "data:text/html,<body style='margin:0'><a style='display:block;width:300px;"
+        "height:60px' target='_game' title='S9' href='http://game.test/9' domain='d9' "
+        "sid='sid9' user='player 9'>play</a></body>";
+    game.login.webPanes = {Pane(1, page)};
+    std::vector<std::string> queries;
+    CLoginWnd::SetTaskFeedFetcher([&queries](const std::string& q) {
+        queries.push_back(q);
+        return std::string();
+    });
+    CLoginWnd::SetConnectivityProbe([] { return true; });
+    CLoginWnd login(nullptr);
+    login.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&login));
+    QWebEngineView* view = login.panes()[0].host->view();
+    QSignalSpy loaded(view, &QWebEngineView::loadFinished);
+    ASSERT_TRUE(loaded.wait(20000));
+    QTest::qWait(500);
+    // The view starts 2 px above and left of the pane.
+    QTest::mouseClick(view->focusProxy(), Qt::LeftButton, {}, QPoint(50, 20));
+    QTRY_COMPARE_WITH_TIMEOUT(queries.size(), std::size_t{1}, 10000);
+    EXPECT_EQ(queries[0], "?account=player 9&sid=sid9&domain=d9");
+    CLoginWnd::SetTaskFeedFetcher({});
+    CLoginWnd::SetConnectivityProbe({});
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication application(argc, argv);
+    CKorvel2App app; // App() for the login window; start-up is not run
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
