@@ -1,0 +1,93 @@
+#include "net/chunk_writer.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "net/url_codec.h"
+
+namespace qev {
+namespace {
+
+int OpenTarget(const std::string& path, bool truncate)
+{
+    int flags = O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
+    if (truncate) flags |= O_TRUNC;
+    return open(path.c_str(), flags, 0600);
+}
+
+} // namespace
+
+std::string TargetFileName(std::string_view objectPath)
+{
+    const auto slash = objectPath.rfind('/');
+    const std::string name =
+        UrlDecode(slash == std::string_view::npos ? objectPath : objectPath.substr(slash + 1));
+    if (name.empty() || name == "." || name == "..") return {};
+    if (name.find_first_of(std::string_view("/\\\0", 3)) != std::string::npos) return {};
+    return name;
+}
+
+int WriteChunk(std::int64_t offset, const std::string& path, const char* bytes, std::size_t length)
+{
+    const int fd = OpenTarget(path, false);
+    if (fd < 0) return errno;
+    int result = 0;
+    std::size_t done = 0;
+    while (done < length) {
+        const ssize_t n = pwrite(fd, bytes + done, length - done,
+                                 static_cast<off_t>(offset) + static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            result = n < 0 ? errno : EIO;
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (close(fd) != 0 && result == 0) result = errno;
+    return result;
+}
+
+std::string DownloadFileWriter::TargetPath(const DownloadNotice& notice) const
+{
+    const std::string name = TargetFileName(notice.objectPath);
+    // Without a folder there is no safe place: never fall back to the current directory.
+    return name.empty() || folder_.empty() ? std::string() : folder_ + name;
+}
+
+bool DownloadFileWriter::Intact(int id) const
+{
+    const auto it = failed_.find(id);
+    return it == failed_.end() || !it->second;
+}
+
+void DownloadFileWriter::OnNotice(const DownloadNotice& notice)
+{
+    const bool opened = notice.kind == NoticeOpened && notice.code == 0;
+    const bool chunk = notice.kind == NoticeChunk || notice.kind == NoticeComplete;
+    if (!opened && !chunk) return;
+    const std::string path = TargetPath(notice);
+    if (path.empty()) {
+        failed_[notice.id] = true;
+        return;
+    }
+    if (opened) {
+        // Reopened at 0 (a fresh start, or a server that ignored the range): drop any old
+        // tail. A resume keeps what the file holds.
+        if (notice.received != 0) return;
+        failed_[notice.id] = false;
+        const int fd = OpenTarget(path, true);
+        if (fd < 0)
+            failed_[notice.id] = true;
+        else
+            close(fd);
+        return;
+    }
+    if (notice.chunkLength <= 0) return;
+    const std::int64_t offset = static_cast<std::int64_t>(notice.received) - notice.chunkLength;
+    if (WriteChunk(offset, path, notice.chunk, static_cast<std::size_t>(notice.chunkLength)) != 0)
+        failed_[notice.id] = true;
+}
+
+} // namespace qev

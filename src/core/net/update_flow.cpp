@@ -1,0 +1,232 @@
+#include "net/update_flow.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <random>
+#include <vector>
+
+#include "app/message.h"
+#include "app/strings.h"
+#include "app/update_modes.h"
+#include "layout/update_manifest.h"
+#include "net/url_codec.h"
+#include "platform/files.h"
+#include "platform/process.h"
+
+namespace qev {
+
+std::pair<std::string, int> SplitHostPort(std::string_view host)
+{
+    const auto colon = host.rfind(':');
+    if (colon == std::string_view::npos) return {std::string(host), 80};
+    const std::string_view digits = host.substr(colon + 1);
+    long port = 0;
+    for (const char c : digits) {
+        if (c < '0' || c > '9') return {std::string(host), 80}; // not a port at all
+        port = std::min(port * 10 + (c - '0'), 100000L);
+    }
+    if (port < 1 || port > 65535) port = 80;
+    return {std::string(host.substr(0, colon)), static_cast<int>(port)};
+}
+
+UpdateFlow::UpdateFlow(LayoutState& state) : state_(state)
+{
+    startProcess = [](std::string_view line, const std::string& app) {
+        return StartProcess(line, app);
+    };
+    pickItem = [](std::size_t count) {
+        static std::mt19937 rng(std::random_device{}());
+        return std::uniform_int_distribution<std::size_t>(0, count - 1)(rng);
+    };
+}
+
+UpdateFlow::~UpdateFlow()
+{
+    Shutdown();
+}
+
+void UpdateFlow::SetNoticeSink(NoticeSink sink)
+{
+    sink_ = std::move(sink);
+}
+
+NoticeSink UpdateFlow::GatedSink() const
+{
+    NoticeSink inner = sink_;
+    if (!inner) {
+        auto* self = const_cast<UpdateFlow*>(this);
+        inner = [self](const DownloadNotice& n) { self->OnDownloadNotice(n); };
+    }
+    // The gate lets Shutdown cut every thread off from this flow, including threads that
+    // outlive it.
+    return [gate = gate_, inner](const DownloadNotice& n) {
+        {
+            std::lock_guard lock(gate->mutex);
+            if (!gate->open) return;
+            ++gate->inFlight;
+        }
+        struct Leave {
+            Gate& g;
+            ~Leave()
+            {
+                std::lock_guard lock(g.mutex);
+                --g.inFlight;
+                g.idle.notify_all();
+            }
+        } leave{*gate};
+        inner(n);
+    };
+}
+
+std::string UpdateFlow::TargetFolder() const
+{
+    return GetTempFolder();
+}
+
+bool UpdateFlow::CheckForUpdate()
+{
+    const GameEntry* game = state_.GetCurrentGame();
+    if (!game || game->updateSources.empty()) return false;
+    const UpdateSource& source = game->updateSources.front();
+    StartDownload(ManifestDownload, source.path + source.file, source.host);
+    return true;
+}
+
+int UpdateFlow::StartDownload(int id, const std::string& objectPath, const std::string& host)
+{
+    std::lock_guard lock(mapMutex_);
+    if (shutDown_ || downloads_.count(id)) return -1;
+    auto [name, port] = SplitHostPort(host);
+    auto thread = std::make_unique<CHttpDownloadThread>(timing);
+    const NoticeSink sink = GatedSink();
+
+    DownloadRequest start;
+    start.id = id;
+    start.kind = StartRequest;
+    start.owner = DownloadOwner;
+    start.host = name;
+    start.port = port;
+    start.objects = {objectPath};
+    start.rangeStart = 0;
+    start.rangeEnd = -1;
+    start.bufferSize = 0;
+    start.notifySink = sink;
+    thread->Post(std::move(start));
+
+    DownloadRequest grow;
+    grow.id = id;
+    grow.kind = SetBufferRequest;
+    grow.bufferSize = GrownBufferSize;
+    grow.notifySink = sink;
+    thread->Post(std::move(grow));
+
+    downloads_[id] = std::move(thread);
+    return 0;
+}
+
+bool UpdateFlow::IsDownloading(int id) const
+{
+    std::lock_guard lock(mapMutex_);
+    return downloads_.count(id) != 0;
+}
+
+int UpdateFlow::OnDownloadNotice(const DownloadNotice& notice)
+{
+    if (notice.owner != DownloadOwner) return 0;
+    std::lock_guard lock(noticeMutex_);
+    switch (notice.kind) {
+    case NoticeOpened:
+    case NoticeChunk:
+        writer_.SetFolder(TargetFolder());
+        writer_.OnNotice(notice);
+        break;
+    case NoticeComplete: {
+        writer_.SetFolder(TargetFolder());
+        writer_.OnNotice(notice);
+        const std::string target = writer_.TargetPath(notice);
+        // A refused name or a failed write leaves no usable file: the download failed.
+        if (target.empty() || !writer_.Intact(notice.id)) break;
+        if (notice.id == ManifestDownload) {
+            if (IsBuildCurrent(target)) break;
+            const auto& items = state_.layout.manifestItems;
+            if (items.empty()) break;
+            const UpdateSource item = items[pickItem(items.size()) % items.size()];
+            StartDownload(PackageDownload, item.path + UrlEncode(item.file), item.host);
+        } else if (notice.id == PackageDownload) {
+            packagePath = target;
+        }
+        break;
+    }
+    case NoticeDone: {
+        writer_.Forget(notice.id);
+        std::lock_guard mapLock(mapMutex_);
+        downloads_.erase(notice.id); // the thread ends on its own
+        break;
+    }
+    case NoticeError:
+        if (notice.code == ReconnectFailedCode) ShowMessage(LoadString(IdsDownloadFailed));
+        break;
+    default: break;
+    }
+    return 0;
+}
+
+bool UpdateFlow::IsBuildCurrent(const std::string& path)
+{
+    ReadUpdateManifest(state_.layout, path);
+    return IsVersionCurrent(versionMS, versionLS, state_.layout.major, state_.layout.minor);
+}
+
+bool UpdateFlow::LaunchUpdater()
+{
+    if (packagePath.empty()) return false;
+    const std::string program = programPath.empty() ? GetProgramPath() : programPath;
+    const std::string temp = GetTempFolder();
+    if (temp.empty()) return false;
+    const auto slash = packagePath.rfind('/');
+    const std::string name =
+        slash == std::string::npos ? packagePath : packagePath.substr(slash + 1);
+    const std::string copy = temp + "update" + name;
+    // Starting a stale or missing copy would be worse than not updating this time.
+    if (!CopyFileOver(packagePath, copy)) return false;
+    if (chmod(copy.c_str(), 0700) != 0) return false;
+    const std::string line =
+        FormatHandOverCommandLine("-u", CurrentProcessId(), packagePath, program);
+    startProcess(line, copy);
+    return true;
+}
+
+void UpdateFlow::Shutdown()
+{
+    std::vector<std::unique_ptr<CHttpDownloadThread>> threads;
+    {
+        std::lock_guard lock(mapMutex_);
+        shutDown_ = true;
+        for (auto& [id, thread] : downloads_) threads.push_back(std::move(thread));
+        downloads_.clear();
+    }
+    {
+        std::lock_guard lock(gate_->mutex);
+        gate_->open = false;
+    }
+    for (auto& t : threads) t->RequestExit();
+
+    // Bounded: a notice in flight may be waiting for the very thread that shuts down (a
+    // sink that hands notices to the UI thread). Such a thread is left to end on its own;
+    // it can no longer reach this flow.
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(ShutdownWaitMs);
+    {
+        std::unique_lock lock(gate_->mutex);
+        gate_->idle.wait_until(lock, deadline, [&] { return gate_->inFlight == 0; });
+    }
+    for (auto& t : threads) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        t->WaitFinished(static_cast<int>(std::max<long long>(0, left.count())));
+    }
+}
+
+} // namespace qev

@@ -1,0 +1,94 @@
+#pragma once
+// The update check and the hand-off to the updater: fetch the manifest of the current
+// game's first update source, compare its version with this build, fetch the package when
+// newer, and at exit start a copy of the package that installs it.
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "layout/layout.h"
+#include "net/chunk_writer.h"
+#include "net/download_thread.h"
+
+namespace qev {
+
+// "h:p" → {"h", p}. Without a port, or with a number outside 1..65535, the port is 80;
+// a colon followed by something else than digits is left in the host.
+std::pair<std::string, int> SplitHostPort(std::string_view host);
+
+class UpdateFlow {
+public:
+    static constexpr int ManifestDownload = 1;
+    static constexpr int PackageDownload = 2;
+    static constexpr int DownloadOwner = 1000;
+    static constexpr int GrownBufferSize = 0x200000; // asked for right after the start
+    static constexpr int ShutdownWaitMs = 3000;
+
+    explicit UpdateFlow(LayoutState& state);
+    ~UpdateFlow(); // Shutdown()
+    UpdateFlow(const UpdateFlow&) = delete;
+    UpdateFlow& operator=(const UpdateFlow&) = delete;
+
+    // Starts the manifest download of the current game's first update source (its path
+    // and file joined as they are). False when there is no such source.
+    bool CheckForUpdate();
+    // Starts a download thread for objectPath on host ("h" or "h:p"); 0, or -1 when this
+    // id is already running (or the flow has been shut down).
+    int StartDownload(int id, const std::string& objectPath, const std::string& host);
+    // Handles a notice of this flow's downloads (owner DownloadOwner; others are ignored):
+    // writes chunks, checks the manifest, starts the package, records packagePath, shows
+    // "Download failed!" when reconnecting failed. Returns 0.
+    int OnDownloadNotice(const DownloadNotice& notice);
+    // Reads the manifest at path into the layout and compares it with this build.
+    bool IsBuildCurrent(const std::string& path);
+    // At exit: when a package is waiting, copies it to the temporary folder as "update" +
+    // its name, makes that executable and starts it with the "-u" hand-over line. False
+    // when nothing was started.
+    bool LaunchUpdater();
+    // The sink put into requests (e.g. one that hands notices to the UI thread). The
+    // default calls OnDownloadNotice on the download thread.
+    void SetNoticeSink(NoticeSink sink);
+    // Ends every download thread promptly; afterwards no notice reaches this flow and no
+    // download starts. Waits at most about ShutdownWaitMs; safe at exit and repeatable.
+    void Shutdown();
+
+    bool IsDownloading(int id) const;
+    std::string TargetFolder() const;
+
+    // The completed package, "" until one is complete.
+    std::string packagePath;
+
+    // Seams, preset for the real program.
+    std::uint32_t versionMS = QEV_VERSION_MS;
+    std::uint32_t versionLS = QEV_VERSION_LS;
+    DownloadTiming timing;
+    std::string programPath;                                               // "" = GetProgramPath()
+    std::function<int(std::string_view, const std::string&)> startProcess; // StartProcess
+    std::function<std::size_t(std::size_t count)> pickItem; // uniform random by default
+
+private:
+    struct Gate {
+        std::mutex mutex;
+        std::condition_variable idle;
+        bool open = true;
+        int inFlight = 0;
+    };
+    NoticeSink GatedSink() const;
+
+    LayoutState& state_;
+    std::shared_ptr<Gate> gate_ = std::make_shared<Gate>();
+    NoticeSink sink_;
+    mutable std::mutex mapMutex_;
+    std::map<int, std::unique_ptr<CHttpDownloadThread>> downloads_;
+    bool shutDown_ = false;
+    std::mutex noticeMutex_; // notices of two downloads may arrive on two threads
+    DownloadFileWriter writer_;
+};
+
+} // namespace qev

@@ -1,0 +1,336 @@
+#include "net/update_flow.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "app/message.h"
+#include "fake_http_server.h"
+#include "net/network_init.h"
+#include "platform/files.h"
+#include "platform/process.h"
+
+namespace qev {
+namespace {
+
+namespace fs = std::filesystem;
+using test::FakeHttpServer;
+using test::FakeRequest;
+using test::MakeReply;
+using test::RangeReply;
+
+std::string ReadAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string Manifest(const std::string& major, const std::string& minor,
+                     const std::string& items = {})
+{
+    return "<config><game major=\"" + major + "\" minor=\"" + minor + "\">" + items +
+           "</game></config>";
+}
+
+class UpdateFlowTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { InitNetwork(); }
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/qev-flow-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        root_ = pattern;
+        const char* old = std::getenv("TMPDIR");
+        oldTmp_ = old ? old : "";
+        hadTmp_ = old != nullptr;
+        setenv("TMPDIR", root_.c_str(), 1);
+        temp_ = GetTempFolder();
+        ASSERT_FALSE(temp_.empty());
+
+        GameEntry game;
+        game.name = "g";
+        game.updateSources.push_back({server_.host(), "/update/", "update.xml"});
+        game.updateSources.push_back({"standby.invalid", "/update/", "update2.xml"});
+        state_.layout.games["g"] = game;
+        state_.SelectGame("g");
+        flow_.timing.retryWaitMs = 20;
+        flow_.timing.connectTimeoutMs = 2000;
+        server_.SetHandler([this](const FakeRequest& r) {
+            std::lock_guard lock(filesMutex_);
+            const auto it = files_.find(r.target);
+            return it == files_.end() ? MakeReply(404) : RangeReply(it->second, r);
+        });
+    }
+    void TearDown() override
+    {
+        flow_.Shutdown();
+        if (hadTmp_)
+            setenv("TMPDIR", oldTmp_.c_str(), 1);
+        else
+            unsetenv("TMPDIR");
+        fs::remove_all(root_);
+    }
+    void Put(const std::string& target, const std::string& content)
+    {
+        std::lock_guard lock(filesMutex_);
+        files_[target] = content;
+    }
+    // Waits until neither download is running.
+    bool Settle(int timeoutMs = 5000)
+    {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (std::chrono::steady_clock::now() < end) {
+            if (!flow_.IsDownloading(UpdateFlow::ManifestDownload) &&
+                !flow_.IsDownloading(UpdateFlow::PackageDownload))
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return false;
+    }
+
+    std::string root_, temp_, oldTmp_;
+    bool hadTmp_ = false;
+    FakeHttpServer server_;
+    std::mutex filesMutex_;
+    std::map<std::string, std::string> files_;
+    LayoutState state_;
+    UpdateFlow flow_{state_};
+};
+
+TEST_F(UpdateFlowTest, NoSourceNoCheck)
+{
+    state_.layout.games["g"].updateSources.clear();
+    EXPECT_FALSE(flow_.CheckForUpdate());
+    state_.currentGameName = "other";
+    EXPECT_FALSE(flow_.CheckForUpdate());
+    EXPECT_EQ(server_.RequestCount(), 0u);
+}
+
+TEST_F(UpdateFlowTest, CurrentBuildFetchesOnlyTheManifest)
+{
+    const std::string manifest =
+        Manifest("2", "65536", "<item host=\"x\" path=\"/p/\" file=\"f\"/>");
+    Put("/update/update.xml", manifest);
+    ASSERT_TRUE(flow_.CheckForUpdate());
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ(server_.RequestCount(), 1u);
+    EXPECT_EQ(server_.RequestLine(0), "GET /update/update.xml HTTP/1.1");
+    EXPECT_EQ(ReadAll(temp_ + "update.xml"), manifest);
+    EXPECT_TRUE(flow_.packagePath.empty());
+}
+
+TEST_F(UpdateFlowTest, NewerBuildFetchesThePackageUnderItsDecodedName)
+{
+    const std::string package = std::string(3 * 1024 * 1024 + 17, 'P') + "end";
+    Put("/update/update.xml", Manifest("2", "65538",
+                                       "<item host=\"" + server_.host() +
+                                           "\" path=\"/pkg/\" file=\"qev setup 2.bin\"/>"));
+    Put("/pkg/qev+setup+2.bin", package);
+    // An older, longer file of the same name must not leave its tail behind.
+    std::ofstream(temp_ + "qev setup 2.bin") << std::string(4 * 1024 * 1024, 'o');
+    ASSERT_TRUE(flow_.CheckForUpdate());
+    ASSERT_TRUE(Settle());
+    ASSERT_EQ(server_.RequestCount(), 2u);
+    EXPECT_EQ(server_.RequestLine(1), "GET /pkg/qev+setup+2.bin HTTP/1.1");
+    EXPECT_EQ(flow_.packagePath, temp_ + "qev setup 2.bin");
+    EXPECT_TRUE(ReadAll(flow_.packagePath) == package);
+}
+
+TEST_F(UpdateFlowTest, NewerManifestWithoutItemsFetchesNothingMore)
+{
+    Put("/update/update.xml", Manifest("-1", "0"));
+    ASSERT_TRUE(flow_.CheckForUpdate());
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ(server_.RequestCount(), 1u);
+    EXPECT_TRUE(flow_.packagePath.empty());
+}
+
+TEST_F(UpdateFlowTest, ItemIsChosenAmongAll)
+{
+    flow_.pickItem = [](std::size_t count) { return count - 1; };
+    Put("/update/update.xml", Manifest("3", "0",
+                                       "<item host=\"a.invalid\" path=\"/a/\" file=\"a\"/>"
+                                       "<item host=\"" +
+                                           server_.host() + "\" path=\"/b/\" file=\"b.bin\"/>"));
+    Put("/b/b.bin", "B");
+    ASSERT_TRUE(flow_.CheckForUpdate());
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ(flow_.packagePath, temp_ + "b.bin");
+}
+
+TEST_F(UpdateFlowTest, IsBuildCurrent)
+{
+    const struct {
+        std::uint32_t ms, ls;
+        const char* major;
+        const char* minor;
+        bool current;
+    } cases[] = {
+        {2, 65537, "2", "65536", true},       {2, 65537, "2", "65538", false},
+        {0x00010000, 5, "65536", "6", false}, {2, 65537, "-1", "0", false},
+        {2, 65537, "1", "99999", true},
+    };
+    const std::string path = temp_ + "m.xml";
+    for (const auto& c : cases) {
+        LayoutState state;
+        UpdateFlow flow(state);
+        flow.versionMS = c.ms;
+        flow.versionLS = c.ls;
+        std::ofstream(path, std::ios::trunc) << Manifest(c.major, c.minor);
+        EXPECT_EQ(flow.IsBuildCurrent(path), c.current) << c.major << "/" << c.minor;
+    }
+    LayoutState state;
+    UpdateFlow flow(state);
+    std::ofstream(path, std::ios::trunc) << "<html>error page";
+    EXPECT_TRUE(flow.IsBuildCurrent(path));
+    EXPECT_TRUE(flow.IsBuildCurrent(path + ".missing"));
+}
+
+TEST_F(UpdateFlowTest, HostileNamesAreRefused)
+{
+    const char* refused[] = {"/p/",      "/p/.",     "/p/..",    "/p/%2E%2E",
+                             "/p/a%2Fb", "/p/a%5Cb", "/p/a%00b", "/p/%2F"};
+    for (const char* object : refused) EXPECT_EQ(TargetFileName(object), "") << object;
+    EXPECT_EQ(TargetFileName("/p/qev+1%2B.bin"), "qev 1+.bin");
+    EXPECT_EQ(TargetFileName("plain"), "plain");
+    EXPECT_EQ(TargetFileName("/a/b/...."), "....");
+
+    Put("/p/%2E%2E", "evil");
+    Put("/p/..%2Fescape", "evil");
+    ASSERT_EQ(flow_.StartDownload(UpdateFlow::PackageDownload, "/p/%2E%2E", server_.host()), 0);
+    ASSERT_TRUE(Settle());
+    ASSERT_EQ(flow_.StartDownload(UpdateFlow::PackageDownload, "/p/..%2Fescape", server_.host()),
+              0);
+    ASSERT_TRUE(Settle());
+    EXPECT_TRUE(flow_.packagePath.empty());
+    EXPECT_FALSE(FileExists(root_ + "/escape"));
+    EXPECT_TRUE(fs::is_empty(temp_));
+}
+
+TEST_F(UpdateFlowTest, TargetThatIsALinkIsNotFollowed)
+{
+    const std::string victim = root_ + "/victim";
+    std::ofstream(victim) << "keep";
+    ASSERT_EQ(symlink(victim.c_str(), (temp_ + "pkg.bin").c_str()), 0);
+    Put("/p/pkg.bin", "payload");
+    ASSERT_EQ(flow_.StartDownload(UpdateFlow::PackageDownload, "/p/pkg.bin", server_.host()), 0);
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ(ReadAll(victim), "keep");
+    EXPECT_TRUE(flow_.packagePath.empty()); // the write failed: no package
+}
+
+TEST_F(UpdateFlowTest, SecondStartOfARunningIdIsRefused)
+{
+    auto slow = MakeReply(200, "x");
+    slow.delayMs = 300;
+    server_.Enqueue(slow);
+    EXPECT_EQ(flow_.StartDownload(UpdateFlow::ManifestDownload, "/u.xml", server_.host()), 0);
+    EXPECT_EQ(flow_.StartDownload(UpdateFlow::ManifestDownload, "/u.xml", server_.host()), -1);
+    EXPECT_EQ(flow_.StartDownload(UpdateFlow::PackageDownload, "/v", server_.host()), 0);
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ(flow_.StartDownload(UpdateFlow::ManifestDownload, "/u.xml", server_.host()), 0);
+}
+
+TEST_F(UpdateFlowTest, ReconnectFailureIsShownOtherNoticesAreNot)
+{
+    std::vector<std::string> shown;
+    auto previous = SetMessageHandler([&](const std::string& text, const std::string&, int) {
+        shown.push_back(text);
+        return IdOk;
+    });
+    DownloadNotice n;
+    n.owner = UpdateFlow::DownloadOwner;
+    n.kind = NoticeError;
+    n.code = EmptyReadCode;
+    flow_.OnDownloadNotice(n);
+    n.code = ReconnectFailedCode;
+    n.owner = 0;
+    flow_.OnDownloadNotice(n);
+    n.owner = UpdateFlow::DownloadOwner;
+    flow_.OnDownloadNotice(n);
+    SetMessageHandler(previous);
+    EXPECT_EQ(shown, std::vector<std::string>{"Download failed!"});
+}
+
+TEST_F(UpdateFlowTest, LaunchUpdaterHandsOverToACopy)
+{
+    std::vector<std::pair<std::string, std::string>> started;
+    flow_.startProcess = [&](std::string_view line, const std::string& app) {
+        started.emplace_back(std::string(line), app);
+        return 1;
+    };
+    flow_.programPath = "/opt/qev/bin/qev";
+    EXPECT_FALSE(flow_.LaunchUpdater());
+    EXPECT_TRUE(started.empty());
+
+    flow_.packagePath = temp_ + "qev 2.bin";
+    EXPECT_FALSE(flow_.LaunchUpdater()); // nothing to copy: nothing started
+    EXPECT_TRUE(started.empty());
+
+    std::ofstream(flow_.packagePath) << "new build";
+    ASSERT_TRUE(flow_.LaunchUpdater());
+    ASSERT_EQ(started.size(), 1u);
+    EXPECT_EQ(started[0].first, " -u -p" + std::to_string(CurrentProcessId()) + " \"" + temp_ +
+                                    "qev 2.bin\" \"/opt/qev/bin/qev\"");
+    EXPECT_EQ(started[0].second, temp_ + "updateqev 2.bin");
+    EXPECT_EQ(ReadAll(started[0].second), "new build");
+    struct stat st {};
+    ASSERT_EQ(stat(started[0].second.c_str(), &st), 0);
+    EXPECT_TRUE(st.st_mode & S_IXUSR);
+}
+
+TEST_F(UpdateFlowTest, ShutdownEndsIdleAndBusyDownloadsPromptly)
+{
+    int freePort = 0;
+    {
+        FakeHttpServer gone;
+        freePort = gone.port();
+    }
+    auto stall = MakeReply(200, std::string(100000, 's'));
+    stall.closeAfter = 10;
+    stall.holdMs = 20000;
+    server_.Enqueue(stall);
+    flow_.timing.retryWaitMs = 1000;
+    ASSERT_EQ(flow_.StartDownload(1, "/x", "127.0.0.1:" + std::to_string(freePort)), 0);
+    ASSERT_EQ(flow_.StartDownload(2, "/stall.bin", server_.host()), 0);
+    ASSERT_TRUE(server_.WaitForRequests(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const auto asked = std::chrono::steady_clock::now();
+    flow_.Shutdown();
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(1500));
+    EXPECT_FALSE(flow_.IsDownloading(1));
+    EXPECT_EQ(flow_.StartDownload(1, "/x", server_.host()), -1);
+}
+
+TEST(UpdateFlowHost, SplitHostPort)
+{
+    const struct {
+        const char* in;
+        const char* host;
+        int port;
+    } cases[] = {{"a.example", "a.example", 80},
+                 {"a.example:8080", "a.example", 8080},
+                 {"127.0.0.1:18080", "127.0.0.1", 18080},
+                 {"a:", "a", 80},
+                 {"a:0", "a", 80},
+                 {"a:99999", "a", 80},
+                 {"a:x1", "a:x1", 80},
+                 {"", "", 80}};
+    for (const auto& c : cases) {
+        const auto [host, port] = SplitHostPort(c.in);
+        EXPECT_EQ(host, c.host) << c.in;
+        EXPECT_EQ(port, c.port) << c.in;
+    }
+}
+
+} // namespace
+} // namespace qev
