@@ -42,6 +42,17 @@ start_portal() {
   fail "portal did not start"
 }
 
+# Sends the signal and expects a clean exit (status 0) within 5 s.
+stop_with() {
+  local rc=0
+  kill "-$1" "$portal_pid"
+  for _ in $(seq 100); do kill -0 "$portal_pid" 2>/dev/null || break; sleep 0.05; done
+  kill -0 "$portal_pid" 2>/dev/null && fail "portal still running 5 s after SIG$1"
+  wait "$portal_pid" || rc=$?
+  portal_pid=""
+  [[ $rc == 0 ]] || fail "portal exit status $rc after SIG$1"
+}
+
 # The version the build announces, from the project's own version (a.b.c.d).
 version="$(sed -n 's/^project(qev VERSION \([0-9.]*\).*/\1/p' "$source_dir/CMakeLists.txt")"
 IFS=. read -r v1 v2 v3 v4 <<<"$version"
@@ -95,7 +106,8 @@ timeout 10 "$portal" --port "$base" >/dev/null 2>"$work/second.err" || rc=$?
 [[ $rc == 1 ]] && grep -q 'cannot listen' "$work/second.err" ||
   fail "a second portal on busy ports: exit $rc, $(cat "$work/second.err")"
 pass "a second portal on the same ports is refused"
-stop_portal
+stop_with INT
+pass "stops on SIGINT"
 
 # --- with an update on offer, dropping every response after 50000 body bytes
 package="$work/demo pkg.bin"
@@ -139,9 +151,5 @@ cmp -s "$package" "$work/dropped.bin" || fail "resumed package differs"
 [[ $attempt == 3 ]] || fail "expected 3 resumes of 50000 bytes, took $attempt"
 pass "dropped connection and resume"
 
-kill -TERM "$portal_pid"
-for _ in $(seq 100); do kill -0 "$portal_pid" 2>/dev/null || break; sleep 0.05; done
-kill -0 "$portal_pid" 2>/dev/null && fail "portal still running 5 s after SIGTERM"
-wait "$portal_pid" || fail "portal exit status $?"
-portal_pid=""
-pass "clean stop"
+stop_with TERM
+pass "stops on SIGTERM"

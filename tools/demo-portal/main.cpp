@@ -38,6 +38,10 @@ int main(int argc, char** argv)
 
     // Every thread inherits this mask, so only sigwait below sees the stop signals; a client
     // that goes away mid-response must not end the process.
+    // A shell starting the portal in the background hands it SIGINT ignored; take both
+    // signals back so they stay pending for sigwait.
+    signal(SIGINT, SIG_DFL);
+    signal(SIGTERM, SIG_DFL);
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
