@@ -31,6 +31,32 @@ std::pair<std::string, int> SplitHostPort(std::string_view host)
     return {std::string(host.substr(0, colon)), static_cast<int>(port)};
 }
 
+void PostDownloadStart(CHttpDownloadThread& thread, int id, const std::string& objectPath,
+                       const std::string& host, const NoticeSink& sink, int startBufferSize,
+                       int growTo)
+{
+    auto [name, port] = SplitHostPort(host);
+    DownloadRequest start;
+    start.id = id;
+    start.kind = StartRequest;
+    start.owner = UpdateFlow::DownloadOwner;
+    start.host = name;
+    start.port = port;
+    start.objects = {objectPath};
+    start.rangeStart = 0;
+    start.rangeEnd = -1;
+    start.bufferSize = startBufferSize;
+    start.notifySink = sink;
+    thread.Post(std::move(start));
+    if (growTo == 0) return;
+    DownloadRequest grow;
+    grow.id = id;
+    grow.kind = SetBufferRequest;
+    grow.bufferSize = growTo;
+    grow.notifySink = sink;
+    thread.Post(std::move(grow));
+}
+
 UpdateFlow::UpdateFlow(LayoutState& state) : state_(state)
 {
     startProcess = [](std::string_view line, const std::string& app) {
@@ -98,30 +124,8 @@ int UpdateFlow::StartDownload(int id, const std::string& objectPath, const std::
 {
     std::lock_guard lock(mapMutex_);
     if (shutDown_ || downloads_.count(id)) return -1;
-    auto [name, port] = SplitHostPort(host);
     auto thread = std::make_unique<CHttpDownloadThread>(timing);
-    const NoticeSink sink = GatedSink();
-
-    DownloadRequest start;
-    start.id = id;
-    start.kind = StartRequest;
-    start.owner = DownloadOwner;
-    start.host = name;
-    start.port = port;
-    start.objects = {objectPath};
-    start.rangeStart = 0;
-    start.rangeEnd = -1;
-    start.bufferSize = 0;
-    start.notifySink = sink;
-    thread->Post(std::move(start));
-
-    DownloadRequest grow;
-    grow.id = id;
-    grow.kind = SetBufferRequest;
-    grow.bufferSize = GrownBufferSize;
-    grow.notifySink = sink;
-    thread->Post(std::move(grow));
-
+    PostDownloadStart(*thread, id, objectPath, host, GatedSink(), 0, GrownBufferSize);
     downloads_[id] = std::move(thread);
     return 0;
 }

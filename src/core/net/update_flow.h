@@ -22,6 +22,13 @@ namespace qev {
 // a colon followed by something else than digits is left in the host.
 std::pair<std::string, int> SplitHostPort(std::string_view host);
 
+// Posts the requests that start a one-object download on thread: a start (owner
+// UpdateFlow::DownloadOwner, host "h" or "h:p", from byte 0, buffer startBufferSize) and,
+// when growTo is not 0, a set-buffer request for growTo bytes.
+void PostDownloadStart(CHttpDownloadThread& thread, int id, const std::string& objectPath,
+                       const std::string& host, const NoticeSink& sink, int startBufferSize,
+                       int growTo);
+
 class UpdateFlow {
 public:
     static constexpr int ManifestDownload = 1;
