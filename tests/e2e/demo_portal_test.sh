@@ -93,6 +93,7 @@ pass "tips, logout, game and forum pages"
 
 [[ $(fetch "$portal_url/micro2/Report?from=demo&mac=0A1B2C3D4E5F") == ok ]] || fail "report answer"
 grep -q '/micro2/Report?from=demo&mac=0A1B2C3D4E5F' "$work/portal.log" || fail "report not logged"
+[[ $(fetch "$portal_url/micro2/Report&mac=0A1B2C3D4E5F") == ok ]] || fail "report without a query"
 pass "report endpoint"
 
 for path in /micro_client/mm/qev_new/update.xml /micro_client/mm/qev_newupdate2.xml; do

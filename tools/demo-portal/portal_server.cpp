@@ -268,7 +268,8 @@ struct DemoPortal::Impl {
             Html(res, TaskTipsPage(tid));
         } else if (path == LogoutPath) {
             Html(res, LogoutPage(hostSet));
-        } else if (path == ReportPath) {
+        } else if (path == ReportPath || path.rfind(std::string(ReportPath) + "&", 0) == 0) {
+            // A report address without a query gets "&mac=..." straight after its path.
             res.status = 200;
             res.set_content("ok", "text/plain");
         } else {
