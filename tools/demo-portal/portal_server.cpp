@@ -103,7 +103,7 @@ private:
     std::uint64_t size = 0;
 };
 
-// One step of streaming a (partial) object, with the optional deliberate drop.
+// One response streaming a whole or partial object, with the optional deliberate drop.
 struct Transfer {
     std::shared_ptr<ServedObject> object;
     std::uint64_t first = 0;
@@ -136,8 +136,9 @@ struct DemoPortal::Impl {
     explicit Impl(PortalOptions o) : options(std::move(o))
     {
         const std::string& bind = options.bindAddress;
-        const bool wildcard = bind == "0.0.0.0" || bind.find(':') != std::string::npos;
-        linkFallbackName = wildcard ? "127.0.0.1" : bind;
+        // A wildcard or IPv6 listen address is no name to put into links.
+        const bool linkable = bind != "0.0.0.0" && bind.find(':') == std::string::npos;
+        linkFallbackName = linkable ? bind : "127.0.0.1";
         if (!options.offerUpdateFile.empty()) {
             packageName = std::filesystem::path(options.offerUpdateFile).filename().string();
         }
