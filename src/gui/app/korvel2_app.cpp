@@ -8,9 +8,11 @@
 #include "app/message.h"
 #include "app/message_box.h"
 #include "app/resources.h"
+#include "app/settings.h"
 #include "app/strings.h"
 #include "browser/game_view.h"
 #include "browser/login_wnd.h"
+#include "net/http_get.h"
 #include "net/network_init.h"
 #include "skin/background_wnd.h"
 #include "skin/image_manager.h"
@@ -109,8 +111,14 @@ bool CKorvel2App::InitInstance(std::optional<std::string_view> layoutText)
 
 void CKorvel2App::SendStartupReport()
 {
-    // Placeholder: local settings, machine identity and the request arrive with the web
-    // request.
+    const qev::ReportAddress address = qev::ReadLocalSettings();
+    reportQuery = address.query;
+    reportPath = address.path;
+    reportHost = address.host;
+    reportQuery += "&mac=" + qev::GetMachineIdentity();
+    // The answer is not used and a failure is not reported; the call blocks meanwhile.
+    if (!reportQuery.empty() && !reportHost.empty() && !reportPath.empty())
+        qev::HttpGetText(reportQuery, reportPath, reportHost);
 }
 
 int CKorvel2App::ExitInstance()
