@@ -10,10 +10,12 @@
 #include "app/resources.h"
 #include "app/settings.h"
 #include "app/strings.h"
+#include "app/ui_thread_sink.h"
 #include "browser/game_view.h"
 #include "browser/login_wnd.h"
 #include "net/http_get.h"
 #include "net/network_init.h"
+#include "net/update_flow.h"
 #include "skin/background_wnd.h"
 #include "skin/image_manager.h"
 #include "skin/main_frame.h"
@@ -102,7 +104,14 @@ bool CKorvel2App::InitInstance(std::optional<std::string_view> layoutText)
     loginWindow_->CenterWindow();
     // 23. The first document with its game view inside the hidden frame.
     if (!mainFrame_->NewDocument()) return false;
-    // 24. Update check. Placeholder: the update flow arrives with the download thread.
+    // 24. Update check: asynchronous; its notices reach the flow on this thread through
+    // the main frame, while the download thread waits.
+    updateFlow_ = std::make_unique<qev::UpdateFlow>(layout_);
+    updateFlow_->SetNoticeSink(MakeUiThreadSink(
+        mainFrame_.get(), [this](const qev::DownloadNotice& notice) {
+            if (updateFlow_) updateFlow_->OnDownloadNotice(notice);
+        }));
+    updateFlow_->CheckForUpdate();
     // 25. to 27. Start-up report.
     SendStartupReport();
     // 28. The event loop runs.
@@ -123,7 +132,13 @@ void CKorvel2App::SendStartupReport()
 
 int CKorvel2App::ExitInstance()
 {
-    // Hand-over to a downloaded build: placeholder until the update flow arrives.
+    // The event loop no longer runs: release any download thread waiting on the frame,
+    // end the downloads, then hand over to a downloaded build when one is complete.
+    if (updateFlow_) {
+        if (mainFrame_) DisableUiThreadSinks(mainFrame_.get());
+        updateFlow_->Shutdown();
+        updateFlow_->LaunchUpdater();
+    }
     CImageManager::GetInstance().RemoveAll();
     return 0;
 }

@@ -9,6 +9,9 @@
 
 #include "layout/layout.h"
 
+namespace qev {
+class UpdateFlow;
+}
 class CMainFrame;
 class CBackgroundWnd;
 class CLoginWnd;
@@ -51,6 +54,8 @@ public:
     // Stops the schedule and shows the portal's logout page in every "game" view.
     void LogoutGame();
 
+    // The update check and hand-off; null before start-up reached the main frame.
+    qev::UpdateFlow* updateFlow() const { return updateFlow_.get(); }
     CMainFrame* mainFrame() const { return mainFrame_.get(); }
     CBackgroundWnd* loginBackground() const { return loginBackground_.get(); }
     CLoginWnd* loginWindow() const { return loginWindow_.get(); }
@@ -73,6 +78,7 @@ private:
     std::unique_ptr<CLoginWnd> loginWindow_;
     std::unique_ptr<CTopWnd> loginTopWindow_;
     std::unique_ptr<CMainFrame> mainFrame_;
+    std::unique_ptr<qev::UpdateFlow> updateFlow_;
 };
 
 // The one application object of this process.
