@@ -1,0 +1,14 @@
+// Raw response headers from any server go through the length parser.
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "net/download_thread.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::string_view raw(reinterpret_cast<const char*>(data), size);
+    volatile std::int64_t length = qev::ParseLengthHeaders(raw);
+    (void)length;
+    return 0;
+}
