@@ -30,7 +30,7 @@ std::unique_ptr<QImage> Solid(int w, int h, QColor colour)
 }
 
 // Test image ids, away from the built-in ranges.
-constexpr int Red = 1, Green = 2, Blue = 3, Big = 4, Faint = 5;
+constexpr int Red = 1, Green = 2, Blue = 3, Big = 4, Faint = 5, Dot = 6;
 
 class ImageCacheEnvironment : public ::testing::Test {
 protected:
@@ -43,6 +43,9 @@ protected:
         m.AddImage(Blue, Solid(32, 32, Qt::blue));
         m.AddImage(Big, Solid(20, 20, Qt::blue));
         m.AddImage(Faint, Solid(4, 4, QColor(0, 0, 0, 1)));
+        auto dot = Solid(32, 32, Qt::transparent); // opaque only in its middle 16 x 16
+        QPainter(dot.get()).fillRect(8, 8, 16, 16, Qt::white);
+        m.AddImage(Dot, std::move(dot));
     }
     void TearDown() override { CImageManager::GetInstance().RemoveAll(); }
 };
@@ -286,7 +289,7 @@ TEST_F(Background, SpritesComposedOnceByLayerWithMissingImageSkipped)
     EXPECT_TRUE(mask.contains(QPoint(41, 1))) << "any alpha above 0 takes input";
     EXPECT_FALSE(mask.contains(QPoint(50, 30))) << "a transparent pixel is click-through";
     EXPECT_FALSE(mask.contains(QPoint(35, 5)));
-    EXPECT_EQ(mask, CBackgroundWnd::OpaqueRegion(picture));
+    EXPECT_EQ(mask, OpaqueRegion(picture));
 }
 
 TEST_F(Background, SystemCloseBecomesACloseRequestToTheOwner)
@@ -323,10 +326,12 @@ TEST_F(TopLayer, ButtonsFromTheLayoutAndAMaskOfTheirRectangles)
     game.login.width = 200;
     game.login.height = 100;
     game.login.buttons = {{150, 10, 182, 42, Red, Green, Red, 1001, 0},
-                          {160, 50, 192, 82, Blue, Blue, Blue, 1002, 0}};
+                          {160, 50, 192, 82, Blue, Blue, Blue, 1002, 0},
+                          {10, 50, 42, 82, Dot, Dot, Dot, 1004, 0},
+                          {60, 50, 92, 82, 900, 901, 902, 1005, 0}};
     CTopWnd top(nullptr);
     EXPECT_EQ(top.size(), QSize(200, 100));
-    ASSERT_EQ(top.buttons().size(), 2u);
+    ASSERT_EQ(top.buttons().size(), 4u);
     EXPECT_EQ(top.buttons()[0]->commandId(), CTopWnd::MinimizeCommand);
     EXPECT_EQ(top.buttons()[1]->commandId(), CTopWnd::CloseCommand);
     EXPECT_EQ(top.buttons()[1]->geometry(), QRect(160, 50, 32, 32));
@@ -335,10 +340,18 @@ TEST_F(TopLayer, ButtonsFromTheLayoutAndAMaskOfTheirRectangles)
     EXPECT_TRUE(mask.contains(QPoint(191, 81)));
     EXPECT_FALSE(mask.contains(QPoint(5, 5)));
     EXPECT_FALSE(mask.contains(QPoint(155, 45)));
+    // Transparent pixels of a button image pass clicks through, as a colour key would.
+    EXPECT_TRUE(mask.contains(QPoint(10 + 8, 50 + 8)));
+    EXPECT_TRUE(mask.contains(QPoint(10 + 23, 50 + 23)));
+    EXPECT_FALSE(mask.contains(QPoint(10 + 2, 50 + 2)));
+    EXPECT_FALSE(mask.contains(QPoint(10 + 28, 50 + 20)));
+    // A button without any cached image keeps its whole rectangle.
+    EXPECT_TRUE(mask.contains(QPoint(60, 50)));
+    EXPECT_TRUE(mask.contains(QPoint(91, 81)));
 
     top.BuildControls(); // rebuilding replaces, never doubles
-    EXPECT_EQ(top.buttons().size(), 2u);
-    EXPECT_EQ(top.findChildren<CImageButton*>().size(), 2);
+    EXPECT_EQ(top.buttons().size(), 4u);
+    EXPECT_EQ(top.findChildren<CImageButton*>().size(), 4);
 
     App().layout().games.clear();
     App().layoutState().currentGameName.clear();

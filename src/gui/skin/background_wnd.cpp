@@ -1,6 +1,5 @@
 #include "skin/background_wnd.h"
 
-#include <QBitmap>
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QMouseEvent>
@@ -64,24 +63,6 @@ void CBackgroundWnd::PaintLayered()
         setMask(QRegion(-1, -1, 1, 1)); // an empty region would mean "no mask at all"
     else
         setMask(opaque);
-}
-
-QRegion CBackgroundWnd::OpaqueRegion(const QImage& picture)
-{
-    if (picture.isNull()) return {};
-    const QImage argb = picture.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    QImage bits(argb.size(), QImage::Format_MonoLSB);
-    bits.setColorCount(2);
-    bits.setColor(0, qRgb(255, 255, 255)); // background: outside the region
-    bits.setColor(1, qRgb(0, 0, 0));       // foreground: inside
-    bits.fill(0);
-    for (int y = 0; y < argb.height(); ++y) {
-        const auto* line = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
-        uchar* out = bits.scanLine(y);
-        for (int x = 0; x < argb.width(); ++x)
-            if (qAlpha(line[x]) != 0) out[x >> 3] |= static_cast<uchar>(1u << (x & 7));
-    }
-    return QRegion(QBitmap::fromImage(bits));
 }
 
 void CBackgroundWnd::paintEvent(QPaintEvent* /*event*/)

@@ -23,9 +23,6 @@ public:
     // The composed picture as painted (premultiplied ARGB, layout size).
     const QImage& composed() const { return composed_; }
 
-    // The input/visible mask of a picture: every pixel whose alpha is not 0.
-    static QRegion OpaqueRegion(const QImage& picture);
-
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;

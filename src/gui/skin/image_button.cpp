@@ -43,6 +43,23 @@ int CImageButton::CurrentImage() const
         images_, qev::ButtonStateFlags(hasFocus(), isDown(), hovered_, isEnabled()));
 }
 
+QRegion CImageButton::OpaqueRegion() const
+{
+    const CImageManager& cache = CImageManager::GetInstance();
+    if (background_ != NoFill) return QRegion(rect());
+    QRegion region;
+    bool anyImage = false;
+    for (int id :
+         {images_.normal, images_.hover, images_.pressed, images_.focus, images_.disabled}) {
+        if (id < 0) continue;
+        if (const QImage* image = cache.FindImage(id)) {
+            anyImage = true;
+            region += ::OpaqueRegion(*image);
+        }
+    }
+    return anyImage ? region & rect() : QRegion(rect());
+}
+
 void CImageButton::paintEvent(QPaintEvent* /*event*/)
 {
     ++paintCount_;

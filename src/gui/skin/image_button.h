@@ -23,6 +23,9 @@ public:
     bool hovered() const { return hovered_; }
     // Image id the button shows in its present state (it may not be in the cache).
     int CurrentImage() const;
+    // Where the button shows anything, in its own coordinates: the visible pixels of its
+    // state images within its rectangle; the whole rectangle when none is in the cache.
+    QRegion OpaqueRegion() const;
     // Fill behind the image; NoFill (the default) paints nothing beneath.
     static constexpr quint32 NoFill = 0xFF000000u;
     void setBackgroundColour(quint32 colour);

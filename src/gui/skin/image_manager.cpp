@@ -1,5 +1,6 @@
 #include "skin/image_manager.h"
 
+#include <QBitmap>
 #include <QPainter>
 
 #include "app/resources.h"
@@ -70,4 +71,22 @@ void DrawImageAt(QPainter& painter, const QImage* image, int x, int y, int w, in
     const QRect source = QRect(0, 0, w, h) & image->rect();
     if (source.isEmpty()) return;
     painter.drawImage(QPoint(x, y), *image, source);
+}
+
+QRegion OpaqueRegion(const QImage& picture)
+{
+    if (picture.isNull()) return {};
+    const QImage argb = picture.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QImage bits(argb.size(), QImage::Format_MonoLSB);
+    bits.setColorCount(2);
+    bits.setColor(0, qRgb(255, 255, 255)); // background: outside the region
+    bits.setColor(1, qRgb(0, 0, 0));       // foreground: inside
+    bits.fill(0);
+    for (int y = 0; y < argb.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
+        uchar* out = bits.scanLine(y);
+        for (int x = 0; x < argb.width(); ++x)
+            if (qAlpha(line[x]) != 0) out[x >> 3] |= static_cast<uchar>(1u << (x & 7));
+    }
+    return QRegion(QBitmap::fromImage(bits));
 }

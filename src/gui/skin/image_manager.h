@@ -7,6 +7,7 @@
 #include <memory>
 
 class QPainter;
+class QRegion;
 
 class CImageManager {
 public:
@@ -45,3 +46,7 @@ bool LoadImageResources();
 // Copies the top-left w x h region of image to (x, y), unscaled. A null or empty image, or
 // an empty region, draws nothing.
 void DrawImageAt(QPainter& painter, const QImage* image, int x, int y, int w, int h);
+
+// The pixels of picture whose alpha is not 0: what a see-through window shows and where it
+// takes input.
+QRegion OpaqueRegion(const QImage& picture);

@@ -108,7 +108,12 @@ void CLayerWnd::UpdateInputMask()
     QRegion region;
     for (QObject* child : children()) {
         auto* widget = qobject_cast<QWidget*>(child);
-        if (widget && !widget->isWindow() && widget->isVisibleTo(this))
+        if (!widget || widget->isWindow() || !widget->isVisibleTo(this)) continue;
+        // A button takes input where its images show, as a colour-keyed layer would; any
+        // other child (a web pane) over its whole rectangle.
+        if (auto* button = qobject_cast<CImageButton*>(widget))
+            region += button->OpaqueRegion().translated(button->pos());
+        else
             region += widget->geometry();
     }
     // An empty region would lift the mask altogether; an off-window pixel masks everything.

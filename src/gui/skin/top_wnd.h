@@ -2,9 +2,9 @@
 // The see-through upper layers of a skin window stack, and the login stack's top layer.
 //
 // A layer paints no background and takes input only where it has children (its input mask
-// is the union of their rectangles), so everything else shows and passes clicks to the
-// window below. A layer follows its owner: when the owner moves it moves to the owner's
-// position, and it hides, shows and minimises with it.
+// is the union of their rectangles, or of the visible pixels of an image button), so
+// everything else shows and passes clicks to the window below. A layer follows its owner: when the
+// owner moves it moves to the owner's position, and it hides, shows and minimises with it.
 #include <QPointer>
 #include <QWidget>
 
@@ -47,7 +47,7 @@ class CLayerWnd : public QWidget {
     Q_OBJECT
 public:
     explicit CLayerWnd(QWidget* parent = nullptr);
-    // Recomputes the input mask from the visible children's rectangles.
+    // Recomputes the input mask from the visible children.
     void UpdateInputMask();
 
 protected:
