@@ -11,16 +11,24 @@
 
 namespace {
 
-const std::string& InputPath()
-{
-    static const std::string path = [] {
+// One scratch file per fuzzing process, removed at exit.
+struct ScratchFile {
+    ScratchFile()
+    {
         char pattern[] = "/tmp/qev-manifest-fuzz-XXXXXX";
         const int fd = mkstemp(pattern);
         if (fd < 0) std::abort();
         close(fd);
-        return std::string(pattern);
-    }();
-    return path;
+        path = pattern;
+    }
+    ~ScratchFile() { unlink(path.c_str()); }
+    std::string path;
+};
+
+const std::string& InputPath()
+{
+    static const ScratchFile file;
+    return file.path;
 }
 
 } // namespace
