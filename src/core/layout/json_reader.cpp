@@ -7,7 +7,15 @@
 namespace qev {
 namespace {
 
-constexpr std::size_t NodesPerBlock = 1024;
+// Blocks double from a small first one, so a short text costs little and a long one
+// few allocations.
+constexpr std::size_t FirstBlockNodes = 16;
+constexpr std::size_t MaxBlockNodes = 1024;
+
+std::size_t BlockCapacity(std::size_t index)
+{
+    return index >= 6 ? MaxBlockNodes : FirstBlockNodes << index;
+}
 
 bool IsSpace(char c)
 {
@@ -306,8 +314,8 @@ JsonReader::~JsonReader()
 
 JsonNode* JsonReader::NewNode()
 {
-    if (blocks_.empty() || usedInLastBlock_ == NodesPerBlock) {
-        blocks_.push_back(std::make_unique<JsonNode[]>(NodesPerBlock));
+    if (blocks_.empty() || usedInLastBlock_ == BlockCapacity(blocks_.size() - 1)) {
+        blocks_.push_back(std::make_unique<JsonNode[]>(BlockCapacity(blocks_.size())));
         usedInLastBlock_ = 0;
     }
     return &blocks_.back()[usedInLastBlock_++];
@@ -324,7 +332,7 @@ bool ParseJson(const char* text, JsonReader& reader)
     // RestoreChains: every ring (see AppendChild) becomes a plain chain again.
     for (std::size_t b = 0; b < reader.blocks_.size(); ++b) {
         const std::size_t count =
-            b + 1 == reader.blocks_.size() ? reader.usedInLastBlock_ : NodesPerBlock;
+            b + 1 == reader.blocks_.size() ? reader.usedInLastBlock_ : BlockCapacity(b);
         for (std::size_t k = 0; k < count; ++k) {
             JsonNode& node = reader.blocks_[b][k];
             if (JsonNode* last = node.firstChild) {

@@ -58,7 +58,7 @@ private:
     friend void ReleaseJson(JsonReader& reader);
     JsonNode* NewNode();
 
-    // Nodes live in fixed-size blocks: stable addresses, no allocation per node, and
+    // Nodes live in blocks: stable addresses, no allocation per node, and
     // release is a flat loop whatever the shape of the tree.
     std::vector<std::unique_ptr<JsonNode[]>> blocks_;
     std::size_t usedInLastBlock_ = 0;
