@@ -94,6 +94,9 @@ TEST_F(SettingsFile, ValueIsCutTo511Characters)
     const std::string longValue = "http://h/" + std::string(600, 'p');
     Write("[config]\nPM = " + longValue + "  ; note\nother=1\n");
     EXPECT_EQ(ReadReportAddressValue(path_), longValue.substr(0, 511));
+    const std::string colon = "http://h/a?b=" + std::string(300, 'c');
+    Write("[config]\nPM: " + colon + "\n");
+    EXPECT_EQ(ReadReportAddressValue(path_), colon);
     const std::string mid = "http://h/" + std::string(300, 'q');
     Write("[config]\nPM=" + mid + "\n");
     EXPECT_EQ(ReadReportAddressValue(path_), mid);

@@ -44,7 +44,8 @@ char* ReadIniLine(char* out, int size, void* user)
     lookup->pos = end;
     const auto limit = static_cast<std::size_t>(size - 1);
     if (line.size() > limit / 2) {
-        const auto eq = line.find('=');
+        // Split where the reader splits: at the first '=' or ':'.
+        const auto eq = line.find_first_of("=:");
         if (eq != std::string::npos && eq + 16 < limit) {
             std::string value = line.substr(eq + 1);
             // The reader's own inline-comment rule: ';' after white space starts a comment.

@@ -7,8 +7,10 @@ namespace qev {
 
 // Most body bytes HttpGetText keeps; the transfer stops there.
 inline constexpr std::size_t HttpTextLimit = 4 * 1024 * 1024;
-// A dead host must not hold the calling thread forever.
+// A dead host, or one that accepts and then says nothing, must not hold the calling
+// (UI) thread forever: connecting is given 30 s, and an answer that stalls for 60 s ends.
 inline constexpr long HttpConnectTimeoutSeconds = 30;
+inline constexpr long HttpStallSeconds = 60;
 inline constexpr long HttpMaxRedirects = 10;
 
 // GETs "http://" + host + path + query (joined as they are, nothing escaped; host may carry
