@@ -89,11 +89,11 @@ FakeReply RangeReply(const std::string& content, const FakeRequest& request)
     const std::string range = request.Header("Range");
     long long first = -1, last = -1;
     if (range.rfind("bytes=", 0) == 0) {
-        const std::string spec = range.substr(6);
-        const auto dash = spec.find('-');
+        const std::string bounds = range.substr(6);
+        const auto dash = bounds.find('-');
         if (dash != std::string::npos && dash > 0) {
-            first = std::stoll(spec.substr(0, dash));
-            if (dash + 1 < spec.size()) last = std::stoll(spec.substr(dash + 1));
+            first = std::stoll(bounds.substr(0, dash));
+            if (dash + 1 < bounds.size()) last = std::stoll(bounds.substr(dash + 1));
         }
     }
     const auto size = static_cast<long long>(content.size());

@@ -78,8 +78,8 @@ int OnIniEntry(void* user, const char* section, const char* name, const char* va
     return 1; // keep going: a malformed line elsewhere must not hide the value
 }
 
-// Cuts text after max characters, counted as UTF-16 units the way the original buffer
-// was, without splitting a UTF-8 sequence.
+// Cuts text after max characters, counted in UTF-16 units (the unit the limit is given
+// in), without splitting a UTF-8 sequence.
 std::string CutToChars(const std::string& text, std::size_t max)
 {
     std::size_t units = 0;

@@ -276,7 +276,7 @@ int CHttpDownloadThread::State::ConnectTask()
 {
     if (!task) return ConnectFailedCode;
     if (task->flags & DownloadTask::Busy) return ConnectedCode;
-    // Like the connection object it stands for, this does not touch the network: an
+    // Connecting only records where to go and does not touch the network: an
     // unreachable server shows up when a request is sent.
     task->connected = !task->host.empty() && task->port >= 0 && task->port <= 65535;
     return task->connected ? ConnectedCode : ConnectFailedCode;
