@@ -92,8 +92,12 @@ FakeReply RangeReply(const std::string& content, const FakeRequest& request)
         const std::string bounds = range.substr(6);
         const auto dash = bounds.find('-');
         if (dash != std::string::npos && dash > 0) {
-            first = std::stoll(bounds.substr(0, dash));
-            if (dash + 1 < bounds.size()) last = std::stoll(bounds.substr(dash + 1));
+            try {
+                first = std::stoll(bounds.substr(0, dash));
+                if (dash + 1 < bounds.size()) last = std::stoll(bounds.substr(dash + 1));
+            } catch (const std::exception&) {
+                first = last = -1; // unreadable: answer as if there were no Range
+            }
         }
     }
     const auto size = static_cast<long long>(content.size());
