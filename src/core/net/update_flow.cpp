@@ -78,13 +78,10 @@ void UpdateFlow::SetNoticeSink(NoticeSink sink)
     sink_ = std::move(sink);
 }
 
-NoticeSink UpdateFlow::GatedSink() const
+NoticeSink UpdateFlow::GatedSink()
 {
     NoticeSink inner = sink_;
-    if (!inner) {
-        auto* self = const_cast<UpdateFlow*>(this);
-        inner = [self](const DownloadNotice& n) { self->OnDownloadNotice(n); };
-    }
+    if (!inner) inner = [this](const DownloadNotice& n) { OnDownloadNotice(n); };
     // The gate lets Shutdown cut every thread off from this flow, including threads that
     // outlive it.
     return [gate = gate_, inner](const DownloadNotice& n) {

@@ -86,7 +86,7 @@ private:
         bool open = true;
         int inFlight = 0;
     };
-    NoticeSink GatedSink() const;
+    NoticeSink GatedSink();
 
     LayoutState& state_;
     std::shared_ptr<Gate> gate_ = std::make_shared<Gate>();
