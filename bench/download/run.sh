@@ -59,17 +59,30 @@ median() { sort -g | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
 start_portal
 : >"$work/fetch.times"
 : >"$work/curl.times"
-for run in 1 2 3; do
-  rm -f "$work/a/big.bin" "$work/b/big.bin"
+time_fetch() {
+  rm -f "$work/a/big.bin"
+  sync
+  local t0 t1
   t0="$(now)"
   "$fetch" "$url" "$work/a" >/dev/null
   t1="$(now)"
-  curl -s -o "$work/b/big.bin" "$url"
-  t2="$(now)"
-  cmp -s "$work/files/big.bin" "$work/a/big.bin" || { echo "qev-fetch run $run: file differs" >&2; exit 1; }
-  cmp -s "$work/files/big.bin" "$work/b/big.bin" || { echo "curl run $run: file differs" >&2; exit 1; }
+  cmp -s "$work/files/big.bin" "$work/a/big.bin" || { echo "qev-fetch: file differs" >&2; exit 1; }
   awk -v a="$t0" -v b="$t1" -v n="$bytes" 'BEGIN {printf "%.3f\n", n / (b - a) / 1048576}' >>"$work/fetch.times"
-  awk -v a="$t1" -v b="$t2" -v n="$bytes" 'BEGIN {printf "%.3f\n", n / (b - a) / 1048576}' >>"$work/curl.times"
+}
+time_curl() {
+  rm -f "$work/b/big.bin"
+  sync
+  local t0 t1
+  t0="$(now)"
+  curl -s -o "$work/b/big.bin" "$url"
+  t1="$(now)"
+  cmp -s "$work/files/big.bin" "$work/b/big.bin" || { echo "curl: file differs" >&2; exit 1; }
+  awk -v a="$t0" -v b="$t1" -v n="$bytes" 'BEGIN {printf "%.3f\n", n / (b - a) / 1048576}' >>"$work/curl.times"
+}
+# Interleaved, alternating which goes first; written data is flushed before each timing
+# so neither tool pays for the other's write-back.
+for run in 1 2 3; do
+  if ((run % 2)); then time_fetch; time_curl; else time_curl; time_fetch; fi
 done
 stop_portal
 
