@@ -169,10 +169,11 @@ TEST(ActivitySchedule, WindowEdges)
 }
 
 // The local clock runs an hour behind the server; the windows follow the server and the
-// reminder gets local-clock times. Run in two zones: the date of "now" is local.
+// reminder gets local-clock times. Run in several zones (one with summer time in force):
+// the date of "now" is local.
 TEST(ActivitySchedule, LocalClockBehindTheServer)
 {
-    for (const char* zoneName : {"UTC", "QEV-8"}) {
+    for (const char* zoneName : {"UTC", "QEV-8", "EST5EDT,M3.2.0,M11.1.0"}) {
         ZoneGuard zone(zoneName);
         Rig rig(At(11, 0));
         rig.schedule.ParseTaskFeed(Feed(ServerTime(12, 0), {{3, "12:10", "12:30"}}));
