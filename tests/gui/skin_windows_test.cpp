@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 
@@ -301,11 +302,41 @@ TEST_F(Background, SystemCloseBecomesACloseRequestToTheOwner)
     Owner owner;
     CBackgroundWnd background(&owner);
     background.show();
-    EXPECT_FALSE(background.close());
+    background.RequestOwnerClose();
     EXPECT_TRUE(background.isVisible());
     EXPECT_EQ(owner.closeRequests, 0) << "queued, not nested";
     QApplication::processEvents();
     EXPECT_EQ(owner.closeRequests, 1);
+}
+
+// The main frame ends the program with a quit, which first closes every window: the
+// background must let that close through or the quit is cancelled (and asked for again).
+class QuittingOwner : public QWidget {
+public:
+    int closes = 0;
+
+protected:
+    void closeEvent(QCloseEvent* event) override
+    {
+        ++closes;
+        event->accept();
+        QApplication::quit();
+    }
+};
+
+TEST_F(Background, ApplicationQuitIsNotRefused)
+{
+    qev::GameEntry& game = ResetGame();
+    game.login.width = 32;
+    game.login.height = 32;
+    game.login.sprites = {{0, 0, Red, 0}};
+    QuittingOwner owner;
+    CBackgroundWnd background(&owner);
+    background.show();
+    QTimer::singleShot(0, &owner, [&owner] { owner.close(); });
+    QTimer::singleShot(3000, [] { QCoreApplication::exit(1); }); // watchdog
+    EXPECT_EQ(QApplication::exec(), 0);
+    EXPECT_EQ(owner.closes, 1);
 }
 
 TEST_F(Background, NoGameLeavesAnUnpaintedWindow)
@@ -315,7 +346,7 @@ TEST_F(Background, NoGameLeavesAnUnpaintedWindow)
     CBackgroundWnd background(nullptr);
     EXPECT_TRUE(background.sprites().empty());
     EXPECT_TRUE(background.composed().isNull());
-    EXPECT_FALSE(background.close()); // no owner: nothing to ask, nothing breaks
+    background.RequestOwnerClose(); // no owner: nothing to ask, nothing breaks
 }
 
 using TopLayer = ImageCacheEnvironment;

@@ -105,8 +105,16 @@ void CBackgroundWnd::mouseReleaseEvent(QMouseEvent* event)
 
 void CBackgroundWnd::closeEvent(QCloseEvent* event)
 {
-    // The system close (e.g. from the taskbar) asks the main frame, which confirms and
-    // ends the program; the background itself stays.
+    // Only the window system's close (e.g. from the taskbar) is the user's close command.
+    // A close from inside the program is the application closing its windows on the way
+    // out; refusing that one would cancel the quit the main frame has just asked for.
+    if (!event->spontaneous()) return event->accept();
     event->ignore();
+    RequestOwnerClose();
+}
+
+void CBackgroundWnd::RequestOwnerClose()
+{
+    // The main frame confirms and ends the program; the background itself stays.
     if (owner_) QMetaObject::invokeMethod(owner_.data(), "close", Qt::QueuedConnection);
 }

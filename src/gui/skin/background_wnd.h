@@ -23,6 +23,9 @@ public:
     // The composed picture as painted (premultiplied ARGB, layout size).
     const QImage& composed() const { return composed_; }
 
+    // The system close command: posts a close request to the owner.
+    void RequestOwnerClose();
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
