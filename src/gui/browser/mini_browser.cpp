@@ -1,5 +1,6 @@
 #include "browser/mini_browser.h"
 
+#include <QDateTime>
 #include <QDesktopServices>
 #include <QVariantMap>
 #include <QWebEngineNewWindowRequest>
@@ -9,7 +10,12 @@
 
 #include "skin/skin_rules.h"
 
+#include <cstdio>
+
 namespace {
+
+// Set to have the first page load reported on stderr (start-up benchmark).
+constexpr char TraceVariable[] = "QEV_TRACE_FIRST_PAINT";
 
 // Every new-window attempt is decided by the host; the engine itself never opens one.
 class MiniBrowserPage : public QWebEnginePage {
@@ -74,6 +80,17 @@ bool CMiniBrowser::Create(const QRect& rect, QWidget* parent, int id)
     const qev::EdgeRect control = qev::BrowserControlRect(rect.width(), rect.height(), l, t, r, b);
     view->setGeometry(
         QRect(QPoint(control.left, control.top), QPoint(control.right - 1, control.bottom - 1)));
+    if (qEnvironmentVariableIsSet(TraceVariable)) {
+        // Start-up benchmark: when the first page of this process has loaded.
+        connect(view, &QWebEngineView::loadFinished, this, [] {
+            static bool traced = false;
+            if (traced) return;
+            traced = true;
+            std::fprintf(stderr, "page-loaded %lld\n",
+                         static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
+            std::fflush(stderr);
+        });
+    }
     view->show();
     view_ = view;
     return true;

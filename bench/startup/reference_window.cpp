@@ -1,0 +1,57 @@
+// The smallest web-engine window that shows the login page: a frameless window of the login
+// size with one view in the login pane's place. It reports the same two moments the client
+// reports with QEV_TRACE_FIRST_PAINT: its window's first paint and the page's first load.
+//   qev-startup-reference [URL]
+#include <QApplication>
+#include <QDateTime>
+#include <QPainter>
+#include <QWebEngineView>
+
+#include <cstdio>
+
+namespace {
+
+void Trace(const char* what)
+{
+    std::fprintf(stderr, "%s %lld\n", what,
+                 static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
+    std::fflush(stderr);
+}
+
+class TracedWindow : public QWidget {
+public:
+    TracedWindow() : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint) {}
+
+protected:
+    void paintEvent(QPaintEvent* /*event*/) override
+    {
+        QPainter(this).fillRect(rect(), QColor(11, 21, 48));
+        if (!painted_) Trace("first-paint");
+        painted_ = true;
+    }
+
+private:
+    bool painted_ = false;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication application(argc, argv);
+    const QString url = argc > 1 ? QString::fromLocal8Bit(argv[1])
+                                 : QStringLiteral("http://127.0.0.1:18080/micro2");
+    TracedWindow window;
+    window.resize(663, 391);
+    auto* view = new QWebEngineView(&window);
+    view->setGeometry(20, 50, 625, 319);
+    bool loaded = false;
+    QObject::connect(view, &QWebEngineView::loadFinished, [&loaded](bool) {
+        if (!loaded) Trace("page-loaded");
+        loaded = true;
+    });
+    view->load(QUrl(url));
+    window.show();
+    return QApplication::exec();
+}
