@@ -96,6 +96,7 @@ void CLoginWnd::DestroyControls()
 {
     for (PaneRecord& record : panes_) delete record.host.data();
     panes_.clear();
+    pendingLoads_.clear();
     for (CImageButton* button : buttons_) delete button;
     buttons_.clear();
     UpdateInputMask();
@@ -120,7 +121,10 @@ void CLoginWnd::BuildPanes()
             if (host->Create(rect, this, nextControlId_++)) {
                 connect(host, &CMiniBrowser::sessionStarted, this, &CLoginWnd::OnSession);
                 host->show();
-                host->Navigate(QString::fromStdString(pane.url));
+                if (painted_)
+                    host->Navigate(QString::fromStdString(pane.url));
+                else
+                    pendingLoads_.emplace_back(host, QString::fromStdString(pane.url));
                 record.host = host;
             } else {
                 delete host;
@@ -130,6 +134,22 @@ void CLoginWnd::BuildPanes()
     }
     resize(std::max(0, game->login.width), std::max(0, game->login.height));
     UpdateInputMask();
+}
+
+void CLoginWnd::paintEvent(QPaintEvent* event)
+{
+    CLayerWnd::paintEvent(event);
+    if (painted_) return;
+    painted_ = true;
+    // Starting the web engine takes a while: let the stack appear first, then load.
+    QMetaObject::invokeMethod(this, &CLoginWnd::StartPendingLoads, Qt::QueuedConnection);
+}
+
+void CLoginWnd::StartPendingLoads()
+{
+    for (auto& [host, url] : pendingLoads_)
+        if (host) host->Navigate(url);
+    pendingLoads_.clear();
 }
 
 void CLoginWnd::RefreshPanes()

@@ -39,7 +39,9 @@ public:
     ~CLoginWnd() override;
 
     // Rebuilds the panes from the current game's login layout and takes its size. Control
-    // ids continue from the last one given, never reset.
+    // ids continue from the last one given, never reset. Before the window has first been
+    // painted, the pages load right after that paint, so the stack shows without waiting
+    // for the web engine to start.
     void BuildPanes();
     // Reloads every pane that has a browser.
     void RefreshPanes();
@@ -63,8 +65,13 @@ public:
     // "an interface other than loopback is up".
     static bool MachineIsOnline();
 
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
 private:
     void DestroyControls();
+    // The pages of panes built before the window first appeared.
+    void StartPendingLoads();
     void CheckConnectivity();
 
     QPointer<CBackgroundWnd> background_;
@@ -72,4 +79,6 @@ private:
     std::vector<CImageButton*> buttons_; // none of its own; emptied with the panes
     int nextControlId_ = FirstControlId;
     QTimer connectivityTimer_;
+    bool painted_ = false;
+    std::vector<std::pair<QPointer<CMiniBrowser>, QString>> pendingLoads_;
 };
