@@ -44,14 +44,6 @@ TEST(ButtonImage, FirstRuleThatHoldsWins)
     }
 }
 
-TEST(ButtonImage, StateFlagsKeepThePlatformNumbers)
-{
-    EXPECT_EQ(qev::ButtonStateFlags(false, true, true, true), 0x0001u);
-    EXPECT_EQ(qev::ButtonStateFlags(false, false, true, true), 0x0040u);
-    EXPECT_EQ(qev::ButtonStateFlags(true, false, false, true), 0x0010u);
-    EXPECT_EQ(qev::ButtonStateFlags(true, true, true, false), 0x0004u);
-}
-
 TEST(ButtonImage, LayoutItemSetsFocusAndDisabledToNormal)
 {
     qev::ButtonItem item;
