@@ -50,7 +50,7 @@ struct BrowserRig {
         window.show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));
         QSignalSpy loaded(host->view(), &QWebEngineView::loadFinished);
-        host->view()->setHtml(QString::fromUtf8(PortalPage), QUrl("http://portal.test/micro2"));
+        host->page()->setHtml(QString::fromUtf8(PortalPage), QUrl("http://portal.test/micro2"));
         EXPECT_TRUE(loaded.wait(20000));
         EXPECT_TRUE(loaded.count() > 0 && loaded.at(0).at(0).toBool());
         // The page must be on screen before a click can land on it.
@@ -192,6 +192,11 @@ TEST(LoginPanes, BrowsersOnlyForOddFlagsAndIdsNeverReset)
     EXPECT_EQ(login.panes()[0].host->controlId(), 5002);
     EXPECT_EQ(login.panes()[2].host->controlId(), 5003);
     EXPECT_EQ(login.findChildren<CMiniBrowser*>().size(), 2) << "old hosts are gone";
+    EXPECT_FALSE(login.mask().contains(QPoint(21, 51))) << "no page before the first paint";
+    login.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&login));
+    QTRY_VERIFY_WITH_TIMEOUT(login.panes()[0].host->isVisible(), 5000);
+    EXPECT_TRUE(login.panes()[2].host->isVisible());
     EXPECT_TRUE(login.mask().contains(QPoint(21, 51)));
     EXPECT_FALSE(login.mask().contains(QPoint(5, 5)));
 }

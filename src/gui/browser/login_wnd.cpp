@@ -120,11 +120,14 @@ void CLoginWnd::BuildPanes()
                 QSize(std::max(0, pane.right - pane.left), std::max(0, pane.bottom - pane.top)));
             if (host->Create(rect, this, nextControlId_++)) {
                 connect(host, &CMiniBrowser::sessionStarted, this, &CLoginWnd::OnSession);
-                host->show();
-                if (painted_)
+                if (painted_) {
+                    host->show();
                     host->Navigate(QString::fromStdString(pane.url));
-                else
+                } else {
+                    // Showing a page view starts the web engine: wait for the first paint.
+                    host->hide();
                     pendingLoads_.emplace_back(host, QString::fromStdString(pane.url));
+                }
                 record.host = host;
             } else {
                 delete host;
@@ -147,9 +150,13 @@ void CLoginWnd::paintEvent(QPaintEvent* event)
 
 void CLoginWnd::StartPendingLoads()
 {
-    for (auto& [host, url] : pendingLoads_)
-        if (host) host->Navigate(url);
+    for (auto& [host, url] : pendingLoads_) {
+        if (!host) continue;
+        host->show();
+        host->Navigate(url);
+    }
     pendingLoads_.clear();
+    UpdateInputMask();
 }
 
 void CLoginWnd::RefreshPanes()

@@ -73,10 +73,6 @@ bool CMiniBrowser::Create(const QRect& rect, QWidget* parent, int id)
     controlId_ = id;
 
     auto* view = new QWebEngineView(this);
-    auto* page = new MiniBrowserPage(view);
-    view->setPage(page);
-    connect(page, &QWebEnginePage::newWindowRequested, this,
-            [this](QWebEngineNewWindowRequest& request) { OnNewWindow(request.requestedUrl()); });
     const qev::EdgeRect control = qev::BrowserControlRect(rect.width(), rect.height(), l, t, r, b);
     view->setGeometry(
         QRect(QPoint(control.left, control.top), QPoint(control.right - 1, control.bottom - 1)));
@@ -96,22 +92,38 @@ bool CMiniBrowser::Create(const QRect& rect, QWidget* parent, int id)
     return true;
 }
 
+QWebEnginePage* CMiniBrowser::page()
+{
+    if (!view_) return nullptr;
+    if (!page_) {
+        // Made on first use: the first page of the process starts the web engine, which
+        // takes long enough to be worth keeping out of the way of the first paint.
+        auto* page = new MiniBrowserPage(view_);
+        connect(
+            page, &QWebEnginePage::newWindowRequested, this,
+            [this](QWebEngineNewWindowRequest& request) { OnNewWindow(request.requestedUrl()); });
+        view_->setPage(page);
+        page_ = page;
+    }
+    return page_;
+}
+
 void CMiniBrowser::Navigate(const QString& url)
 {
-    if (view_) view_->load(QUrl(url));
+    if (QWebEnginePage* p = page()) p->load(QUrl(url));
 }
 
 void CMiniBrowser::Refresh()
 {
-    if (view_) view_->reload();
+    if (page_) page_->triggerAction(QWebEnginePage::Reload);
 }
 
 void CMiniBrowser::OnNewWindow(const QUrl& requestedUrl)
 {
-    if (!view_) return;
+    if (!page_) return;
     // The element that opened the window still has the focus: a real click focuses a link.
     QPointer<CMiniBrowser> self(this);
-    view_->page()->runJavaScript(
+    page_->runJavaScript(
         ActiveElementScript(), QWebEngineScript::ApplicationWorld,
         [self, requestedUrl](const QVariant& result) {
             if (!self) return;

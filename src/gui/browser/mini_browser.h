@@ -11,6 +11,7 @@
 
 #include "browser/session_info.h"
 
+class QWebEnginePage;
 class QWebEngineView;
 class QWebEngineNewWindowRequest;
 
@@ -34,6 +35,8 @@ public:
 
     int controlId() const { return controlId_; }
     QWebEngineView* view() const { return view_; }
+    // The view's page, made on first use (null before Create). Navigate makes it.
+    QWebEnginePage* page();
 
     // Where windows other than "_game" go: the user's default browser unless a test
     // installs its own opener (an empty function restores the default).
@@ -51,5 +54,6 @@ private:
     void OnNewWindow(const QUrl& requestedUrl);
 
     QWebEngineView* view_ = nullptr; // child of this host
+    QWebEnginePage* page_ = nullptr; // child of the view
     int controlId_ = 0;
 };
