@@ -120,6 +120,16 @@ TEST_F(MiniBrowser, BlankTargetGoesToTheUsersBrowserAndDeliversNothing)
     EXPECT_TRUE(g_rig->sessions.empty());
 }
 
+TEST_F(MiniBrowser, PagesCannotOpenWindowsOnTheirOwnOrLocalHandlers)
+{
+    // Script-opened windows (no click) and non-web schemes never reach the desktop.
+    g_rig->host->page()->runJavaScript(
+        "window.open('http://popup.test/'); window.open('file:///etc/passwd');");
+    QTest::qWait(1000);
+    EXPECT_TRUE(g_opened.empty());
+    EXPECT_TRUE(g_rig->sessions.empty());
+}
+
 TEST_F(MiniBrowser, LinkWithoutSidGivesAnEmptySid)
 {
     g_rig->Click(LinkNoSid);

@@ -99,9 +99,10 @@ QWebEnginePage* CMiniBrowser::page()
         // Made on first use: the first page of the process starts the web engine, which
         // takes long enough to be worth keeping out of the way of the first paint.
         auto* page = new MiniBrowserPage(view_);
-        connect(
-            page, &QWebEnginePage::newWindowRequested, this,
-            [this](QWebEngineNewWindowRequest& request) { OnNewWindow(request.requestedUrl()); });
+        connect(page, &QWebEnginePage::newWindowRequested, this,
+                [this](QWebEngineNewWindowRequest& request) {
+                    OnNewWindow(request.requestedUrl(), request.isUserInitiated());
+                });
         view_->setPage(page);
         page_ = page;
     }
@@ -118,14 +119,14 @@ void CMiniBrowser::Refresh()
     if (page_) page_->triggerAction(QWebEnginePage::Reload);
 }
 
-void CMiniBrowser::OnNewWindow(const QUrl& requestedUrl)
+void CMiniBrowser::OnNewWindow(const QUrl& requestedUrl, bool userInitiated)
 {
     if (!page_) return;
     // The element that opened the window still has the focus: a real click focuses a link.
     QPointer<CMiniBrowser> self(this);
     page_->runJavaScript(
         ActiveElementScript(), QWebEngineScript::ApplicationWorld,
-        [self, requestedUrl](const QVariant& result) {
+        [self, requestedUrl, userInitiated](const QVariant& result) {
             if (!self) return;
             const QVariantMap attributes = result.toMap();
             if (qev::IsGameTarget(AttributeOf(attributes, "target"))) {
@@ -138,9 +139,10 @@ void CMiniBrowser::OnNewWindow(const QUrl& requestedUrl)
             }
             // Any other new window: the skinned windows have no place for a browser window
             // of their own, so it goes to the user's default browser.
-            // Web addresses only: a page must not start local handlers (file:, custom schemes).
+            // Only what the user asked for, and web addresses only: a page must not flood the
+            // desktop with windows or start local handlers (file:, custom schemes).
             const QString scheme = requestedUrl.scheme().toLower();
-            if (!requestedUrl.isValid() ||
+            if (!userInitiated || !requestedUrl.isValid() ||
                 (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
                 return;
             if (ExternalOpener())

@@ -51,7 +51,7 @@ signals:
 
 private:
     // A page asked for a new window: decide from its active element's attributes.
-    void OnNewWindow(const QUrl& requestedUrl);
+    void OnNewWindow(const QUrl& requestedUrl, bool userInitiated);
 
     QWebEngineView* view_ = nullptr; // child of this host
     QWebEnginePage* page_ = nullptr; // child of the view
