@@ -457,6 +457,19 @@ TEST_F(TopLayer, StackMovesShowsAndMinimisesAsOneFromTheBottom)
     EXPECT_TRUE(top.isVisible());
     EXPECT_EQ(top.pos(), background.pos());
 
+    // Dragging a visible pixel of the background moves the stack (no window manager here,
+    // so the mouse delta moves it).
+    moveTo(background, {100, 100});
+    QTest::mousePress(&background, Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mouseMove(&background, QPoint(25, 15));
+    QTest::mouseRelease(&background, Qt::LeftButton, {}, QPoint(25, 15));
+    QApplication::processEvents();
+    EXPECT_EQ(background.pos(), QPoint(120, 110));
+    EXPECT_EQ(login.pos(), QPoint(120, 110));
+    EXPECT_EQ(top.pos(), QPoint(120, 110));
+    QTest::mouseMove(&background, QPoint(60, 60)); // released: no longer dragging
+    EXPECT_EQ(background.pos(), QPoint(120, 110));
+
     // Centring the login window centres the stack on the screen.
     login.CenterWindow();
     EXPECT_EQ(login.pos(), background.pos());
