@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QSignalSpy>
+#include <QDeadlineTimer>
 #include <QTest>
 #include <QWebEnginePage>
 #include <QWebEngineView>
@@ -17,6 +18,18 @@
 Q_DECLARE_METATYPE(qev::SessionInfo)
 
 namespace {
+
+// Runs the event loop until cond holds or ms pass; true when it holds. (QTest's QTRY macros
+// report to QTest, not to GoogleTest, so a timeout there would pass silently.)
+template <class Cond> bool WaitFor(Cond cond, int ms)
+{
+    QDeadlineTimer deadline(ms);
+    while (!cond()) {
+        if (deadline.hasExpired()) return false;
+        QTest::qWait(20);
+    }
+    return true;
+}
 
 // Each link is a block at a known place so that a click can find it.
 const char PortalPage[] = R"(<!doctype html><html><head><style>
@@ -54,7 +67,7 @@ struct BrowserRig {
         EXPECT_TRUE(loaded.wait(20000));
         EXPECT_TRUE(loaded.count() > 0 && loaded.at(0).at(0).toBool());
         // The page must be on screen before a click can land on it.
-        QTRY_VERIFY_WITH_TIMEOUT(host->view()->focusProxy() != nullptr, 10000);
+        EXPECT_TRUE(WaitFor([&] { return host->view()->focusProxy() != nullptr; }, 10000));
         QTest::qWait(500);
     }
 
@@ -90,7 +103,7 @@ protected:
 TEST_F(MiniBrowser, GameLinkHandsOverEveryAttributeAndOpensNoWindow)
 {
     g_rig->Click(LinkGame);
-    QTRY_COMPARE_WITH_TIMEOUT(g_rig->sessions.size(), std::size_t{1}, 10000);
+    ASSERT_TRUE(WaitFor([&] { return g_rig->sessions.size() == 1u; }, 10000));
     const qev::SessionInfo& s = g_rig->sessions[0];
     EXPECT_EQ(s.title, "Server 1");
     EXPECT_EQ(s.href, "http://game.test/play?x=1");
@@ -106,7 +119,7 @@ TEST_F(MiniBrowser, GameLinkHandsOverEveryAttributeAndOpensNoWindow)
 TEST_F(MiniBrowser, UpperCaseTargetIsTheGameToo)
 {
     g_rig->Click(LinkGameUpper);
-    QTRY_COMPARE_WITH_TIMEOUT(g_rig->sessions.size(), std::size_t{1}, 10000);
+    ASSERT_TRUE(WaitFor([&] { return g_rig->sessions.size() == 1u; }, 10000));
     EXPECT_EQ(g_rig->sessions[0].title, "Server 2");
     EXPECT_EQ(g_rig->sessions[0].sid, "s2");
 }
@@ -114,7 +127,7 @@ TEST_F(MiniBrowser, UpperCaseTargetIsTheGameToo)
 TEST_F(MiniBrowser, BlankTargetGoesToTheUsersBrowserAndDeliversNothing)
 {
     g_rig->Click(LinkBlank);
-    QTRY_COMPARE_WITH_TIMEOUT(g_opened.size(), std::size_t{1}, 10000);
+    ASSERT_TRUE(WaitFor([&] { return g_opened.size() == 1u; }, 10000));
     EXPECT_EQ(g_opened[0], QUrl("http://elsewhere.test/page"));
     QTest::qWait(300);
     EXPECT_TRUE(g_rig->sessions.empty());
@@ -133,7 +146,7 @@ TEST_F(MiniBrowser, PagesCannotOpenWindowsOnTheirOwnOrLocalHandlers)
 TEST_F(MiniBrowser, LinkWithoutSidGivesAnEmptySid)
 {
     g_rig->Click(LinkNoSid);
-    QTRY_COMPARE_WITH_TIMEOUT(g_rig->sessions.size(), std::size_t{1}, 10000);
+    ASSERT_TRUE(WaitFor([&] { return g_rig->sessions.size() == 1u; }, 10000));
     EXPECT_EQ(g_rig->sessions[0].title, "No sid");
     EXPECT_EQ(g_rig->sessions[0].sid, "");
     EXPECT_EQ(g_rig->sessions[0].user, "u3");
@@ -205,7 +218,7 @@ TEST(LoginPanes, BrowsersOnlyForOddFlagsAndIdsNeverReset)
     EXPECT_FALSE(login.mask().contains(QPoint(21, 51))) << "no page before the first paint";
     login.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&login));
-    QTRY_VERIFY_WITH_TIMEOUT(login.panes()[0].host->isVisible(), 5000);
+    ASSERT_TRUE(WaitFor([&] { return login.panes()[0].host->isVisible(); }, 5000));
     EXPECT_TRUE(login.panes()[2].host->isVisible());
     EXPECT_TRUE(login.mask().contains(QPoint(21, 51)));
     EXPECT_FALSE(login.mask().contains(QPoint(5, 5)));
@@ -238,7 +251,7 @@ TEST(LoginPanes, ClickOnTheLoginPageCompletesTheLogin)
     QTest::qWait(500);
     // The view starts 2 px above and left of the pane.
     QTest::mouseClick(view->focusProxy(), Qt::LeftButton, {}, QPoint(50, 20));
-    QTRY_COMPARE_WITH_TIMEOUT(queries.size(), std::size_t{1}, 10000);
+    ASSERT_TRUE(WaitFor([&] { return queries.size() == 1u; }, 10000));
     EXPECT_EQ(queries[0], "?account=player 9&sid=sid9&domain=d9");
     CLoginWnd::SetTaskFeedFetcher({});
     CLoginWnd::SetConnectivityProbe({});
