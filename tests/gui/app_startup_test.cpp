@@ -130,8 +130,9 @@ TEST(Startup, BuiltInLayoutBuildsTheLoginStackAndAHiddenFrame)
     // The active view's schedule runs from a feed until the way back to the login stack.
     app.OpenPane("game");
     CKorvel2View* view = app.mainFrame()->activeView();
-    view->StartSchedule(R"({"server_time":"2026-01-01 12:00:00","activities":[{"activity_iNo":"1",)"
-                        R"("activity_start":"12:10","activity_over":"12:30","display_sUrl":"u"}]})");
+    view->StartSchedule(
+        R"({"server_time":"2026-01-01 12:00:00","activities":[{"activity_iNo":"1",)"
+        R"("activity_start":"12:10","activity_over":"12:30","display_sUrl":"u"}]})");
     EXPECT_TRUE(view->scheduleRunning());
     EXPECT_EQ(view->schedule().Activities().size(), 1u);
 
@@ -148,9 +149,9 @@ TEST(Startup, BuiltInLayoutBuildsTheLoginStackAndAHiddenFrame)
 
 TEST(Startup, LayoutWithoutLoginOrLogoutPaneFailsWithoutAWindow)
 {
-    for (const auto& [from, to] : {std::pair<std::string, std::string>{"function=\"login\"",
-                                                                       "function=\"signin\""},
-                                   {"function=\"logout\"", "function=\"signout\""}}) {
+    for (const auto& [from, to] :
+         {std::pair<std::string, std::string>{"function=\"login\"", "function=\"signin\""},
+          {"function=\"logout\"", "function=\"signout\""}}) {
         CKorvel2App app;
         EXPECT_FALSE(app.InitInstance(Replace(BuiltInLayout(), from, to)));
         EXPECT_FALSE(app.endedAtOnce());
@@ -161,9 +162,9 @@ TEST(Startup, LayoutWithoutLoginOrLogoutPaneFailsWithoutAWindow)
 
 TEST(Startup, OpenAddressesAreAskedForBeforeAnyWindow)
 {
-    const std::string open =
-        Replace(Replace(BuiltInLayout(), "flag=\"1\" function=\"login\"", "flag=\"0\" function=\"login\""),
-                "flag=\"1\" function=\"logout\"", "flag=\"0\" function=\"logout\"");
+    const std::string open = Replace(
+        Replace(BuiltInLayout(), "flag=\"1\" function=\"login\"", "flag=\"0\" function=\"login\""),
+        "flag=\"1\" function=\"logout\"", "flag=\"0\" function=\"logout\"");
     {
         // Cancelling the first dialog ends the process at once, with nothing shown.
         CKorvel2App app;

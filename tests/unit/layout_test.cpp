@@ -33,15 +33,17 @@ TEST(LayoutLoad, GameRules)
     EXPECT_EQ(doc.captionColour, 0xFFFFFFFFu);
 
     // Duplicate names: the first wins, the second's caption still overwrites the colour.
-    doc = Load(Games("<game name=\"g\" resource=\"one\"><login><caption R=\"1\"/></login></game>"
-                     "<game name=\"g\" resource=\"two\"><remind><caption G=\"300\"/></remind></game>"));
+    doc = Load(
+        Games("<game name=\"g\" resource=\"one\"><login><caption R=\"1\"/></login></game>"
+              "<game name=\"g\" resource=\"two\"><remind><caption G=\"300\"/></remind></game>"));
     ASSERT_EQ(doc.games.size(), 1u);
     EXPECT_EQ(doc.games.at("g").resourceFolder, "one");
     EXPECT_EQ(doc.captionColour, 0xFF002C00u); // low 8 bits of 300, other components 0
 
     // Caption reading order is login, gamemain, remind whatever the document order.
-    doc = Load(Games("<game name=\"g\"><remind><caption B=\"3\"/></remind>"
-                     "<gamemain><caption B=\"2\"/></gamemain><login><caption B=\"1\"/></login></game>"));
+    doc = Load(
+        Games("<game name=\"g\"><remind><caption B=\"3\"/></remind>"
+              "<gamemain><caption B=\"2\"/></gamemain><login><caption B=\"1\"/></login></game>"));
     EXPECT_EQ(doc.captionColour, 0xFF000003u);
 
     // Any element child of <games> is a game; comments and text are skipped.
@@ -139,9 +141,16 @@ TEST(LayoutLoad, IntegerAttributesReadLikeAtoi)
     const struct {
         const char* text;
         int value;
-    } cases[] = {{"42", 42},     {"  -7x", -7},   {"+3", 3},       {"abc", 0},
-                 {"", 0},        {"12.9", 12},    {"-", 0},        {"99999999999", 2147483647},
-                 {"-99999999999", -2147483647 - 1}, {"\t\n5", 5}};
+    } cases[] = {{"42", 42},
+                 {"  -7x", -7},
+                 {"+3", 3},
+                 {"abc", 0},
+                 {"", 0},
+                 {"12.9", 12},
+                 {"-", 0},
+                 {"99999999999", 2147483647},
+                 {"-99999999999", -2147483647 - 1},
+                 {"\t\n5", 5}};
     for (const auto& c : cases) EXPECT_EQ(ParseIntLikeAtoi(c.text), c.value) << c.text;
 }
 

@@ -89,11 +89,11 @@ TEST(CommandLine, SplitsLikeTheWindowsStartupCode)
         {" -u -p12 \"/a b/c\" \"/d\"", {"", "-u", "-p12", "/a b/c", "/d"}},
         {"prog a\tb", {"prog", "a", "b"}},
         {"\"C:\\My Prog\\x.exe\" arg", {"C:\\My Prog\\x.exe", "arg"}},
-        {" a\\\\\\\"b", {"", "a\\\"b"}},      // 2n+1 backslashes: n and a literal quote
-        {" \"a\\\\\" b", {"", "a\\", "b"}},   // 2n backslashes before a quote: n, quote closes
-        {" a\\b\\\\c", {"", "a\\b\\\\c"}},    // backslashes not before a quote stay
-        {" \"\" x", {"", "", "x"}},           // an empty quoted argument
-        {" a\"b c\"d", {"", "ab cd"}},        // quotes group inside a word
+        {" a\\\\\\\"b", {"", "a\\\"b"}},    // 2n+1 backslashes: n and a literal quote
+        {" \"a\\\\\" b", {"", "a\\", "b"}}, // 2n backslashes before a quote: n, quote closes
+        {" a\\b\\\\c", {"", "a\\b\\\\c"}},  // backslashes not before a quote stay
+        {" \"\" x", {"", "", "x"}},         // an empty quoted argument
+        {" a\"b c\"d", {"", "ab cd"}},      // quotes group inside a word
         {"", {""}},
     };
     for (const auto& c : cases) EXPECT_EQ(SplitCommandLine(c.line), c.args) << c.line;
@@ -178,7 +178,8 @@ TEST(UpdateModes, UnusableIdsAreNotWaitedFor)
 {
     const int running = StartProcess(" 5", "/bin/sleep");
     ASSERT_GT(running, 0);
-    for (const std::string& arg : std::vector<std::string>{"-p", "x" + std::to_string(running), "-p0", "-p-1",
+    for (const std::string& arg :
+         std::vector<std::string>{"-p", "x" + std::to_string(running), "-p0", "-p-1",
                                   "-p" + std::to_string(getpid()), "-p999999999"}) {
         const auto start = Clock::now();
         WaitForPreviousProcess(arg, 2000);

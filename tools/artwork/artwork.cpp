@@ -609,9 +609,9 @@ QImage DigitBackdrop(const QImage& reminder, int width)
 
 } // namespace
 
-const std::vector<ImageSpec>& ImageTable()
+const std::vector<ImageDef>& ImageTable()
 {
-    static const std::vector<ImageSpec> table = {
+    static const std::vector<ImageDef> table = {
         {1001, 663, 391, false}, {1010, 32, 32, false},  {1011, 41, 40, false},
         {1012, 32, 32, false},   {1013, 277, 93, false}, {1020, 32, 32, false},
         {1021, 41, 40, false},   {1022, 32, 32, false},  {1030, 20, 20, false},
@@ -679,16 +679,16 @@ std::vector<Piece> DrawAll()
         {10005, [] { return BottomTile(); }},
     };
     std::vector<Piece> pieces;
-    for (const ImageSpec& spec : ImageTable()) {
-        QImage image = painters.at(spec.id)();
-        pieces.push_back({spec, image.convertToFormat(QImage::Format_ARGB32_Premultiplied)});
+    for (const ImageDef& def : ImageTable()) {
+        QImage image = painters.at(def.id)();
+        pieces.push_back({def, image.convertToFormat(QImage::Format_ARGB32_Premultiplied)});
     }
     return pieces;
 }
 
 QByteArray Encode(const Piece& piece)
 {
-    if (piece.spec.gif) return EncodeGif(piece.image);
+    if (piece.def.gif) return EncodeGif(piece.image);
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
@@ -697,9 +697,9 @@ QByteArray Encode(const Piece& piece)
     return bytes;
 }
 
-QString FileName(const ImageSpec& spec)
+QString FileName(const ImageDef& def)
 {
-    return QString::number(spec.id) + (spec.gif ? ".gif" : ".png");
+    return QString::number(def.id) + (def.gif ? ".gif" : ".png");
 }
 
 } // namespace artwork

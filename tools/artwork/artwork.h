@@ -7,7 +7,7 @@
 
 namespace artwork {
 
-struct ImageSpec {
+struct ImageDef {
     int id = 0;
     int width = 0;
     int height = 0;
@@ -15,11 +15,11 @@ struct ImageSpec {
 };
 
 // Every built-in image, ascending by id.
-const std::vector<ImageSpec>& ImageTable();
+const std::vector<ImageDef>& ImageTable();
 
 struct Piece {
-    ImageSpec spec;
-    QImage image; // ARGB32 premultiplied, exactly spec.width x spec.height
+    ImageDef def;
+    QImage image; // ARGB32 premultiplied, exactly def.width x def.height
 };
 
 // Draws every image of the table. Needs a QGuiApplication and LoadFonts() done first.
@@ -29,6 +29,6 @@ std::vector<Piece> DrawAll();
 QByteArray Encode(const Piece& piece);
 
 // File name of a piece inside the image folder: "<id>.png" or "<id>.gif".
-QString FileName(const ImageSpec& spec);
+QString FileName(const ImageDef& def);
 
 } // namespace artwork

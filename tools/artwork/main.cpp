@@ -52,12 +52,12 @@ int main(int argc, char** argv)
     std::vector<artwork::Piece> decoded;
     qint64 total = 0;
     for (const artwork::Piece& piece : pieces) {
-        if (piece.image.width() != piece.spec.width || piece.image.height() != piece.spec.height) {
-            std::fprintf(stderr, "qev-artwork: %d drawn at the wrong size\n", piece.spec.id);
+        if (piece.image.width() != piece.def.width || piece.image.height() != piece.def.height) {
+            std::fprintf(stderr, "qev-artwork: %d drawn at the wrong size\n", piece.def.id);
             return 1;
         }
         const QByteArray bytes = artwork::Encode(piece);
-        QSaveFile file(QDir(outDir).filePath(artwork::FileName(piece.spec)));
+        QSaveFile file(QDir(outDir).filePath(artwork::FileName(piece.def)));
         if (bytes.isEmpty() || !file.open(QIODevice::WriteOnly) ||
             file.write(bytes) != bytes.size() || !file.commit()) {
             std::fprintf(stderr, "qev-artwork: cannot write %s\n", qPrintable(file.fileName()));
@@ -65,8 +65,8 @@ int main(int argc, char** argv)
         }
         total += bytes.size();
         // Previews show what the program will decode, palette reduction included.
-        decoded.push_back({piece.spec, QImage::fromData(bytes).convertToFormat(
-                                           QImage::Format_ARGB32_Premultiplied)});
+        decoded.push_back({piece.def, QImage::fromData(bytes).convertToFormat(
+                                          QImage::Format_ARGB32_Premultiplied)});
     }
     std::printf("qev-artwork: %zu images, %lld bytes in %s\n", pieces.size(),
                 static_cast<long long>(total), qPrintable(outDir));

@@ -59,7 +59,7 @@ QImage ContactSheet(const std::vector<Piece>& pieces)
         p.drawImage(item.at, img);
         p.setPen(Qt::white);
         p.drawText(item.at + QPoint(0, img.height() + 12),
-                   QString("%1 (%2x)").arg(item.piece->spec.id).arg(item.factor));
+                   QString("%1 (%2x)").arg(item.piece->def.id).arg(item.factor));
     }
     return sheet;
 }
@@ -197,7 +197,7 @@ QImage ReminderMock(const Images& img)
 bool WritePreviews(const std::vector<Piece>& pieces, const QString& folder)
 {
     Images images;
-    for (const Piece& piece : pieces) images[piece.spec.id] = piece.image;
+    for (const Piece& piece : pieces) images[piece.def.id] = piece.image;
     QDir().mkpath(folder);
     const QDir dir(folder);
     return ContactSheet(pieces).save(dir.filePath("contact_sheet.png")) &&

@@ -48,14 +48,14 @@ RangeAnswer ResolveRange(std::string_view header, std::uint64_t total)
     const RangeAnswer whole{RangeOutcome::Whole, 0, total};
     const RangeAnswer unsatisfiable{RangeOutcome::Unsatisfiable, 0, 0};
 
-    std::string_view spec = Trim(header);
-    if (!StartsWithNoCase(spec, "bytes=")) return whole;
-    spec = Trim(spec.substr(6));
-    if (spec.find(',') != std::string_view::npos) return whole;
-    const auto dash = spec.find('-');
+    std::string_view rangeText = Trim(header);
+    if (!StartsWithNoCase(rangeText, "bytes=")) return whole;
+    rangeText = Trim(rangeText.substr(6));
+    if (rangeText.find(',') != std::string_view::npos) return whole;
+    const auto dash = rangeText.find('-');
     if (dash == std::string_view::npos) return whole;
-    const std::string_view firstText = Trim(spec.substr(0, dash));
-    const std::string_view lastText = Trim(spec.substr(dash + 1));
+    const std::string_view firstText = Trim(rangeText.substr(0, dash));
+    const std::string_view lastText = Trim(rangeText.substr(dash + 1));
 
     if (firstText.empty()) {
         const auto suffix = ParseCount(lastText);

@@ -5,16 +5,16 @@
 namespace qev {
 
 enum StringId : int {
-    IdsCaptionFont = 1,        // "Verdana"
+    IdsCaptionFont = 1, // "Verdana"
     IdsAskSwitchAccount = 2,
     IdsAskSwitchServers = 3,
     IdsAskQuit = 4,
-    IdsDownloadFailed = 5,     // "Download failed!"
+    IdsDownloadFailed = 5, // "Download failed!"
     IdsOleInitFailed = 100,
-    IdsProductAbbrev = 101,    // "QEV"
-    IdsFrameCaption = 102,     // "Velmora Client"
-    IdsCannotBeEmpty = 103,    // "Can not be empty"
-    IdsInternetFailed = 104,   // "Internet Connect Failed"
+    IdsProductAbbrev = 101,  // "QEV"
+    IdsFrameCaption = 102,   // "Velmora Client"
+    IdsCannotBeEmpty = 103,  // "Can not be empty"
+    IdsInternetFailed = 104, // "Internet Connect Failed"
 };
 
 // The text of a string-table entry; empty for an id the table does not hold.

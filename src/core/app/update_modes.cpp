@@ -7,7 +7,7 @@
 namespace qev {
 namespace {
 
-// The original copies argument 2 into a fixed buffer before reading the number.
+// Only this much of argument 2 is looked at when reading the number.
 constexpr std::size_t PidArgumentLimit = 63;
 
 void ReplaceMode(const std::vector<std::string>& args, int waitMs)

@@ -103,8 +103,7 @@ std::u16string Utf8ToUtf16(std::string_view bytes)
 {
     std::u16string out;
     out.reserve(bytes.size());
-    for (std::size_t i = 0; i < bytes.size();)
-        AppendUtf16(out, DecodeOne(bytes, i));
+    for (std::size_t i = 0; i < bytes.size();) AppendUtf16(out, DecodeOne(bytes, i));
     return out;
 }
 

@@ -18,14 +18,13 @@ int IntAttr(const TiXmlElement* e, const char* name)
     return v ? ParseIntLikeAtoi(v) : 0;
 }
 
-// Sums wrap like the 32-bit arithmetic of the original records instead of overflowing.
+// Rectangle sums wrap in 32 bits instead of overflowing.
 int Add(int a, int b)
 {
     return static_cast<int>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
 }
 
-template <typename Fn>
-void ForEachItem(const TiXmlElement* parent, const char* listName, Fn&& fn)
+template <typename Fn> void ForEachItem(const TiXmlElement* parent, const char* listName, Fn&& fn)
 {
     const TiXmlElement* list = parent->FirstChildElement(listName);
     if (!list) return;
@@ -106,8 +105,9 @@ void ReadGame(LayoutDocument& doc, const TiXmlElement* e)
     });
     // Windows are read in this order whatever the document order; it decides which
     // <caption> is read last.
-    for (auto [tag, window] : {std::pair{"login", &game.login}, std::pair{"gamemain", &game.gamemain},
-                               std::pair{"remind", &game.remind}}) {
+    for (auto [tag, window] :
+         {std::pair{"login", &game.login}, std::pair{"gamemain", &game.gamemain},
+          std::pair{"remind", &game.remind}}) {
         if (const TiXmlElement* w = e->FirstChildElement(tag)) ReadWindow(doc, w, *window);
     }
     doc.games.emplace(game.name, std::move(game)); // an existing name keeps its entry
@@ -124,7 +124,8 @@ int ParseIntLikeAtoi(std::string_view text)
     long long value = 0;
     for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
         value = value * 10 + (text[i] - '0');
-        if (value > static_cast<long long>(INT_MAX) + 1) value = static_cast<long long>(INT_MAX) + 1;
+        if (value > static_cast<long long>(INT_MAX) + 1)
+            value = static_cast<long long>(INT_MAX) + 1;
     }
     if (negative) value = -value;
     if (value > INT_MAX) value = INT_MAX;

@@ -107,8 +107,8 @@ bool CKorvel2App::InitInstance(std::optional<std::string_view> layoutText)
     // 24. Update check: asynchronous; its notices reach the flow on this thread through
     // the main frame, while the download thread waits.
     updateFlow_ = std::make_unique<qev::UpdateFlow>(layout_);
-    updateFlow_->SetNoticeSink(MakeUiThreadSink(
-        mainFrame_.get(), [this](const qev::DownloadNotice& notice) {
+    updateFlow_->SetNoticeSink(
+        MakeUiThreadSink(mainFrame_.get(), [this](const qev::DownloadNotice& notice) {
             if (updateFlow_) updateFlow_->OnDownloadNotice(notice);
         }));
     updateFlow_->CheckForUpdate();
@@ -163,9 +163,9 @@ void CKorvel2App::ShowGameWindow(const QString& url, const QString& title)
         doc->view->Navigate(gameUrl);
         mainFrame_->ActivateDocument(doc);
     }
-    for (QWidget* w : {static_cast<QWidget*>(loginBackground_.get()),
-                       static_cast<QWidget*>(loginWindow_.get()),
-                       static_cast<QWidget*>(loginTopWindow_.get())})
+    for (QWidget* w :
+         {static_cast<QWidget*>(loginBackground_.get()), static_cast<QWidget*>(loginWindow_.get()),
+          static_cast<QWidget*>(loginTopWindow_.get())})
         if (w) w->hide();
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect r = mainFrame_->frameGeometry();
@@ -200,9 +200,9 @@ void CKorvel2App::ReturnToLogin()
     if (view) view->Navigate(QStringLiteral("about:blank"));
     if (mainFrame_) mainFrame_->hide();
     if (view) view->StopSchedule();
-    for (QWidget* w : {static_cast<QWidget*>(loginBackground_.get()),
-                       static_cast<QWidget*>(loginWindow_.get()),
-                       static_cast<QWidget*>(loginTopWindow_.get())})
+    for (QWidget* w :
+         {static_cast<QWidget*>(loginBackground_.get()), static_cast<QWidget*>(loginWindow_.get()),
+          static_cast<QWidget*>(loginTopWindow_.get())})
         if (w) w->show();
     if (loginWindow_) loginWindow_->RefreshPanes();
 }

@@ -39,7 +39,7 @@ bool CopyFileOver(const std::string& from, const std::string& to)
     struct stat inStat {};
     fstat(in, &inStat);
     mode_t mode = inStat.st_mode & 07777;
-    if (struct stat toStat {}; stat(to.c_str(), &toStat) == 0) mode = toStat.st_mode & 07777;
+    if (struct stat toStat{}; stat(to.c_str(), &toStat) == 0) mode = toStat.st_mode & 07777;
 
     std::mt19937_64 rng(std::random_device{}());
     const std::string tmp = to + ".qev-" + std::to_string(rng() % 1000000000) + ".tmp";

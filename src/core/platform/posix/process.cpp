@@ -74,7 +74,7 @@ std::vector<std::string> SplitCommandLine(std::string_view line)
 
 int StartProcess(std::string_view commandLine, const std::string& appPath)
 {
-    // The original buffer holds 16,384 characters; longer lines are cut.
+    // A command line holds at most 16,384 characters; longer lines are cut.
     constexpr std::size_t MaxCommandLine = 16384 - 1;
     std::vector<std::string> args = SplitCommandLine(commandLine.substr(0, MaxCommandLine));
     args[0] = appPath;
@@ -82,8 +82,7 @@ int StartProcess(std::string_view commandLine, const std::string& appPath)
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
     pid_t pid = -1;
-    if (posix_spawn(&pid, appPath.c_str(), nullptr, nullptr, argv.data(), environ) != 0)
-        return -1;
+    if (posix_spawn(&pid, appPath.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return -1;
     return pid;
 }
 
