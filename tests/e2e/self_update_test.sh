@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# The whole self-update as a user lives it: the client finds a newer build on the static
+# host, downloads it, and when the user closes the client the new build replaces the
+# program file, starts, and cleans up after itself.
+# Uses the built-in layout's hosts (127.0.0.1:18080..18083), so those ports must be free.
+set -euo pipefail
+build="$1"
+work="$(mktemp -d)"
+portal_pid=""
+cleanup() {
+  [[ -n "$portal_pid" ]] && kill "$portal_pid" 2>/dev/null && wait "$portal_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*"; echo "--- portal"; cat "$work/portal.log"; exit 1; }
+
+mkdir -p "$work/app" "$work/offer" "$work/tmp"
+cp "$build/bin/qev" "$work/app/qev"
+# The "new build": the same program with a marker appended (the loader ignores the tail).
+cp "$build/bin/qev" "$work/offer/qev next"
+printf 'NEW-BUILD-MARKER' >> "$work/offer/qev next"
+
+"$build/bin/qev-demo-portal" --offer-update "$work/offer/qev next" >"$work/portal.log" 2>&1 &
+portal_pid=$!
+for _ in $(seq 100); do grep -q '^static http' "$work/portal.log" && break; sleep 0.05; done
+grep -q '^static http' "$work/portal.log" || fail "portal did not start (ports 18080..18083 busy?)"
+
+export TMPDIR="$work/tmp"
+export QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu --no-sandbox"
+xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
+  app="$1"; log="$2"
+  "$app" >/dev/null 2>&1 & pid=$!
+  # Wait until the package has been asked for, then give the download a moment to finish.
+  for i in $(seq 200); do grep -q "packages/qev+next" "$log" && break; sleep 0.1; done
+  sleep 3
+  # The close button of the login stack (centred 663x391 stack; button at 615,15, 32x32).
+  xdotool mousemove 939 235 click 1
+  for i in $(seq 100); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
+  kill -0 $pid 2>/dev/null && { echo "client did not close"; kill $pid; }
+  exit 0' _ "$work/app/qev" "$work/portal.log"
+
+grep -q 'update.xml' "$work/portal.log" || fail "the manifest was not fetched"
+grep -q 'packages/qev+next' "$work/portal.log" || fail "the package was not fetched (blank sent as +)"
+
+# The updater copy waits for the client, installs, starts the new program, which cleans up.
+temp="$work/tmp/qev-$(id -u)"
+for _ in $(seq 100); do
+  [[ "$(tail -c 16 "$work/app/qev")" == NEW-BUILD-MARKER && ! -e "$temp/qev next" && ! -e "$temp/updateqev next" ]] && break
+  sleep 0.1
+done
+[[ "$(tail -c 16 "$work/app/qev")" == NEW-BUILD-MARKER ]] || fail "program file was not replaced"
+cmp -s "$work/app/qev" "$work/offer/qev next" || fail "installed program differs from the package"
+[[ -x "$work/app/qev" ]] || fail "installed program is not executable"
+[[ ! -e "$temp/qev next" ]] || fail "the downloaded package was not deleted"
+[[ ! -e "$temp/updateqev next" ]] || fail "the updater copy was not deleted"
+ls "$work/app" | grep -q '\.tmp$' && fail "a temporary copy was left beside the program"
+echo "self-update e2e: ok"
