@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -17,6 +16,8 @@
 #include "skin/main_frame.h"
 #include "skin/top_wnd.h"
 
+#include "wait_for.h"
+
 void PrintTo(const QString& s, std::ostream* os)
 {
     *os << '"' << s.toStdString() << '"';
@@ -27,10 +28,7 @@ namespace {
 // The view's address once its navigation has started (loads begin asynchronously).
 QString UrlOf(CKorvel2View* view, const QString& expected)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (view->url().toString() != expected && timer.elapsed() < 5000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    WaitFor([&] { return view->url().toString() == expected; }, 5000);
     return view->url().toString();
 }
 

@@ -17,19 +17,9 @@
 
 Q_DECLARE_METATYPE(qev::SessionInfo)
 
-namespace {
+#include "wait_for.h"
 
-// Runs the event loop until cond holds or ms pass; true when it holds. (QTest's QTRY macros
-// report to QTest, not to GoogleTest, so a timeout there would pass silently.)
-template <class Cond> bool WaitFor(Cond cond, int ms)
-{
-    QDeadlineTimer deadline(ms);
-    while (!cond()) {
-        if (deadline.hasExpired()) return false;
-        QTest::qWait(20);
-    }
-    return true;
-}
+namespace {
 
 // Each link is a block at a known place so that a click can find it.
 const char PortalPage[] = R"(<!doctype html><html><head><style>

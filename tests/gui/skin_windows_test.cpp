@@ -22,19 +22,9 @@
 #include "skin/image_manager.h"
 #include "skin/top_wnd.h"
 
-namespace {
+#include "wait_for.h"
 
-// Runs the event loop until cond holds or ms pass; true when it holds. (QTest's QTRY macros
-// report to QTest, not to GoogleTest, so a timeout there would pass silently.)
-template <class Cond> bool WaitFor(Cond cond, int ms)
-{
-    QDeadlineTimer deadline(ms);
-    while (!cond()) {
-        if (deadline.hasExpired()) return false;
-        QTest::qWait(20);
-    }
-    return true;
-}
+namespace {
 
 std::unique_ptr<QImage> Solid(int w, int h, QColor colour)
 {

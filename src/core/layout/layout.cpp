@@ -115,12 +115,13 @@ void ReadGame(LayoutDocument& doc, const TiXmlElement* e)
 
 } // namespace
 
-int ParseIntLikeAtoi(std::string_view text)
+bool ScanDecimalInt(std::string_view text, std::size_t& pos, int& out)
 {
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+    std::size_t i = pos;
+    while (i < text.size() && IsNumberSpace(text[i])) ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    if (i >= text.size() || text[i] < '0' || text[i] > '9') return false;
     long long value = 0;
     for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
         value = value * 10 + (text[i] - '0');
@@ -128,8 +129,16 @@ int ParseIntLikeAtoi(std::string_view text)
             value = static_cast<long long>(INT_MAX) + 1;
     }
     if (negative) value = -value;
-    if (value > INT_MAX) value = INT_MAX;
-    return static_cast<int>(value);
+    out = value > INT_MAX ? INT_MAX : static_cast<int>(value);
+    pos = i;
+    return true;
+}
+
+int ParseIntLikeAtoi(std::string_view text)
+{
+    std::size_t pos = 0;
+    int value = 0;
+    return ScanDecimalInt(text, pos, value) ? value : 0;
 }
 
 int LoadLayout(LayoutDocument& doc, std::string_view text)

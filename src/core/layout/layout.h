@@ -60,6 +60,17 @@ int LoadLayout(LayoutDocument& doc, std::string_view text);
 // up to the first non-digit; 0 without digits; clamped to the 32-bit range.
 int ParseIntLikeAtoi(std::string_view text);
 
+// One decimal integer as "%d" reads it, from text[pos]: white space, an optional sign, at
+// least one digit. On success stores the value (saturated to the int range), moves pos past
+// the digits and returns true; without a digit returns false and changes nothing.
+bool ScanDecimalInt(std::string_view text, std::size_t& pos, int& out);
+
+// The white space that number reading skips (blank, tab, line ends, vertical tab, form feed).
+inline bool IsNumberSpace(char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
 // The layout document, the name of the current game, and the lookups over them.
 // Names compare exactly (ordinal, case-sensitive).
 class LayoutState {

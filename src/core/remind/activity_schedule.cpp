@@ -13,32 +13,6 @@
 namespace qev {
 namespace {
 
-bool IsScanSpace(char c)
-{
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
-// One "%d" as scanf reads it: white space, an optional sign, at least one digit. The
-// value saturates at the int range instead of overflowing.
-bool ScanInt(std::string_view text, std::size_t& pos, int& out)
-{
-    std::size_t i = pos;
-    while (i < text.size() && IsScanSpace(text[i])) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    if (i >= text.size() || text[i] < '0' || text[i] > '9') return false;
-    long long value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        value = value * 10 + (text[i] - '0');
-        if (value > static_cast<long long>(INT_MAX) + 1)
-            value = static_cast<long long>(INT_MAX) + 1;
-    }
-    if (negative) value = -value;
-    out = value > INT_MAX ? INT_MAX : static_cast<int>(value);
-    pos = i;
-    return true;
-}
-
 int ClampToInt(long long value)
 {
     return value < INT_MIN ? INT_MIN : value > INT_MAX ? INT_MAX : static_cast<int>(value);
@@ -65,12 +39,12 @@ std::int64_t ParseFeedTimeWithFlag(const char* text, int isdst, int* fieldsRead)
     int count = 0;
     const std::string_view s = text ? std::string_view(text) : std::string_view();
     std::size_t pos = 0;
-    while (count < 6 && ScanInt(s, pos, fields[count])) {
+    while (count < 6 && ScanDecimalInt(s, pos, fields[count])) {
         ++count;
         if (count == 6) break;
         const char sep = Separators[count - 1];
         if (sep == ' ') {
-            while (pos < s.size() && IsScanSpace(s[pos])) ++pos;
+            while (pos < s.size() && IsNumberSpace(s[pos])) ++pos;
         } else if (pos < s.size() && s[pos] == sep) {
             ++pos;
         } else {
@@ -115,9 +89,9 @@ std::optional<std::int64_t> TimeOnDate(const std::tm& date, const TimeParts& par
 {
     int hour = 0, minute = 0;
     std::size_t pos = 0;
-    if (!ScanInt(parts.first, pos, hour)) return std::nullopt;
+    if (!ScanDecimalInt(parts.first, pos, hour)) return std::nullopt;
     pos = 0;
-    if (!ScanInt(parts.last, pos, minute)) return std::nullopt;
+    if (!ScanDecimalInt(parts.last, pos, minute)) return std::nullopt;
     std::tm tm = date;
     tm.tm_hour = hour;
     tm.tm_min = minute;
