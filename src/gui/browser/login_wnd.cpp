@@ -97,9 +97,7 @@ void CLoginWnd::DestroyControls()
     for (PaneRecord& record : panes_) delete record.host.data();
     panes_.clear();
     pendingLoads_.clear();
-    for (CImageButton* button : buttons_) delete button;
-    buttons_.clear();
-    UpdateInputMask();
+    DestroyButtons(); // the login window has none of its own; kept in step with the panes
 }
 
 void CLoginWnd::BuildPanes()

@@ -76,7 +76,6 @@ private:
 
     QPointer<CBackgroundWnd> background_;
     std::vector<PaneRecord> panes_;
-    std::vector<CImageButton*> buttons_; // none of its own; emptied with the panes
     int nextControlId_ = FirstControlId;
     QTimer connectivityTimer_;
     bool painted_ = false;

@@ -103,6 +103,13 @@ CLayerWnd::CLayerWnd(QWidget* parent)
     UpdateInputMask();
 }
 
+void CLayerWnd::DestroyButtons()
+{
+    for (CImageButton* button : buttons_) delete button;
+    buttons_.clear();
+    UpdateInputMask();
+}
+
 void CLayerWnd::UpdateInputMask()
 {
     QRegion region;
@@ -145,9 +152,7 @@ CTopWnd::~CTopWnd()
 
 void CTopWnd::DestroyControls()
 {
-    for (CImageButton* button : buttons_) delete button;
-    buttons_.clear();
-    UpdateInputMask();
+    DestroyButtons();
 }
 
 void CTopWnd::BuildControls()

@@ -53,6 +53,10 @@ public:
 protected:
     // Child events arrive for every child; the mask is recomputed when the set changes.
     void childEvent(QChildEvent* event) override;
+    // Deletes the layer's image buttons and recomputes the mask.
+    void DestroyButtons();
+
+    std::vector<CImageButton*> buttons_; // children, owned
 };
 
 class CTopWnd : public CLayerWnd {
@@ -76,5 +80,4 @@ public:
 
 private:
     QPointer<CLoginWnd> owner_;
-    std::vector<CImageButton*> buttons_; // children; deleted by DestroyControls
 };
