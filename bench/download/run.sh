@@ -58,16 +58,20 @@ median() { sort -g | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
 
 start_portal
 : >"$work/fetch.times"
+: >"$work/fetch8.times"
 : >"$work/curl.times"
+# time_fetch TIMES_FILE [qev-fetch options]
 time_fetch() {
+  local times="$1"
+  shift
   rm -f "$work/a/big.bin"
   sync
   local t0 t1
   t0="$(now)"
-  "$fetch" "$url" "$work/a" >/dev/null
+  "$fetch" "$@" "$url" "$work/a" >/dev/null
   t1="$(now)"
   cmp -s "$work/files/big.bin" "$work/a/big.bin" || { echo "qev-fetch: file differs" >&2; exit 1; }
-  awk -v a="$t0" -v b="$t1" -v n="$bytes" 'BEGIN {printf "%.3f\n", n / (b - a) / 1048576}' >>"$work/fetch.times"
+  awk -v a="$t0" -v b="$t1" -v n="$bytes" 'BEGIN {printf "%.3f\n", n / (b - a) / 1048576}' >>"$times"
 }
 time_curl() {
   rm -f "$work/b/big.bin"
@@ -81,17 +85,27 @@ time_curl() {
 }
 # Interleaved, alternating which goes first; written data is flushed before each timing
 # so neither tool pays for the other's write-back.
+# The client's own buffer sizes (256 KiB grown to 2 MiB), and the largest buffer the
+# download thread accepts: reading steps keep at least 2 ms between them, so the buffer
+# size bounds what one step can carry.
 for run in 1 2 3; do
-  if ((run % 2)); then time_fetch; time_curl; else time_curl; time_fetch; fi
+  if ((run % 2)); then
+    time_fetch "$work/fetch.times"; time_curl; time_fetch "$work/fetch8.times" --buffer 8388608
+  else
+    time_fetch "$work/fetch8.times" --buffer 8388608; time_curl; time_fetch "$work/fetch.times"
+  fi
 done
 stop_portal
 
 fetch_mibs="$(median <"$work/fetch.times")"
+fetch8_mibs="$(median <"$work/fetch8.times")"
 curl_mibs="$(median <"$work/curl.times")"
 echo "file: $size_mib MiB over loopback, 3 interleaved runs each"
 echo "qev-fetch median: $fetch_mibs MiB/s ($(paste -sd' ' "$work/fetch.times"))"
+echo "qev-fetch --buffer 8 MiB median: $fetch8_mibs MiB/s ($(paste -sd' ' "$work/fetch8.times"))"
 echo "curl -o   median: $curl_mibs MiB/s ($(paste -sd' ' "$work/curl.times"))"
 awk -v a="$fetch_mibs" -v b="$curl_mibs" 'BEGIN {printf "ratio qev-fetch/curl: %.2f\n", a / b}'
+awk -v a="$fetch8_mibs" -v b="$curl_mibs" 'BEGIN {printf "ratio qev-fetch --buffer 8 MiB/curl: %.2f\n", a / b}'
 
 # Dropped connections: every response is cut after 32 MiB of body.
 start_portal --drop-every 33554432
