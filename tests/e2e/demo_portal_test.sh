@@ -10,14 +10,7 @@ source_dir="$(cd "$(dirname "$0")/../.." && pwd)"
 [[ -x "$portal" ]] || { echo "FAIL: $portal not built"; exit 1; }
 
 work="$(mktemp -d)"
-portal_pid=""
-stop_portal() {
-  if [[ -n "$portal_pid" ]] && kill -0 "$portal_pid" 2>/dev/null; then
-    kill -TERM "$portal_pid" 2>/dev/null || true
-    wait "$portal_pid" 2>/dev/null || true
-  fi
-  portal_pid=""
-}
+source "$(dirname "$0")/portal.sh"
 trap 'stop_portal; rm -rf "$work"' EXIT
 
 fail() { echo "FAIL: $*"; echo "--- portal log"; cat "$work/portal.log" 2>/dev/null || true; exit 1; }
@@ -25,22 +18,7 @@ pass() { echo "ok: $*"; }
 fetch() { curl -sS --max-time 10 "$@"; }
 
 # Starts the portal with the given options on a free block of four ports; sets base.
-start_portal() {
-  local attempt
-  for attempt in 0 1 2 3 4; do
-    base=$((28080 + (($$ + attempt * 97) % 1000) * 4))
-    : >"$work/portal.log"
-    "$portal" --port "$base" "$@" >"$work/portal.log" 2>&1 &
-    portal_pid=$!
-    for _ in $(seq 100); do
-      grep -q '^static http' "$work/portal.log" && return 0
-      kill -0 "$portal_pid" 2>/dev/null || break
-      sleep 0.05
-    done
-    stop_portal
-  done
-  fail "portal did not start"
-}
+start_portal_or_fail() { start_portal "$@" || fail "portal did not start"; }
 
 # Sends the signal and expects a clean exit (status 0) within 5 s.
 stop_with() {
@@ -60,7 +38,7 @@ major=$(((v1 << 16) | v2))
 minor=$(((v3 << 16) | v4))
 
 # --- without an update on offer
-start_portal
+start_portal_or_fail
 portal_url="http://127.0.0.1:$base"
 static_url="http://127.0.0.1:$((base + 3))"
 
@@ -113,7 +91,7 @@ pass "stops on SIGINT"
 # --- with an update on offer, dropping every response after 50000 body bytes
 package="$work/demo pkg.bin"
 head -c 200000 /dev/urandom >"$package"
-start_portal --offer-update "$package" --drop-every 50000
+start_portal_or_fail --offer-update "$package" --drop-every 50000
 static_url="http://127.0.0.1:$((base + 3))"
 package_url="$static_url/micro_client/mm/qev_new/packages/demo+pkg.bin"
 

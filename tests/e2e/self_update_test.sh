@@ -5,13 +5,10 @@
 # Uses the built-in layout's hosts (127.0.0.1:18080..18083), so those ports must be free.
 set -euo pipefail
 build="$1"
+portal="$build/bin/qev-demo-portal"
 work="$(mktemp -d)"
-portal_pid=""
-cleanup() {
-  [[ -n "$portal_pid" ]] && kill "$portal_pid" 2>/dev/null && wait "$portal_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/portal.sh"
+trap 'stop_portal; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; echo "--- portal"; cat "$work/portal.log"; exit 1; }
 
 mkdir -p "$work/app" "$work/offer" "$work/tmp"
@@ -20,10 +17,9 @@ cp "$build/bin/qev" "$work/app/qev"
 cp "$build/bin/qev" "$work/offer/qev next"
 printf 'NEW-BUILD-MARKER' >> "$work/offer/qev next"
 
-"$build/bin/qev-demo-portal" --offer-update "$work/offer/qev next" >"$work/portal.log" 2>&1 &
-portal_pid=$!
-for _ in $(seq 100); do grep -q '^static http' "$work/portal.log" && break; sleep 0.05; done
-grep -q '^static http' "$work/portal.log" || fail "portal did not start (ports 18080..18083 busy?)"
+# The built-in layout names ports 18080..18083.
+start_portal_on 18080 --offer-update "$work/offer/qev next" ||
+  fail "portal did not start (ports 18080..18083 busy?)"
 
 export TMPDIR="$work/tmp"
 export QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu --no-sandbox"

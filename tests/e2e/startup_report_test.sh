@@ -3,23 +3,13 @@
 # the program, with "&mac=" and the machine identity appended.
 set -euo pipefail
 build="$1"
+portal="$build/bin/qev-demo-portal"
 work="$(mktemp -d)"
-portal_pid=""
-cleanup() {
-  [[ -n "$portal_pid" ]] && kill "$portal_pid" 2>/dev/null && wait "$portal_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/portal.sh"
+trap 'stop_portal; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; cat "$work/portal.log"; exit 1; }
 
-for attempt in 0 1 2 3 4; do
-  base=$((38080 + (($$ + attempt * 89) % 1000) * 4))
-  "$build/bin/qev-demo-portal" --port "$base" >"$work/portal.log" 2>&1 &
-  portal_pid=$!
-  for _ in $(seq 100); do grep -q '^static http' "$work/portal.log" && break 2; sleep 0.05; done
-  kill "$portal_pid" 2>/dev/null; wait "$portal_pid" 2>/dev/null || true; portal_pid=""
-done
-[[ -n "$portal_pid" ]] || fail "portal did not start"
+start_portal || fail "portal did not start"
 
 # The settings file is looked up beside the program: run a copy that has one.
 cp "$build/bin/qev" "$work/qev"
