@@ -4,6 +4,8 @@
 #include <string>
 #include <tinyxml.h>
 
+#include "layout/xml_text.h"
+
 namespace qev {
 namespace {
 
@@ -143,11 +145,9 @@ int ParseIntLikeAtoi(std::string_view text)
 
 int LoadLayout(LayoutDocument& doc, std::string_view text)
 {
-    // The parser wants a terminated text; the copy also guarantees nothing beyond the
-    // resource is read.
-    const std::string copy(text);
+    // Parsed from a terminated copy, so nothing beyond the resource is read.
     TiXmlDocument xml;
-    xml.Parse(copy.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
+    ParseXmlText(xml, text);
     if (xml.Error()) return 0;
     const TiXmlElement* config = xml.FirstChildElement("config");
     if (!config) return 1;

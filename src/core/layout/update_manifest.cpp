@@ -1,8 +1,8 @@
 #include "layout/update_manifest.h"
 
-#include <tinyxml.h>
-
 #include <cstdio>
+
+#include "layout/xml_text.h"
 
 namespace qev {
 namespace {
@@ -30,7 +30,7 @@ int ReadUpdateManifest(LayoutDocument& doc, const std::string& path)
     if (readError) return 0;
 
     TiXmlDocument xml;
-    xml.Parse(bytes.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
+    ParseXmlText(xml, bytes);
     if (xml.Error()) return 0;
 
     const TiXmlElement* config = xml.FirstChildElement("config");
