@@ -2,7 +2,8 @@
 # The whole self-update as a user lives it: the client finds a newer build on the static
 # host, downloads it, and when the user closes the client the new build replaces the
 # program file, starts, and cleans up after itself.
-# Uses the built-in layout's hosts (127.0.0.1:18080..18083), so those ports must be free.
+# Uses the built-in layout's hosts (127.0.0.1, ports $QEV_DEMO_PORT_BASE to +3, by default
+# 18080..18083), so those ports must be free.
 set -euo pipefail
 build="$1"
 portal="$build/bin/qev-demo-portal"
@@ -17,9 +18,10 @@ cp "$build/bin/qev" "$work/app/qev"
 cp "$build/bin/qev" "$work/offer/qev next"
 printf 'NEW-BUILD-MARKER' >> "$work/offer/qev next"
 
-# The built-in layout names ports 18080..18083.
-start_portal_on 18080 --offer-update "$work/offer/qev next" ||
-  fail "portal did not start (ports 18080..18083 busy?)"
+# The built-in layout names these four ports.
+layout_base="${QEV_DEMO_PORT_BASE:-18080}"
+start_portal_on "$layout_base" --offer-update "$work/offer/qev next" ||
+  fail "portal did not start (ports $layout_base..$((layout_base + 3)) busy?)"
 
 export TMPDIR="$work/tmp"
 export QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu --no-sandbox"
