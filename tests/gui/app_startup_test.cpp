@@ -45,11 +45,17 @@ std::string Replace(std::string text, const std::string& from, const std::string
     return text;
 }
 
+int VisibleWindows()
+{
+    int visible = 0;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible()) ++visible;
+    return visible;
+}
+
 bool AnyVisibleWindow()
 {
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->isVisible()) return true;
-    return false;
+    return VisibleWindows() > 0;
 }
 
 // Answers the next modal dialog: types text (when not null) and presses OK, or closes it.
@@ -94,6 +100,12 @@ TEST(Startup, BuiltInLayoutBuildsTheLoginStackAndAHiddenFrame)
     EXPECT_TRUE(app.loginWindow()->isVisible());
     EXPECT_TRUE(app.loginTopWindow()->isVisible());
     EXPECT_EQ(app.loginBackground()->windowTitle(), "QEV");
+    // One window on screen: the background, the page layer and the button layer above it.
+    EXPECT_EQ(VisibleWindows(), 1);
+    EXPECT_EQ(app.loginWindow()->window(), app.loginBackground());
+    EXPECT_EQ(app.loginTopWindow()->window(), app.loginBackground());
+    EXPECT_EQ(app.loginWindow()->size(), app.loginBackground()->size());
+    EXPECT_EQ(app.loginTopWindow()->size(), app.loginBackground()->size());
     ASSERT_EQ(app.mainFrame()->documents().size(), 1u);
 
     // Login completed: the first document becomes "game", the stack hides, the frame shows.
@@ -105,6 +117,7 @@ TEST(Startup, BuiltInLayoutBuildsTheLoginStackAndAHiddenFrame)
     EXPECT_FALSE(app.loginWindow()->isVisible());
     EXPECT_FALSE(app.loginTopWindow()->isVisible());
     EXPECT_TRUE(app.mainFrame()->isVisible());
+    EXPECT_EQ(VisibleWindows(), 1);
     EXPECT_EQ(UrlOf(app.mainFrame()->activeView(), "http://127.0.0.1:1/play"),
               "http://127.0.0.1:1/play");
 

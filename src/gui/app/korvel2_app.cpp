@@ -41,10 +41,18 @@ CKorvel2App::CKorvel2App()
 CKorvel2App::~CKorvel2App()
 {
     mainFrame_.reset();
-    loginTopWindow_.reset();
-    loginWindow_.reset();
-    loginBackground_.reset();
+    loginBackground_.reset(); // and its layers with it
     g_app = nullptr;
+}
+
+CLoginWnd* CKorvel2App::loginWindow() const
+{
+    return loginWindow_.data();
+}
+
+CTopWnd* CKorvel2App::loginTopWindow() const
+{
+    return loginTopWindow_.data();
 }
 
 bool CKorvel2App::InitInstance(std::optional<std::string_view> layoutText)
@@ -95,12 +103,11 @@ bool CKorvel2App::InitInstance(std::optional<std::string_view> layoutText)
     };
     if (!askAddress(*loginPane, CDebugDialog()) || !askAddress(*logoutPane, CDebugDialog2()))
         return false;
-    // 20. to 22. Login window and top layer, all three shown, login window centred.
-    loginWindow_ = std::make_unique<CLoginWnd>(loginBackground_.get());
-    loginTopWindow_ = std::make_unique<CTopWnd>(loginWindow_.get());
+    // 20. to 22. The page layer, then the button layer above it, on the background; the
+    // stack is one window, shown and centred as one.
+    loginWindow_ = new CLoginWnd(loginBackground_.get());
+    loginTopWindow_ = new CTopWnd(loginBackground_.get());
     loginBackground_->show();
-    loginWindow_->show();
-    loginTopWindow_->show();
     loginWindow_->CenterWindow();
     // 23. The first document with its game view inside the hidden frame.
     if (!mainFrame_->NewDocument()) return false;
@@ -163,10 +170,7 @@ void CKorvel2App::ShowGameWindow(const QString& url, const QString& title)
         doc->view->Navigate(gameUrl);
         mainFrame_->ActivateDocument(doc);
     }
-    for (QWidget* w :
-         {static_cast<QWidget*>(loginBackground_.get()), static_cast<QWidget*>(loginWindow_.get()),
-          static_cast<QWidget*>(loginTopWindow_.get())})
-        if (w) w->hide();
+    if (loginBackground_) loginBackground_->hide(); // the stack, layers and all
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect r = mainFrame_->frameGeometry();
         r.moveCenter(screen->availableGeometry().center());
@@ -200,10 +204,7 @@ void CKorvel2App::ReturnToLogin()
     if (view) view->Navigate(QStringLiteral("about:blank"));
     if (mainFrame_) mainFrame_->hide();
     if (view) view->StopSchedule();
-    for (QWidget* w :
-         {static_cast<QWidget*>(loginBackground_.get()), static_cast<QWidget*>(loginWindow_.get()),
-          static_cast<QWidget*>(loginTopWindow_.get())})
-        if (w) w->show();
+    if (loginBackground_) loginBackground_->show();
     if (loginWindow_) loginWindow_->RefreshPanes();
 }
 
