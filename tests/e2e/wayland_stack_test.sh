@@ -126,10 +126,24 @@ cat "$work/check.txt"
 [[ "$(visible_windows)" == "$stack" ]] ||
   fail "the stack did not stay one window: $stack became $(visible_windows | tr '\n' ' ')"
 
+stack_at() { sed -n 's/^stack at \([0-9]*\),\([0-9]*\):.*/\1 \2/p' "$work/check.txt"; }
+read -r stack_x stack_y < <(stack_at)
+
+# Dragging the artwork (the caption strip of the background) moves the whole stack.
+drag_x=$((stack_x + 300)) drag_y=$((stack_y + 20))
+DISPLAY="$seat" xdotool mousemove "$drag_x" "$drag_y" mousedown 1
+for step in 1 2 3 4 5 6; do
+  DISPLAY="$seat" xdotool mousemove $((drag_x + step * 10)) $((drag_y + step * 8))
+done
+DISPLAY="$seat" xdotool mouseup 1
+moved() { aligned && [[ "$(stack_at)" == "$((stack_x + 60)) $((stack_y + 48))" ]]; }
+wait_until 20 moved || { cat "$work/check.txt"; fail "dragging did not move the stack as one by 60,48"; }
+echo "dragged: $(head -n 1 "$work/check.txt")"
+read -r stack_x stack_y < <(stack_at)
+
 # A real login: click into the page's name field, type a name and send it, then click the
 # first realm's "_game" link. Positions are the stack's (found in the screenshot) plus the
 # page's layout inside the pane.
-read -r stack_x stack_y < <(sed -n 's/^stack at \([0-9]*\),\([0-9]*\):.*/\1 \2/p' "$work/check.txt")
 seat_click $((stack_x + 200)) $((stack_y + 215))
 DISPLAY="$seat" xdotool type --delay 30 "Tess"
 DISPLAY="$seat" xdotool key Return
