@@ -267,6 +267,7 @@ TEST(LoginPanes, ClickOnTheLoginPageCompletesTheLogin)
     auto* top = new CTopWnd(&stack);
     stack.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&stack));
+    const WId shownAs = stack.winId();
     ASSERT_TRUE(WaitFor([&] { return login->panes()[0].host->isVisible(); }, 5000));
     EXPECT_TRUE(stack.inputRegion().contains(QPoint(20, 50)));
     QWebEngineView* view = login->panes()[0].host->view();
@@ -274,6 +275,9 @@ TEST(LoginPanes, ClickOnTheLoginPageCompletesTheLogin)
     ASSERT_TRUE(loaded.wait(20000));
     QTest::qWait(500);
     EXPECT_EQ(stack.childAt(20 + 50, 50 + 20), view->focusProxy()) << "no layer in the way";
+    // The page appearing did not make Qt re-create the window (a window manager would
+    // place the new one anew).
+    EXPECT_EQ(stack.winId(), shownAs);
     EXPECT_FALSE(top->isWindow());
     // The view starts 2 px above and left of the pane.
     QTest::mouseClick(view->focusProxy(), Qt::LeftButton, {}, QPoint(50, 20));
