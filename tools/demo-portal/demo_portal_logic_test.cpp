@@ -217,7 +217,7 @@ TEST(TaskFeedJson, PlacesActivitiesAroundNowAndReadsBackInTheClient)
 
     std::string serverTime;
     const auto activities = ReadFeed(json, serverTime);
-    EXPECT_EQ(serverTime, "2026-12-08 12:00:07");
+    EXPECT_EQ(serverTime, "2026-12-08 12:00:00") << "whole minutes, like the activities";
     ASSERT_EQ(activities.size(), 3u);
     const char* expected[][3] = {
         {"1", "12:10", "12:40"}, {"2", "11:55", "12:25"}, {"3", "15:00", "15:30"}};

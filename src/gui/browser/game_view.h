@@ -1,6 +1,6 @@
 #pragma once
 // A document of the main frame and its game view. The view shows a page and carries the
-// activity schedule; the cookie marking and the reminder windows come with later changes.
+// activity schedule and its reminder; the cookie marking comes with a later change.
 #include <QString>
 #include <QTimer>
 #include <QWebEngineView>
@@ -8,6 +8,7 @@
 #include <string>
 
 #include "remind/activity_schedule.h"
+#include "remind/remind_popup.h"
 
 class CKorvel2View : public QWebEngineView {
     Q_OBJECT
@@ -22,20 +23,17 @@ public:
     // Stops the schedule timer, empties the activity list and removes the reminder.
     void StopSchedule();
 
+    // The reminder's tray icon reports here (icon id 32781, the mouse message).
+    void OnTrayNotify(int iconId, int mouseMessage);
+    // Commands sent to the view: 32782, the tray menu's "退出", removes the reminder.
+    void OnCommand(int id);
+
     qev::ActivitySchedule& schedule() { return schedule_; }
     bool scheduleRunning() const { return scheduleTimer_.isActive(); }
+    CRemindPopup& reminder() { return reminder_; }
 
 private:
-    // Placeholder reminder: the reminder windows arrive with a later change, until then
-    // the schedule's requests to show or hide one have no visible effect.
-    class NoReminderWindows : public qev::ReminderSink {
-    public:
-        void ShowReminder(const qev::ActivityRecord&, std::int64_t, std::int64_t) override {}
-        void SwitchToRunning() override {}
-        void HideReminder() override {}
-    };
-
-    NoReminderWindows reminder_;
+    CRemindPopup reminder_;
     qev::ActivitySchedule schedule_;
     QTimer scheduleTimer_;
 };
