@@ -172,9 +172,15 @@ void CKorvel2App::ShowGameWindow(const QString& url, const QString& title)
         r.moveCenter(screen->availableGeometry().center());
         mainFrame_->move(r.topLeft());
     }
-    mainFrame_->showMaximized();
+    mainFrame_->ShowMaximised();
     mainFrame_->activateWindow();
     mainFrame_->raise();
+}
+
+void CKorvel2App::RequestQuit()
+{
+    // Posted, as a close message would be: the caller's own handling finishes first.
+    if (mainFrame_) QMetaObject::invokeMethod(mainFrame_.get(), "close", Qt::QueuedConnection);
 }
 
 void CKorvel2App::OpenPane(const QString& function)

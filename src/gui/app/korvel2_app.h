@@ -53,6 +53,9 @@ public:
     void ReturnToLogin();
     // Stops the schedule and shows the portal's logout page in every "game" view.
     void LogoutGame();
+    // The user asked to close the client (the login stack's close button or its window
+    // system close): the main frame asks the quit question and, on OK, ends the program.
+    void RequestQuit();
 
     // The update check and hand-off; null before start-up reached the main frame.
     qev::UpdateFlow* updateFlow() const { return updateFlow_.get(); }

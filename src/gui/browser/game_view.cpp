@@ -1,9 +1,53 @@
 #include "browser/game_view.h"
 
+#include <QPointer>
 #include <QUrl>
+#include <QWebEngineProfile>
+#include <QWebEngineScript>
+
+#include "app/app_icon.h"
+#include "skin/caption_rules.h"
+
+namespace {
+
+// Reads the cookie; only when it lacks the mark, writes exactly the mark and reads once
+// more. Runs in the page's own world, as the page's document would see it. Answers whether
+// it wrote.
+const char MarkPageScript[] = R"JS((function () {
+  var cookie = document.cookie;
+  if (cookie.indexOf('korvel=1') >= 0) return false;
+  document.cookie = 'korvel=1';
+  cookie = document.cookie;
+  return true;
+})())JS";
+
+// A pop-up opens at this size until its page asks for another.
+constexpr int PopupWidth = 1024, PopupHeight = 700;
+
+} // namespace
+
+QWebEnginePage* CGamePage::createWindow(WebWindowType /*type*/)
+{
+    // Game pop-ups need the session, so they stay in the client with the same profile.
+    auto* popup = new CGamePopup(profile());
+    popup->show();
+    return popup->page();
+}
+
+CGamePopup::CGamePopup(QWebEngineProfile* profile)
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowIcon(AppIcon());
+    setPage(new CGamePage(profile, this));
+    resize(PopupWidth, PopupHeight);
+    connect(page(), &QWebEnginePage::titleChanged, this, &QWidget::setWindowTitle);
+    connect(page(), &QWebEnginePage::windowCloseRequested, this, &QWidget::close);
+}
 
 CKorvel2View::CKorvel2View(QWidget* parent) : QWebEngineView(parent), schedule_(&reminder_)
 {
+    setPage(new CGamePage(QWebEngineProfile::defaultProfile(), this));
+    connect(this, &QWebEngineView::loadFinished, this, [this](bool) { MarkPage(); });
     scheduleTimer_.setInterval(qev::SchedulePeriodMs);
     connect(&scheduleTimer_, &QTimer::timeout, this, [this] { schedule_.OnScheduleTimer(); });
 }
@@ -12,6 +56,16 @@ CKorvel2View::~CKorvel2View()
 {
     scheduleTimer_.stop();
     schedule_.StopSchedule();
+}
+
+void CKorvel2View::MarkPage()
+{
+    const QUrl url = page()->url();
+    // The answer may come while the view is being destroyed: then nobody is told.
+    page()->runJavaScript(QString::fromLatin1(MarkPageScript), QWebEngineScript::MainWorld,
+                          [view = QPointer<CKorvel2View>(this), url](const QVariant& written) {
+                              if (view) emit view->pageMarked(url, written.toBool());
+                          });
 }
 
 void CKorvel2View::Navigate(const QString& url)
@@ -30,4 +84,19 @@ void CKorvel2View::StopSchedule()
 {
     scheduleTimer_.stop();
     schedule_.StopSchedule();
+}
+
+void CKorvel2View::OnTrayNotify(int /*mouseMessage*/)
+{
+    // The reminder's tray handling goes here.
+}
+
+void CKorvel2View::OnCommand(int id)
+{
+    if (id == qev::CommandRemoveReminder) reminder_.HideReminder();
+}
+
+void CKorvel2View::ShowReminderWindows()
+{
+    // The reminder windows that exist are shown again here.
 }

@@ -1,17 +1,44 @@
 #pragma once
-// A document of the main frame and its game view. The view shows a page and carries the
-// activity schedule; the cookie marking and the reminder windows come with later changes.
+// A document of the main frame and its game view. The view shows a page, marks every page
+// it loads with the cookie "korvel=1" (so pages can tell they run inside the client), keeps
+// script errors quiet, and carries the activity schedule and the reminder.
 #include <QString>
 #include <QTimer>
+#include <QWebEnginePage>
 #include <QWebEngineView>
 
 #include <string>
 
 #include "remind/activity_schedule.h"
 
+// The page of a game view or of a game pop-up: script errors stay quiet, and a window the
+// page opens becomes a browser window of the client with the same profile (the session).
+class CGamePage : public QWebEnginePage {
+    Q_OBJECT
+public:
+    using QWebEnginePage::QWebEnginePage;
+
+protected:
+    QWebEnginePage* createWindow(WebWindowType type) override;
+    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString&, int,
+                                  const QString&) override
+    {
+    }
+};
+
+// A window a game page opened: a top-level browser of the client titled after its page.
+class CGamePopup : public QWebEngineView {
+    Q_OBJECT
+public:
+    explicit CGamePopup(QWebEngineProfile* profile);
+};
+
 class CKorvel2View : public QWebEngineView {
     Q_OBJECT
 public:
+    // The cookie every game page gets, exactly as written (no attributes).
+    static constexpr char MarkCookie[] = "korvel=1";
+
     explicit CKorvel2View(QWidget* parent = nullptr);
     ~CKorvel2View() override;
 
@@ -25,7 +52,22 @@ public:
     qev::ActivitySchedule& schedule() { return schedule_; }
     bool scheduleRunning() const { return scheduleTimer_.isActive(); }
 
+    // Reminder hooks (the reminder windows fill them in):
+    // the tray icon's callback, with the mouse event it reports;
+    void OnTrayNotify(int mouseMessage);
+    // the view's commands: 32782 (tray menu) removes the reminder;
+    void OnCommand(int id);
+    // keeps an open reminder shown while the frame is minimised.
+    void ShowReminderWindows();
+
+signals:
+    // Page marking ran on a loaded page: written tells whether the cookie was set now.
+    void pageMarked(const QUrl& url, bool written);
+
 private:
+    // Sets the cookie on the loaded page unless its cookie text already holds it.
+    void MarkPage();
+
     // Placeholder reminder: the reminder windows arrive with a later change, until then
     // the schedule's requests to show or hide one have no visible effect.
     class NoReminderWindows : public qev::ReminderSink {

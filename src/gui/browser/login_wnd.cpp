@@ -181,10 +181,7 @@ void CLoginWnd::OnCommand(int id)
     case MinimizeCommand:
         if (background_) background_->showMinimized();
         break;
-    case CloseCommand:
-        if (CMainFrame* frame = App().mainFrame())
-            QMetaObject::invokeMethod(frame, "close", Qt::QueuedConnection);
-        break;
+    case CloseCommand: App().RequestQuit(); break;
     default: break;
     }
 }

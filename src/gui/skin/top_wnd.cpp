@@ -179,10 +179,7 @@ void CTopWnd::OnCommand(int id)
         if (CBackgroundWnd* background = owner_ ? owner_->background() : nullptr)
             background->showMinimized();
         break;
-    case CloseCommand:
-        if (CMainFrame* frame = App().mainFrame())
-            QMetaObject::invokeMethod(frame, "close", Qt::QueuedConnection);
-        break;
+    case CloseCommand: App().RequestQuit(); break;
     default: break;
     }
 }
