@@ -46,7 +46,6 @@ CGamePopup::CGamePopup(QWebEngineProfile* profile)
 
 CKorvel2View::CKorvel2View(QWidget* parent) : QWebEngineView(parent), schedule_(&reminder_)
 {
-    setPage(new CGamePage(QWebEngineProfile::defaultProfile(), this));
     connect(this, &QWebEngineView::loadFinished, this, [this](bool) { MarkPage(); });
     scheduleTimer_.setInterval(qev::SchedulePeriodMs);
     connect(&scheduleTimer_, &QTimer::timeout, this, [this] { schedule_.OnScheduleTimer(); });
@@ -68,8 +67,19 @@ void CKorvel2View::MarkPage()
                           });
 }
 
+void CKorvel2View::EnsurePage()
+{
+    // Made on first use: a page starts the web engine, which must not hold up start-up
+    // (the first view is made while the login stack is about to appear).
+    if (ownPage_) return;
+    ownPage_ = new CGamePage(QWebEngineProfile::defaultProfile(), this);
+    setPage(ownPage_);
+    connect(ownPage_, &QWebEnginePage::linkHovered, this, &CKorvel2View::linkHovered);
+}
+
 void CKorvel2View::Navigate(const QString& url)
 {
+    EnsurePage();
     load(QUrl(url));
 }
 

@@ -42,6 +42,7 @@ public:
     explicit CKorvel2View(QWidget* parent = nullptr);
     ~CKorvel2View() override;
 
+    // Shows url; the view's page is made here the first time.
     void Navigate(const QString& url);
     // Reads a task feed into the activity list (appending), restarts the schedule timer
     // (every 2 s) and resets its tick counter.
@@ -63,10 +64,13 @@ public:
 signals:
     // Page marking ran on a loaded page: written tells whether the cookie was set now.
     void pageMarked(const QUrl& url, bool written);
+    // The page's status text: the address of the link under the cursor.
+    void linkHovered(const QString& url);
 
 private:
     // Sets the cookie on the loaded page unless its cookie text already holds it.
     void MarkPage();
+    void EnsurePage();
 
     // Placeholder reminder: the reminder windows arrive with a later change, until then
     // the schedule's requests to show or hide one have no visible effect.
@@ -77,6 +81,7 @@ private:
         void HideReminder() override {}
     };
 
+    CGamePage* ownPage_ = nullptr; // child of the view
     NoReminderWindows reminder_;
     qev::ActivitySchedule schedule_;
     QTimer scheduleTimer_;

@@ -76,7 +76,7 @@ CKorvel2Doc* CMainFrame::NewDocument()
     doc->view = new CKorvel2View(stack_);
     stack_->addWidget(doc->view);
     // The page's status text goes to the message pane, as a browser's status line would.
-    connect(doc->view->page(), &QWebEnginePage::linkHovered, statusBar_,
+    connect(doc->view, &CKorvel2View::linkHovered, statusBar_,
             [this](const QString& url) { statusBar_->showMessage(url); });
     documents_.push_back(std::move(doc));
     return documents_.back().get();
