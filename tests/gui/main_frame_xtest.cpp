@@ -311,6 +311,17 @@ TEST_F(MainFrame, RefreshLoadsTheGamePageAgainWithTheMark)
     EXPECT_TRUE(rig.questions.empty());
 }
 
+TEST_F(MainFrame, StatusBarFollowsTheLockKeys)
+{
+    CMainFrame* frame = g_rig->frame();
+    const bool capsBefore = !frame->LockIndicatorText(0).isEmpty();
+    Xdotool({"key", "Caps_Lock"});
+    EXPECT_TRUE(WaitFor([&] { return frame->LockIndicatorText(0).isEmpty() == capsBefore; }, 5000));
+    EXPECT_EQ(frame->LockIndicatorText(0), capsBefore ? "" : "CAP");
+    Xdotool({"key", "Caps_Lock"});
+    EXPECT_TRUE(WaitFor([&] { return frame->LockIndicatorText(0).isEmpty() != capsBefore; }, 5000));
+}
+
 TEST_F(MainFrame, UnknownActionsDoNothingAndTheLoginCloseAsksTheQuitQuestion)
 {
     Rig& rig = *g_rig;
