@@ -33,6 +33,8 @@ QString Text(int id)
 
 // Texts of the lock indicators, shown while the lock is on.
 const char* const LockTexts[3] = {"CAP", "NUM", "SCRL"};
+// Room around an indicator's text, so the pane keeps its width when the text goes.
+constexpr int LockLabelPadding = 8;
 // Caption text size, in pixels.
 constexpr int CaptionFontPixels = 12;
 
@@ -56,8 +58,6 @@ CMainFrame::CMainFrame()
     statusBar_->setSizeGripEnabled(false); // the borders never resize the frame
     for (int i = 0; i < 3; ++i) {
         lockLabels_[i] = new QLabel(statusBar_);
-        lockLabels_[i]->setMinimumWidth(
-            lockLabels_[i]->fontMetrics().horizontalAdvance(QString::fromLatin1(LockTexts[i])) + 8);
         lockLabels_[i]->setAlignment(Qt::AlignCenter);
         statusBar_->addPermanentWidget(lockLabels_[i]);
     }
@@ -284,6 +284,12 @@ bool CMainFrame::event(QEvent* event)
         return true;
     }
     if (event->type() == QEvent::Show) {
+        // Sized here, not at construction: measuring text loads the fonts, which would
+        // hold up the login stack's first paint while this frame is still hidden.
+        for (int i = 0; i < 3; ++i)
+            lockLabels_[i]->setMinimumWidth(
+                lockLabels_[i]->fontMetrics().horizontalAdvance(QString::fromLatin1(LockTexts[i])) +
+                LockLabelPadding);
         UpdateLockIndicators();
         lockTimer_.start();
     } else if (event->type() == QEvent::Hide) {
