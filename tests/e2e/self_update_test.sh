@@ -33,6 +33,12 @@ xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
   sleep 3
   # The close button of the login stack (centred 663x391 stack; button at 615,15, 32x32).
   xdotool mousemove 939 235 click 1
+  # The client asks before it quits: OK.
+  for i in $(seq 100); do
+    box="$(xdotool search --onlyvisible --name "^Velmora Client$" 2>/dev/null | head -1)"
+    [[ -n "$box" ]] && break; sleep 0.1
+  done
+  [[ -n "$box" ]] && { xdotool windowfocus --sync "$box"; xdotool key Return; }
   for i in $(seq 100); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
   kill -0 $pid 2>/dev/null && { echo "client did not close"; kill $pid; }
   exit 0' _ "$work/app/qev" "$work/portal.log"

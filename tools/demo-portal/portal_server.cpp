@@ -187,6 +187,9 @@ struct DemoPortal::Impl {
         host.server.set_logger([port](const httplib::Request& req, const httplib::Response& res) {
             std::string line = req.method + " :" + std::to_string(port) + " " + req.target;
             if (req.has_header("Range")) line += " [Range: " + req.get_header_value("Range") + "]";
+            // Shows whether the client's page marking reached the game host.
+            if (req.has_header("Cookie"))
+                line += " [Cookie: " + req.get_header_value("Cookie") + "]";
             LogLine(LogSafe(line) + " -> " + std::to_string(res.status));
         });
     }

@@ -179,7 +179,7 @@ void CKorvel2App::ShowGameWindow(const QString& url, const QString& title)
         r.moveCenter(screen->availableGeometry().center());
         mainFrame_->move(r.topLeft());
     }
-    mainFrame_->showMaximized();
+    mainFrame_->ShowMaximised();
     mainFrame_->activateWindow();
     mainFrame_->raise();
 }
@@ -206,7 +206,7 @@ void CKorvel2App::ReturnToLogin()
     CKorvel2View* view = mainFrame_ ? mainFrame_->activeView() : nullptr;
     if (view) view->Navigate(QStringLiteral("about:blank"));
     if (mainFrame_) mainFrame_->hide();
-    if (view) view->StopSchedule();
+    if (mainFrame_) mainFrame_->StopSchedules();
     if (loginBackground_) loginBackground_->show();
     if (loginWindow_) loginWindow_->RefreshPanes();
 }
@@ -214,7 +214,7 @@ void CKorvel2App::ReturnToLogin()
 void CKorvel2App::LogoutGame()
 {
     if (!mainFrame_) return;
-    if (CKorvel2View* view = mainFrame_->activeView()) view->StopSchedule();
+    mainFrame_->StopSchedules();
     for (const auto& doc : mainFrame_->documents()) {
         if (!doc->view || doc->title.compare(QStringLiteral("game"), Qt::CaseInsensitive) != 0)
             continue;
