@@ -17,6 +17,11 @@ std::string GetTempFolder();
 // mode bits (from's when to did not exist). False on any failure (to unchanged).
 bool CopyFileOver(const std::string& from, const std::string& to);
 
+// Removes the temporary siblings that CopyFileOver left beside to when its process was
+// killed mid-copy: only names CopyFileOver makes for to, only regular files of this user,
+// and only when the process that made them has ended. Returns how many were removed.
+int RemoveStaleCopies(const std::string& to);
+
 // Removes a file; false when it could not be removed.
 bool DeleteFile(const std::string& path);
 
