@@ -28,6 +28,10 @@ head -c "${mib}M" /dev/urandom >>"$work/new"
 program_mode=751 # neither the package's 600 nor a default, so a lost mode shows
 
 now_us() { local t="$EPOCHREALTIME"; echo "${t/./}"; }
+# Sub-millisecond naps without starting a process: a read that times out on a pipe no one
+# writes to. Spinning instead would take a core from the very copy being measured.
+exec {nap_fd}<> <(:)
+nap() { read -r -t "$1" -u "$nap_fd" _ || true; }
 siblings() { compgen -G "$1/prog.qev-*.tmp" | wc -l || true; }
 
 # Lays out point folder $1: the program file (old), the package (new, as the download
@@ -46,6 +50,7 @@ wait_for_copy_start() {
   local dir="$1" pid="$2"
   while ! compgen -G "$dir/prog.qev-*.tmp" >/dev/null; do
     kill -0 "$pid" 2>/dev/null || break
+    nap 0.0005
   done
   now_us
 }
@@ -60,6 +65,7 @@ for run in 1 2 3; do
   start="$(wait_for_copy_start "$dir" "$pid")"
   while [[ "$(stat -c %i "$dir/prog")" == "$inode_before" ]]; do
     kill -0 "$pid" 2>/dev/null || break
+    nap 0.0005
   done
   durations+=($(($(now_us) - start)))
   wait "$pid" || true
@@ -77,6 +83,10 @@ for ((i = 0; i < points; i++)); do
   "$dir/updater" -u -p0 "$dir/pkg" "$dir/prog" & pid=$!
   start="$(wait_for_copy_start "$dir" "$pid")"
   target=$((start + delay))
+  # Nap most of the way, then watch the clock for the last few milliseconds.
+  if ((delay > 6000)); then
+    nap "$(((delay - 5000) / 1000000)).$(printf '%06d' $(((delay - 5000) % 1000000)))"
+  fi
   while ((${EPOCHREALTIME/./} < target)); do :; done
   kill -KILL "$pid" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true
