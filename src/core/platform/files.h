@@ -22,6 +22,11 @@ bool CopyFileOver(const std::string& from, const std::string& to);
 // and only when the process that made them has ended. Returns how many were removed.
 int RemoveStaleCopies(const std::string& to);
 
+// True when this process could put a new file in path's place the way CopyFileOver does:
+// a sibling can be made in path's folder and renamed over path. False for a program that
+// belongs to the system (installed by the package manager) when run by an ordinary user.
+bool CanReplaceFile(const std::string& path);
+
 // Removes a file; false when it could not be removed.
 bool DeleteFile(const std::string& path);
 
