@@ -12,11 +12,13 @@
 #include "app/settings.h"
 #include "app/strings.h"
 #include "app/ui_thread_sink.h"
+#include "app/update_modes.h"
 #include "browser/game_view.h"
 #include "browser/login_wnd.h"
 #include "net/http_get.h"
 #include "net/network_init.h"
 #include "net/update_flow.h"
+#include "platform/files.h"
 #include "skin/background_wnd.h"
 #include "skin/image_manager.h"
 #include "skin/main_frame.h"
@@ -64,6 +66,8 @@ bool CKorvel2App::InitInstance(std::optional<std::string_view> layoutText)
     // the client (the login stack's taskbar entry, the main frame) carries icon 128.
     InstallMessageBoxHandler();
     QApplication::setWindowIcon(AppIcon());
+    // An update hand-over killed mid-copy may have left its temporary file beside ours.
+    qev::RemoveUpdateLeftovers(qev::GetProgramPath());
     // 4. Sockets.
     if (!qev::InitNetwork()) {
         qev::ShowMessage(qev::LoadString(qev::IdsInternetFailed));
