@@ -4,13 +4,16 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <random>
 #include <vector>
 
+#include "app/log.h"
 #include "app/message.h"
 #include "app/strings.h"
 #include "app/update_modes.h"
 #include "layout/update_manifest.h"
+#include "layout/xml_text.h"
 #include "net/url_codec.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -137,6 +140,16 @@ int UpdateFlow::OnDownloadNotice(const DownloadNotice& notice)
 {
     if (notice.owner != DownloadOwner) return 0;
     std::lock_guard lock(noticeMutex_);
+    if (notice.id == ManifestDownload) {
+        const bool carries = notice.kind == NoticeOpened || notice.kind == NoticeChunk ||
+                             notice.kind == NoticeComplete;
+        if (carries && manifestDiscarded_) return 0;
+        if (carries &&
+            (notice.expectedEnd > MaxManifestBytes || notice.received > MaxManifestBytes)) {
+            DiscardManifest(notice);
+            return 0;
+        }
+    }
     switch (notice.kind) {
     case NoticeOpened:
     case NoticeChunk:
@@ -172,6 +185,21 @@ int UpdateFlow::OnDownloadNotice(const DownloadNotice& notice)
     default: break;
     }
     return 0;
+}
+
+void UpdateFlow::DiscardManifest(const DownloadNotice& notice)
+{
+    manifestDiscarded_ = true;
+    writer_.SetFolder(TargetFolder());
+    if (const std::string target = writer_.TargetPath(notice); !target.empty())
+        std::remove(target.c_str());
+    writer_.Forget(notice.id);
+    WriteLog(XmlRefusalText("update manifest", XmlRefusal::TooLarge));
+    std::lock_guard mapLock(mapMutex_);
+    if (const auto it = downloads_.find(notice.id); it != downloads_.end()) {
+        it->second->RequestExit(); // its last notices no longer reach the file
+        downloads_.erase(it);
+    }
 }
 
 bool UpdateFlow::IsBuildCurrent(const std::string& path)

@@ -36,6 +36,9 @@ public:
     static constexpr int DownloadOwner = 1000;
     static constexpr int GrownBufferSize = 0x200000; // asked for right after the start
     static constexpr int ShutdownWaitMs = 3000;
+    // The manifest is a few hundred bytes; one announced or grown past this is stopped and
+    // discarded before it costs the user-interface thread time and memory.
+    static constexpr int MaxManifestBytes = 1024 * 1024;
 
     explicit UpdateFlow(LayoutState& state);
     ~UpdateFlow(); // Shutdown()
@@ -50,7 +53,8 @@ public:
     int StartDownload(int id, const std::string& objectPath, const std::string& host);
     // Handles a notice of this flow's downloads (owner DownloadOwner; others are ignored):
     // writes chunks, checks the manifest, starts the package, records packagePath, shows
-    // "Download failed!" when reconnecting failed. Returns 0.
+    // "Download failed!" when reconnecting failed. A manifest that reaches past
+    // MaxManifestBytes is stopped, its file removed and one log line written. Returns 0.
     int OnDownloadNotice(const DownloadNotice& notice);
     // Reads the manifest at path into the layout and compares it with this build.
     bool IsBuildCurrent(const std::string& path);
@@ -87,6 +91,8 @@ private:
         int inFlight = 0;
     };
     NoticeSink GatedSink();
+    // Stops the manifest download for good and removes what it wrote.
+    void DiscardManifest(const DownloadNotice& notice);
 
     LayoutState& state_;
     std::shared_ptr<Gate> gate_ = std::make_shared<Gate>();
@@ -96,6 +102,7 @@ private:
     bool shutDown_ = false;
     std::mutex noticeMutex_; // notices of two downloads may arrive on two threads
     DownloadFileWriter writer_;
+    bool manifestDiscarded_ = false; // for the flow's life; guarded by noticeMutex_
 };
 
 } // namespace qev
