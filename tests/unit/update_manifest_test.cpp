@@ -140,6 +140,9 @@ TEST(XmlNesting, DepthAsTheLibraryReachesIt)
         // Not elements to the library: unknown nodes end at the first '>'.
         {"<1a><2b><?pi <a> ?>", 0},
         {"<_a><\xC3\xA9l\xC3\xA9ment>", 2},
+        // A byte-order mark is white space only in UTF-8 mode; elsewhere it starts a name.
+        {"<config><game \xEF\xBB\xBF.x=\"4\"><a><b>", 4},
+        {"\xEF\xBB\xBF<a \xEF\xBB\xBFx=\"1\"><b>", 2},
         // Where the library gives up, counting may stop.
         {"<a x=\"unterminated><b><c><d>", 1},
     };

@@ -11,16 +11,29 @@ namespace {
 // The nesting scan below follows the XML library's own reading closely enough that it never
 // counts less than the library reaches: wherever the library would stop with an error the
 // scan may stop too, since the library recurses no further from there.
+//
+// The library reads byte-order marks as white space only in UTF-8 mode: from the start
+// when the text begins with one, else only after a top-level declaration that names UTF-8
+// (or no encoding), else never. Which of the three applies is measured, not decided: the
+// deepest of the three scans is taken.
+enum class MarkAsSpace { Always, AfterDeclaration, Never };
+
 class NestingScan {
 public:
-    NestingScan(std::string_view text, int stopAbove) : text_(text), stopAbove_(stopAbove) {}
+    NestingScan(std::string_view text, int stopAbove, MarkAsSpace marks)
+        : text_(text), stopAbove_(stopAbove), marks_(marks),
+          markIsSpace_(marks == MarkAsSpace::Always)
+    {
+    }
 
     int Run()
     {
         while ((at_ = text_.find('<', at_)) != std::string_view::npos) {
             if (StartsWithNoCase("<?xml")) {
+                const bool topLevel = depth_ == 0;
                 at_ += 5;
                 if (!Declaration()) break;
+                if (topLevel && marks_ == MarkAsSpace::AfterDeclaration) markIsSpace_ = true;
             } else if (StartsWith("<!--")) {
                 SkipPast(4, "-->");
             } else if (StartsWith("<![CDATA[")) {
@@ -73,12 +86,12 @@ private:
         const auto found = text_.find(end, at_ + header);
         at_ = found == std::string_view::npos ? text_.size() : found + end.size();
     }
-    // White space as the library skips it, byte-order marks included.
+    // White space as the library skips it, byte-order marks included in UTF-8 mode.
     void SkipSpace()
     {
         while (!AtEnd()) {
-            if (StartsWith("\xEF\xBB\xBF") || StartsWith("\xEF\xBF\xBE") ||
-                StartsWith("\xEF\xBF\xBF")) {
+            if (markIsSpace_ && (StartsWith("\xEF\xBB\xBF") || StartsWith("\xEF\xBF\xBE") ||
+                                 StartsWith("\xEF\xBF\xBF"))) {
                 at_ += 3;
             } else if (IsSpace(text_[at_])) {
                 ++at_;
@@ -160,6 +173,8 @@ private:
 
     std::string_view text_;
     int stopAbove_;
+    MarkAsSpace marks_;
+    bool markIsSpace_;
     std::size_t at_ = 0;
     int depth_ = 0;
     int deepest_ = 0;
@@ -169,7 +184,13 @@ private:
 
 int XmlNestingDepth(std::string_view text, int stopAbove)
 {
-    return NestingScan(text, stopAbove).Run();
+    int deepest = 0;
+    for (const MarkAsSpace marks :
+         {MarkAsSpace::Always, MarkAsSpace::AfterDeclaration, MarkAsSpace::Never}) {
+        deepest = std::max(deepest, NestingScan(text, stopAbove, marks).Run());
+        if (deepest > stopAbove) break;
+    }
+    return deepest;
 }
 
 namespace {
