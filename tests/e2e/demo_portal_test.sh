@@ -144,3 +144,29 @@ pass "statement signed with the demo key"
 
 stop_with TERM
 pass "stops on SIGTERM"
+
+# --- hostile files folder and request heads: only regular files inside the folder are
+# served, a FIFO does not hold a worker, and heads are bounded
+files="$work/files"
+mkdir -p "$files"
+printf 'inside' >"$files/plain.bin"
+printf 'outside' >"$work/secret.txt"
+mkfifo "$files/pipe"
+ln -s "$work/secret.txt" "$files/out"
+start_portal_or_fail --files "$files"
+files_url="http://127.0.0.1:$base/files"
+[[ $(fetch "$files_url/plain.bin") == inside ]] || fail "regular file in --files"
+for name in pipe out; do
+  code=$(fetch -o /dev/null -w '%{http_code}' --max-time 3 "$files_url/$name") || code="timeout"
+  [[ $code == 404 ]] || fail "$name in --files answered $code"
+done
+[[ $(fetch "$files_url/plain.bin") == inside ]] || fail "a worker is still held"
+pass "FIFO and link in --files refused at once"
+many=()
+for i in $(seq 100); do many+=(-H "X-Filler-$i: $i"); done
+[[ $(fetch -o /dev/null -w '%{http_code}' "${many[@]}" "$files_url/plain.bin") == 431 ]] ||
+  fail "100 header lines accepted"
+[[ $(fetch -o /dev/null -w '%{http_code}' "${many[@]:0:40}" "$files_url/plain.bin") == 200 ]] ||
+  fail "20 header lines refused"
+pass "request heads beyond 64 lines refused (431)"
+stop_with TERM

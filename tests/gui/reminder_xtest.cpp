@@ -78,6 +78,12 @@ public:
         if (!process_.waitForStarted(5000)) return false;
         return WaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 10000);
     }
+    // Without a window manager nothing keeps the panel above the maximised game window, as a
+    // desktop's panel is: put it back on top, as a player would see it.
+    void Raise()
+    {
+        QProcess::execute("xdotool", {"search", "--class", "trayer", "windowraise", "%@"});
+    }
     bool Stop()
     {
         process_.terminate();
@@ -263,6 +269,7 @@ TEST_F(Reminder, TrayLeftClickPlacesTheWindowAgain)
     ASSERT_TRUE(WaitFor([&] { return TrayIconShown(); }, 5000));
     popup->CollapseReminder();
     ASSERT_EQ(popup->background()->x(), CollapsedX);
+    g_tray->Raise();
     Click(popup->trayIcon()->geometry().center());
     ASSERT_TRUE(WaitFor([&] { return popup->background()->pos() == Corner; }, 5000));
     EXPECT_TRUE(popup->topWnd()->ButtonFor(qev::RemindCollapseAction)->isVisible());
@@ -274,6 +281,7 @@ TEST_F(Reminder, TrayMenuExitRemovesWindowAndIcon)
     ASSERT_TRUE(WaitFor([&] { return TrayIconShown(); }, 5000));
     QPointer<CRemindBack> back = popup->background();
     QPointer<QSystemTrayIcon> tray = popup->trayIcon();
+    g_tray->Raise();
     Click(tray->geometry().center(), 3);
     QMenu* menu = popup->trayMenu();
     ASSERT_TRUE(WaitFor([&] { return menu->isVisible(); }, 5000));

@@ -119,6 +119,18 @@ FakeReply RangeReply(const std::string& content, const FakeRequest& request)
     return reply;
 }
 
+FakeReply WrongStartReply(const std::string& content, long long start)
+{
+    const auto size = static_cast<long long>(content.size());
+    start = std::clamp(start, 0LL, size > 0 ? size - 1 : 0);
+    FakeReply reply;
+    reply.status = 206;
+    reply.body = content.substr(static_cast<std::size_t>(start));
+    reply.headers.push_back("Content-Range: bytes " + std::to_string(start) + "-" +
+                            std::to_string(size - 1) + "/" + std::to_string(size));
+    return reply;
+}
+
 FakeHttpServer::FakeHttpServer()
 {
     listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -150,7 +162,7 @@ FakeHttpServer::~FakeHttpServer()
     const char byte = 0;
     [[maybe_unused]] const ssize_t ignored = write(wakePipe_[1], &byte, 1);
     acceptThread_.join();
-    for (auto& t : connections_) t.join();
+    for (auto& c : connections_) c.thread.join();
     close(listenFd_);
     close(wakePipe_[0]);
     close(wakePipe_[1]);
@@ -221,10 +233,22 @@ void FakeHttpServer::AcceptLoop()
         const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) continue;
         std::lock_guard lock(mutex_);
-        connections_.emplace_back([this, fd] {
-            Serve(fd);
-            close(fd);
-        });
+        // A long soak opens thousands of connections: join the ended ones as we go.
+        for (auto it = connections_.begin(); it != connections_.end();) {
+            if (!it->done->load()) {
+                ++it;
+                continue;
+            }
+            it->thread.join();
+            it = connections_.erase(it);
+        }
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        connections_.push_back({std::thread([this, fd, done] {
+                                    Serve(fd);
+                                    close(fd);
+                                    done->store(true);
+                                }),
+                                done});
     }
 }
 
@@ -269,7 +293,9 @@ void FakeHttpServer::Serve(int fd)
     if (reply.delayMs > 0 && !SleepUnlessStopped(reply.delayMs)) return;
     std::string out = "HTTP/1.1 " + std::to_string(reply.status) + " " + Reason(reply.status) +
                       "\r\nConnection: close\r\n";
-    if (reply.lengthHeader) out += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";
+    if (reply.lengthHeader)
+        out += "Content-Length: " +
+               std::to_string(static_cast<long>(reply.body.size()) + reply.missingBytes) + "\r\n";
     for (const auto& h : reply.headers) out += h + "\r\n";
     out += "\r\n";
     if (!SendAll(fd, out.data(), out.size())) return;
@@ -280,6 +306,7 @@ void FakeHttpServer::Serve(int fd)
     const std::size_t piece = reply.writeSize ? reply.writeSize : toSend;
     for (std::size_t done = 0; done < toSend;) {
         const std::size_t n = std::min(piece, toSend - done);
+        if (done > 0 && reply.pieceDelayMs > 0 && !SleepUnlessStopped(reply.pieceDelayMs)) return;
         if (!SendAll(fd, reply.body.data() + done, n)) return;
         done += n;
         {

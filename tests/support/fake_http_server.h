@@ -7,10 +7,12 @@
 //   server.Enqueue(qev::test::MakeReply(404, "<html>no</html>"));
 //   HttpGetText("", "/x", server.host());
 //   EXPECT_EQ(server.RequestLine(0), "GET /x HTTP/1.1");
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -38,6 +40,8 @@ struct FakeReply {
     int delayMs = 0;           // wait before answering at all
     int holdMs = 0;            // after the cut (closeAfter), keep the line open this long
     std::size_t writeSize = 0; // send the body in pieces of this size (0: one write)
+    int pieceDelayMs = 0;      // wait this long before each piece after the first (a trickle)
+    long missingBytes = 0;     // Content-Length counts this many bytes more than are sent
 };
 
 // A reply with that status and body and the defaults otherwise.
@@ -46,6 +50,10 @@ FakeReply MakeReply(int status, std::string body = {});
 // The reply to a GET of content: 206 with Content-Range for "Range: bytes=a-[b]" inside
 // it, 416 past its end, else 200 with all of it.
 FakeReply RangeReply(const std::string& content, const FakeRequest& request);
+
+// A 206 that answers from position start of content whatever the Range asked for, with a
+// Content-Range saying so (a server that resumes at the wrong place).
+FakeReply WrongStartReply(const std::string& content, long long start);
 
 class FakeHttpServer {
 public:
@@ -90,7 +98,11 @@ private:
     Handler handler_;
     std::vector<FakeRequest> requests_;
     std::size_t bodyBytesSent_ = 0;
-    std::vector<std::thread> connections_;
+    struct Connection {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
+    std::vector<Connection> connections_; // finished ones are joined as new ones come
     std::thread acceptThread_;
 };
 

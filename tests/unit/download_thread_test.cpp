@@ -20,6 +20,7 @@ using test::FakeReply;
 using test::FakeRequest;
 using test::MakeReply;
 using test::RangeReply;
+using test::WrongStartReply;
 
 // Copies every notice (with its chunk bytes) and lets the test wait for one.
 class Recorder {
@@ -291,6 +292,140 @@ TEST_F(DownloadThread, DropMidBodyResumesFromReceivedPosition)
         EXPECT_EQ(e[i - 1].notice.received, 100001);
         EXPECT_EQ(e[i - 1].bytes.size(), 100001u % 32768u);
         EXPECT_EQ(e[i + 1].notice.kind, NoticeConnect);
+    }
+}
+
+TEST(DownloadHeaders, ParseContentRangeStart)
+{
+    const struct {
+        const char* raw;
+        std::int64_t start;
+    } cases[] = {
+        {"HTTP/1.1 206 P\r\nContent-Range: bytes 500-999/1000\r\n\r\n", 500},
+        {"HTTP/1.1 206 P\r\ncontent-range:bytes 0-9/10\r\n\r\n", 0},
+        {"HTTP/1.1 206 P\r\nCONTENT-RANGE:  bytes  7-9/*\r\n\r\n", 7},
+        {"HTTP/1.1 206 P\r\nContent-Range: bytes */1000\r\n\r\n", -1},
+        {"HTTP/1.1 206 P\r\nContent-Range: items 5-9/10\r\n\r\n", -1},
+        {"HTTP/1.1 206 P\r\nX-Content-Range: bytes 5-9/10\r\n\r\n", -1},
+        {"HTTP/1.1 206 P\r\nContent-Length: 10\r\n\r\n", -1},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ParseContentRangeStart(c.raw), c.start) << c.raw;
+}
+
+// A resumed 206 whose range starts elsewhere than asked was written at the asked position:
+// a wrong file reported complete. Now none of its bytes is written; the object starts over
+// from 0 once, and a second mismatch fails it.
+TEST_F(DownloadThread, PartialAnswerStartingElsewhereIsNotWritten)
+{
+    const std::string content = Content(300000);
+    const auto mismatch = std::to_string(RangeMismatchCode);
+    const struct {
+        const char* name;
+        std::function<FakeReply(int, const FakeRequest&)> reply; // by request number
+        const char* ranges;                                      // Range values asked
+        bool complete;
+    } cases[] = {
+        {"drop, then resumed from 0",
+         [&](int n, const FakeRequest& r) {
+             if (n == 0) {
+                 FakeReply reply = RangeReply(content, r);
+                 reply.closeAfter = 100001;
+                 return reply;
+             }
+             return n == 1 ? WrongStartReply(content, 0) : RangeReply(content, r);
+         },
+         "bytes=0- bytes=100001- bytes=0-", true},
+        {"every answer starts 5 bytes late",
+         [&](int, const FakeRequest&) { return WrongStartReply(content, 5); }, "bytes=0- bytes=0-",
+         false},
+        {"lower-case header name",
+         [&](int, const FakeRequest& r) {
+             FakeReply reply = RangeReply(content, r);
+             for (auto& h : reply.headers) h.replace(0, 13, "content-range");
+             return reply;
+         },
+         "bytes=0-", true},
+    };
+    for (const auto& c : cases) {
+        FakeHttpServer server;
+        std::atomic<int> served{0};
+        server.SetHandler([&](const FakeRequest& r) { return c.reply(served++, r); });
+        CHttpDownloadThread thread(Fast());
+        Recorder rec;
+        auto start = Start({"/big.bin"}, 32768);
+        start.port = server.port();
+        start.notifySink = rec.Sink();
+        thread.Post(start);
+        ASSERT_TRUE(thread.WaitFinished(5000)) << c.name << ": " << rec.Trace();
+        std::string ranges;
+        for (const auto& r : server.Requests())
+            ranges += (ranges.empty() ? "" : " ") + r.Header("Range");
+        EXPECT_EQ(ranges, c.ranges) << c.name;
+        if (c.complete) {
+            EXPECT_TRUE(rec.WaitKind(NoticeComplete, -1, 0)) << c.name;
+            EXPECT_EQ(rec.Assemble(), content) << c.name;
+        } else {
+            EXPECT_EQ(rec.Trace(), "1/200 7/" + mismatch + " 6/0") << c.name;
+            EXPECT_EQ(rec.Assemble(), "") << c.name;
+        }
+    }
+}
+
+// Reopening touches no network until the request goes out, so a server that keeps dropping
+// was reopened about once a second forever. Five reopens in a row without a new byte end
+// the task; any new byte starts the count again.
+TEST_F(DownloadThread, ReopensWithoutProgressEndTheTask)
+{
+    const std::string content = Content(5000);
+    const auto failed = std::to_string(ReconnectFailedCode);
+    const struct {
+        const char* name;
+        std::function<FakeReply(int, const FakeRequest&)> reply;
+        std::size_t requests;
+        bool complete;
+    } cases[] = {
+        {"drops after 1000 bytes, then sends nothing",
+         [&](int n, const FakeRequest& r) {
+             FakeReply reply = RangeReply(content, r);
+             reply.closeAfter = n == 0 ? 1000 : 0;
+             return reply;
+         },
+         1 + BarrenReopenLimit, false},
+        {"length headers promise 100 bytes that never come",
+         [&](int, const FakeRequest& r) {
+             FakeReply reply = RangeReply(content + std::string(100, 'x'), r);
+             reply.body.clear();
+             reply.missingBytes = 100;
+             return reply;
+         },
+         1 + BarrenReopenLimit, false},
+        {"one new byte per request",
+         [&](int, const FakeRequest& r) {
+             FakeReply reply = RangeReply(content.substr(0, 12), r);
+             reply.closeAfter = 1;
+             return reply;
+         },
+         12, true},
+    };
+    for (const auto& c : cases) {
+        FakeHttpServer server;
+        std::atomic<int> served{0};
+        server.SetHandler([&](const FakeRequest& r) { return c.reply(served++, r); });
+        CHttpDownloadThread thread(Fast());
+        Recorder rec;
+        auto start = Start({"/x.bin"});
+        start.port = server.port();
+        start.notifySink = rec.Sink();
+        thread.Post(start);
+        ASSERT_TRUE(thread.WaitFinished(5000)) << c.name << ": " << server.RequestCount();
+        EXPECT_EQ(server.RequestCount(), c.requests) << c.name;
+        const auto trace = rec.Trace();
+        if (c.complete) {
+            EXPECT_EQ(rec.Assemble(), content.substr(0, 12)) << c.name;
+        } else {
+            EXPECT_EQ(trace.substr(trace.size() - failed.size() - 2), "7/" + failed) << c.name;
+            EXPECT_FALSE(rec.WaitKind(NoticeComplete, -1, 0)) << c.name;
+        }
     }
 }
 

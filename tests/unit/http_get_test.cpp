@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <chrono>
+
 #include "fake_http_server.h"
 #include "net/network_init.h"
 
@@ -101,12 +103,45 @@ TEST_F(HttpGet, FollowsRedirects)
     EXPECT_EQ(server.RequestLine(1), "GET /there HTTP/1.1");
 }
 
-TEST_F(HttpGet, BrokenOffBodyKeepsWhatArrived)
+// Half a task feed is worse than none: a body is only an answer when it arrived whole.
+TEST_F(HttpGet, BodyCutShortIsAFailure)
 {
-    auto reply = MakeReply(200, "complete text");
-    reply.closeAfter = 8;
+    const struct {
+        const char* name;
+        long closeAfter;
+        long missingBytes;
+        bool lengthHeader;
+        const char* text;
+    } cases[] = {
+        {"whole", -1, 0, true, "complete text"},
+        {"cut before its Content-Length", 8, 0, true, ""},
+        {"Content-Length promises more", -1, 5, true, ""},
+        {"no length: ends when the line closes", -1, 0, false, "complete text"},
+    };
+    for (const auto& c : cases) {
+        auto reply = MakeReply(200, "complete text");
+        reply.closeAfter = c.closeAfter;
+        reply.missingBytes = c.missingBytes;
+        reply.lengthHeader = c.lengthHeader;
+        server.Enqueue(reply);
+        EXPECT_EQ(HttpGetText("", "/cut", server.host()), c.text) << c.name;
+    }
+}
+
+// A trickle of a byte every 200 ms is never a stall, but it must not hold the UI thread
+// for the 40 s the body would take. Takes about 20 s.
+TEST_F(HttpGet, TrickleEndsAtTheDeadline)
+{
+    auto reply = MakeReply(200, std::string(200, 'x'));
+    reply.writeSize = 1;
+    reply.pieceDelayMs = 200;
     server.Enqueue(reply);
-    EXPECT_EQ(HttpGetText("", "/cut", server.host()), "complete");
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(HttpGetText("", "/slow", server.host()), "");
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(HttpDeadlineMs - 500));
+    EXPECT_LT(took, std::chrono::milliseconds(HttpDeadlineMs + 3000));
+    EXPECT_LT(server.BodyBytesSent(), 200u);
 }
 
 // A local TLS server for redirect tests: `openssl s_server -WWW` serving one folder, with a

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -91,6 +92,29 @@ TEST_F(LogTest, FileThatCannotBeOpenedIsReportedWithItsCause)
     fs::create_directory(root_ / "qev.log"); // the log's name is taken by a folder
     WriteLog("text", root_.string());
     EXPECT_EQ(messages_, (std::vector<std::string>{"打开日志文件失败！错误码 = 5\n"}));
+}
+
+// The log grew without end (gigabytes an hour from one bad feed). Past MaxLogBytes it is
+// moved aside to one ".1" file, so the two together stay near twice the bound.
+TEST_F(LogTest, RotatesToOneOlderFileAtTheBound)
+{
+    const std::string line(999, 'x'); // 1,000 bytes with its line break
+    const fs::path log = root_ / "qev.log";
+    const fs::path older = root_ / "qev.log.1";
+    std::uintmax_t largest = 0;
+    int rotations = 0;
+    for (int i = 0; i < 3500; ++i) {
+        const bool hadOlder = fs::exists(older);
+        const std::uintmax_t before = fs::exists(log) ? fs::file_size(log) : 0;
+        WriteLog(line, root_.string());
+        if (fs::file_size(log) < before || (!hadOlder && fs::exists(older))) ++rotations;
+        largest = std::max(largest, fs::file_size(log));
+    }
+    EXPECT_EQ(rotations, 3); // 3.5 MB of lines in 1 MiB files
+    EXPECT_LE(largest, MaxLogBytes + 1000);
+    EXPECT_EQ(fs::file_size(older), (MaxLogBytes + 999) / 1000 * 1000);
+    EXPECT_EQ(std::distance(fs::directory_iterator(root_), fs::directory_iterator()), 2);
+    EXPECT_TRUE(messages_.empty());
 }
 
 TEST_F(LogTest, LogPathFollowsTheStateFolder)

@@ -355,6 +355,25 @@ TEST_F(UpdateFlowTest, NewerManifestWithoutItemsFetchesNothingMore)
     EXPECT_TRUE(flow_.packagePath.empty());
 }
 
+// Any Content-Length was accepted for the manifest: 180 MB cost 22 s and 3.9 GB on the
+// user-interface thread. Past 1 MiB the download stops and nothing of it stays on disk.
+TEST_F(UpdateFlowTest, OversizedManifestIsStoppedAndDiscarded)
+{
+    setenv("XDG_STATE_HOME", root_.c_str(), 1);
+    const std::string item = "<item host=\"" + server_.host() + "\" path=\"/pkg/\" file=\"p\"/>";
+    const std::string padding(UpdateFlow::MaxManifestBytes + 1, ' ');
+    Put("/update/update.xml", Manifest("3", "0", item + padding));
+    Put("/pkg/p", "package");
+    ASSERT_TRUE(flow_.CheckForUpdate());
+    ASSERT_TRUE(Settle());
+    unsetenv("XDG_STATE_HOME");
+    EXPECT_EQ(server_.RequestCount(), 1u); // no package
+    EXPECT_FALSE(fs::exists(temp_ + "update.xml"));
+    EXPECT_TRUE(flow_.packagePath.empty());
+    EXPECT_EQ(ReadAll(root_ + "/qev/qev.log"),
+              "update manifest refused: larger than 1048576 bytes\n");
+}
+
 TEST_F(UpdateFlowTest, ItemIsChosenAmongAll)
 {
     flow_.pickItem = [](std::size_t count) { return count - 1; };

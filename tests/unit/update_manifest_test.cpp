@@ -3,8 +3,15 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <sstream>
+
+#include "app/log.h"
+#include "layout/xml_text.h"
 
 namespace qev {
 namespace {
@@ -95,6 +102,126 @@ TEST_F(Manifest, FailuresChangeNothing)
     EXPECT_EQ(Read("<other/>"), 1);
     EXPECT_EQ(Read("<config/>"), 1);
     EXPECT_EQ(doc_.major, 7u);
+}
+
+std::string Nested(int depth, const std::string& leaf = {})
+{
+    std::string text;
+    for (int i = 0; i < depth; ++i) text += "<a>";
+    text += leaf;
+    for (int i = 0; i < depth; ++i) text += "</a>";
+    return text;
+}
+
+// The scan must never count less than the XML library reaches: every place where the
+// library reads past a '<' or a "</" without nesting is a place to hide depth.
+TEST(XmlNesting, DepthAsTheLibraryReachesIt)
+{
+    const std::string deep = Nested(20);
+    const struct {
+        std::string text;
+        int depth;
+    } cases[] = {
+        {"", 0},
+        {"plain text", 0},
+        {R"(<?xml version="1.0"?><config><game major="2"><item host="h"/><item/></game></config>)",
+         3},
+        {"<a/><a/><a/><a/>", 1},
+        {Nested(5), 5},
+        {"<a><!-- <b><c><d> --></a>", 1},
+        {"<a><![CDATA[<b><c>]]></a>", 1},
+        {"<a><!DOCTYPE x><b/></a>", 2},
+        // Closes the library does not see must not hide the opens after them.
+        {"<a><b><c x=\"</c></b></a>\"><d><e>", 5},
+        {"<a x = '/>'><b y=\">\"><c>", 3},
+        {"<a><!--></a></a>--><b><c>", 3},
+        {"<?xml version=\"></a></a>\"?><a><b>", 2},
+        {"<?XML encoding = '>' ?><a><b>", 2},
+        // Not elements to the library: unknown nodes end at the first '>'.
+        {"<1a><2b><?pi <a> ?>", 0},
+        {"<_a><\xC3\xA9l\xC3\xA9ment>", 2},
+        // A byte-order mark is white space only in UTF-8 mode; elsewhere it starts a name.
+        {"<config><game \xEF\xBB\xBF.x=\"4\"><a><b>", 4},
+        {"\xEF\xBB\xBF<a \xEF\xBB\xBFx=\"1\"><b>", 2},
+        // Where the library gives up, counting may stop.
+        {"<a x=\"unterminated><b><c><d>", 1},
+    };
+    for (const auto& c : cases) EXPECT_EQ(XmlNestingDepth(c.text, 1000), c.depth) << c.text;
+    EXPECT_EQ(XmlNestingDepth(deep, 1000), 20);
+    EXPECT_EQ(XmlNestingDepth(deep, 3), 4); // stops as soon as the bound is passed
+}
+
+TEST(XmlNesting, BoundsRefuseBeforeParsing)
+{
+    EXPECT_EQ(CheckXmlBounds(Nested(MaxXmlDepth)), XmlRefusal::None);
+    EXPECT_EQ(CheckXmlBounds(Nested(MaxXmlDepth + 1)), XmlRefusal::TooDeep);
+    const std::string padded = "<config>" + std::string(MaxXmlBytes - 17, ' ') + "</config>";
+    EXPECT_EQ(padded.size(), MaxXmlBytes);
+    EXPECT_EQ(CheckXmlBounds(padded), XmlRefusal::None);
+    EXPECT_EQ(CheckXmlBounds(padded + " "), XmlRefusal::TooLarge);
+    TiXmlDocument xml;
+    EXPECT_EQ(ParseXmlText(xml, Nested(40000)), XmlRefusal::TooDeep);
+    EXPECT_EQ(xml.FirstChild(), nullptr);
+}
+
+class ManifestBounds : public Manifest {
+protected:
+    void SetUp() override
+    {
+        Manifest::SetUp();
+        char pattern[] = "/tmp/qev-manifest-log-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        logFolder_ = pattern;
+        if (const char* old = std::getenv("XDG_STATE_HOME")) oldState_ = old;
+        setenv("XDG_STATE_HOME", logFolder_.c_str(), 1);
+    }
+    void TearDown() override
+    {
+        if (oldState_.empty())
+            unsetenv("XDG_STATE_HOME");
+        else
+            setenv("XDG_STATE_HOME", oldState_.c_str(), 1);
+        std::filesystem::remove_all(logFolder_);
+        Manifest::TearDown();
+    }
+    std::string LogText() const
+    {
+        std::ifstream in(LogFilePath(), std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+    std::string logFolder_, oldState_;
+};
+
+// 40,000 levels crashed the client (the library recursed on the user-interface thread);
+// 20,000 took seconds. Refused before parsing, the cost is one scan of the text.
+TEST_F(ManifestBounds, DeepManifestIsRefusedQuicklyWithOneLogLine)
+{
+    doc_.major = 7;
+    const std::string deep =
+        "<config><game major=\"9\"><item host=\"h\"/>" + Nested(40000) + "</game></config>";
+    ASSERT_LT(deep.size(), MaxXmlBytes);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Read(deep), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_EQ(doc_.major, 7u);
+    EXPECT_TRUE(doc_.manifestItems.empty());
+    EXPECT_EQ(LogText(), "update manifest refused: nested deeper than 16 levels\n");
+}
+
+TEST_F(ManifestBounds, LargeManifestIsRefusedWithOneLogLine)
+{
+    const std::string head = R"(<config><game major="9"><item host="h"/></game>)";
+    const std::string tail = "</config>";
+    std::string fits = head + std::string(MaxXmlBytes - head.size() - tail.size(), ' ') + tail;
+    EXPECT_EQ(Read(fits), 1);
+    EXPECT_EQ(doc_.major, 9u);
+    doc_ = {};
+    EXPECT_EQ(Read(fits + std::string(8 * 1024 * 1024, ' ')), 0);
+    EXPECT_EQ(doc_.major, 0u);
+    EXPECT_TRUE(doc_.manifestItems.empty());
+    EXPECT_EQ(LogText(), "update manifest refused: larger than 1048576 bytes\n");
 }
 
 TEST(ManifestVersion, IsVersionCurrent)

@@ -4,6 +4,7 @@
 #include "demo_signing.h"
 #include "http_text.h"
 #include "portal_content.h"
+#include "served_file.h"
 
 #include <httplib.h>
 
@@ -86,12 +87,12 @@ public:
         return true;
     }
 
-    static std::shared_ptr<ServedObject> OpenFile(const std::string& path)
+    // Takes an open regular file (or -1, giving none).
+    static std::shared_ptr<ServedObject> FromFile(int fd)
     {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) return nullptr;
         struct stat info {};
-        if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        if (::fstat(fd, &info) != 0) {
             ::close(fd);
             return nullptr;
         }
@@ -117,6 +118,13 @@ bool IsPlainFileName(const std::string& name)
 {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
            name.find('\0') == std::string::npos;
+}
+
+std::size_t HeaderBytes(const httplib::Headers& headers)
+{
+    std::size_t bytes = 0;
+    for (const auto& [name, value] : headers) bytes += name.size() + value.size() + 4;
+    return bytes;
 }
 
 } // namespace
@@ -185,6 +193,12 @@ struct DemoPortal::Impl {
                 // the library must not slice the body a second time. The request object itself
                 // is not const, only the view the handler is given.
                 const_cast<httplib::Request&>(req).ranges.clear();
+                if (!RequestHeadWithinLimits(req.headers.size(), HeaderBytes(req.headers))) {
+                    res.status = 431;
+                    res.set_header("Connection", "close");
+                    res.set_content("request header fields too large\n", "text/plain");
+                    return httplib::Server::HandlerResponse::Handled;
+                }
                 Route(kind, req, res);
                 return httplib::Server::HandlerResponse::Handled;
             });
@@ -214,7 +228,7 @@ struct DemoPortal::Impl {
         if (!options.filesDir.empty() && path.rfind(FilesFolder, 0) == 0) {
             const std::string name = path.substr(FilesFolder.size());
             if (IsPlainFileName(name)) {
-                if (auto file = ServedObject::OpenFile(options.filesDir + "/" + name)) {
+                if (auto file = ServedObject::FromFile(OpenFileInFolder(options.filesDir, name))) {
                     ServeObject(req, res, std::move(file), "application/octet-stream");
                     return;
                 }
@@ -307,7 +321,7 @@ struct DemoPortal::Impl {
         }
         if (!packageName.empty() && path.rfind(PackageFolder, 0) == 0 &&
             path.substr(PackageFolder.size()) == packageName) {
-            if (auto file = ServedObject::OpenFile(options.offerUpdateFile)) {
+            if (auto file = ServedObject::FromFile(OpenRegularFile(options.offerUpdateFile))) {
                 ServeObject(req, res, std::move(file), "application/octet-stream");
                 return;
             }

@@ -1,8 +1,9 @@
-// qev-fetch [--buffer BYTES] URL DIR
+// qev-fetch [--buffer BYTES] [--stall-seconds N] [--retry-ms N] URL DIR
 // Downloads URL into DIR the way the update flow does (same thread, notices and chunk
 // writer; the file is named after the URL's decoded last segment), printing one line per
 // notice. Exit status 0 when the object completed and was written whole, 1 otherwise,
-// 2 for a usage error.
+// 2 for a usage error. --stall-seconds and --retry-ms shorten the thread's waits (a
+// silent body, the pause before reconnecting), for soak runs against a hostile server.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -21,7 +22,8 @@ constexpr int FetchId = 1;
 
 int Usage()
 {
-    std::fprintf(stderr, "usage: qev-fetch [--buffer BYTES] http://HOST[:PORT]/PATH DIR\n");
+    std::fprintf(stderr, "usage: qev-fetch [--buffer BYTES] [--stall-seconds N] [--retry-ms N] "
+                         "http://HOST[:PORT]/PATH DIR\n");
     return 2;
 }
 
@@ -43,14 +45,29 @@ bool SplitUrl(const std::string& url, std::string& host, std::string& object)
 int main(int argc, char** argv)
 {
     int bufferSize = 0;
+    qev::DownloadTiming timing;
     int argi = 1;
-    if (argi < argc && std::strcmp(argv[argi], "--buffer") == 0) {
-        if (argi + 1 >= argc) return Usage();
+    // A positive decimal of at most max, or -1.
+    const auto number = [](const char* text, long max) {
         char* end = nullptr;
         errno = 0;
-        const long value = std::strtol(argv[argi + 1], &end, 10);
-        if (errno != 0 || *end != '\0' || value <= 0 || value > qev::MaxBufferSize) return Usage();
-        bufferSize = static_cast<int>(value);
+        const long value = std::strtol(text, &end, 10);
+        return errno != 0 || *end != '\0' || value <= 0 || value > max ? -1L : value;
+    };
+    while (argi + 1 < argc && std::strncmp(argv[argi], "--", 2) == 0) {
+        const std::string option = argv[argi];
+        long value = -1;
+        if (option == "--buffer") {
+            value = number(argv[argi + 1], qev::MaxBufferSize);
+            bufferSize = static_cast<int>(value);
+        } else if (option == "--stall-seconds") {
+            value = number(argv[argi + 1], 3600);
+            timing.stallSeconds = value;
+        } else if (option == "--retry-ms") {
+            value = number(argv[argi + 1], 60000);
+            timing.retryWaitMs = static_cast<int>(value);
+        }
+        if (value < 0) return Usage();
         argi += 2;
     }
     if (argc - argi != 2) return Usage();
@@ -73,7 +90,7 @@ int main(int argc, char** argv)
             complete = !writer.TargetPath(n).empty() && writer.Intact(n.id);
     };
 
-    qev::CHttpDownloadThread thread;
+    qev::CHttpDownloadThread thread(timing);
     // Without --buffer: the update flow's own sizes (default, then grown to 2 MiB).
     qev::PostDownloadStart(thread, FetchId, object, host, sink, bufferSize,
                            bufferSize ? 0 : qev::UpdateFlow::GrownBufferSize);

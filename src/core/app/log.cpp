@@ -79,6 +79,9 @@ void WriteLog(std::string_view text, const std::string& folder)
         return;
     }
     const std::string path = folder + "/" + LogFileName;
+    std::error_code ec;
+    if (const auto size = std::filesystem::file_size(path, ec); !ec && size >= MaxLogBytes)
+        std::filesystem::rename(path, path + ".1", ec); // on failure, go on appending
     errno = 0;
     // Append mode: never truncates, every write lands after the last byte even when
     // another process wrote meanwhile. Text mode gives the platform's line ends.

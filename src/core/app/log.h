@@ -1,6 +1,7 @@
 #pragma once
 // The client's log: one plain-text file, one line per call, no prefix of any kind.
 // Lives at $XDG_STATE_HOME/qev/qev.log (default ~/.local/state/qev/qev.log).
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,10 @@ enum FileErrorCause : int {
     FileErrorDiskFull = 13,
 };
 
+// A log past this size is moved aside to "qev.log.1" (replacing the one before) before the
+// next line is written, so the log never takes more than about twice this much space.
+inline constexpr std::uintmax_t MaxLogBytes = 1024 * 1024;
+
 // Maps an errno value to its file-error category: ENOENT -> not found; ENOTDIR,
 // ENAMETOOLONG, ELOOP, EINVAL -> bad path; EACCES, EPERM, EROFS, EISDIR -> access
 // denied; ETXTBSY, EBUSY, EAGAIN -> sharing violation; EMFILE, ENFILE -> too many open
@@ -35,7 +40,8 @@ std::string LogFolderPath();
 std::string LogFilePath();
 
 // Appends text and a line break to the log, opening and closing the file on every call.
-// The folder (and its parents) is created when missing. Failures are shown through
+// The folder (and its parents) is created when missing; a log of MaxLogBytes or more is
+// rotated first. Failures are shown through
 // ShowMessage and otherwise ignored.
 void WriteLog(std::string_view text);
 

@@ -147,8 +147,7 @@ int LoadLayout(LayoutDocument& doc, std::string_view text)
 {
     // Parsed from a terminated copy, so nothing beyond the resource is read.
     TiXmlDocument xml;
-    ParseXmlText(xml, text);
-    if (xml.Error()) return 0;
+    if (ParseXmlText(xml, text) != XmlRefusal::None || xml.Error()) return 0;
     const TiXmlElement* config = xml.FirstChildElement("config");
     if (!config) return 1;
     const TiXmlElement* games = config->FirstChildElement("games");

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "app/log.h"
 #include "layout/xml_text.h"
 
 namespace qev {
@@ -21,16 +22,21 @@ int ReadUpdateManifest(LayoutDocument& doc, const std::string& path)
     // a directory or unreadable path is simply a failure.
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) return 0;
+    // One byte past the bound is enough to know a file is too large.
     std::string bytes;
     char buffer[65536];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
+    for (std::size_t n;
+         bytes.size() <= MaxXmlBytes && (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
         bytes.append(buffer, n);
     const bool readError = std::ferror(file) != 0;
     std::fclose(file);
     if (readError) return 0;
 
     TiXmlDocument xml;
-    ParseXmlText(xml, bytes);
+    if (const XmlRefusal refusal = ParseXmlText(xml, bytes); refusal != XmlRefusal::None) {
+        WriteLog(XmlRefusalText("update manifest", refusal));
+        return 0;
+    }
     if (xml.Error()) return 0;
 
     const TiXmlElement* config = xml.FirstChildElement("config");

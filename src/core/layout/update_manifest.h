@@ -12,7 +12,8 @@ namespace qev {
 // first <config> when present (old values stay otherwise), and one UpdateSource appended
 // per <item> child of that <game>. Returns 1 when the file was read and parsed as XML
 // (even without any of these elements), 0 when it could not be opened or is not XML
-// (doc unchanged).
+// (doc unchanged). A file larger than MaxXmlBytes or nested deeper than MaxXmlDepth is
+// not parsed at all: 0, and one log line says why.
 int ReadUpdateManifest(LayoutDocument& doc, const std::string& path);
 
 // True unless the file version is older than the manifest's: fileVersionMS < major, or

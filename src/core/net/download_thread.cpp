@@ -81,6 +81,25 @@ std::int64_t ParseLengthHeaders(std::string_view rawHeaders)
     return ParseLength(rawHeaders).length;
 }
 
+std::int64_t ParseContentRangeStart(std::string_view rawHeaders)
+{
+    static constexpr std::string_view name = "\r\ncontent-range:";
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    for (std::size_t at = 0; at + name.size() <= rawHeaders.size(); ++at) {
+        bool same = true;
+        for (std::size_t i = 0; i < name.size() && same; ++i)
+            same = lower(rawHeaders[at + i]) == name[i];
+        if (!same) continue;
+        std::string_view value = rawHeaders.substr(at + name.size());
+        value = TrimSpace(value.substr(0, value.find("\r\n")));
+        if (value.substr(0, 5) != "bytes") return -1;
+        value = TrimSpace(value.substr(5));
+        if (value.empty() || value[0] < '0' || value[0] > '9') return -1;
+        return ToInt64(value);
+    }
+    return -1;
+}
+
 struct CHttpDownloadThread::State {
     explicit State(DownloadTiming t) : timing(t) {}
 
@@ -117,7 +136,27 @@ struct CHttpDownloadThread::State {
         return task && !task->objects.empty() ? task->objects.front() : std::string();
     }
     void CloseRequest() { request.reset(); }
+    // Drops the first object and what was counted for it.
+    void NextObject();
+    // Ends the task as five failed reconnects do: kind 7 ReconnectFailedCode, thread ends.
+    void FailTask();
 };
+
+void CHttpDownloadThread::State::NextObject()
+{
+    auto& t = *task;
+    if (!t.objects.empty()) t.objects.erase(t.objects.begin());
+    t.reopened = t.progress = false;
+    t.bestReceived = t.barrenReopens = t.rangeMismatches = 0;
+}
+
+void CHttpDownloadThread::State::FailTask()
+{
+    task->flags = DownloadTask::Failed;
+    Send(task->notifySink, TaskNotice(NoticeError, ReconnectFailedCode));
+    CloseTask();
+    quit = true;
+}
 
 void CHttpDownloadThread::State::Send(const NoticeSink& sink, const DownloadNotice& notice)
 {
@@ -306,20 +345,22 @@ int CHttpDownloadThread::State::StepDownload()
         return 0;
     }
     if (t.flags & DownloadTask::Reconnect) {
+        if (t.reopened && !t.progress && ++t.barrenReopens >= BarrenReopenLimit) {
+            FailTask();
+            return 0;
+        }
         for (int attempt = 1; attempt <= ConnectAttempts; ++attempt) {
             t.connected = false;
             const int result = ConnectTask();
             if (result == 200 || result == 206) {
                 t.flags = DownloadTask::Ready;
+                t.reopened = true;
                 Send(t.notifySink, TaskNotice(NoticeConnect, ConnectedCode));
                 return 1;
             }
             if (!Wait(timing.retryWaitMs)) return 0;
         }
-        t.flags = DownloadTask::Failed;
-        Send(t.notifySink, TaskNotice(NoticeError, ReconnectFailedCode));
-        CloseTask();
-        quit = true;
+        FailTask();
         return 0;
     }
     if (t.flags & DownloadTask::Ready) {
@@ -335,6 +376,7 @@ int CHttpDownloadThread::State::StepDownload()
             return 0;
         }
         t.fill = t.received = t.stepBytes = t.stepMillis = t.expectedEnd = 0;
+        t.progress = false;
         HttpStreamOptions options;
         options.host = t.host;
         options.port = t.port == 0 ? 80 : t.port;
@@ -349,6 +391,13 @@ int CHttpDownloadThread::State::StepDownload()
                 ? "Range: bytes=" + std::to_string(t.rangeStart) + "-" + std::to_string(t.rangeEnd)
                 : "Range: bytes=" + std::to_string(t.rangeStart) + "-";
         if (request->Open(t.objects.front(), {range}) != 0) {
+            if (t.reopened) {
+                // A resume that finds no server is a reopen without a new byte.
+                CloseRequest();
+                if (!Wait(timing.retryWaitMs)) return 0;
+                t.flags = DownloadTask::Reconnect;
+                return 1;
+            }
             // The server could not be reached or sent no answer: the task rests until the
             // next request.
             CloseTask();
@@ -357,6 +406,22 @@ int CHttpDownloadThread::State::StepDownload()
         }
         const int status = request->status();
         const bool ok = status == 200 || status == 206;
+        if (status == 206 && ParseContentRangeStart(request->rawHeaders()) != t.rangeStart) {
+            // These bytes belong at another position than the one asked for: none of them
+            // is written. The object starts over from byte 0, once.
+            CloseRequest();
+            if (++t.rangeMismatches >= RangeMismatchLimit) {
+                DownloadNotice failed = TaskNotice(NoticeError, RangeMismatchCode);
+                failed.received = t.rangeStart;
+                NextObject();
+                t.flags = DownloadTask::Ready;
+                Send(t.notifySink, failed);
+                return 1;
+            }
+            t.rangeStart = 0;
+            t.flags = DownloadTask::Ready;
+            return 1;
+        }
         // A server that ignores the Range sends the whole object with 200: it then starts
         // at 0, not at rangeStart.
         if (status == 200 && t.rangeStart > 0) t.rangeStart = 0;
@@ -366,7 +431,7 @@ int CHttpDownloadThread::State::StepDownload()
             length.fromContentRange ? length.length : t.rangeStart + length.length;
         if (ok && (end < t.rangeStart || end > INT_MAX)) {
             Send(t.notifySink, TaskNotice(NoticeError, LengthOutOfRangeCode));
-            t.objects.erase(t.objects.begin());
+            NextObject();
             CloseRequest();
             t.flags = DownloadTask::Ready;
             return 1;
@@ -379,7 +444,7 @@ int CHttpDownloadThread::State::StepDownload()
         if (ok) {
             t.flags = DownloadTask::Reading;
         } else {
-            t.objects.erase(t.objects.begin());
+            NextObject();
             CloseRequest();
         }
         Send(t.notifySink, opened);
@@ -413,6 +478,11 @@ void CHttpDownloadThread::State::ReadStep()
                 t.received += static_cast<int>(got);
                 t.fill += static_cast<int>(got);
                 t.stepBytes += static_cast<int>(got);
+                if (t.received > t.bestReceived) {
+                    t.bestReceived = t.received;
+                    t.progress = true;
+                    t.barrenReopens = 0;
+                }
                 now = Tick();
                 t.stepMillis = now - lastStepEnd;
                 continue;
@@ -443,7 +513,7 @@ void CHttpDownloadThread::State::ReadStep()
         notice.kind = NoticeComplete;
         Send(t.notifySink, notice);
         t.flags = DownloadTask::Ready;
-        t.objects.erase(t.objects.begin());
+        NextObject();
         t.fill = 0;
         CloseRequest();
     } else {

@@ -69,6 +69,9 @@ inline constexpr int ReconnectFailedCode = 0x800000; // five reconnects failed
 // The announced length does not fit a 32-bit signed position (or is negative): the
 // object is dropped instead of wrapping.
 inline constexpr int LengthOutOfRangeCode = 0x1000000;
+// A 206 answer whose Content-Range does not start at the asked position, for the second
+// time in one object: its bytes belong elsewhere, so the object is given up.
+inline constexpr int RangeMismatchCode = 0x2000000;
 
 struct DownloadNotice {
     int id = 0;
@@ -88,6 +91,13 @@ inline constexpr int DefaultBufferSize = 0x40000;
 inline constexpr int MinBufferSize = 0x8000;
 inline constexpr int MaxBufferSize = 0x800000;
 inline constexpr int ConnectAttempts = 5;
+// Reopening an object costs no network until the request is sent, so a server that keeps
+// dropping (or promises more than it sends) would be reopened forever: this many reopens
+// in a row that bring no new byte end the task as failed connects do.
+inline constexpr int BarrenReopenLimit = 5;
+// A 206 that starts elsewhere than asked reopens the object from byte 0 once; the next
+// one fails the object.
+inline constexpr int RangeMismatchLimit = 2;
 inline constexpr int MaxReadBytes = 4096;
 
 // Durations, injectable so tests need not sit through real waits.
@@ -120,12 +130,22 @@ struct DownloadTask {
     std::vector<char> buffer; // its size is the buffer size
     int fill = 0, received = 0, expectedEnd = 0, stepBytes = 0, stepMillis = 0;
     bool connected = false; // a connection object exists
+    // Per object, so that a server misbehaving for good ends the object in bounded time.
+    bool reopened = false; // the open transfer resumes after a drop
+    bool progress = false; // the open transfer brought a byte past bestReceived
+    int bestReceived = 0;  // the furthest position any transfer of the object reached
+    int barrenReopens = 0; // reopens in a row that brought no new byte
+    int rangeMismatches = 0;
 };
 
 // The total length announced by a raw header block: the Content-Length value, else the
 // part after '/' of Content-Range (after "bytes"), else 0. Names are matched as written
 // ("Content-Length:"), values are read as leading decimal digits.
 std::int64_t ParseLengthHeaders(std::string_view rawHeaders);
+
+// The first position of a "Content-Range: bytes a-b/c" header (name matched in any case,
+// as servers write it), or -1 when there is none or it does not start with digits.
+std::int64_t ParseContentRangeStart(std::string_view rawHeaders);
 
 class HttpStream;
 

@@ -80,21 +80,18 @@ std::string HttpGetText(const std::string& query, const std::string& path, const
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, HttpConnectTimeoutSeconds);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, HttpStallSeconds);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, HttpDeadlineMs);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteBody);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
 
     const CURLcode code = curl_easy_perform(curl);
-    long status = 0;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     curl_easy_cleanup(curl);
 
-    // A transfer that broke off after the answer began keeps what arrived, as a read that
-    // fails part-way simply ends the body.
-    // A redirect that could not be followed (a refused scheme, an untrusted certificate)
-    // is a failure, not the redirect's own body.
-    const bool redirectFailed = code != CURLE_OK && status >= 300 && status < 400;
-    if (code != CURLE_OK && !(code == CURLE_WRITE_ERROR && body.full) &&
-        (status == 0 || redirectFailed)) {
+    // Only a body that arrived whole is an answer: one that broke off, came up short of its
+    // Content-Length or missed the deadline would hand half a feed to its reader, and a
+    // redirect that could not be followed (a refused scheme, an untrusted certificate) is
+    // no answer either. A body stopped at the size limit is kept.
+    if (code != CURLE_OK && !(code == CURLE_WRITE_ERROR && body.full)) {
         DebugLog(StepText(code), static_cast<int>(code));
         return {};
     }

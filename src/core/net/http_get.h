@@ -12,6 +12,9 @@ inline constexpr std::size_t HttpTextLimit = 4 * 1024 * 1024;
 inline constexpr long HttpConnectTimeoutSeconds = 30;
 inline constexpr long HttpStallSeconds = 60;
 inline constexpr long HttpMaxRedirects = 10;
+// Both callers block the user-interface thread: however the server trickles, the whole
+// request (connecting included) ends after this long, and then fails.
+inline constexpr long HttpDeadlineMs = 20000;
 
 // Where the certificates of https hosts are checked against. Empty: the system's store.
 struct HttpTrust {
@@ -24,8 +27,9 @@ struct HttpTrust {
 // (EscapeRequestTarget), so the server reads the values given. host may carry ":port",
 // default 80. Redirects are followed to http and https (certificates checked), no other
 // scheme. The status is not looked at (an error page is a body like any other). Any failure
-// gives "". Blocks the caller. Diagnostics go to stderr only when the environment variable
-// QEV_DEBUG_HTTP is set.
+// gives "", and so does a body cut short (shorter than its Content-Length, or broken off) or
+// not complete by the deadline. Blocks the caller. Diagnostics go to stderr only when the
+// environment variable QEV_DEBUG_HTTP is set.
 std::string HttpGetText(const std::string& query, const std::string& path, const std::string& host,
                         const HttpTrust& trust = {});
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <random>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "app/strings.h"
 #include "app/update_modes.h"
 #include "layout/update_manifest.h"
+#include "layout/xml_text.h"
 #include "net/url_codec.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -152,6 +154,16 @@ int UpdateFlow::OnDownloadNotice(const DownloadNotice& notice)
         OnStatementNotice(notice);
         return 0;
     }
+    if (notice.id == ManifestDownload) {
+        const bool carries = notice.kind == NoticeOpened || notice.kind == NoticeChunk ||
+                             notice.kind == NoticeComplete;
+        if (carries && manifestDiscarded_) return 0;
+        if (carries &&
+            (notice.expectedEnd > MaxManifestBytes || notice.received > MaxManifestBytes)) {
+            DiscardManifest(notice);
+            return 0;
+        }
+    }
     switch (notice.kind) {
     case NoticeOpened:
     case NoticeChunk:
@@ -287,6 +299,21 @@ void UpdateFlow::RefusePackage(std::string_view reason)
     std::lock_guard mapLock(mapMutex_);
     if (auto it = downloads_.find(StatementDownload); it != downloads_.end()) {
         it->second->RequestExit();
+        downloads_.erase(it);
+    }
+}
+
+void UpdateFlow::DiscardManifest(const DownloadNotice& notice)
+{
+    manifestDiscarded_ = true;
+    writer_.SetFolder(TargetFolder());
+    if (const std::string target = writer_.TargetPath(notice); !target.empty())
+        std::remove(target.c_str());
+    writer_.Forget(notice.id);
+    WriteLog(XmlRefusalText("update manifest", XmlRefusal::TooLarge));
+    std::lock_guard mapLock(mapMutex_);
+    if (const auto it = downloads_.find(notice.id); it != downloads_.end()) {
+        it->second->RequestExit(); // its last notices no longer reach the file
         downloads_.erase(it);
     }
 }

@@ -39,6 +39,9 @@ public:
     static constexpr int DownloadOwner = 1000;
     static constexpr int GrownBufferSize = 0x200000; // asked for right after the start
     static constexpr int ShutdownWaitMs = 3000;
+    // The manifest is a few hundred bytes; one announced or grown past this is stopped and
+    // discarded before it costs the user-interface thread time and memory.
+    static constexpr int MaxManifestBytes = 1024 * 1024;
 
     explicit UpdateFlow(LayoutState& state);
     ~UpdateFlow(); // Shutdown()
@@ -56,7 +59,8 @@ public:
     // writes chunks, checks the manifest, starts the package and then its statement,
     // verifies them and only then records packagePath, shows "Download failed!" when
     // reconnecting failed. A refused package is deleted with its statement and logged in
-    // one line. Returns 0.
+    // one line. A manifest that reaches past MaxManifestBytes is stopped, its file removed
+    // and one log line written. Returns 0.
     int OnDownloadNotice(const DownloadNotice& notice);
     // Reads the manifest at path into the layout and compares it with this build.
     bool IsBuildCurrent(const std::string& path);
@@ -104,6 +108,8 @@ private:
     void VerifyPackage(const std::string& statementPath);
     // Refuses the waiting package: one log line, package and statement deleted.
     void RefusePackage(std::string_view reason);
+    // Stops the manifest download for good and removes what it wrote.
+    void DiscardManifest(const DownloadNotice& notice);
 
     // Where a package stands between its download and packagePath.
     enum class Verification { None, Waiting, Done };
@@ -122,6 +128,7 @@ private:
     std::string pendingStatement_; // where its statement lands
     Verification verification_ = Verification::None;
     bool unverifiedLogged_ = false;
+    bool manifestDiscarded_ = false; // for the flow's life; guarded by noticeMutex_
 };
 
 } // namespace qev

@@ -156,8 +156,12 @@ void ActivitySchedule::ParseTaskFeed(const std::string& text)
     }
 }
 
-void ActivitySchedule::LogIllegal(const ActivityRecord& record)
+void ActivitySchedule::LogIllegal(std::size_t index)
 {
+    if (illegalLogged_.size() < activities_.size()) illegalLogged_.resize(activities_.size());
+    if (illegalLogged_[index]) return;
+    illegalLogged_[index] = true;
+    const ActivityRecord& record = activities_[index];
     log_("activity_iNo:" + std::to_string(record.number) +
          " ,activityObj.activity_start:" + record.startText + " is illegal\n");
 }
@@ -172,13 +176,13 @@ void ActivitySchedule::OnScheduleTimer()
         const ActivityRecord& record = activities_[i];
         const TimeParts startParts = SplitTime(record.startText);
         if (startParts.count != 2) {
-            LogIllegal(record);
+            LogIllegal(i);
             continue;
         }
         const std::optional<std::int64_t> start = TimeOnDate(date, startParts);
         const std::optional<std::int64_t> end = TimeOnDate(date, SplitTime(record.endText));
         if (!start || !end) {
-            LogIllegal(record);
+            LogIllegal(i);
             continue;
         }
         if (now <= *start - ReminderLeadSeconds || now > *end) {
@@ -198,6 +202,7 @@ void ActivitySchedule::StopSchedule()
 {
     ++generation_;
     activities_.clear();
+    illegalLogged_.clear();
     tickCount_ = 0;
     currentReminderNo_ = 0;
     currentIndex_ = NoReminder;

@@ -64,7 +64,8 @@ public:
 
     // One tick of the schedule timer: the first record (in feed order) whose window
     // (start - 900 s, end] holds the server's now decides; an open reminder whose record
-    // is outside its window is closed on the way.
+    // is outside its window is closed on the way. A record with an illegal time is
+    // skipped, and logged at the first tick that meets it after its feed was read.
     void OnScheduleTimer();
 
     // Empties the list, clears the counters and hides the reminder. The caller stops its
@@ -88,7 +89,7 @@ public:
 private:
     static constexpr std::size_t NoReminder = static_cast<std::size_t>(-1);
 
-    void LogIllegal(const ActivityRecord& record);
+    void LogIllegal(std::size_t index);
 
     ReminderSink* sink_;
     Clock clock_;
@@ -103,6 +104,9 @@ private:
     // Changes whenever the list is emptied, so a sink that re-enters cannot leave us
     // writing to a record that is gone.
     std::uint64_t generation_ = 0;
+    // Per record: its illegal time was logged. Once per feed, not every tick: a feed of
+    // many bad records would otherwise write megabytes every two seconds.
+    std::vector<bool> illegalLogged_;
 };
 
 } // namespace qev
