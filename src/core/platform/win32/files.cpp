@@ -1,0 +1,127 @@
+#include "platform/files.h"
+
+#include <windows.h>
+
+#include <random>
+#include <vector>
+
+#include "platform/win32/wide.h"
+
+// windows.h maps DeleteFile to DeleteFileW; ours is qev::DeleteFile.
+#undef DeleteFile
+
+namespace qev {
+namespace {
+
+using win32::CorePath;
+using win32::WidePath;
+
+// Paths the system calls here take without the long-path prefix.
+constexpr DWORD PathChars = MAX_PATH;
+
+// Opens path for writing without following a link planted in its place.
+HANDLE OpenForWriting(const std::string& path, DWORD disposition)
+{
+    return CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+} // namespace
+
+std::string GetProgramPath()
+{
+    std::vector<wchar_t> buffer(PathChars);
+    for (;;) {
+        const DWORD n =
+            GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n == 0) return {};
+        if (n < buffer.size()) return CorePath(std::wstring_view(buffer.data(), n));
+        buffer.resize(buffer.size() * 2); // cut short: try again with room
+    }
+}
+
+std::string GetTempFolder()
+{
+    wchar_t base[PathChars + 1];
+    const DWORD n = GetTempPathW(PathChars + 1, base);
+    if (n == 0 || n > PathChars) return {};
+    // The user's temporary folder is already the user's own; a folder of ours inside it
+    // keeps our files apart. A link in its place is refused, as on Linux.
+    std::wstring dir(base, n);
+    dir += L"qev";
+    if (!CreateDirectoryW(dir.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+        return {};
+    const DWORD attributes = GetFileAttributesW(dir.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return {};
+    return CorePath(dir) + "/";
+}
+
+bool CopyFileOver(const std::string& from, const std::string& to)
+{
+    // The copy goes to a sibling first and then takes to's place in one move, so a
+    // program file is never left half written.
+    std::mt19937_64 rng(std::random_device{}());
+    const std::string tmp = to + ".qev-" + std::to_string(rng() % 1000000000) + ".tmp";
+    const std::wstring wideTmp = WidePath(tmp);
+    if (!CopyFileW(WidePath(from).c_str(), wideTmp.c_str(), TRUE)) return false;
+    if (MoveFileExW(wideTmp.c_str(), WidePath(to).c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    DeleteFileW(wideTmp.c_str());
+    return false;
+}
+
+bool DeleteFile(const std::string& path)
+{
+    return DeleteFileW(WidePath(path).c_str()) != 0;
+}
+
+bool FileExists(const std::string& path)
+{
+    return GetFileAttributesW(WidePath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+int WriteFileAt(const std::string& path, std::int64_t offset, const char* bytes, std::size_t length)
+{
+    const HANDLE file = OpenForWriting(path, OPEN_ALWAYS);
+    if (file == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
+    int result = 0;
+    LARGE_INTEGER at{};
+    at.QuadPart = offset;
+    if (!SetFilePointerEx(file, at, nullptr, FILE_BEGIN)) result = static_cast<int>(GetLastError());
+    for (std::size_t done = 0; result == 0 && done < length;) {
+        constexpr std::size_t MaxWrite = 1u << 30; // one WriteFile takes a 32-bit count
+        DWORD wrote = 0;
+        const auto piece = static_cast<DWORD>(std::min(length - done, MaxWrite));
+        if (!WriteFile(file, bytes + done, piece, &wrote, nullptr))
+            result = static_cast<int>(GetLastError());
+        else if (wrote == 0)
+            result = ERROR_WRITE_FAULT;
+        done += wrote;
+    }
+    if (!CloseHandle(file) && result == 0) result = static_cast<int>(GetLastError());
+    return result;
+}
+
+bool TruncateFile(const std::string& path)
+{
+    const HANDLE file = OpenForWriting(path, CREATE_ALWAYS);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(file);
+    return true;
+}
+
+bool MakeOwnerExecutable(const std::string& path)
+{
+    // Windows runs any file it can read; there is no bit to set.
+    return FileExists(path);
+}
+
+std::string GetLogFolder()
+{
+    return "C:/log";
+}
+
+} // namespace qev
