@@ -61,3 +61,11 @@ foreach(src IN LISTS windows_only_tests)
   target_link_libraries(${name} PRIVATE qev_core qev_test_support GTest::gtest qev_warnings)
   qev_windows_test(${name})
 endforeach()
+
+# qev-fetch.exe against the Linux build's demo portal (skipped when that build is missing).
+set(QEV_DEMO_PORTAL ${CMAKE_SOURCE_DIR}/build/bin/qev-demo-portal CACHE FILEPATH
+    "The Linux demo portal the Windows download test talks to")
+add_test(NAME qev_fetch_wine COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows/fetch_wine_test.sh
+         ${CMAKE_BINARY_DIR} ${QEV_DEMO_PORTAL} ${CMAKE_CROSSCOMPILING_EMULATOR})
+set_tests_properties(qev_fetch_wine PROPERTIES LABELS windows TIMEOUT 600 SKIP_RETURN_CODE 77
+  ENVIRONMENT "${wine_environment}" FIXTURES_REQUIRED wine)
