@@ -17,8 +17,9 @@ constexpr DWORD RequestFlags = INTERNET_FLAG_RELOAD;
 
 } // namespace
 
-// WinINet's calls block; a watcher thread turns a cancel request into closing the
-// internet handle, which makes the pending call (connect, send or read) fail at once.
+// WinINet's calls block; a watcher thread turns a cancel request into closing the handles,
+// which on Windows makes the pending call (connect, send or read) fail at once. (Wine lets
+// a read already waiting run on until data or its time-out.)
 struct HttpStream::Transfer {
     HINTERNET internet = nullptr;
     HINTERNET connection = nullptr;
@@ -65,6 +66,19 @@ struct HttpStream::Transfer {
         if (internet) InternetCloseHandle(internet);
     }
 
+    // Handles are set under the lock, so the watcher never closes a half-stored one.
+    // The call's error survives the locking, for Fail().
+    HINTERNET Keep(HINTERNET& slot, HINTERNET handle)
+    {
+        const DWORD error = GetLastError();
+        {
+            std::lock_guard lock(mutex);
+            slot = handle;
+        }
+        SetLastError(error);
+        return handle;
+    }
+
     int Fail()
     {
         error = static_cast<int>(GetLastError());
@@ -108,8 +122,9 @@ int HttpStream::Open(const std::string& objectPath, const std::vector<std::strin
     if (cancelled()) return ERROR_INTERNET_OPERATION_CANCELLED;
     transfer_ = std::make_unique<Transfer>();
     Transfer& t = *transfer_;
-    t.internet = InternetOpenW(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-    if (!t.internet) return t.Fail();
+    if (!t.Keep(t.internet,
+                InternetOpenW(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0)))
+        return t.Fail();
     win32::SetTimeout(t.internet, INTERNET_OPTION_CONNECT_TIMEOUT,
                       static_cast<unsigned long>(options_.connectTimeoutMs));
     win32::SetTimeout(t.internet, INTERNET_OPTION_RECEIVE_TIMEOUT,
@@ -118,14 +133,15 @@ int HttpStream::Open(const std::string& objectPath, const std::vector<std::strin
 
     const std::wstring user = win32::Widen(options_.userName);
     const std::wstring password = win32::Widen(options_.password);
-    t.connection = InternetConnectW(
+    const HINTERNET connection = InternetConnectW(
         t.internet, win32::Widen(options_.host).c_str(), static_cast<INTERNET_PORT>(options_.port),
         user.empty() ? nullptr : user.c_str(), password.empty() ? nullptr : password.c_str(),
         INTERNET_SERVICE_HTTP, 0, 0);
-    if (!t.connection) return t.Fail();
-    t.request = HttpOpenRequestW(t.connection, L"GET", win32::Widen(objectPath).c_str(), nullptr,
-                                 nullptr, nullptr, RequestFlags, RequestContext);
-    if (!t.request) return t.Fail();
+    if (!t.Keep(t.connection, connection)) return t.Fail();
+    const HINTERNET request =
+        HttpOpenRequestW(connection, L"GET", win32::Widen(objectPath).c_str(), nullptr, nullptr,
+                         nullptr, RequestFlags, RequestContext);
+    if (!t.Keep(t.request, request)) return t.Fail();
     for (const auto& line : headers) {
         const std::wstring header = win32::Widen(line + "\r\n");
         if (!HttpAddRequestHeadersW(t.request, header.c_str(), static_cast<DWORD>(header.size()),
