@@ -6,7 +6,9 @@ set(windows_unit_tests download_thread_test http_get_test json_reader_test layou
 
 # Skipped, and why:
 #   activity_schedule_test  sets TZ to zone names; the Windows C runtime knows no zone names
-#   log_test, settings_test, update_flow_test, update_manifest_test
+#   http_get_tls_test       runs its TLS server with POSIX calls and trusts it through a PEM
+#                           file, which WinINet does not take (it checks the Windows store)
+#   files_test, log_test, settings_test, update_flow_test, update_manifest_test
 #                           temporary folders through mkdtemp/mkstemp, XDG_STATE_HOME, TMPDIR,
 #                           links and mode bits: POSIX-only set-up
 #   update_modes_test       its stand-in programs are shell scripts; windows/platform_test
@@ -16,7 +18,9 @@ set(windows_unit_tests download_thread_test http_get_test json_reader_test layou
 #       failure ("") in the WinINet version, not the text that arrived
 #   DownloadThread.ExitFlushesTheBufferPromptly  a blocking WinINet read is not cut short by
 #       closing its handles (Wine): the exit waits for the read, up to the stall limit
-set(http_get_test_skip HttpGet.BrokenOffBodyKeepsWhatArrived)
+#   HttpGet.RequestTargetCarriesEveryValue  WinINet turns '\' in an object name into '/',
+#       so the Windows side sends it as %5C; platform_test checks the Windows targets
+set(http_get_test_skip HttpGet.BrokenOffBodyKeepsWhatArrived HttpGet.RequestTargetCarriesEveryValue)
 set(download_thread_test_skip DownloadThread.ExitFlushesTheBufferPromptly)
 
 find_package(Threads REQUIRED)

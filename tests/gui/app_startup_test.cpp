@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 
@@ -17,6 +18,10 @@
 #include "skin/top_wnd.h"
 
 #include "wait_for.h"
+
+#include <algorithm>
+#include <memory>
+#include <vector>
 
 void PrintTo(const QString& s, std::ostream* os)
 {
@@ -52,13 +57,30 @@ bool AnyVisibleWindow()
     return false;
 }
 
-// Answers the next modal dialog: types text (when not null) and presses OK, or closes it.
-void AnswerNextDialog(const char* text, std::string* caption = nullptr)
+// Answers the address dialogs as they come up, one answer each in order: types the text and
+// presses OK, or closes the dialog for a null text. Waits for each dialog instead of
+// guessing when it shows; the captions seen are appended to *captions.
+void AnswerDialogs(std::vector<const char*> texts, std::vector<std::string>* captions)
 {
-    QTimer::singleShot(50, [=] {
+    auto* timer = new QTimer;
+    auto answered = std::make_shared<std::vector<QPointer<QWidget>>>();
+    auto ticks = std::make_shared<int>(0);
+    QObject::connect(timer, &QTimer::timeout, [=]() mutable {
         auto* dialog = qobject_cast<CDebugAddressDialog*>(QApplication::activeModalWidget());
-        ASSERT_NE(dialog, nullptr);
-        if (caption) *caption = dialog->windowTitle().toStdString();
+        const bool fresh =
+            dialog && std::none_of(answered->begin(), answered->end(),
+                                   [dialog](const QPointer<QWidget>& w) { return w == dialog; });
+        if (!fresh) {
+            if (++*ticks > 1000) { // 20 s
+                ADD_FAILURE() << "no dialog came up";
+                timer->deleteLater();
+            }
+            return;
+        }
+        answered->push_back(dialog);
+        const char* text = texts[answered->size() - 1];
+        if (captions) captions->push_back(dialog->windowTitle().toStdString());
+        if (answered->size() == texts.size()) timer->deleteLater();
         if (!text) {
             dialog->close();
             return;
@@ -66,6 +88,7 @@ void AnswerNextDialog(const char* text, std::string* caption = nullptr)
         dialog->edit()->setText(QString::fromUtf8(text));
         dialog->findChild<QPushButton*>()->click();
     });
+    timer->start(20);
 }
 
 struct MessageLog {
@@ -94,6 +117,10 @@ TEST(Startup, BuiltInLayoutBuildsTheLoginStackAndAHiddenFrame)
     EXPECT_TRUE(app.loginWindow()->isVisible());
     EXPECT_TRUE(app.loginTopWindow()->isVisible());
     EXPECT_EQ(app.loginBackground()->windowTitle(), "QEV");
+    // Icon 128 on the taskbar window and the frame, at its full size.
+    for (QWidget* w :
+         {static_cast<QWidget*>(app.loginBackground()), static_cast<QWidget*>(app.mainFrame())})
+        EXPECT_EQ(w->windowIcon().availableSizes().value(0), QSize(256, 256));
     ASSERT_EQ(app.mainFrame()->documents().size(), 1u);
 
     // Login completed: the first document becomes "game", the stack hides, the frame shows.
@@ -145,6 +172,19 @@ TEST(Startup, BuiltInLayoutBuildsTheLoginStackAndAHiddenFrame)
     EXPECT_EQ(app.ExitInstance(), 0);
 }
 
+// The frame takes the "game" pane's width and height; where the pane sits does not matter.
+TEST(Startup, FrameTakesTheGamePaneSizeWhateverItsPlace)
+{
+    CKorvel2App app;
+    ASSERT_TRUE(app.InitInstance(Replace(
+        BuiltInLayout(),
+        R"(<item x="0" y="0" w="1024" h="700" l="2" t="2" r="-6" b="-6" flag="1" function="game">)",
+        R"(<item x="37" y="55" w="1100" h="760" l="2" t="2" r="-6" b="-6" flag="1" function="game">)")));
+    EXPECT_EQ(app.mainFrame()->size(), QSize(1100, 760));
+    EXPECT_FALSE(app.mainFrame()->isVisible());
+    app.ExitInstance();
+}
+
 TEST(Startup, LayoutWithoutLoginOrLogoutPaneFailsWithoutAWindow)
 {
     for (const auto& [from, to] :
@@ -166,22 +206,20 @@ TEST(Startup, OpenAddressesAreAskedForBeforeAnyWindow)
     {
         // Cancelling the first dialog ends the process at once, with nothing shown.
         CKorvel2App app;
-        std::string caption;
-        AnswerNextDialog(nullptr, &caption);
+        std::vector<std::string> captions;
+        AnswerDialogs({nullptr}, &captions);
         EXPECT_FALSE(app.InitInstance(open));
         EXPECT_TRUE(app.endedAtOnce());
-        EXPECT_EQ(caption, "login in url input");
+        EXPECT_EQ(captions, std::vector<std::string>{"login in url input"});
         EXPECT_FALSE(AnyVisibleWindow());
     }
     {
         // Both answered: the typed texts become the panes' addresses (a blank is accepted).
         CKorvel2App app;
-        std::string first, second;
-        AnswerNextDialog("http://login.example/", &first);
-        QTimer::singleShot(400, [&] { AnswerNextDialog(" ", &second); });
+        std::vector<std::string> captions;
+        AnswerDialogs({"http://login.example/", " "}, &captions);
         ASSERT_TRUE(app.InitInstance(open));
-        EXPECT_EQ(first, "login in url input");
-        EXPECT_EQ(second, "logout url input ");
+        EXPECT_EQ(captions, (std::vector<std::string>{"login in url input", "logout url input "}));
         EXPECT_EQ(app.FindWebPane("login", "login")->url, "http://login.example/");
         EXPECT_EQ(app.FindWebPane("login", "login")->flag, 1);
         EXPECT_EQ(app.FindWebPane("gamemain", "logout")->url, " ");

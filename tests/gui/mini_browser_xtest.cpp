@@ -33,9 +33,13 @@ a { display: block; position: absolute; left: 0; width: 300px; height: 40px; }
 <a style="top: 100px" target="_blank" href="http://elsewhere.test/page" sid="zz">blank</a>
 <a style="top: 150px" target="_game" title="No sid" href="http://game.test/three" domain="d3"
    user="u3">no sid</a>
+<a style="top: 200px" target="_game" title="R" href="play?x=2&amp;y=a b">relative</a>
+<a style="top: 250px" target="_game" title="R" href="/root/play?z=3">root-relative</a>
+<a style="top: 300px" target="_game" title="R" href="//game.test/proto">protocol-relative</a>
 </body></html>)";
 
 constexpr int LinkGame = 20, LinkGameUpper = 70, LinkBlank = 120, LinkNoSid = 170;
+constexpr int LinkRelative = 220, LinkRootRelative = 270, LinkProtocolRelative = 320;
 
 // A visible host with the portal page loaded and painted.
 struct BrowserRig {
@@ -45,15 +49,16 @@ struct BrowserRig {
 
     BrowserRig()
     {
-        window.resize(400, 260);
+        window.resize(400, 360);
         host = new CMiniBrowser(&window);
-        EXPECT_TRUE(host->Create(QRect(0, 0, 400, 260), &window, 5000));
+        EXPECT_TRUE(host->Create(QRect(0, 0, 400, 360), &window, 5000));
         QObject::connect(host, &CMiniBrowser::sessionStarted,
                          [this](const qev::SessionInfo& s) { sessions.push_back(s); });
         window.show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));
         QSignalSpy loaded(host->view(), &QWebEngineView::loadFinished);
-        host->page()->setHtml(QString::fromUtf8(PortalPage), QUrl("http://portal.test/micro2"));
+        host->page()->setHtml(QString::fromUtf8(PortalPage),
+                              QUrl("http://portal.test/micro2/login"));
         EXPECT_TRUE(loaded.wait(20000));
         EXPECT_TRUE(loaded.count() > 0 && loaded.at(0).at(0).toBool());
         // The page must be on screen before a click can land on it.
@@ -102,7 +107,7 @@ TEST_F(MiniBrowser, GameLinkHandsOverEveryAttributeAndOpensNoWindow)
     EXPECT_EQ(s.user, "bob");
     QTest::qWait(300);
     EXPECT_TRUE(g_opened.empty());
-    EXPECT_EQ(g_rig->host->view()->url(), QUrl("http://portal.test/micro2"))
+    EXPECT_EQ(g_rig->host->view()->url(), QUrl("http://portal.test/micro2/login"))
         << "the portal page stays";
 }
 
@@ -131,6 +136,27 @@ TEST_F(MiniBrowser, PagesCannotOpenWindowsOnTheirOwnOrLocalHandlers)
     QTest::qWait(1000);
     EXPECT_TRUE(g_opened.empty());
     EXPECT_TRUE(g_rig->sessions.empty());
+}
+
+// The game address is absolute whatever form the link has; the page is
+// http://portal.test/micro2/login.
+TEST_F(MiniBrowser, GameAddressIsResolvedAgainstThePage)
+{
+    const struct {
+        int y;
+        const char* href;
+    } cases[] = {
+        {LinkRelative, "http://portal.test/micro2/play?x=2&y=a%20b"},
+        {LinkRootRelative, "http://portal.test/root/play?z=3"},
+        {LinkProtocolRelative, "http://game.test/proto"},
+    };
+    for (const auto& c : cases) {
+        g_rig->sessions.clear();
+        g_rig->Click(c.y);
+        ASSERT_TRUE(WaitFor([&] { return g_rig->sessions.size() == 1u; }, 10000)) << c.href;
+        EXPECT_EQ(g_rig->sessions[0].href, c.href);
+        EXPECT_EQ(g_rig->sessions[0].title, "R") << "other attributes stay literal";
+    }
 }
 
 TEST_F(MiniBrowser, LinkWithoutSidGivesAnEmptySid)

@@ -27,6 +27,30 @@ TEST_F(HttpGet, JoinsPathAndQueryAsTheyAre)
     EXPECT_EQ(server.RequestLine(1), "GET /report.php HTTP/1.1");
 }
 
+// What libcurl cannot send (a blank, a control byte, '#', which it would take for the
+// fragment) is escaped; everything else reaches the server byte for byte.
+TEST_F(HttpGet, RequestTargetCarriesEveryValue)
+{
+    const struct {
+        std::string query, path, target;
+    } cases[] = {
+        {"?account=Mr Blank&sid=S 1&domain=a b", "/micro2/GetTasks",
+         "/micro2/GetTasks?account=Mr%20Blank&sid=S%201&domain=a%20b"},
+        {"?a=x#y&b=%41&c=d=e?f", "/p", "/p?a=x%23y&b=%41&c=d=e?f"},
+        {std::string("?t=\t\x01\x7f\0", 7), "/p", "/p?t=%09%01%7F%00"},
+        {"?n=\xc3\xa9", "/dir/my page.php", "/dir/my%20page.php?n=%C3%A9"},
+        {"?q='\"<>{}|\\^`[]~!$*()+,;:@", "/p", "/p?q='\"<>{}|\\^`[]~!$*()+,;:@"},
+        {"&mac=001A2B3C4D5E", "/report.php", "/report.php&mac=001A2B3C4D5E"},
+    };
+    for (const auto& c : cases) {
+        server.Enqueue(MakeReply(200, "sent"));
+        const std::size_t before = server.RequestCount();
+        EXPECT_EQ(HttpGetText(c.query, c.path, server.host()), "sent") << c.query;
+        ASSERT_EQ(server.RequestCount(), before + 1) << c.query;
+        EXPECT_EQ(server.RequestLine(before), "GET " + c.target + " HTTP/1.1") << c.query;
+    }
+}
+
 TEST_F(HttpGet, BodyTextRules)
 {
     const struct {

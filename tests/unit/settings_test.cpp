@@ -3,8 +3,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <optional>
+#include <vector>
+
+#include "platform/files.h"
 
 namespace qev {
 namespace {
@@ -49,10 +55,46 @@ TEST(Settings, MachineIdentityConcatenatesAdaptersInOrder)
         {{0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e}, {0xff, 0xee, 0x0d, 0x0c, 0x0b, 0x0a}});
     EXPECT_EQ(id, "001A2B3C4D5EFFEE0D0C0B0A");
     EXPECT_EQ(id.size(), 24u);
-    // Whatever this machine has: 12 upper-case hex digits per adapter.
+}
+
+// The hardware addresses the kernel lists for non-loopback interfaces with 6-byte
+// addresses, read from /sys independently of the code under test; nullopt without /sys.
+std::optional<std::vector<std::string>> KernelAdapterAddresses()
+{
+    std::error_code ec;
+    std::filesystem::directory_iterator dir("/sys/class/net", ec);
+    if (ec) return std::nullopt;
+    std::vector<std::string> out;
+    for (const auto& entry : dir) {
+        auto read = [&](const char* name) {
+            std::string text;
+            std::getline(std::ifstream(entry.path() / name), text);
+            return text;
+        };
+        if (read("addr_len") != "6") continue;
+        if (std::stoul(read("flags"), nullptr, 16) & 0x8) continue; // IFF_LOOPBACK
+        std::string hex;
+        for (const char c : read("address"))
+            if (c != ':') hex += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        out.push_back(hex);
+    }
+    return out;
+}
+
+TEST(Settings, MachineIdentityHoldsEveryAdapterOfThisMachine)
+{
     const std::string mine = GetMachineIdentity();
     EXPECT_EQ(mine.size() % 12, 0u);
     EXPECT_EQ(mine.find_first_not_of("0123456789ABCDEF"), std::string::npos);
+    const auto kernel = KernelAdapterAddresses();
+    if (!kernel) GTEST_SKIP() << "no /sys/class/net to compare with";
+    EXPECT_EQ(mine.size(), kernel->size() * 12) << mine;
+    for (const std::string& address : *kernel) {
+        bool found = false;
+        for (std::size_t i = 0; i + 12 <= mine.size(); i += 12)
+            found |= mine.substr(i, 12) == address;
+        EXPECT_TRUE(found) << address << " missing from " << mine;
+    }
 }
 
 class SettingsFile : public ::testing::Test {
@@ -108,12 +150,52 @@ TEST_F(SettingsFile, ValueIsCutTo511Characters)
     EXPECT_EQ(got, wide.substr(0, 9 + 2 * (511 - 9)));
 }
 
-TEST(Settings, NoFileBesideTheTestProgram)
+TEST_F(SettingsFile, OnePairOfEnclosingQuotesIsDropped)
 {
-    // The test binary's folder holds no settings file, so there is no report address.
+    const struct {
+        const char* line;
+        const char* value;
+    } cases[] = {
+        {"PM=\"http://h/p?x\"", "http://h/p?x"},
+        {"PM='http://h/p?x'", "http://h/p?x"},
+        {"PM = \"http://h/p?x\"  ; note", "http://h/p?x"},
+        {"PM=\"\"http://h/p\"\"", "\"http://h/p\""}, // one pair only
+        {"PM=\"http://h/p'", "\"http://h/p'"},       // not a pair
+        {"PM=\"http://h/p", "\"http://h/p"},
+        {"PM=\"", "\""},
+        {"PM=\"\"", ""},
+        {"PM=http://h/\"q\"", "http://h/\"q\""}, // quotes inside stay
+    };
+    for (const auto& c : cases) {
+        Write(std::string("[config]\n") + c.line + "\n");
+        EXPECT_EQ(ReadReportAddressValue(path_), c.value) << c.line;
+    }
+    // Quotes around a value longer than the reader's own line buffer go as well.
+    const std::string longValue = "http://h/" + std::string(400, 'p');
+    Write("[config]\nPM=\"" + longValue + "\"\n");
+    EXPECT_EQ(ReadReportAddressValue(path_), longValue);
+}
+
+// The settings file beside the running program: absent, then present and read.
+TEST(Settings, FileBesideTheTestProgram)
+{
     EXPECT_EQ(GetSettingsFilePath(), "");
+    const ReportAddress none = ReadLocalSettings();
+    EXPECT_TRUE(none.host.empty() && none.path.empty() && none.query.empty());
+
+    const std::string program = GetProgramPath();
+    const std::string beside = program.substr(0, program.rfind('/') + 1) + SettingsFileName;
+    struct Remove {
+        std::string path;
+        ~Remove() { std::remove(path.c_str()); }
+    } cleanup{beside};
+    std::ofstream(beside, std::ios::binary)
+        << "[config]\r\nPM=\"http://www.stats.example/pm/r.php?from=test\"\r\n";
+    EXPECT_EQ(GetSettingsFilePath(), beside);
     const ReportAddress a = ReadLocalSettings();
-    EXPECT_TRUE(a.host.empty() && a.path.empty() && a.query.empty());
+    EXPECT_EQ(a.host, "stats.example");
+    EXPECT_EQ(a.path, "/pm/r.php");
+    EXPECT_EQ(a.query, "?from=test");
 }
 
 } // namespace

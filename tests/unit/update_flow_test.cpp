@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -113,6 +114,28 @@ TEST_F(UpdateFlowTest, NoSourceNoCheck)
     state_.currentGameName = "other";
     EXPECT_FALSE(flow_.CheckForUpdate());
     EXPECT_EQ(server_.RequestCount(), 0u);
+}
+
+// A program this user cannot replace is left to the system's package manager: one log line,
+// no download at all.
+TEST_F(UpdateFlowTest, ProgramTheUserCannotReplaceIsNotUpdated)
+{
+    const char* oldState = std::getenv("XDG_STATE_HOME");
+    const std::string savedState = oldState ? oldState : "";
+    setenv("XDG_STATE_HOME", root_.c_str(), 1);
+    Put("/update/update.xml", Manifest("9", "0"));
+    flow_.programPath = "/proc/version"; // a place where no one can make a sibling
+    EXPECT_FALSE(flow_.CheckForUpdate());
+    EXPECT_FALSE(flow_.IsDownloading(UpdateFlow::ManifestDownload));
+    const std::string log = ReadAll(root_ + "/qev/qev.log");
+    if (oldState)
+        setenv("XDG_STATE_HOME", savedState.c_str(), 1);
+    else
+        unsetenv("XDG_STATE_HOME");
+    EXPECT_EQ(server_.RequestCount(), 0u);
+    EXPECT_NE(log.find("update check skipped: /proc/version cannot be replaced"), std::string::npos)
+        << log;
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
 }
 
 TEST_F(UpdateFlowTest, CurrentBuildFetchesOnlyTheManifest)

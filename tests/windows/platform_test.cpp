@@ -16,6 +16,8 @@
 #include "app/log.h"
 #include "app/settings.h"
 #include "app/update_modes.h"
+#include "fake_http_server.h"
+#include "net/http_get.h"
 #include "platform/files.h"
 #include "platform/process.h"
 
@@ -125,8 +127,10 @@ TEST_F(PlatformTest, CopyOverReplacesWholeAndLeavesNoSibling)
     std::size_t files = 0;
     for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir_)) ++files;
     EXPECT_EQ(files, 2u);
+    EXPECT_TRUE(CanReplaceFile(to));
     EXPECT_TRUE(DeleteFile(to));
     EXPECT_FALSE(DeleteFile(to));
+    EXPECT_FALSE(CanReplaceFile(to));
 }
 
 TEST_F(PlatformTest, WritesAtOffsetsAndTruncates)
@@ -152,6 +156,7 @@ TEST_F(PlatformTest, SettingsValueThroughTheProfileReader)
         {"[Config]\r\npm = spaced \r\n", "spaced"},
         {"[other]\r\nPM=no\r\n", ""},
         {"[config]\r\nPM=first\r\nPM=second\r\n", "first"},
+        {"[config]\r\nPM=\"http://h/p?x=1\"\r\n", "http://h/p?x=1"},
         {"", ""},
     };
     const std::string path = Path("pm_config.ini");
@@ -170,6 +175,28 @@ TEST_F(PlatformTest, LogLinesEndInCrLf)
     WriteLog("first", dir_.substr(0, dir_.size() - 1));
     WriteLog("second", dir_.substr(0, dir_.size() - 1));
     EXPECT_EQ(Read(Path("qev.log")), "first\r\nsecond\r\n");
+}
+
+// What WinINet puts on the request line: the values as given, a '\' as %5C (WinINet would
+// turn it into '/').
+TEST(WinInetText, RequestTargetCarriesEveryValue)
+{
+    test::FakeHttpServer server;
+    const struct {
+        std::string query, path, target;
+    } cases[] = {
+        {"?account=Mr Blank&sid=S 1", "/micro2/GetTasks",
+         "/micro2/GetTasks?account=Mr%20Blank&sid=S%201"},
+        {"?a=x#y&b=%41&c=d=e?f", "/p", "/p?a=x%23y&b=%41&c=d=e?f"},
+        {"?n=\xc3\xa9&t=\t", "/dir/my page.php", "/dir/my%20page.php?n=%C3%A9&t=%09"},
+        {"?q='\"<>{}|\\^`[]~!$*()+,;:@", "/p", "/p?q='\"<>{}|%5C^`[]~!$*()+,;:@"},
+    };
+    for (const auto& c : cases) {
+        server.Enqueue(test::MakeReply(200, "sent"));
+        const std::size_t before = server.RequestCount();
+        EXPECT_EQ(HttpGetText(c.query, c.path, server.host()), "sent") << c.query;
+        EXPECT_EQ(server.RequestLine(before), "GET " + c.target + " HTTP/1.1") << c.query;
+    }
 }
 
 // The whole hand-over with real programs: the updater copy waits for the client to end,

@@ -607,22 +607,101 @@ QImage DigitBackdrop(const QImage& reminder, int width)
     return out;
 }
 
+// --- application icon ------------------------------------------------------------------
+
+// Side of the built-in icon image; the installed sizes are drawn one by one.
+constexpr int AppIconImageSize = 256;
+
+// A night-blue tile with a gold rim and a gold "V" over a teal glow: the login window's
+// colours at a glance. Drawn at each size rather than scaled, so small sizes stay crisp;
+// the shadow and the gem are left out where they would only blur.
+QImage AppIcon(int size)
+{
+    QImage img = Canvas(size, size);
+    const double s = size;
+    const double inset = size >= 32 ? s * 0.06 : 0.5;
+    const QRectF tile(inset, inset, s - 2 * inset, s - 2 * inset);
+    const double radius = s * 0.2;
+    if (size >= 32)
+        SoftShadow(img, tile.translated(0, s * 0.015), radius, s * 0.045, QColor(0, 0, 0, 150));
+
+    QPainter p(&img);
+    Prepare(p);
+    QPainterPath shape;
+    shape.addRoundedRect(tile, radius, radius);
+    p.fillPath(shape, Vertical(tile.top(), tile.bottom(), Night3, Night0));
+    p.save();
+    p.setClipPath(shape);
+    QRadialGradient glow(QPointF(s * 0.5, s * 0.45), s * 0.55);
+    glow.setColorAt(0, WithAlpha(Teal3, 0.6));
+    glow.setColorAt(1, WithAlpha(Teal3, 0));
+    p.fillRect(tile, glow);
+    p.restore();
+
+    const double rim = std::max(1.0, s / 40);
+    p.setPen(QPen(QBrush(GoldGradient(tile.top(), tile.bottom())), rim));
+    p.setBrush(Qt::NoBrush);
+    p.drawRoundedRect(tile.adjusted(rim / 2, rim / 2, -rim / 2, -rim / 2), radius - rim / 2,
+                      radius - rim / 2);
+
+    const QPainterPath letter = CentredText(SerifBold(s * 0.6), "V", {s * 0.5, s * 0.56});
+    const QRectF ink = letter.boundingRect();
+    EmbossedText(p, letter, GoldGradient(ink.top(), ink.bottom(), true), 0.55,
+                 std::max(0.6, s / 80));
+    if (size >= 48) Gem(p, {s * 0.5, tile.top() + s * 0.115}, s * 0.05, s * 0.06);
+    return img;
+}
+
 } // namespace
+
+const std::vector<int>& AppIconSizes()
+{
+    static const std::vector<int> sizes = {16, 24, 32, 48, 64, 128, 256};
+    return sizes;
+}
+
+QImage DrawAppIcon(int size)
+{
+    return AppIcon(size).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+}
 
 const std::vector<ImageDef>& ImageTable()
 {
     static const std::vector<ImageDef> table = {
-        {1001, 663, 391, false}, {1010, 32, 32, false},  {1011, 41, 40, false},
-        {1012, 32, 32, false},   {1013, 277, 93, false}, {1020, 32, 32, false},
-        {1021, 41, 40, false},   {1022, 32, 32, false},  {1030, 20, 20, false},
-        {1031, 20, 20, false},   {1032, 20, 20, false},  {1040, 20, 20, false},
-        {1041, 20, 20, false},   {1042, 20, 20, false},  {1050, 20, 20, false},
-        {1051, 20, 20, false},   {1052, 20, 20, false},  {1053, 20, 20, false},
-        {1054, 20, 20, false},   {1055, 20, 20, false},  {1060, 20, 20, false},
-        {1061, 20, 20, false},   {1062, 20, 20, false},  {1063, 30, 58, false},
-        {1064, 30, 58, false},   {1065, 89, 19, true},   {1066, 106, 19, true},
-        {1067, 371, 28, true},   {1120, 143, 16, false}, {10001, 94, 30, false},
-        {10002, 400, 30, false}, {10003, 94, 30, false}, {10004, 4, 120, false},
+        {128, AppIconImageSize, AppIconImageSize, false},
+        {1001, 663, 391, false},
+        {1010, 32, 32, false},
+        {1011, 41, 40, false},
+        {1012, 32, 32, false},
+        {1013, 277, 93, false},
+        {1020, 32, 32, false},
+        {1021, 41, 40, false},
+        {1022, 32, 32, false},
+        {1030, 20, 20, false},
+        {1031, 20, 20, false},
+        {1032, 20, 20, false},
+        {1040, 20, 20, false},
+        {1041, 20, 20, false},
+        {1042, 20, 20, false},
+        {1050, 20, 20, false},
+        {1051, 20, 20, false},
+        {1052, 20, 20, false},
+        {1053, 20, 20, false},
+        {1054, 20, 20, false},
+        {1055, 20, 20, false},
+        {1060, 20, 20, false},
+        {1061, 20, 20, false},
+        {1062, 20, 20, false},
+        {1063, 30, 58, false},
+        {1064, 30, 58, false},
+        {1065, 89, 19, true},
+        {1066, 106, 19, true},
+        {1067, 371, 28, true},
+        {1120, 143, 16, false},
+        {10001, 94, 30, false},
+        {10002, 400, 30, false},
+        {10003, 94, 30, false},
+        {10004, 4, 120, false},
         {10005, 104, 4, false},
     };
     return table;
@@ -635,6 +714,7 @@ std::vector<Piece> DrawAll()
         return reminder.copy(at.x(), at.y(), w, h);
     };
     const std::map<int, std::function<QImage()>> painters = {
+        {128, [] { return AppIcon(AppIconImageSize); }},
         {1001, [] { return LoginBackground(); }},
         {1010, [] { return RoundButton(32, 32, Glyph::Close, Look::Normal); }},
         {1011, [] { return RoundButton(41, 40, Glyph::Close, Look::Normal); }},
@@ -700,6 +780,11 @@ QByteArray Encode(const Piece& piece)
 QString FileName(const ImageDef& def)
 {
     return QString::number(def.id) + (def.gif ? ".gif" : ".png");
+}
+
+QString AppIconFileName(int size)
+{
+    return QString("qev-%1.png").arg(size);
 }
 
 } // namespace artwork

@@ -31,4 +31,12 @@ QByteArray Encode(const Piece& piece);
 // File name of a piece inside the image folder: "<id>.png" or "<id>.gif".
 QString FileName(const ImageDef& def);
 
+// The sizes the application icon is installed at (the desktop's icon theme), ascending.
+const std::vector<int>& AppIconSizes();
+// The application icon drawn at size x size (ARGB32 premultiplied); image 128 is its
+// largest size.
+QImage DrawAppIcon(int size);
+// File name of the icon at a size inside the icon folder: "qev-<size>.png".
+QString AppIconFileName(int size);
+
 } // namespace artwork

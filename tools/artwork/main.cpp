@@ -1,7 +1,9 @@
-// qev-artwork [--preview DIR] OUTDIR
+// qev-artwork [--preview DIR] [--icons DIR] OUTDIR
 // Draws every built-in image of the client into OUTDIR as <id>.png / <id>.gif. The output
 // depends on nothing but this program and the DejaVu fonts, so re-running it reproduces the
-// same bytes. --preview also writes review pictures (contact sheet, mock-ups) into DIR.
+// same pictures (antialiasing may differ in the last bit between processors). --preview also
+// writes review pictures (contact sheet, mock-ups) into DIR; --icons writes the application
+// icon at each installed size into DIR as qev-<size>.png.
 #include "artwork.h"
 #include "paint_kit.h"
 #include "preview.h"
@@ -16,8 +18,26 @@ namespace {
 
 int Usage()
 {
-    std::fprintf(stderr, "usage: qev-artwork [--preview DIR] OUTDIR\n");
+    std::fprintf(stderr, "usage: qev-artwork [--preview DIR] [--icons DIR] OUTDIR\n");
     return 2;
+}
+
+bool WriteFile(const QString& path, const QByteArray& bytes)
+{
+    QSaveFile file(path);
+    return !bytes.isEmpty() && file.open(QIODevice::WriteOnly) &&
+           file.write(bytes) == bytes.size() && file.commit();
+}
+
+bool WriteIcons(const QString& dir)
+{
+    if (!QDir().mkpath(dir)) return false;
+    for (const int size : artwork::AppIconSizes()) {
+        const artwork::Piece piece{{0, size, size, false}, artwork::DrawAppIcon(size)};
+        if (!WriteFile(QDir(dir).filePath(artwork::AppIconFileName(size)), artwork::Encode(piece)))
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -28,10 +48,12 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     const QStringList args = QGuiApplication::arguments().mid(1);
-    QString outDir, previewDir;
+    QString outDir, previewDir, iconDir;
     for (qsizetype i = 0; i < args.size(); ++i) {
         if (args[i] == "--preview" && i + 1 < args.size())
             previewDir = args[++i];
+        else if (args[i] == "--icons" && i + 1 < args.size())
+            iconDir = args[++i];
         else if (!args[i].startsWith("-") && outDir.isEmpty())
             outDir = args[i];
         else
@@ -57,10 +79,9 @@ int main(int argc, char** argv)
             return 1;
         }
         const QByteArray bytes = artwork::Encode(piece);
-        QSaveFile file(QDir(outDir).filePath(artwork::FileName(piece.def)));
-        if (bytes.isEmpty() || !file.open(QIODevice::WriteOnly) ||
-            file.write(bytes) != bytes.size() || !file.commit()) {
-            std::fprintf(stderr, "qev-artwork: cannot write %s\n", qPrintable(file.fileName()));
+        const QString path = QDir(outDir).filePath(artwork::FileName(piece.def));
+        if (!WriteFile(path, bytes)) {
+            std::fprintf(stderr, "qev-artwork: cannot write %s\n", qPrintable(path));
             return 1;
         }
         total += bytes.size();
@@ -70,6 +91,10 @@ int main(int argc, char** argv)
     }
     std::printf("qev-artwork: %zu images, %lld bytes in %s\n", pieces.size(),
                 static_cast<long long>(total), qPrintable(outDir));
+    if (!iconDir.isEmpty() && !WriteIcons(iconDir)) {
+        std::fprintf(stderr, "qev-artwork: cannot write icons to %s\n", qPrintable(iconDir));
+        return 1;
+    }
     if (!previewDir.isEmpty() && !artwork::WritePreviews(decoded, previewDir)) {
         std::fprintf(stderr, "qev-artwork: cannot write previews to %s\n", qPrintable(previewDir));
         return 1;

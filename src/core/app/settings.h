@@ -28,7 +28,8 @@ ReportAddress SplitReportAddress(std::string_view pmValue);
 std::string GetSettingsFilePath();
 
 // The "PM" value of section "config" (first match, names without regard to case) of the
-// file at path, cut to ReportAddressMaxChars characters; "" when absent or unreadable.
+// file at path, one pair of enclosing quotes (double or single) dropped, then cut to
+// ReportAddressMaxChars characters; "" when absent or unreadable.
 std::string ReadReportAddressValue(const std::string& path);
 
 // The report address from the settings file; empty parts when there is no file.

@@ -13,11 +13,20 @@ inline constexpr long HttpConnectTimeoutSeconds = 30;
 inline constexpr long HttpStallSeconds = 60;
 inline constexpr long HttpMaxRedirects = 10;
 
-// GETs "http://" + host + path + query (joined as they are, nothing escaped; host may carry
-// ":port", default 80) and returns the body as UTF-8: cut at the first zero byte, invalid
-// sequences replaced by U+FFFD, at most HttpTextLimit bytes. The status is not looked at
-// (an error page is a body like any other). Any failure gives "". Blocks the caller.
-// Diagnostics go to stderr only when the environment variable QEV_DEBUG_HTTP is set.
-std::string HttpGetText(const std::string& query, const std::string& path, const std::string& host);
+// Where the certificates of https hosts are checked against. Empty: the system's store.
+struct HttpTrust {
+    std::string caFile; // a PEM bundle trusted instead of the system's store (tests)
+};
+
+// GETs "http://" + host + path + query and returns the body as UTF-8: cut at the first zero
+// byte, invalid sequences replaced by U+FFFD, at most HttpTextLimit bytes. Path and query
+// are joined as they are; only what cannot travel in a request line is escaped
+// (EscapeRequestTarget), so the server reads the values given. host may carry ":port",
+// default 80. Redirects are followed to http and https (certificates checked), no other
+// scheme. The status is not looked at (an error page is a body like any other). Any failure
+// gives "". Blocks the caller. Diagnostics go to stderr only when the environment variable
+// QEV_DEBUG_HTTP is set.
+std::string HttpGetText(const std::string& query, const std::string& path, const std::string& host,
+                        const HttpTrust& trust = {});
 
 } // namespace qev

@@ -5,6 +5,7 @@
 #include <random>
 #include <vector>
 
+#include "app/log.h"
 #include "app/message.h"
 #include "app/strings.h"
 #include "app/update_modes.h"
@@ -110,6 +111,14 @@ bool UpdateFlow::CheckForUpdate()
 {
     const GameEntry* game = state_.GetCurrentGame();
     if (!game || game->updateSources.empty()) return false;
+    // A program the user cannot replace belongs to the system's package manager, which
+    // updates it; fetching a build that could never be installed only costs the user.
+    const std::string program = programPath.empty() ? GetProgramPath() : programPath;
+    if (!CanReplaceFile(program)) {
+        WriteLog("update check skipped: " + program +
+                 " cannot be replaced by this user (updates come with the system's packages)");
+        return false;
+    }
     const UpdateSource& source = game->updateSources.front();
     StartDownload(ManifestDownload, source.path + source.file, source.host);
     return true;

@@ -43,7 +43,8 @@ public:
     UpdateFlow& operator=(const UpdateFlow&) = delete;
 
     // Starts the manifest download of the current game's first update source (its path
-    // and file joined as they are). False when there is no such source.
+    // and file joined as they are). False when there is no such source, or when this user
+    // cannot replace the program file (a system-wide install; one log line, no download).
     bool CheckForUpdate();
     // Starts a download thread for objectPath on host ("h" or "h:p"); 0, or -1 when this
     // id is already running (or the flow has been shut down).

@@ -63,4 +63,22 @@ std::string UrlDecode(std::string_view bytes)
     return out;
 }
 
+std::string EscapeRequestTarget(std::string_view pathAndQuery)
+{
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(pathAndQuery.size());
+    for (const char ch : pathAndQuery) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c <= ' ' || c == '#' || c >= 0x7F) {
+            out += '%';
+            out += digits[c >> 4];
+            out += digits[c & 0x0F];
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
 } // namespace qev

@@ -1,5 +1,6 @@
 #pragma once
-// Form-style URL encoding of byte strings, used for file names in object paths.
+// Form-style URL encoding of byte strings, used for file names in object paths, and the
+// escaping that makes a request target sendable.
 #include <string>
 #include <string_view>
 
@@ -12,5 +13,10 @@ std::string UrlEncode(std::string_view bytes);
 // "%" and two hex digits (either case) become that byte, '+' becomes a space, every other
 // byte is copied (including a '%' that is not followed by two hex digits).
 std::string UrlDecode(std::string_view bytes);
+
+// Makes a path and query sendable as they are: a blank becomes "%20", '#' "%23", and control
+// bytes (below 0x20, 0x7F) and bytes from 0x80 "%XX"; every other byte stays as given, so
+// '&', '=', '%', '?' and '/' keep their meaning and a server reads the values it was sent.
+std::string EscapeRequestTarget(std::string_view pathAndQuery);
 
 } // namespace qev

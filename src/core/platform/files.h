@@ -19,6 +19,11 @@ std::string GetTempFolder();
 // mode bits (from's when to did not exist). False on any failure (to unchanged).
 bool CopyFileOver(const std::string& from, const std::string& to);
 
+// True when this process could put a new file in path's place the way CopyFileOver does:
+// a sibling can be made in path's folder and renamed over path. False for a program that
+// belongs to the system (installed by the package manager) when run by an ordinary user.
+bool CanReplaceFile(const std::string& path);
+
 // Removes a file; false when it could not be removed.
 bool DeleteFile(const std::string& path);
 

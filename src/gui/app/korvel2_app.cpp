@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 
+#include "app/app_icon.h"
 #include "app/debug_dialog.h"
 #include "app/message.h"
 #include "app/message_box.h"
@@ -51,8 +52,10 @@ bool CKorvel2App::InitInstance(std::optional<std::string_view> layoutText)
 {
     // 1. Common controls: nothing to register here.
     // 2. Arguments select the update modes; main() runs those before this object exists.
-    // 3. Base initialisation: the QApplication exists (created by main()).
+    // 3. Base initialisation: the QApplication exists (created by main()). Every window of
+    // the client (the login stack's taskbar entry, the main frame) carries icon 128.
     InstallMessageBoxHandler();
+    QApplication::setWindowIcon(AppIcon());
     // 4. Sockets.
     if (!qev::InitNetwork()) {
         qev::ShowMessage(qev::LoadString(qev::IdsInternetFailed));

@@ -59,7 +59,11 @@ const QString& CMiniBrowser::ActiveElementScript()
         "  var r = {};"
         "  ['target', 'title', 'href', 'domain', 'sid', 'user'].forEach(function (n) {"
         "    var v = e.getAttribute(n);"
-        "    if (typeof v === 'string') r[n] = v;"
+        "    if (typeof v !== 'string') return;"
+        // The game address is loaded as it stands, so a relative link is made absolute
+        // against the page, as a link's own href property is.
+        "    if (n === 'href') { try { v = new URL(v, document.baseURI).href; } catch (x) {} }"
+        "    r[n] = v;"
         "  });"
         "  return r;"
         "})()");

@@ -33,6 +33,29 @@ std::string GetTempFolder()
     return dir + "/";
 }
 
+bool CanReplaceFile(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    struct stat dirStat {
+    }, fileStat{};
+    if (stat(dir.c_str(), &dirStat) != 0 || lstat(path.c_str(), &fileStat) != 0) return false;
+    // In a sticky folder only the owner of the file or of the folder may rename over it.
+    const uid_t me = geteuid();
+    if ((dirStat.st_mode & S_ISVTX) && me != 0 && fileStat.st_uid != me && dirStat.st_uid != me)
+        return false;
+    // Trying is the only answer that holds for every case (permissions, a read-only or
+    // immutable mount): make a sibling, as the copy would, and take it away again.
+    std::random_device random;
+    const std::string probe =
+        dir + ".qev-probe-" + std::to_string(getpid()) + "-" + std::to_string(random() % 1000000);
+    const int fd = open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    close(fd);
+    unlink(probe.c_str());
+    return true;
+}
+
 bool CopyFileOver(const std::string& from, const std::string& to)
 {
     const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);

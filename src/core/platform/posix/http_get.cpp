@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "app/utf.h"
+#include "net/url_codec.h"
 
 namespace qev {
 namespace {
@@ -54,21 +55,28 @@ const char* StepText(CURLcode code)
 
 } // namespace
 
-std::string HttpGetText(const std::string& query, const std::string& path, const std::string& host)
+std::string HttpGetText(const std::string& query, const std::string& path, const std::string& host,
+                        const HttpTrust& trust)
 {
     CURL* curl = curl_easy_init();
     if (!curl) {
         DebugLog("InternetOpen Failed with error %d ", 0);
         return {};
     }
-    const std::string url = "http://" + host + path + query;
+    // libcurl refuses a blank or a control byte in a URL and reads '#' as the fragment: those
+    // would drop the request or cut the query short.
+    const std::string url = "http://" + host + EscapeRequestTarget(path + query);
     Body body;
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, HttpMaxRedirects);
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http");
+    // The first request is plain http; a redirect may move it to https, nowhere else.
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!trust.caFile.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, trust.caFile.c_str());
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, HttpConnectTimeoutSeconds);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, HttpStallSeconds);
@@ -82,7 +90,11 @@ std::string HttpGetText(const std::string& query, const std::string& path, const
 
     // A transfer that broke off after the answer began keeps what arrived, as a read that
     // fails part-way simply ends the body.
-    if (code != CURLE_OK && !(code == CURLE_WRITE_ERROR && body.full) && status == 0) {
+    // A redirect that could not be followed (a refused scheme, an untrusted certificate)
+    // is a failure, not the redirect's own body.
+    const bool redirectFailed = code != CURLE_OK && status >= 300 && status < 400;
+    if (code != CURLE_OK && !(code == CURLE_WRITE_ERROR && body.full) &&
+        (status == 0 || redirectFailed)) {
         DebugLog(StepText(code), static_cast<int>(code));
         return {};
     }

@@ -63,6 +63,17 @@ char* ReadIniLine(char* out, int size, void* user)
     return out;
 }
 
+// One pair of matching quotes around a whole value is not part of it: PM="http://h/p?x"
+// (the Windows profile reader drops them too).
+void DropEnclosingQuotes(std::string& value)
+{
+    const std::size_t n = value.size();
+    if (n >= 2 && (value[0] == '"' || value[0] == '\'') && value[n - 1] == value[0]) {
+        value.pop_back();
+        value.erase(0, 1);
+    }
+}
+
 int OnIniEntry(void* user, const char* section, const char* name, const char* value)
 {
     auto* lookup = static_cast<Lookup*>(user);
@@ -73,6 +84,7 @@ int OnIniEntry(void* user, const char* section, const char* name, const char* va
             const auto index = std::strtoul(lookup->value.c_str() + 1, nullptr, 10);
             lookup->value = index < lookup->longValues.size() ? lookup->longValues[index] : "";
         }
+        DropEnclosingQuotes(lookup->value);
         lookup->found = true;
     }
     return 1; // keep going: a malformed line elsewhere must not hide the value

@@ -73,6 +73,20 @@ bool CopyFileOver(const std::string& from, const std::string& to)
     return false;
 }
 
+bool CanReplaceFile(const std::string& path)
+{
+    if (!FileExists(path)) return false;
+    // Trying is the only answer that holds for every case (the folder's access list, a
+    // read-only medium): make a sibling, as the copy would, and let it go again.
+    std::mt19937_64 rng(std::random_device{}());
+    const std::string probe = path + ".qev-probe-" + std::to_string(rng() % 1000000000);
+    const HANDLE file = CreateFileW(WidePath(probe).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(file);
+    return true;
+}
+
 bool DeleteFile(const std::string& path)
 {
     return DeleteFileW(WidePath(path).c_str()) != 0;

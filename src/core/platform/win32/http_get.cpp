@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "app/utf.h"
+#include "net/url_codec.h"
 #include "platform/win32/internet.h"
 #include "platform/win32/wide.h"
 
@@ -70,9 +71,26 @@ private:
     std::thread thread_;
 };
 
+// WinINet turns a '\' in the object name into '/', which would change the value a server
+// reads; sent as "%5C" it arrives as given.
+std::string SendableOverWinInet(const std::string& pathAndQuery)
+{
+    std::string out;
+    for (const char c : EscapeRequestTarget(pathAndQuery)) {
+        if (c == '\\')
+            out += "%5C";
+        else
+            out += c;
+    }
+    return out;
+}
+
 } // namespace
 
-std::string HttpGetText(const std::string& query, const std::string& path, const std::string& host)
+// The certificates of https hosts are checked against the Windows store; a PEM file to
+// trust instead (trust.caFile) is a Linux-side option for tests.
+std::string HttpGetText(const std::string& query, const std::string& path, const std::string& host,
+                        const HttpTrust& /*trust*/)
 {
     const auto deadline = std::chrono::steady_clock::now() + TextDeadline;
     std::string server = host;
@@ -107,7 +125,7 @@ std::string HttpGetText(const std::string& query, const std::string& path, const
     InternetHandle connection(InternetConnectW(rawInternet, win32::Widen(server).c_str(), port,
                                                nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
     if (!connection) return Failed("InternetConnect Failed with error %d ");
-    const std::wstring object = win32::Widen(path + query);
+    const std::wstring object = win32::Widen(SendableOverWinInet(path + query));
     InternetHandle request(HttpOpenRequestW(connection.get(), L"GET", object.c_str(), nullptr,
                                             nullptr, nullptr, RequestFlags, 0));
     if (!request) return Failed("HttpOpenRequest Failed with error %d ");
