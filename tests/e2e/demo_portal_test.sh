@@ -130,5 +130,17 @@ cmp -s "$package" "$work/dropped.bin" || fail "resumed package differs"
 [[ $attempt == 3 ]] || fail "expected 3 resumes of 50000 bytes, took $attempt"
 pass "dropped connection and resume"
 
+# The statement beside the package holds for it under the demo key a default build trusts.
+mkdir -p "$work/check"
+cp "$package" "$work/check/demo pkg.bin"
+fetch -o "$work/check/demo pkg.bin.sig" "$package_url.sig"
+demo_key="$(sed -n 's/.*public key (\([A-Za-z0-9+\/=]*\)).*/\1/p' \
+  "$source_dir/tools/demo-portal/demo_update_key.secret")"
+"$build/bin/qev-sign" verify "$demo_key" "$work/check/demo pkg.bin" >/dev/null ||
+  fail "the portal's statement does not hold: $(cat "$work/check/demo pkg.bin.sig")"
+grep -q "^version $v1\.$v2\.$v3\.$((v4 + 1))\$" "$work/check/demo pkg.bin.sig" ||
+  fail "statement version: $(cat "$work/check/demo pkg.bin.sig")"
+pass "statement signed with the demo key"
+
 stop_with TERM
 pass "stops on SIGTERM"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The whole self-update as a user lives it: the client finds a newer build on the static
-# host, downloads it, and when the user closes the client the new build replaces the
+# host, downloads it and its statement (signed by the demo portal with the demo key, which
+# a default build trusts), and when the user closes the client the new build replaces the
 # program file, starts, and cleans up after itself.
 # Uses the built-in layout's hosts (127.0.0.1, ports $QEV_DEMO_PORT_BASE to +3, by default
 # 18080..18083), so those ports must be free.
@@ -9,10 +10,11 @@ build="$1"
 portal="$build/bin/qev-demo-portal"
 work="$(mktemp -d)"
 source "$(dirname "$0")/portal.sh"
+source "$(dirname "$0")/update_client.sh"
 trap 'stop_portal; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; echo "--- portal"; cat "$work/portal.log"; exit 1; }
 
-mkdir -p "$work/app" "$work/offer" "$work/tmp"
+mkdir -p "$work/app" "$work/offer" "$work/tmp" "$work/state"
 cp "$build/bin/qev" "$work/app/qev"
 # The "new build": the same program with a marker appended (the loader ignores the tail).
 cp "$build/bin/qev" "$work/offer/qev next"
@@ -23,22 +25,16 @@ layout_base="${QEV_DEMO_PORT_BASE:-18080}"
 start_portal_on "$layout_base" --offer-update "$work/offer/qev next" ||
   fail "portal did not start (ports $layout_base..$((layout_base + 3)) busy?)"
 
-export TMPDIR="$work/tmp"
+export TMPDIR="$work/tmp" XDG_STATE_HOME="$work/state"
 export QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu --no-sandbox"
-xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
-  app="$1"; log="$2"
-  "$app" >/dev/null 2>&1 & pid=$!
-  # Wait until the package has been asked for, then give the download a moment to finish.
-  for i in $(seq 200); do grep -q "packages/qev+next" "$log" && break; sleep 0.1; done
-  sleep 3
-  # The close button of the login stack (centred 663x391 stack; button at 615,15, 32x32).
-  xdotool mousemove 939 235 click 1
-  for i in $(seq 100); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
-  kill -0 $pid 2>/dev/null && { echo "client did not close"; kill $pid; }
-  exit 0' _ "$work/app/qev" "$work/portal.log"
+run_client "$work/app/qev" "$work/portal.log"
 
 grep -q 'update.xml' "$work/portal.log" || fail "the manifest was not fetched"
-grep -q 'packages/qev+next' "$work/portal.log" || fail "the package was not fetched (blank sent as +)"
+grep -q 'packages/qev+next ' "$work/portal.log" || fail "the package was not fetched (blank sent as +)"
+grep -q 'packages/qev+next.sig .*-> 20[06]' "$work/portal.log" || fail "the statement was not fetched"
+if grep -q 'update' "$work/state/qev/qev.log" 2>/dev/null; then
+  fail "the client logged: $(cat "$work/state/qev/qev.log")"
+fi
 
 # The updater copy waits for the client, installs, starts the new program, which cleans up.
 temp="$work/tmp/qev-$(id -u)"
@@ -51,5 +47,6 @@ cmp -s "$work/app/qev" "$work/offer/qev next" || fail "installed program differs
 [[ -x "$work/app/qev" ]] || fail "installed program is not executable"
 [[ ! -e "$temp/qev next" ]] || fail "the downloaded package was not deleted"
 [[ ! -e "$temp/updateqev next" ]] || fail "the updater copy was not deleted"
+[[ ! -e "$temp/qev next.sig" ]] || fail "the statement was left behind"
 ls "$work/app" | grep -q '\.tmp$' && fail "a temporary copy was left beside the program"
 echo "self-update e2e: ok"

@@ -50,11 +50,17 @@ std::string Replace(std::string text, const std::string& from, const std::string
     return text;
 }
 
+int VisibleWindows()
+{
+    int visible = 0;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible()) ++visible;
+    return visible;
+}
+
 bool AnyVisibleWindow()
 {
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->isVisible()) return true;
-    return false;
+    return VisibleWindows() > 0;
 }
 
 // Answers the address dialogs as they come up, one answer each in order: types the text and
@@ -117,6 +123,12 @@ TEST(Startup, BuiltInLayoutBuildsTheLoginStackAndAHiddenFrame)
     EXPECT_TRUE(app.loginWindow()->isVisible());
     EXPECT_TRUE(app.loginTopWindow()->isVisible());
     EXPECT_EQ(app.loginBackground()->windowTitle(), "QEV");
+    // One window on screen: the background, the page layer and the button layer above it.
+    EXPECT_EQ(VisibleWindows(), 1);
+    EXPECT_EQ(app.loginWindow()->window(), app.loginBackground());
+    EXPECT_EQ(app.loginTopWindow()->window(), app.loginBackground());
+    EXPECT_EQ(app.loginWindow()->size(), app.loginBackground()->size());
+    EXPECT_EQ(app.loginTopWindow()->size(), app.loginBackground()->size());
     // Icon 128 on the taskbar window and the frame, at its full size.
     for (QWidget* w :
          {static_cast<QWidget*>(app.loginBackground()), static_cast<QWidget*>(app.mainFrame())})
@@ -132,6 +144,7 @@ TEST(Startup, BuiltInLayoutBuildsTheLoginStackAndAHiddenFrame)
     EXPECT_FALSE(app.loginWindow()->isVisible());
     EXPECT_FALSE(app.loginTopWindow()->isVisible());
     EXPECT_TRUE(app.mainFrame()->isVisible());
+    EXPECT_EQ(VisibleWindows(), 1);
     EXPECT_EQ(UrlOf(app.mainFrame()->activeView(), "http://127.0.0.1:1/play"),
               "http://127.0.0.1:1/play");
 

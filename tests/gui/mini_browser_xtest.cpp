@@ -14,6 +14,8 @@
 #include "app/korvel2_app.h"
 #include "browser/login_wnd.h"
 #include "browser/mini_browser.h"
+#include "skin/background_wnd.h"
+#include "skin/top_wnd.h"
 
 Q_DECLARE_METATYPE(qev::SessionInfo)
 
@@ -258,13 +260,25 @@ TEST(LoginPanes, ClickOnTheLoginPageCompletesTheLogin)
         return std::string();
     });
     CLoginWnd::SetConnectivityProbe([] { return true; });
-    CLoginWnd login(nullptr);
-    login.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&login));
-    QWebEngineView* view = login.panes()[0].host->view();
+    // In its stack, as the application builds it: the page loads after the stack's first
+    // paint, and the click passes through the button layer above the page.
+    CBackgroundWnd stack(nullptr);
+    auto* login = new CLoginWnd(&stack);
+    auto* top = new CTopWnd(&stack);
+    stack.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&stack));
+    const WId shownAs = stack.winId();
+    ASSERT_TRUE(WaitFor([&] { return login->panes()[0].host->isVisible(); }, 5000));
+    EXPECT_TRUE(stack.inputRegion().contains(QPoint(20, 50)));
+    QWebEngineView* view = login->panes()[0].host->view();
     QSignalSpy loaded(view, &QWebEngineView::loadFinished);
     ASSERT_TRUE(loaded.wait(20000));
     QTest::qWait(500);
+    EXPECT_EQ(stack.childAt(20 + 50, 50 + 20), view->focusProxy()) << "no layer in the way";
+    // The page appearing did not make Qt re-create the window (a window manager would
+    // place the new one anew).
+    EXPECT_EQ(stack.winId(), shownAs);
+    EXPECT_FALSE(top->isWindow());
     // The view starts 2 px above and left of the pane.
     QTest::mouseClick(view->focusProxy(), Qt::LeftButton, {}, QPoint(50, 20));
     ASSERT_TRUE(WaitFor([&] { return queries.size() == 1u; }, 10000));

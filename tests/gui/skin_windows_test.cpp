@@ -1,8 +1,11 @@
 // The skinned windows without a web engine: image cache, image buttons, the composed
-// background, input masks, owner following and the login window's timer and commands.
+// background, the login stack as one window with its layers and input region, and the
+// login window's timer and commands.
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QCloseEvent>
 #include <QPainter>
 #include <QSignalSpy>
@@ -306,7 +309,7 @@ TEST_F(Background, SystemCloseBecomesACloseRequestToTheOwner)
     Owner owner;
     CBackgroundWnd background(&owner);
     background.show();
-    background.RequestOwnerClose();
+    background.RequestClose();
     EXPECT_TRUE(background.isVisible());
     EXPECT_EQ(owner.closeRequests, 0) << "queued, not nested";
     QApplication::processEvents();
@@ -350,7 +353,7 @@ TEST_F(Background, NoGameLeavesAnUnpaintedWindow)
     CBackgroundWnd background(nullptr);
     EXPECT_TRUE(background.sprites().empty());
     EXPECT_TRUE(background.composed().isNull());
-    background.RequestOwnerClose(); // no owner: nothing to ask, nothing breaks
+    background.RequestClose(); // no owner: nothing to ask, nothing breaks
 }
 
 using TopLayer = ImageCacheEnvironment;
@@ -396,88 +399,167 @@ TEST_F(TopLayer, ButtonsFromTheLayoutAndAMaskOfTheirRectangles)
     EXPECT_FALSE(top.mask().isEmpty()) << "an empty mask would take every click";
 }
 
-// The whole stack: one test, because the following filter is installed once per class
-// for the life of the process.
-TEST_F(TopLayer, StackMovesShowsAndMinimisesAsOneFromTheBottom)
+// The login stack as the application builds it: one window, two layers over it.
+struct StackRig {
+    Owner owner;
+    CBackgroundWnd background{&owner};
+    CLoginWnd* login = new CLoginWnd(&background);
+    CTopWnd* top = new CTopWnd(&background);
+};
+
+qev::WebPane PaneWithoutBrowser(int left, int top, int right, int bottom)
+{
+    qev::WebPane pane;
+    pane.left = left;
+    pane.top = top;
+    pane.right = right;
+    pane.bottom = bottom;
+    pane.flag = 2; // even: no browser, so no web engine in this test
+    pane.function = "login";
+    return pane;
+}
+
+using Stack = ImageCacheEnvironment;
+
+TEST_F(Stack, LayersAreChildrenOfOneWindowInOrderAndCoverIt)
 {
     qev::GameEntry& game = ResetGame();
     game.login.width = 120;
     game.login.height = 80;
     game.login.sprites = {{0, 0, Red, 0}};
     game.login.buttons = {{80, 0, 112, 32, Red, Green, Red, 1001, 0}};
-    Owner owner;
-    CBackgroundWnd background(&owner);
-    CLoginWnd login(&background);
-    CTopWnd top(&login);
-    EXPECT_EQ(login.size(), QSize(120, 80));
-    EXPECT_EQ(top.size(), QSize(120, 80));
+    StackRig rig;
+    EXPECT_TRUE(rig.background.isWindow());
+    EXPECT_FALSE(rig.login->isWindow());
+    EXPECT_FALSE(rig.top->isWindow());
+    EXPECT_EQ(rig.login->window(), &rig.background);
+    EXPECT_EQ(rig.top->window(), &rig.background);
+    EXPECT_EQ(rig.login->geometry(), QRect(0, 0, 120, 80));
+    EXPECT_EQ(rig.top->geometry(), QRect(0, 0, 120, 80));
+    // Background, then the page layer, then the buttons above it.
+    const QObjectList& children = rig.background.children();
+    EXPECT_LT(children.indexOf(rig.login), children.indexOf(rig.top));
+    EXPECT_TRUE(rig.background.testAttribute(Qt::WA_TranslucentBackground));
+    EXPECT_TRUE(rig.background.windowFlags() & Qt::FramelessWindowHint);
 
-    // Shown together from the bottom; hidden together for the game.
-    background.show();
-    EXPECT_TRUE(login.isVisible());
-    EXPECT_TRUE(top.isVisible());
-    background.hide();
-    EXPECT_FALSE(login.isVisible());
-    EXPECT_FALSE(top.isVisible());
-    background.show();
-    login.show();
-    top.show();
+    // Shown, hidden, moved and minimised as one.
+    rig.background.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&rig.background));
+    EXPECT_TRUE(rig.login->isVisible());
+    EXPECT_TRUE(rig.top->isVisible());
+    rig.background.move(300, 200);
+    EXPECT_EQ(rig.top->mapToGlobal(QPoint(0, 0)), QPoint(300, 200));
+    EXPECT_EQ(rig.login->mapToGlobal(QPoint(0, 0)), QPoint(300, 200));
+    rig.background.hide();
+    EXPECT_FALSE(rig.login->isVisible());
+    EXPECT_FALSE(rig.top->isVisible());
+    rig.background.show();
+    EXPECT_TRUE(rig.top->isVisible());
 
-    const auto moveTo = [](QWidget& w, QPoint p) {
-        w.move(p);
+    const auto minimisedFrom = [&rig](auto* layer) {
+        rig.background.showNormal();
         QApplication::processEvents();
+        layer->OnCommand(CTopWnd::MinimizeCommand);
+        QApplication::processEvents();
+        return rig.background.isMinimized();
     };
-    moveTo(background, {300, 200});
-    EXPECT_EQ(login.pos(), QPoint(300, 200));
-    EXPECT_EQ(top.pos(), QPoint(300, 200));
-
-    moveTo(login, {10, 20});
-    EXPECT_EQ(top.pos(), QPoint(10, 20)) << "the top layer follows the login window";
-    EXPECT_EQ(background.pos(), QPoint(300, 200));
-
-    moveTo(background, {40, 50});
-    moveTo(top, {500, 400});
-    EXPECT_EQ(login.pos(), QPoint(40, 50)) << "moving the top layer moves nothing else";
-    EXPECT_EQ(background.pos(), QPoint(40, 50));
-
-    // A second top layer on the same login window does not chain a second follower.
-    CTopWnd second(&login);
-    second.show();
-    moveTo(second, {0, 0});
-    moveTo(background, {60, 70});
-    EXPECT_EQ(top.pos(), QPoint(60, 70));
-    EXPECT_EQ(second.pos(), QPoint(0, 0));
-    second.hide();
-
-    // Minimise from the top layer's button takes the stack down.
-    top.OnCommand(CTopWnd::MinimizeCommand);
+    EXPECT_TRUE(minimisedFrom(rig.top));
+    EXPECT_TRUE(minimisedFrom(rig.login)) << "the page layer's minimise goes the same way";
+    rig.background.showNormal();
     QApplication::processEvents();
-    EXPECT_TRUE(background.isMinimized());
-    EXPECT_FALSE(login.isVisible());
-    EXPECT_FALSE(top.isVisible());
-    background.showNormal();
-    QApplication::processEvents();
-    EXPECT_TRUE(login.isVisible());
-    EXPECT_TRUE(top.isVisible());
-    EXPECT_EQ(top.pos(), background.pos());
 
-    // Dragging a visible pixel of the background moves the stack (no window manager here,
-    // so the mouse delta moves it).
-    moveTo(background, {100, 100});
-    QTest::mousePress(&background, Qt::LeftButton, {}, QPoint(5, 5));
-    QTest::mouseMove(&background, QPoint(25, 15));
-    QTest::mouseRelease(&background, Qt::LeftButton, {}, QPoint(25, 15));
-    QApplication::processEvents();
-    EXPECT_EQ(background.pos(), QPoint(120, 110));
-    EXPECT_EQ(login.pos(), QPoint(120, 110));
-    EXPECT_EQ(top.pos(), QPoint(120, 110));
-    QTest::mouseMove(&background, QPoint(60, 60)); // released: no longer dragging
-    EXPECT_EQ(background.pos(), QPoint(120, 110));
+    // Centring centres the one window.
+    rig.login->CenterWindow();
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_LE((rig.background.frameGeometry().center() - screen.center()).manhattanLength(), 2);
+}
 
-    // Centring the login window centres the stack on the screen.
-    login.CenterWindow();
-    EXPECT_EQ(login.pos(), background.pos());
-    EXPECT_EQ(top.pos(), background.pos());
+TEST_F(Stack, InputRegionIsTheVisiblePixelsPlusTheLayersInputRegions)
+{
+    qev::GameEntry& game = ResetGame();
+    game.login.width = 200;
+    game.login.height = 100;
+    game.login.sprites = {{0, 0, Red, 0}}; // visible 0..31 x 0..31 only
+    game.login.webPanes = {PaneWithoutBrowser(40, 40, 100, 90)};
+    game.login.buttons = {{150, 10, 182, 42, Dot, Dot, Dot, 1004, 0}}; // visible 158..173
+    StackRig rig;
+    // A pane without a browser has no host: give the page layer a child the size of a pane.
+    auto* page = new QWidget(rig.login);
+    page->setGeometry(40, 40, 60, 50);
+    page->show();
+    rig.login->UpdateInputMask();
+
+    const QRegion region = rig.background.inputRegion();
+    EXPECT_EQ(rig.background.mask(), region);
+    struct Case {
+        QPoint at;
+        bool takesInput;
+        const char* what;
+    } cases[] = {
+        {{5, 5}, true, "background pixel"},
+        {{31, 31}, true, "last background pixel"},
+        {{32, 5}, false, "transparent background"},
+        {{40, 40}, true, "pane of the page layer"},
+        {{99, 89}, true, "pane corner"},
+        {{100, 89}, false, "right of the pane"},
+        {{160, 20}, true, "visible pixel of a button"},
+        {{151, 11}, false, "transparent pixel of a button"},
+        {{190, 95}, false, "nothing there"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(region.contains(c.at), c.takesInput) << c.what;
+
+    // Clicks reach the topmost layer that takes input there, else the window itself.
+    rig.background.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&rig.background));
+    EXPECT_EQ(rig.background.childAt(160, 20), rig.top->buttons()[0]);
+    EXPECT_EQ(rig.background.childAt(50, 50), page) << "through the button layer to the page";
+    EXPECT_EQ(rig.background.childAt(5, 5), nullptr) << "the background itself: a drag";
+
+    // A layer's region changing reaches the window: the page goes, its rectangle with it.
+    page->hide();
+    rig.login->UpdateInputMask();
+    EXPECT_FALSE(rig.background.inputRegion().contains(QPoint(50, 50)));
+    EXPECT_TRUE(rig.background.inputRegion().contains(QPoint(160, 20)));
+    // A hidden layer takes nothing.
+    rig.top->hide();
+    rig.background.UpdateInputMask();
+    EXPECT_FALSE(rig.background.inputRegion().contains(QPoint(160, 20)));
+    EXPECT_TRUE(rig.background.inputRegion().contains(QPoint(5, 5)));
+}
+
+TEST_F(Stack, DragOnAVisiblePixelMovesTheWindowButtonsClickWithoutMoving)
+{
+    qev::GameEntry& game = ResetGame();
+    game.login.width = 120;
+    game.login.height = 80;
+    game.login.sprites = {{0, 0, Red, 0}, {32, 0, Green, 0}, {64, 0, Blue, 0}};
+    game.login.buttons = {{80, 40, 112, 72, Red, Green, Red, 1002, 0}};
+    StackRig rig;
+    rig.background.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&rig.background));
+    rig.background.move(100, 100);
+    QApplication::processEvents();
+
+    // No window manager here, so the mouse delta moves it.
+    QTest::mousePress(&rig.background, Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mouseMove(&rig.background, QPoint(25, 15));
+    QTest::mouseRelease(&rig.background, Qt::LeftButton, {}, QPoint(25, 15));
+    QApplication::processEvents();
+    EXPECT_EQ(rig.background.pos(), QPoint(120, 110));
+    EXPECT_EQ(rig.top->mapToGlobal(QPoint(0, 0)), QPoint(120, 110));
+    QTest::mouseMove(&rig.background, QPoint(60, 60)); // released: no longer dragging
+    EXPECT_EQ(rig.background.pos(), QPoint(120, 110));
+
+    // The close button: one close request to the owner, the window stays where it is.
+    CImageButton* close = rig.top->buttons()[0];
+    QTest::mouseClick(close, Qt::LeftButton, {}, QPoint(10, 10));
+    QApplication::processEvents();
+    EXPECT_EQ(rig.owner.closeRequests, 1);
+    EXPECT_EQ(rig.background.pos(), QPoint(120, 110));
+    EXPECT_TRUE(rig.background.isVisible());
+    rig.login->OnCommand(CTopWnd::CloseCommand);
+    QApplication::processEvents();
+    EXPECT_EQ(rig.owner.closeRequests, 2) << "the page layer's close goes the same way";
 }
 
 TEST(LoginWindow, ConnectivityCheckedOnceTwoSecondsAfterCreation)

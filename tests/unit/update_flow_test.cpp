@@ -9,12 +9,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <thread>
 
 #include "app/message.h"
 #include "fake_http_server.h"
 #include "net/network_init.h"
+#include "net/update_statement.h"
 #include "platform/files.h"
 #include "platform/process.h"
 
@@ -54,6 +56,10 @@ protected:
         oldTmp_ = old ? old : "";
         hadTmp_ = old != nullptr;
         setenv("TMPDIR", root_.c_str(), 1);
+        const char* oldState = std::getenv("XDG_STATE_HOME");
+        oldState_ = oldState ? oldState : "";
+        hadState_ = oldState != nullptr;
+        setenv("XDG_STATE_HOME", root_.c_str(), 1); // the log lands in root_/qev/qev.log
         temp_ = GetTempFolder();
         ASSERT_FALSE(temp_.empty());
 
@@ -63,10 +69,15 @@ protected:
         game.updateSources.push_back({"standby.invalid", "/update/", "update2.xml"});
         state_.layout.games["g"] = game;
         state_.SelectGame("g");
+        flow_.versionMS = 2;
+        flow_.versionLS = 0x00010001; // 0.2.1.1
+        flow_.updatePublicKey = EncodePublicKey(PublicKeyOf(Seed(1)));
         flow_.timing.retryWaitMs = 20;
         flow_.timing.connectTimeoutMs = 2000;
         server_.SetHandler([this](const FakeRequest& r) {
             std::lock_guard lock(filesMutex_);
+            if (const auto special = replies_.find(r.target); special != replies_.end())
+                return special->second;
             const auto it = files_.find(r.target);
             return it == files_.end() ? MakeReply(404) : RangeReply(it->second, r);
         });
@@ -78,6 +89,10 @@ protected:
             setenv("TMPDIR", oldTmp_.c_str(), 1);
         else
             unsetenv("TMPDIR");
+        if (hadState_)
+            setenv("XDG_STATE_HOME", oldState_.c_str(), 1);
+        else
+            unsetenv("XDG_STATE_HOME");
         fs::remove_all(root_);
     }
     void Put(const std::string& target, const std::string& content)
@@ -85,24 +100,54 @@ protected:
         std::lock_guard lock(filesMutex_);
         files_[target] = content;
     }
-    // Waits until neither download is running.
+    static SecretSeed Seed(unsigned char first)
+    {
+        SecretSeed seed{};
+        for (std::size_t i = 0; i < seed.size(); ++i)
+            seed[i] = static_cast<unsigned char>(first + i);
+        return seed;
+    }
+    static PackageFacts Facts(const std::string& content, const std::string& name)
+    {
+        Sha256Hasher hasher;
+        hasher.Update(content.data(), content.size());
+        return {name, content.size(), hasher.Final()};
+    }
+    // Publishes content at target with its statement beside it (version 0.2.1.2 unless
+    // told), naming the file the client stores it as.
+    void PutSigned(const std::string& target, const std::string& content, const std::string& name,
+                   BuildVersion version = {2, 0x00010002})
+    {
+        Put(target, content);
+        Put(target + ".sig", MakeUpdateStatement(Seed(1), version, Facts(content, name)));
+    }
+    std::vector<std::string> LogLines()
+    {
+        std::ifstream in(root_ + "/qev/qev.log");
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        return lines;
+    }
+    // Waits until no download is running.
     bool Settle(int timeoutMs = 5000)
     {
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         while (std::chrono::steady_clock::now() < end) {
             if (!flow_.IsDownloading(UpdateFlow::ManifestDownload) &&
-                !flow_.IsDownloading(UpdateFlow::PackageDownload))
+                !flow_.IsDownloading(UpdateFlow::PackageDownload) &&
+                !flow_.IsDownloading(UpdateFlow::StatementDownload))
                 return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         return false;
     }
 
-    std::string root_, temp_, oldTmp_;
-    bool hadTmp_ = false;
+    std::string root_, temp_, oldTmp_, oldState_;
+    bool hadTmp_ = false, hadState_ = false;
     FakeHttpServer server_;
     std::mutex filesMutex_;
     std::map<std::string, std::string> files_;
+    std::map<std::string, test::FakeReply> replies_; // answered as they are
     LayoutState state_;
     UpdateFlow flow_{state_};
 };
@@ -157,15 +202,148 @@ TEST_F(UpdateFlowTest, NewerBuildFetchesThePackageUnderItsDecodedName)
     Put("/update/update.xml", Manifest("2", "65538",
                                        "<item host=\"" + server_.host() +
                                            "\" path=\"/pkg/\" file=\"qev setup 2.bin\"/>"));
-    Put("/pkg/qev+setup+2.bin", package);
+    PutSigned("/pkg/qev+setup+2.bin", package, "qev setup 2.bin");
     // An older, longer file of the same name must not leave its tail behind.
     std::ofstream(temp_ + "qev setup 2.bin") << std::string(4 * 1024 * 1024, 'o');
     ASSERT_TRUE(flow_.CheckForUpdate());
     ASSERT_TRUE(Settle());
-    ASSERT_EQ(server_.RequestCount(), 2u);
+    ASSERT_EQ(server_.RequestCount(), 3u);
     EXPECT_EQ(server_.RequestLine(1), "GET /pkg/qev+setup+2.bin HTTP/1.1");
+    // The statement lies beside the package, on the same host.
+    EXPECT_EQ(server_.RequestLine(2), "GET /pkg/qev+setup+2.bin.sig HTTP/1.1");
     EXPECT_EQ(flow_.packagePath, temp_ + "qev setup 2.bin");
     EXPECT_TRUE(ReadAll(flow_.packagePath) == package);
+    EXPECT_FALSE(FileExists(temp_ + "qev setup 2.bin.sig")); // done with
+    EXPECT_TRUE(LogLines().empty());
+}
+
+// Every way a package can fail its statement ends the same: no packagePath, package and
+// statement deleted, one log line naming the check.
+TEST_F(UpdateFlowTest, PackageFailingItsStatementIsRefusedAndDeleted)
+{
+    const std::string good = "new build " + std::string(300000, 'n');
+    const std::string signedGood =
+        MakeUpdateStatement(Seed(1), {2, 0x00010002}, Facts(good, "qev next"));
+    std::string flipped = good;
+    flipped[100000] ^= 0x20;
+    auto held = MakeReply(200, signedGood);
+    held.closeAfter = 10; // the statement never completes: refused at shutdown
+    held.holdMs = 20000;
+    const struct {
+        const char* name;
+        std::string package;
+        std::optional<std::string> statement; // nothing: 404
+        std::optional<test::FakeReply> reply; // answers the statement as it is
+        const char* manifestMinor;
+        const char* logged;
+    } cases[] = {
+        {"flipped package byte", flipped, signedGood, {}, "65538", "wrong SHA-256"},
+        {"truncated package",
+         good.substr(0, 1000),
+         signedGood,
+         {},
+         "65538",
+         "wrong file name or size"},
+        {"another key",
+         good,
+         MakeUpdateStatement(Seed(2), {2, 0x00010002}, Facts(good, "qev next")),
+         {},
+         "65538",
+         "bad signature"},
+        {"statement for another file",
+         good,
+         MakeUpdateStatement(Seed(1), {2, 0x00010002}, Facts(good, "qev other")),
+         {},
+         "65538",
+         "wrong file name or size"},
+        {"statement for the running version",
+         good,
+         MakeUpdateStatement(Seed(1), {2, 0x00010001}, Facts(good, "qev next")),
+         {},
+         "65538",
+         "version differs from the manifest"},
+        {"older build replayed",
+         good,
+         MakeUpdateStatement(Seed(1), {1, 0}, Facts(good, "qev next")),
+         {},
+         "65538",
+         "version differs from the manifest"},
+        {"manifest names another version",
+         good,
+         signedGood,
+         {},
+         "65539",
+         "version differs from the manifest"},
+        {"malformed statement",
+         good,
+         std::string("not a statement\n"),
+         {},
+         "65538",
+         "malformed statement"},
+        {"empty statement", good, std::nullopt, MakeReply(200), "65538", "malformed statement"},
+        {"huge statement", good, std::string(5000000, 's'), {}, "65538", "malformed statement"},
+        {"statement missing", good, std::nullopt, {}, "65538", "statement download failed"},
+        {"statement never completes", good, std::nullopt, held, "65538",
+         "statement download failed"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        LayoutState state;
+        state.layout.games["g"] = state_.layout.games["g"];
+        state.SelectGame("g");
+        UpdateFlow flow(state);
+        flow.versionMS = flow_.versionMS;
+        flow.versionLS = flow_.versionLS;
+        flow.updatePublicKey = flow_.updatePublicKey;
+        flow.timing = flow_.timing;
+        {
+            std::lock_guard lock(filesMutex_);
+            files_.clear();
+            replies_.clear();
+            if (c.reply) replies_["/pkg/qev+next.sig"] = *c.reply;
+        }
+        Put("/update/update.xml",
+            Manifest("2", c.manifestMinor,
+                     "<item host=\"" + server_.host() + "\" path=\"/pkg/\" file=\"qev next\"/>"));
+        Put("/pkg/qev+next", c.package);
+        if (c.statement) Put("/pkg/qev+next.sig", *c.statement);
+        fs::remove(root_ + "/qev/qev.log");
+        const std::size_t before = server_.RequestCount();
+
+        ASSERT_TRUE(flow.CheckForUpdate());
+        if (c.reply && c.reply->holdMs > 0) {
+            ASSERT_TRUE(server_.WaitForRequests(before + 3));
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            EXPECT_TRUE(flow.packagePath.empty());
+            flow.Shutdown();
+        }
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (LogLines().empty() && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        flow.Shutdown();
+
+        EXPECT_EQ(server_.RequestLine(before + 2), "GET /pkg/qev+next.sig HTTP/1.1");
+        EXPECT_TRUE(flow.packagePath.empty());
+        EXPECT_FALSE(FileExists(temp_ + "qev next"));
+        EXPECT_FALSE(FileExists(temp_ + "qev next.sig"));
+        EXPECT_EQ(LogLines(),
+                  std::vector<std::string>{"update package refused: " + std::string(c.logged)});
+        EXPECT_FALSE(flow.LaunchUpdater());
+    }
+}
+
+TEST_F(UpdateFlowTest, WithoutAKeyPackagesAreTakenUncheckedAndThatIsLogged)
+{
+    flow_.updatePublicKey.clear();
+    Put("/update/update.xml",
+        Manifest("2", "65538",
+                 "<item host=\"" + server_.host() + "\" path=\"/pkg/\" file=\"p.bin\"/>"));
+    Put("/pkg/p.bin", "unsigned");
+    ASSERT_TRUE(flow_.CheckForUpdate());
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ(server_.RequestCount(), 2u); // no statement asked for
+    EXPECT_EQ(flow_.packagePath, temp_ + "p.bin");
+    EXPECT_EQ(LogLines(), std::vector<std::string>{"update not verified"});
 }
 
 TEST_F(UpdateFlowTest, NewerManifestWithoutItemsFetchesNothingMore)
@@ -184,7 +362,7 @@ TEST_F(UpdateFlowTest, ItemIsChosenAmongAll)
                                        "<item host=\"a.invalid\" path=\"/a/\" file=\"a\"/>"
                                        "<item host=\"" +
                                            server_.host() + "\" path=\"/b/\" file=\"b.bin\"/>"));
-    Put("/b/b.bin", "B");
+    PutSigned("/b/b.bin", "B", "b.bin", {3, 0});
     ASSERT_TRUE(flow_.CheckForUpdate());
     ASSERT_TRUE(Settle());
     EXPECT_EQ(flow_.packagePath, temp_ + "b.bin");

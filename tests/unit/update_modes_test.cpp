@@ -162,16 +162,97 @@ TEST(UpdateModes, ReplaceWaitsForThePreviousProcessThenInstallsAndStarts)
                              (dir / "pkg") + "\n");
 }
 
-TEST(UpdateModes, PreviousProcessStillRunningIsKilledAfterTheWait)
+TEST(UpdateModes, PreviousProcessRunningTheProgramIsKilledAfterTheWait)
 {
-    const int previous = StartProcess(" 30", "/bin/sleep");
+    TempDir dir;
+    // The program file, also reached through a link: the same file either way.
+    fs::copy_file("/bin/sleep", dir / "prog");
+    fs::create_symlink(dir / "prog", dir / "link");
+    for (const std::string& named : {dir / "prog", dir / "link"}) {
+        const int previous = StartProcess(" 30", dir / "prog");
+        ASSERT_GT(previous, 0);
+        const auto start = Clock::now();
+        WaitForPreviousProcess("-p" + std::to_string(previous), named, 300);
+        EXPECT_GE(MillisSince(start), 250);
+        EXPECT_LT(MillisSince(start), 3000);
+        const int status = Reap(previous);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << named;
+    }
+}
+
+TEST(UpdateModes, ProgramReplacedUnderTheRunningProcessIsStillItsProgram)
+{
+    TempDir dir;
+    fs::copy_file("/bin/sleep", dir / "prog");
+    const int previous = StartProcess(" 30", dir / "prog");
     ASSERT_GT(previous, 0);
-    const auto start = Clock::now();
-    WaitForPreviousProcess("-p" + std::to_string(previous), 300);
-    EXPECT_GE(MillisSince(start), 250);
-    EXPECT_LT(MillisSince(start), 3000);
+    // Replaced as an update replaces it: the running file is now "... (deleted)".
+    fs::copy_file("/bin/sleep", dir / "next");
+    fs::rename(dir / "next", dir / "prog");
+    WaitForPreviousProcess("-p" + std::to_string(previous), dir / "prog", 200);
     const int status = Reap(previous);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+}
+
+// The id on the command line may name any process: one running another program is waited
+// for and left running, even one that shrugs off a polite request to end.
+TEST(UpdateModes, ProcessRunningAnotherProgramIsNeverKilled)
+{
+    TempDir dir;
+    fs::copy_file("/bin/sleep", dir / "prog");
+    const std::string other = dir / "prog (deleted)"; // a name that mimics a replaced file
+    fs::copy_file("/bin/sleep", other);
+    const struct {
+        const char* name;
+        std::string line, app;
+    } cases[] = {
+        {"another program ignoring SIGTERM", " -c \"trap '' TERM; exec sleep 30\"", "/bin/sh"},
+        {"a copy of the same bytes elsewhere", " 30", "/bin/sleep"},
+        {"a file named like a replaced program", " 30", other},
+    };
+    for (const auto& c : cases) {
+        const int running = StartProcess(c.line, c.app);
+        ASSERT_GT(running, 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50)); // let sh exec sleep
+        const auto start = Clock::now();
+        WaitForPreviousProcess("-p" + std::to_string(running), dir / "prog", 150);
+        EXPECT_GE(MillisSince(start), 250) << c.name; // waited for, both times
+        int status = 0;
+        EXPECT_EQ(waitpid(running, &status, WNOHANG), 0) << c.name << ": it was ended";
+        kill(running, SIGKILL);
+        Reap(running);
+    }
+}
+
+TEST(Files, StaleCopiesOfTheProgramAreRemovedAndNothingElse)
+{
+    TempDir dir;
+    // A process that has ended, to stand for a copy killed mid-way.
+    const int gone = StartProcess(" 0", "/bin/true");
+    ASSERT_GT(gone, 0);
+    Reap(gone);
+    const std::string g = std::to_string(gone);
+    const std::string alive = std::to_string(getppid());
+    Write(dir / "prog", "program", 0755);
+    Write(dir / ("prog.qev-" + g + "-123.tmp"), "half");
+    Write(dir / ("prog.qev-" + g + "-9.tmp"), "half");
+    const std::vector<std::string> kept = {
+        "prog.qev-" + alive + "-5.tmp",   // its maker still runs: may be copying now
+        "prog.qev-" + g + ".tmp",         // not a name the copy makes
+        "prog.qev-" + g + "-12.tmpx",     //
+        "prog.qev-x" + g + "-12.tmp",     //
+        "other.qev-" + g + "-12.tmp",     // another file's
+        "prog.qev-" + g + "-12.tmp.keep", //
+        "progx.qev-" + g + "-1.tmp",      //
+    };
+    for (const auto& name : kept) Write(dir / name, "keep");
+    fs::create_directory(dir / ("prog.qev-" + g + "-77.tmp")); // not a regular file
+
+    EXPECT_EQ(RemoveStaleCopies(dir / "prog"), 2);
+    EXPECT_EQ(Read(dir / "prog"), "program");
+    for (const auto& name : kept) EXPECT_TRUE(FileExists(dir / name)) << name;
+    EXPECT_TRUE(fs::is_directory(dir / ("prog.qev-" + g + "-77.tmp")));
+    EXPECT_EQ(RemoveStaleCopies(dir / "prog"), 0);
 }
 
 TEST(UpdateModes, UnusableIdsAreNotWaitedFor)
@@ -182,7 +263,7 @@ TEST(UpdateModes, UnusableIdsAreNotWaitedFor)
          std::vector<std::string>{"-p", "x" + std::to_string(running), "-p0", "-p-1",
                                   "-p" + std::to_string(getpid()), "-p999999999"}) {
         const auto start = Clock::now();
-        WaitForPreviousProcess(arg, 2000);
+        WaitForPreviousProcess(arg, "/bin/sleep", 2000);
         EXPECT_LT(MillisSince(start), 500) << arg;
     }
     kill(running, SIGKILL);

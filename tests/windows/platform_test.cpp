@@ -4,6 +4,7 @@
 // arguments, one per line, into FILE.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -131,6 +132,74 @@ TEST_F(PlatformTest, CopyOverReplacesWholeAndLeavesNoSibling)
     EXPECT_TRUE(DeleteFile(to));
     EXPECT_FALSE(DeleteFile(to));
     EXPECT_FALSE(CanReplaceFile(to));
+}
+
+// The hand-over only ends a process that runs the program file being replaced.
+TEST_F(PlatformTest, WatchTellsWhichProgramFileAProcessRuns)
+{
+    const std::string copy = Path("prog.exe");
+    ASSERT_TRUE(CopyFileOver(GetProgramPath(), copy));
+    const int pid = StartProcess(" --sleep 60000", copy);
+    ASSERT_GT(pid, 0);
+    ProcessWatch watch;
+    ASSERT_TRUE(watch.Open(pid));
+    EXPECT_TRUE(watch.RunsProgramFile(copy));
+    std::string upper = copy; // the same file, spelt as Windows allows
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    EXPECT_TRUE(watch.RunsProgramFile(upper));
+    EXPECT_TRUE(watch.RunsProgramFile(dir_ + "./sub/../prog.exe"));
+    EXPECT_FALSE(watch.RunsProgramFile(GetProgramPath())); // same bytes, another file
+    EXPECT_FALSE(watch.RunsProgramFile(Path("missing.exe")));
+    EXPECT_FALSE(watch.RunsProgramFile(""));
+    watch.Kill();
+    EXPECT_TRUE(watch.Wait(ProcessWaitMs));
+    EXPECT_FALSE(watch.RunsProgramFile(copy)); // ended
+    ProcessWatch unopened;
+    EXPECT_FALSE(unopened.RunsProgramFile(copy));
+}
+
+TEST_F(PlatformTest, StaleCopiesOfTheProgramAreRemovedAndNothingElse)
+{
+    // A process that has ended, to stand for a copy killed mid-way, and one still running.
+    const int gone = StartProcess(" --sleep 0", GetProgramPath());
+    ASSERT_GT(gone, 0);
+    {
+        ProcessWatch watch;
+        if (watch.Open(gone)) {
+            ASSERT_TRUE(watch.Wait(ProcessWaitMs));
+        }
+    }
+    const int running = StartProcess(" --sleep 60000", GetProgramPath());
+    ASSERT_GT(running, 0);
+    const std::string g = std::to_string(gone);
+    Write(Path("prog.exe"), "program");
+    Write(Path("prog.exe.qev-" + g + "-123.tmp"), "half");
+    Write(Path("PROG.EXE.qev-" + g + "-9.tmp"), "half"); // names ignore case here
+    const std::string alive = std::to_string(running), self = std::to_string(CurrentProcessId());
+    const std::vector<std::string> kept = {
+        "prog.exe.qev-" + alive + "-5.tmp",   // its maker may be copying now
+        "prog.exe.qev-" + self + "-5.tmp",    // ours
+        "prog.exe.qev-" + g + ".tmp",         // not a name the copy makes
+        "prog.exe.qev-" + g + "-12.tmpx",     //
+        "prog.exe.qev-x" + g + "-12.tmp",     //
+        "other.exe.qev-" + g + "-12.tmp",     // another file's
+        "prog.exe.qev-" + g + "-12.tmp.keep", //
+        "progx.exe.qev-" + g + "-1.tmp",      //
+    };
+    for (const auto& name : kept) Write(Path(name), "keep");
+    fs::create_directory(Path("prog.exe.qev-" + g + "-77.tmp")); // not a plain file
+
+    EXPECT_EQ(RemoveStaleCopies(Path("prog.exe")), 2);
+    EXPECT_EQ(Read(Path("prog.exe")), "program");
+    for (const auto& name : kept) EXPECT_TRUE(FileExists(Path(name))) << name;
+    EXPECT_TRUE(fs::is_directory(Path("prog.exe.qev-" + g + "-77.tmp")));
+    EXPECT_EQ(RemoveStaleCopies(Path("prog.exe")), 0);
+    EXPECT_EQ(RemoveStaleCopies(Path("missing/prog.exe")), 0);
+
+    ProcessWatch watch;
+    ASSERT_TRUE(watch.Open(running));
+    watch.Kill();
+    EXPECT_TRUE(watch.Wait(ProcessWaitMs));
 }
 
 TEST_F(PlatformTest, WritesAtOffsetsAndTruncates)

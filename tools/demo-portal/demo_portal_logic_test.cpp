@@ -1,16 +1,19 @@
 // Checks of the demo portal's pure parts: range answers, codecs, options, and that the feed
 // and manifest it serves read back through the client's own readers.
 #include "byte_range.h"
+#include "demo_signing.h"
 #include "http_text.h"
 #include "portal_content.h"
 #include "portal_options.h"
 
 #include "layout/json_reader.h"
 #include "layout/update_manifest.h"
+#include "net/update_statement.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <regex>
 
@@ -217,7 +220,7 @@ TEST(TaskFeedJson, PlacesActivitiesAroundNowAndReadsBackInTheClient)
 
     std::string serverTime;
     const auto activities = ReadFeed(json, serverTime);
-    EXPECT_EQ(serverTime, "2026-12-08 12:00:07");
+    EXPECT_EQ(serverTime, "2026-12-08 12:00:00") << "whole minutes, like the activities";
     ASSERT_EQ(activities.size(), 3u);
     const char* expected[][3] = {
         {"1", "12:10", "12:40"}, {"2", "11:55", "12:25"}, {"3", "15:00", "15:30"}};
@@ -241,6 +244,33 @@ TEST(TaskFeedJson, KeepsTimesInsideTheDay)
     ASSERT_EQ(early.size(), 3u);
     EXPECT_EQ(early[1].start, "00:00");
     EXPECT_EQ(early[1].over, "00:27");
+}
+
+// The demo key is the one a default build trusts, and the portal's statement holds for the
+// offered package; an operator's FILE.sig is served as it is.
+TEST(OfferedStatement, DefaultBuildAcceptsTheDemoSignature)
+{
+    char pattern[] = "/tmp/qev-offer-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string file = std::string(pattern) + "/qev next";
+    std::ofstream(file, std::ios::binary) << "new build";
+    const ManifestVersion next = NextVersion({QEV_VERSION_MS, QEV_VERSION_LS});
+    const std::string statement = OfferedStatement(file, next);
+    const auto facts = qev::MeasurePackageFile(file);
+    ASSERT_TRUE(facts);
+    const auto seed = qev::ParseSecretKeyFile(DemoSecretKeyText());
+    ASSERT_TRUE(seed);
+    const qev::PublicKey demoKey = qev::PublicKeyOf(*seed);
+    EXPECT_EQ(qev::VerifyUpdateStatement(statement, demoKey, *facts, {next.major, next.minor},
+                                         {QEV_VERSION_MS, QEV_VERSION_LS}),
+              qev::StatementCheck::Good);
+    // A build with the default key trusts exactly this one.
+    if (std::string(QEV_UPDATE_PUBLIC_KEY) != qev::EncodePublicKey(demoKey))
+        std::printf("(built with an operator's key, not the demo key)\n");
+
+    std::ofstream(file + ".sig", std::ios::binary) << "operator's own";
+    EXPECT_EQ(OfferedStatement(file, next), "operator's own");
+    std::filesystem::remove_all(pattern);
 }
 
 TEST(UpdateManifest, ReadsBackThroughTheClientsReader)

@@ -435,10 +435,11 @@ std::string TaskFeedJson(const std::tm& now, const HostSet& hosts)
         {2, minute - RunningStartedAgo},
         {3, minute + LaterStartsIn},
     };
+    // The server's clock reads whole minutes, like the activity times: the upcoming
+    // activity is then exactly ten minutes away, and a reminder counts down from 10:00.
     char serverTime[96];
-    std::snprintf(serverTime, sizeof serverTime, "%04d-%02d-%02d %02d:%02d:%02d",
-                  now.tm_year + 1900, now.tm_mon + 1, now.tm_mday, now.tm_hour, now.tm_min,
-                  now.tm_sec);
+    std::snprintf(serverTime, sizeof serverTime, "%04d-%02d-%02d %02d:%02d:00", now.tm_year + 1900,
+                  now.tm_mon + 1, now.tm_mday, now.tm_hour, now.tm_min);
     const std::string tipsBase = hosts.Url(hosts.portalPort) + std::string(TaskTipsPath);
     std::string json = "{\"server_time\":" + JsonString(serverTime) + ",\"activities\":[";
     bool first = true;

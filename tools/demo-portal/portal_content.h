@@ -65,8 +65,9 @@ std::string GamePage(const HostSet& hosts, std::string_view serverKey, std::stri
 std::string ForumPage(const HostSet& hosts);
 std::string NotFoundPage(std::string_view path);
 
-// The task feed for the local time `now`: one activity starting in about ten minutes, one
-// running, one later in the day (times clamped to the day).
+// The task feed for the local time `now`, whose "server_time" is `now` to the minute: one
+// activity starting ten minutes later, one running, one later in the day (times clamped to
+// the day).
 std::string TaskFeedJson(const std::tm& now, const HostSet& hosts);
 
 struct ManifestVersion {

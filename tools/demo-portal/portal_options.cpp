@@ -20,7 +20,9 @@ const char* PortalUsage()
     return "usage: qev-demo-portal [--port N] [--offer-update FILE] [--files DIR]\n"
            "                       [--drop-every BYTES] [--bind ADDR]\n"
            "  --port N            portal port (default 18080); game N+1, forum N+2, static N+3\n"
-           "  --offer-update FILE announce the next version and serve FILE as its package\n"
+           "  --offer-update FILE announce the next version and serve FILE as its package,\n"
+           "                      with FILE.sig beside it (signed with the demo key when\n"
+           "                      there is no FILE.sig)\n"
            "  --files DIR         serve the files of DIR under /files/<name>\n"
            "  --drop-every BYTES  close a file response's connection after BYTES body bytes\n"
            "  --bind ADDR         listen address (default 127.0.0.1)\n";

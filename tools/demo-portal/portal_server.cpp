@@ -1,6 +1,7 @@
 #include "portal_server.h"
 
 #include "byte_range.h"
+#include "demo_signing.h"
 #include "http_text.h"
 #include "portal_content.h"
 
@@ -131,6 +132,7 @@ struct DemoPortal::Impl {
     PortalOptions options;
     std::string linkFallbackName; // host name for links when a request has no usable Host
     std::string packageName;      // file name the manifest offers; empty without an update
+    std::string statement;        // served beside the package as its ".sig"
     std::vector<std::unique_ptr<Host>> hosts;
 
     explicit Impl(PortalOptions o) : options(std::move(o))
@@ -141,6 +143,8 @@ struct DemoPortal::Impl {
         linkFallbackName = linkable ? bind : "127.0.0.1";
         if (!options.offerUpdateFile.empty()) {
             packageName = std::filesystem::path(options.offerUpdateFile).filename().string();
+            statement = OfferedStatement(options.offerUpdateFile,
+                                         NextVersion({QEV_VERSION_MS, QEV_VERSION_LS}));
         }
         const HostKind kinds[] = {HostKind::Portal, HostKind::Game, HostKind::Forum,
                                   HostKind::Static};
@@ -187,6 +191,9 @@ struct DemoPortal::Impl {
         host.server.set_logger([port](const httplib::Request& req, const httplib::Response& res) {
             std::string line = req.method + " :" + std::to_string(port) + " " + req.target;
             if (req.has_header("Range")) line += " [Range: " + req.get_header_value("Range") + "]";
+            // Shows whether the client's page marking reached the game host.
+            if (req.has_header("Cookie"))
+                line += " [Cookie: " + req.get_header_value("Cookie") + "]";
             LogLine(LogSafe(line) + " -> " + std::to_string(res.status));
         });
     }
@@ -291,6 +298,11 @@ struct DemoPortal::Impl {
             }
             const std::string xml = UpdateManifestXml(item ? NextVersion(current) : current, item);
             ServeObject(req, res, std::make_shared<ServedObject>(xml), "text/xml");
+            return;
+        }
+        if (!packageName.empty() && !statement.empty() &&
+            path == std::string(PackageFolder) + packageName + ".sig") {
+            ServeObject(req, res, std::make_shared<ServedObject>(statement), "text/plain");
             return;
         }
         if (!packageName.empty() && path.rfind(PackageFolder, 0) == 0 &&

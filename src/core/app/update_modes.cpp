@@ -12,7 +12,10 @@ constexpr std::size_t PidArgumentLimit = 63;
 
 void ReplaceMode(const std::vector<std::string>& args, int waitMs)
 {
-    WaitForPreviousProcess(args[1], waitMs);
+    WaitForPreviousProcess(args[1], args[3], waitMs);
+    RemoveUpdateLeftovers(args[3]);
+    // The copy lands beside the program and takes its place in one rename: killed at any
+    // moment, the program file is the old one or the new one, whole, with its mode.
     CopyFileOver(args[2], args[3]); // result ignored: nothing to report to
     const std::string self = GetProgramPath();
     StartProcess(FormatHandOverCommandLine("-r", CurrentProcessId(), self, args[2]), args[3]);
@@ -20,7 +23,9 @@ void ReplaceMode(const std::vector<std::string>& args, int waitMs)
 
 void CleanupMode(const std::vector<std::string>& args, int waitMs)
 {
-    WaitForPreviousProcess(args[1], waitMs);
+    // The previous process is the updater copy, running from argument 3, which goes next.
+    WaitForPreviousProcess(args[1], args[2], waitMs);
+    RemoveUpdateLeftovers(GetProgramPath());
     DeleteFile(args[2]);
     DeleteFile(args[3]);
 }
@@ -34,13 +39,18 @@ int ParsePidArgument(std::string_view arg)
     return ParseIntLikeAtoi(arg.substr(2));
 }
 
-void WaitForPreviousProcess(std::string_view arg, int waitMs)
+void WaitForPreviousProcess(std::string_view arg, const std::string& programFile, int waitMs)
 {
     ProcessWatch process;
     if (!process.Open(ParsePidArgument(arg))) return;
     if (process.Wait(waitMs)) return;
-    process.Kill();
+    if (process.RunsProgramFile(programFile)) process.Kill();
     process.Wait(waitMs);
+}
+
+void RemoveUpdateLeftovers(const std::string& programPath)
+{
+    if (!programPath.empty()) RemoveStaleCopies(programPath);
 }
 
 namespace {

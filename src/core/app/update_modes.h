@@ -16,14 +16,22 @@ inline constexpr int PreviousProcessWaitMs = 30000;
 // is bounded); 0 when the argument does not begin with "-p" or has no number.
 int ParsePidArgument(std::string_view arg);
 
-// Waits for the process named by argument 2 to end, up to waitMs; kills it if it is still
-// running and waits once more. A process that cannot be opened is not waited for.
-void WaitForPreviousProcess(std::string_view arg, int waitMs = PreviousProcessWaitMs);
+// Waits for the process named by argument 2 to end, up to waitMs. If it still runs, it is
+// killed only when it runs programFile (the file this step replaces or removes), and then
+// waited for once more; any other process is only waited for, as long again, and left
+// alone: the id comes from a command line anyone could have written. A process that
+// cannot be opened (id 0 or below, this process, gone) is not waited for.
+void WaitForPreviousProcess(std::string_view arg, const std::string& programFile,
+                            int waitMs = PreviousProcessWaitMs);
 
 // " -u -p<pid> "<a>" "<b>"" and its "-r" twin: the line starts with a blank, so the
 // started program's name slot is empty.
 std::string FormatHandOverCommandLine(std::string_view mode, int pid, const std::string& a,
                                       const std::string& b);
+
+// The start-up part of every run: removes the temporary siblings an interrupted "-u"
+// copy left beside the program file at programPath.
+void RemoveUpdateLeftovers(const std::string& programPath);
 
 // Runs the mode named by args (the arguments after the program name). Anything but
 // exactly four arguments, or a first argument other than "-u" / "-r", does nothing.

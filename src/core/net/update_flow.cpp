@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
 #include <random>
 #include <vector>
 
@@ -128,6 +129,7 @@ int UpdateFlow::StartDownload(int id, const std::string& objectPath, const std::
 {
     std::lock_guard lock(mapMutex_);
     if (shutDown_ || downloads_.count(id)) return -1;
+    if (id == PackageDownload) packageHost_ = host;
     auto thread = std::make_unique<CHttpDownloadThread>(timing);
     PostDownloadStart(*thread, id, objectPath, host, GatedSink(), 0, GrownBufferSize);
     downloads_[id] = std::move(thread);
@@ -144,6 +146,10 @@ int UpdateFlow::OnDownloadNotice(const DownloadNotice& notice)
 {
     if (notice.owner != DownloadOwner) return 0;
     std::lock_guard lock(noticeMutex_);
+    if (notice.id == StatementDownload) {
+        OnStatementNotice(notice);
+        return 0;
+    }
     switch (notice.kind) {
     case NoticeOpened:
     case NoticeChunk:
@@ -161,9 +167,10 @@ int UpdateFlow::OnDownloadNotice(const DownloadNotice& notice)
             const auto& items = state_.layout.manifestItems;
             if (items.empty()) break;
             const UpdateSource item = items[pickItem(items.size()) % items.size()];
+            manifestVersion_ = {state_.layout.major, state_.layout.minor};
             StartDownload(PackageDownload, item.path + UrlEncode(item.file), item.host);
         } else if (notice.id == PackageDownload) {
-            packagePath = target;
+            OnPackageComplete(target, notice.objectPath);
         }
         break;
     }
@@ -179,6 +186,107 @@ int UpdateFlow::OnDownloadNotice(const DownloadNotice& notice)
     default: break;
     }
     return 0;
+}
+
+void UpdateFlow::OnPackageComplete(const std::string& target, const std::string& objectPath)
+{
+    if (updatePublicKey.empty()) {
+        if (!unverifiedLogged_) WriteLog("update not verified");
+        unverifiedLogged_ = true;
+        packagePath = target;
+        return;
+    }
+    // The statement is published beside the package: same host, same path, ".sig" added.
+    pendingPackage_ = target;
+    pendingStatement_ = target + std::string(StatementSuffix);
+    verification_ = Verification::Waiting;
+    DeleteFile(pendingStatement_); // an old one must not stand in for a failed download
+    if (StartDownload(StatementDownload, objectPath + std::string(StatementSuffix), packageHost_) !=
+        0)
+        RefusePackage("statement download failed");
+}
+
+void UpdateFlow::OnStatementNotice(const DownloadNotice& notice)
+{
+    if (notice.kind == NoticeDone) {
+        writer_.Forget(notice.id);
+        {
+            std::lock_guard mapLock(mapMutex_);
+            downloads_.erase(notice.id);
+        }
+        if (verification_ == Verification::Waiting) RefusePackage("statement download failed");
+        return;
+    }
+    if (verification_ != Verification::Waiting) return; // refused: write nothing more
+    switch (notice.kind) {
+    case NoticeOpened:
+    case NoticeChunk:
+    case NoticeComplete:
+        if (notice.kind == NoticeOpened && notice.code != 0) return; // its end follows
+        // Checked before anything is written: a hostile server must not fill the disk.
+        if (notice.expectedEnd > static_cast<int>(MaxStatementBytes) ||
+            notice.received > static_cast<int>(MaxStatementBytes)) {
+            RefusePackage(DescribeStatementCheck(StatementCheck::Malformed));
+            return;
+        }
+        writer_.SetFolder(TargetFolder());
+        writer_.OnNotice(notice);
+        if (notice.kind != NoticeComplete) return;
+        if (const std::string target = writer_.TargetPath(notice);
+            target == pendingStatement_ && writer_.Intact(notice.id))
+            VerifyPackage(target);
+        else
+            RefusePackage("statement download failed");
+        return;
+    case NoticeError:
+        if (notice.code != ReconnectFailedCode) return;
+        RefusePackage("statement download failed");
+        ShowMessage(LoadString(IdsDownloadFailed));
+        return;
+    default: return;
+    }
+}
+
+void UpdateFlow::VerifyPackage(const std::string& statementPath)
+{
+    std::string text(MaxStatementBytes + 1, '\0');
+    {
+        std::ifstream in(statementPath, std::ios::binary);
+        in.read(text.data(), static_cast<std::streamsize>(text.size()));
+        text.resize(static_cast<std::size_t>(in.gcount()));
+    }
+    const auto facts = MeasurePackageFile(pendingPackage_);
+    if (!facts) {
+        RefusePackage("package unreadable");
+        return;
+    }
+    const auto key = DecodePublicKey(updatePublicKey);
+    const StatementCheck check =
+        key ? VerifyUpdateStatement(text, *key, *facts, manifestVersion_, {versionMS, versionLS})
+            : StatementCheck::BadSignature;
+    if (check != StatementCheck::Good) {
+        RefusePackage(DescribeStatementCheck(check));
+        return;
+    }
+    DeleteFile(pendingStatement_); // done with; the hand-over cleans up the package
+    verification_ = Verification::Done;
+    packagePath = pendingPackage_;
+}
+
+void UpdateFlow::RefusePackage(std::string_view reason)
+{
+    WriteLog("update package refused: " + std::string(reason));
+    DeleteFile(pendingPackage_);
+    DeleteFile(pendingStatement_);
+    verification_ = Verification::Done;
+    packagePath.clear();
+    // The statement's download may still run (an oversized one): end it, nothing of it is
+    // wanted any more.
+    std::lock_guard mapLock(mapMutex_);
+    if (auto it = downloads_.find(StatementDownload); it != downloads_.end()) {
+        it->second->RequestExit();
+        downloads_.erase(it);
+    }
 }
 
 bool UpdateFlow::IsBuildCurrent(const std::string& path)
@@ -207,6 +315,14 @@ bool UpdateFlow::LaunchUpdater()
 }
 
 void UpdateFlow::Shutdown()
+{
+    EndDownloads();
+    // A package whose statement never arrived (an unreachable host) is not kept.
+    std::lock_guard lock(noticeMutex_);
+    if (verification_ == Verification::Waiting) RefusePackage("statement download failed");
+}
+
+void UpdateFlow::EndDownloads()
 {
     std::vector<std::unique_ptr<CHttpDownloadThread>> threads;
     {

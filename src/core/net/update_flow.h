@@ -1,7 +1,8 @@
 #pragma once
 // The update check and the hand-off to the updater: fetch the manifest of the current
 // game's first update source, compare its version with this build, fetch the package when
-// newer, and at exit start a copy of the package that installs it.
+// newer, then its signed statement ("<package>.sig" beside it), and only when that holds
+// start, at exit, a copy of the package that installs it.
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -15,6 +16,7 @@
 #include "layout/layout.h"
 #include "net/chunk_writer.h"
 #include "net/download_thread.h"
+#include "net/update_statement.h"
 
 namespace qev {
 
@@ -33,6 +35,7 @@ class UpdateFlow {
 public:
     static constexpr int ManifestDownload = 1;
     static constexpr int PackageDownload = 2;
+    static constexpr int StatementDownload = 3;
     static constexpr int DownloadOwner = 1000;
     static constexpr int GrownBufferSize = 0x200000; // asked for right after the start
     static constexpr int ShutdownWaitMs = 3000;
@@ -50,8 +53,10 @@ public:
     // id is already running (or the flow has been shut down).
     int StartDownload(int id, const std::string& objectPath, const std::string& host);
     // Handles a notice of this flow's downloads (owner DownloadOwner; others are ignored):
-    // writes chunks, checks the manifest, starts the package, records packagePath, shows
-    // "Download failed!" when reconnecting failed. Returns 0.
+    // writes chunks, checks the manifest, starts the package and then its statement,
+    // verifies them and only then records packagePath, shows "Download failed!" when
+    // reconnecting failed. A refused package is deleted with its statement and logged in
+    // one line. Returns 0.
     int OnDownloadNotice(const DownloadNotice& notice);
     // Reads the manifest at path into the layout and compares it with this build.
     bool IsBuildCurrent(const std::string& path);
@@ -63,7 +68,8 @@ public:
     // default calls OnDownloadNotice on the download thread.
     void SetNoticeSink(NoticeSink sink);
     // Ends every download thread promptly; afterwards no notice reaches this flow and no
-    // download starts. Waits at most about ShutdownWaitMs; safe at exit and repeatable.
+    // download starts. A package still waiting for its statement is refused. Waits at most
+    // about ShutdownWaitMs; safe at exit and repeatable.
     void Shutdown();
 
     bool IsDownloading(int id) const;
@@ -79,6 +85,9 @@ public:
     std::string programPath;                                               // "" = GetProgramPath()
     std::function<int(std::string_view, const std::string&)> startProcess; // StartProcess
     std::function<std::size_t(std::size_t count)> pickItem; // uniform random by default
+    // Base64 Ed25519 key that must have signed the package's statement; "" installs
+    // packages unchecked (and says so in the log once).
+    std::string updatePublicKey = QEV_UPDATE_PUBLIC_KEY;
 
 private:
     struct Gate {
@@ -88,6 +97,16 @@ private:
         int inFlight = 0;
     };
     NoticeSink GatedSink();
+    void EndDownloads();
+    // The statement's part of OnDownloadNotice; noticeMutex_ is held.
+    void OnStatementNotice(const DownloadNotice& notice);
+    void OnPackageComplete(const std::string& target, const std::string& objectPath);
+    void VerifyPackage(const std::string& statementPath);
+    // Refuses the waiting package: one log line, package and statement deleted.
+    void RefusePackage(std::string_view reason);
+
+    // Where a package stands between its download and packagePath.
+    enum class Verification { None, Waiting, Done };
 
     LayoutState& state_;
     std::shared_ptr<Gate> gate_ = std::make_shared<Gate>();
@@ -97,6 +116,12 @@ private:
     bool shutDown_ = false;
     std::mutex noticeMutex_; // notices of two downloads may arrive on two threads
     DownloadFileWriter writer_;
+    BuildVersion manifestVersion_; // of the manifest that offered the package
+    std::string packageHost_;      // the package's host, where its statement lives too
+    std::string pendingPackage_;   // complete but not yet verified
+    std::string pendingStatement_; // where its statement lands
+    Verification verification_ = Verification::None;
+    bool unverifiedLogged_ = false;
 };
 
 } // namespace qev

@@ -19,6 +19,11 @@ std::string GetTempFolder();
 // mode bits (from's when to did not exist). False on any failure (to unchanged).
 bool CopyFileOver(const std::string& from, const std::string& to);
 
+// Removes the temporary siblings that CopyFileOver left beside to when its process was
+// killed mid-copy: only names CopyFileOver makes for to, only regular files of this user,
+// and only when the process that made them has ended. Returns how many were removed.
+int RemoveStaleCopies(const std::string& to);
+
 // True when this process could put a new file in path's place the way CopyFileOver does:
 // a sibling can be made in path's folder and renamed over path. False for a program that
 // belongs to the system (installed by the package manager) when run by an ordinary user.

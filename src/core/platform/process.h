@@ -29,6 +29,10 @@ public:
     bool Wait(int timeoutMs);
     // Ends the process at once.
     void Kill();
+    // True when the process is running the program file at path: that very file, or the
+    // file that stood at path when the process started and has since been replaced there.
+    // False when it runs anything else, has ended, or cannot be looked at.
+    bool RunsProgramFile(const std::string& path) const;
     ~ProcessWatch();
     ProcessWatch() = default;
     ProcessWatch(const ProcessWatch&) = delete;

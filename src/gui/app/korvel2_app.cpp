@@ -12,11 +12,13 @@
 #include "app/settings.h"
 #include "app/strings.h"
 #include "app/ui_thread_sink.h"
+#include "app/update_modes.h"
 #include "browser/game_view.h"
 #include "browser/login_wnd.h"
 #include "net/http_get.h"
 #include "net/network_init.h"
 #include "net/update_flow.h"
+#include "platform/files.h"
 #include "skin/background_wnd.h"
 #include "skin/image_manager.h"
 #include "skin/main_frame.h"
@@ -42,10 +44,18 @@ CKorvel2App::CKorvel2App()
 CKorvel2App::~CKorvel2App()
 {
     mainFrame_.reset();
-    loginTopWindow_.reset();
-    loginWindow_.reset();
-    loginBackground_.reset();
+    loginBackground_.reset(); // and its layers with it
     g_app = nullptr;
+}
+
+CLoginWnd* CKorvel2App::loginWindow() const
+{
+    return loginWindow_.data();
+}
+
+CTopWnd* CKorvel2App::loginTopWindow() const
+{
+    return loginTopWindow_.data();
 }
 
 bool CKorvel2App::InitInstance(std::optional<std::string_view> layoutText)
@@ -56,6 +66,8 @@ bool CKorvel2App::InitInstance(std::optional<std::string_view> layoutText)
     // the client (the login stack's taskbar entry, the main frame) carries icon 128.
     InstallMessageBoxHandler();
     QApplication::setWindowIcon(AppIcon());
+    // An update hand-over killed mid-copy may have left its temporary file beside ours.
+    qev::RemoveUpdateLeftovers(qev::GetProgramPath());
     // 4. Sockets.
     if (!qev::InitNetwork()) {
         qev::ShowMessage(qev::LoadString(qev::IdsInternetFailed));
@@ -98,12 +110,11 @@ bool CKorvel2App::InitInstance(std::optional<std::string_view> layoutText)
     };
     if (!askAddress(*loginPane, CDebugDialog()) || !askAddress(*logoutPane, CDebugDialog2()))
         return false;
-    // 20. to 22. Login window and top layer, all three shown, login window centred.
-    loginWindow_ = std::make_unique<CLoginWnd>(loginBackground_.get());
-    loginTopWindow_ = std::make_unique<CTopWnd>(loginWindow_.get());
+    // 20. to 22. The page layer, then the button layer above it, on the background; the
+    // stack is one window, shown and centred as one.
+    loginWindow_ = new CLoginWnd(loginBackground_.get());
+    loginTopWindow_ = new CTopWnd(loginBackground_.get());
     loginBackground_->show();
-    loginWindow_->show();
-    loginTopWindow_->show();
     loginWindow_->CenterWindow();
     // 23. The first document with its game view inside the hidden frame.
     if (!mainFrame_->NewDocument()) return false;
@@ -166,16 +177,13 @@ void CKorvel2App::ShowGameWindow(const QString& url, const QString& title)
         doc->view->Navigate(gameUrl);
         mainFrame_->ActivateDocument(doc);
     }
-    for (QWidget* w :
-         {static_cast<QWidget*>(loginBackground_.get()), static_cast<QWidget*>(loginWindow_.get()),
-          static_cast<QWidget*>(loginTopWindow_.get())})
-        if (w) w->hide();
+    if (loginBackground_) loginBackground_->hide(); // the stack, layers and all
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect r = mainFrame_->frameGeometry();
         r.moveCenter(screen->availableGeometry().center());
         mainFrame_->move(r.topLeft());
     }
-    mainFrame_->showMaximized();
+    mainFrame_->ShowMaximised();
     mainFrame_->activateWindow();
     mainFrame_->raise();
 }
@@ -202,18 +210,15 @@ void CKorvel2App::ReturnToLogin()
     CKorvel2View* view = mainFrame_ ? mainFrame_->activeView() : nullptr;
     if (view) view->Navigate(QStringLiteral("about:blank"));
     if (mainFrame_) mainFrame_->hide();
-    if (view) view->StopSchedule();
-    for (QWidget* w :
-         {static_cast<QWidget*>(loginBackground_.get()), static_cast<QWidget*>(loginWindow_.get()),
-          static_cast<QWidget*>(loginTopWindow_.get())})
-        if (w) w->show();
+    if (mainFrame_) mainFrame_->StopSchedules();
+    if (loginBackground_) loginBackground_->show();
     if (loginWindow_) loginWindow_->RefreshPanes();
 }
 
 void CKorvel2App::LogoutGame()
 {
     if (!mainFrame_) return;
-    if (CKorvel2View* view = mainFrame_->activeView()) view->StopSchedule();
+    mainFrame_->StopSchedules();
     for (const auto& doc : mainFrame_->documents()) {
         if (!doc->view || doc->title.compare(QStringLiteral("game"), Qt::CaseInsensitive) != 0)
             continue;

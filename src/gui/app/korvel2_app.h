@@ -1,6 +1,7 @@
 #pragma once
 // The application object: start-up, shutdown, and the moves between the login stack and
 // the game. One instance per ordinary client process (the update modes never create it).
+#include <QPointer>
 #include <QString>
 
 #include <memory>
@@ -58,8 +59,8 @@ public:
     qev::UpdateFlow* updateFlow() const { return updateFlow_.get(); }
     CMainFrame* mainFrame() const { return mainFrame_.get(); }
     CBackgroundWnd* loginBackground() const { return loginBackground_.get(); }
-    CLoginWnd* loginWindow() const { return loginWindow_.get(); }
-    CTopWnd* loginTopWindow() const { return loginTopWindow_.get(); }
+    CLoginWnd* loginWindow() const;
+    CTopWnd* loginTopWindow() const;
 
     QString gameUrl;
     QString gameTitle;
@@ -73,10 +74,11 @@ private:
 
     qev::LayoutState layout_;
     bool endedAtOnce_ = false;
-    // The login stack is destroyed after the main frame (members go in reverse order).
+    // The login stack is destroyed after the main frame (members go in reverse order). It
+    // is one window: the background owns its two layers.
     std::unique_ptr<CBackgroundWnd> loginBackground_;
-    std::unique_ptr<CLoginWnd> loginWindow_;
-    std::unique_ptr<CTopWnd> loginTopWindow_;
+    QPointer<CLoginWnd> loginWindow_;
+    QPointer<CTopWnd> loginTopWindow_;
     std::unique_ptr<CMainFrame> mainFrame_;
     std::unique_ptr<qev::UpdateFlow> updateFlow_;
 };

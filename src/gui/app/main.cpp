@@ -12,6 +12,11 @@ int main(int argc, char** argv)
 {
     if (argc > 1) return qev::RunUpdateMode(std::vector<std::string>(argv + 1, argv + argc));
 
+    // A Wayland compositor places every top-level window itself, while the login stack and
+    // the reminder must sit where the client puts them: on a Wayland desktop run through
+    // XWayland (X11) unless the user chose a platform. Without DISPLAY, Qt's choice stands.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);

@@ -1,9 +1,57 @@
 #include "browser/game_view.h"
 
+#include <QPointer>
 #include <QUrl>
+#include <QWebEngineProfile>
+#include <QWebEngineScript>
 
-CKorvel2View::CKorvel2View(QWidget* parent) : QWebEngineView(parent), schedule_(&reminder_)
+#include "app/app_icon.h"
+#include "remind/reminder_rules.h"
+
+namespace {
+
+// Reads the cookie; only when it lacks the mark, writes exactly the mark and reads once
+// more. Runs in the page's own world, as the page's document would see it. Answers whether
+// it wrote.
+const char MarkPageScript[] = R"JS((function () {
+  var cookie = document.cookie;
+  if (cookie.indexOf('korvel=1') >= 0) return false;
+  document.cookie = 'korvel=1';
+  cookie = document.cookie;
+  return true;
+})())JS";
+
+// A pop-up opens at this size until its page asks for another.
+constexpr int PopupWidth = 1024, PopupHeight = 700;
+
+} // namespace
+
+QWebEnginePage* CGamePage::createWindow(WebWindowType /*type*/)
 {
+    // Game pop-ups need the session, so they stay in the client with the same profile.
+    auto* popup = new CGamePopup(profile());
+    popup->show();
+    return popup->page();
+}
+
+CGamePopup::CGamePopup(QWebEngineProfile* profile)
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowIcon(AppIcon());
+    setPage(new CGamePage(profile, this));
+    resize(PopupWidth, PopupHeight);
+    connect(page(), &QWebEnginePage::titleChanged, this, &QWidget::setWindowTitle);
+    connect(page(), &QWebEnginePage::windowCloseRequested, this, &QWidget::close);
+}
+
+CKorvel2View::CKorvel2View(QWidget* parent)
+    : QWebEngineView(parent),
+      reminder_(CRemindPopup::Owner{[this] { schedule_.CloseReminder(); },
+                                    [this](int id, int message) { OnTrayNotify(id, message); },
+                                    [this](int id) { OnCommand(id); }}),
+      schedule_(&reminder_)
+{
+    connect(this, &QWebEngineView::loadFinished, this, [this](bool) { MarkPage(); });
     scheduleTimer_.setInterval(qev::SchedulePeriodMs);
     connect(&scheduleTimer_, &QTimer::timeout, this, [this] { schedule_.OnScheduleTimer(); });
 }
@@ -14,8 +62,29 @@ CKorvel2View::~CKorvel2View()
     schedule_.StopSchedule();
 }
 
+void CKorvel2View::MarkPage()
+{
+    const QUrl url = page()->url();
+    // The answer may come while the view is being destroyed: then nobody is told.
+    page()->runJavaScript(QString::fromLatin1(MarkPageScript), QWebEngineScript::MainWorld,
+                          [view = QPointer<CKorvel2View>(this), url](const QVariant& written) {
+                              if (view) emit view->pageMarked(url, written.toBool());
+                          });
+}
+
+void CKorvel2View::EnsurePage()
+{
+    // Made on first use: a page starts the web engine, which must not hold up start-up
+    // (the first view is made while the login stack is about to appear).
+    if (ownPage_) return;
+    ownPage_ = new CGamePage(QWebEngineProfile::defaultProfile(), this);
+    setPage(ownPage_);
+    connect(ownPage_, &QWebEnginePage::linkHovered, this, &CKorvel2View::linkHovered);
+}
+
 void CKorvel2View::Navigate(const QString& url)
 {
+    EnsurePage();
     load(QUrl(url));
 }
 
@@ -30,4 +99,20 @@ void CKorvel2View::StopSchedule()
 {
     scheduleTimer_.stop();
     schedule_.StopSchedule();
+}
+
+void CKorvel2View::OnTrayNotify(int iconId, int mouseMessage)
+{
+    reminder_.OnTrayNotify(iconId, mouseMessage);
+}
+
+void CKorvel2View::OnCommand(int id)
+{
+    // The record stays shown, so the schedule does not open it again.
+    if (id == qev::TrayExitCommand) reminder_.HideReminder();
+}
+
+void CKorvel2View::ShowReminderWindows()
+{
+    if (reminder_.isOpen() && reminder_.background()) reminder_.background()->show();
 }

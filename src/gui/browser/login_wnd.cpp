@@ -12,12 +12,10 @@
 #include "browser/mini_browser.h"
 #include "net/http_get.h"
 #include "skin/background_wnd.h"
-#include "skin/image_button.h"
 #include "skin/main_frame.h"
+#include "skin/top_wnd.h"
 
 namespace {
-
-bool g_loginFollowerInstalled = false;
 
 std::function<bool()>& ConnectivityProbe()
 {
@@ -36,12 +34,10 @@ constexpr int PaneHasBrowser = 0x1;
 
 } // namespace
 
-CLoginWnd::CLoginWnd(CBackgroundWnd* parent) : background_(parent)
+CLoginWnd::CLoginWnd(CBackgroundWnd* stack) : CLayerWnd(stack)
 {
-    if (parent) {
-        OwnerFollower::InstallOnce(g_loginFollowerInstalled, parent, this);
-        move(parent->geometry().topLeft());
-    }
+    // A layer with no input region gets no paint of its own: watch the stack's window.
+    if (stack) stack->installEventFilter(this);
     // One check, once, a little after the window appears.
     connectivityTimer_.setSingleShot(true);
     connectivityTimer_.setInterval(ConnectivityCheckMs);
@@ -57,7 +53,7 @@ CLoginWnd::~CLoginWnd()
 
 CBackgroundWnd* CLoginWnd::background() const
 {
-    return background_.data();
+    return qobject_cast<CBackgroundWnd*>(parentWidget());
 }
 
 void CLoginWnd::SetConnectivityProbe(std::function<bool()> probe)
@@ -137,11 +133,23 @@ void CLoginWnd::BuildPanes()
     UpdateInputMask();
 }
 
+bool CLoginWnd::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Paint && watched == parent()) OnFirstPaint();
+    return false;
+}
+
 void CLoginWnd::paintEvent(QPaintEvent* event)
 {
     CLayerWnd::paintEvent(event);
+    OnFirstPaint();
+}
+
+void CLoginWnd::OnFirstPaint()
+{
     if (painted_) return;
     painted_ = true;
+    if (parent()) parent()->removeEventFilter(this);
     // Starting the web engine takes a while: let the stack appear first, then load.
     QMetaObject::invokeMethod(this, &CLoginWnd::StartPendingLoads, Qt::QueuedConnection);
 }
@@ -167,26 +175,15 @@ void CLoginWnd::CenterWindow()
 {
     QScreen* screen = QGuiApplication::primaryScreen();
     if (!screen) return;
-    // The layers follow the background, so the stack moves as one from the bottom.
-    QWidget* anchor = background_ ? static_cast<QWidget*>(background_.data()) : this;
-    QRect r = anchor->frameGeometry();
+    QWidget* stack = window();
+    QRect r = stack->frameGeometry();
     r.moveCenter(screen->availableGeometry().center());
-    anchor->move(r.topLeft());
-    if (anchor != this) move(anchor->geometry().topLeft());
+    stack->move(r.topLeft());
 }
 
 void CLoginWnd::OnCommand(int id)
 {
-    switch (id) {
-    case MinimizeCommand:
-        if (background_) background_->showMinimized();
-        break;
-    case CloseCommand:
-        if (CMainFrame* frame = App().mainFrame())
-            QMetaObject::invokeMethod(frame, "close", Qt::QueuedConnection);
-        break;
-    default: break;
-    }
+    HandleLoginStackCommand(this, id);
 }
 
 void CLoginWnd::OnSession(const qev::SessionInfo& received)

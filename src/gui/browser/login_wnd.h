@@ -1,7 +1,7 @@
 #pragma once
-// Login window: the middle layer of the login stack. It holds the web panes of the login
-// layout (the portal's login page), follows the background, checks once that the machine
-// is online, and completes the login when a page hands over a session.
+// Login window: the page layer of the login stack, between the background and the buttons.
+// It holds the web panes of the login layout (the portal's login page), checks once that
+// the machine is online, and completes the login when a page hands over a session.
 #include <QPointer>
 #include <QTimer>
 
@@ -12,19 +12,15 @@
 #include "browser/mini_browser.h"
 #include "browser/session_info.h"
 #include "layout/layout.h"
-#include "skin/top_wnd.h"
+#include "skin/layered_wnd.h"
 
 class CBackgroundWnd;
-class CImageButton;
 
 class CLoginWnd : public CLayerWnd {
     Q_OBJECT
 public:
     static constexpr int FirstControlId = 5000;
     static constexpr int ConnectivityCheckMs = 2000;
-    // Commands of the login buttons (handled the same way as by the top layer).
-    static constexpr int MinimizeCommand = 33769;
-    static constexpr int CloseCommand = 33770;
     static constexpr char TaskFeedPath[] = "/micro2/GetTasks";
 
     // One web pane of the login layout and its browser host (null when bit 0 of its flag
@@ -34,8 +30,9 @@ public:
         QPointer<CMiniBrowser> host;
     };
 
-    // parent: the background window, which this layer follows. Not a Qt parent.
-    explicit CLoginWnd(CBackgroundWnd* parent);
+    // stack: the login background this layer lies on (null: a window of its own, for
+    // tests).
+    explicit CLoginWnd(CBackgroundWnd* stack);
     ~CLoginWnd() override;
 
     // Rebuilds the panes from the current game's login layout and takes its size. Control
@@ -45,14 +42,15 @@ public:
     void BuildPanes();
     // Reloads every pane that has a browser.
     void RefreshPanes();
-    // Centres the stack on the screen: the background, followed by this layer and the top.
+    // Centres the stack (the one window this layer is part of) on the screen.
     void CenterWindow();
 
     CBackgroundWnd* background() const;
     const std::vector<PaneRecord>& panes() const { return panes_; }
     int nextControlId() const { return nextControlId_; }
 
-    // The command table: 33769 minimises the stack, 33770 asks the main frame to close.
+    // The command table: 33769 minimises the stack, 33770 is the stack's close request
+    // (as the top layer's).
     void OnCommand(int id);
     // Login completion: switch to the game, fetch the task feed, start the schedule.
     void OnSession(const qev::SessionInfo& session);
@@ -66,15 +64,17 @@ public:
     static bool MachineIsOnline();
 
 protected:
+    // The first paint of the stack's window starts the pending page loads.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:
     void DestroyControls();
     // The pages of panes built before the window first appeared.
     void StartPendingLoads();
+    void OnFirstPaint();
     void CheckConnectivity();
 
-    QPointer<CBackgroundWnd> background_;
     std::vector<PaneRecord> panes_;
     int nextControlId_ = FirstControlId;
     QTimer connectivityTimer_;

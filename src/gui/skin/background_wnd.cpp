@@ -2,15 +2,12 @@
 
 #include <QCloseEvent>
 #include <QDateTime>
-#include <QMouseEvent>
-#include <QPainter>
-#include <QWindow>
 
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/app_icon.h"
 #include "app/korvel2_app.h"
-#include "skin/image_manager.h"
 
 namespace {
 
@@ -20,12 +17,12 @@ constexpr char TraceFirstPaintVariable[] = "QEV_TRACE_FIRST_PAINT";
 } // namespace
 
 CBackgroundWnd::CBackgroundWnd(QWidget* owner)
-    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowMinimizeButtonHint |
-                           Qt::WindowMaximizeButtonHint | Qt::WindowSystemMenuHint),
+    : CLayeredWnd(Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
+                  Qt::WindowSystemMenuHint),
       owner_(owner)
 {
-    setAttribute(Qt::WA_TranslucentBackground);
-    setAttribute(Qt::WA_NoSystemBackground);
+    setWindowIcon(AppIcon());
+    PrepareForWebContent(); // the page layer shows the portal's login page
     BuildSprites();
 }
 
@@ -33,43 +30,14 @@ void CBackgroundWnd::BuildSprites()
 {
     const qev::GameEntry* game = App().GetCurrentGame();
     if (!game) return; // no game: template size, never painted
-    const CImageManager& images = CImageManager::GetInstance();
-    sprites_ = qev::BuildSpriteEntries(game->login.sprites,
-                                       [&images](int id) -> std::optional<std::pair<int, int>> {
-                                           const QImage* image = images.FindImage(id);
-                                           if (!image) return std::nullopt;
-                                           return std::pair{image->width(), image->height()};
-                                       });
+    sprites_ = SpriteEntriesFromCache(game->login.sprites);
     resize(std::max(0, game->login.width), std::max(0, game->login.height));
-    PaintLayered();
+    SetPicture(ComposeSprites(sprites_, size()));
 }
 
-void CBackgroundWnd::PaintLayered()
+void CBackgroundWnd::paintEvent(QPaintEvent* event)
 {
-    composed_ = QImage(size(), QImage::Format_ARGB32_Premultiplied);
-    composed_.fill(Qt::transparent);
-    {
-        QPainter painter(&composed_);
-        const CImageManager& images = CImageManager::GetInstance();
-        for (const qev::SpriteEntry& sprite : sprites_) {
-            if (const QImage* image = images.FindImage(sprite.image))
-                DrawImageAt(painter, image, sprite.left, sprite.top, sprite.right - sprite.left,
-                            sprite.bottom - sprite.top);
-        }
-    }
-    // Clicks on fully transparent pixels go to whatever lies below.
-    const QRegion opaque = OpaqueRegion(composed_);
-    if (opaque.isEmpty())
-        setMask(QRegion(-1, -1, 1, 1)); // an empty region would mean "no mask at all"
-    else
-        setMask(opaque);
-}
-
-void CBackgroundWnd::paintEvent(QPaintEvent* /*event*/)
-{
-    QPainter painter(this);
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.drawImage(0, 0, composed_);
+    CLayeredWnd::paintEvent(event);
     if (!firstPaintTraced_) {
         firstPaintTraced_ = true;
         if (std::getenv(TraceFirstPaintVariable)) {
@@ -80,29 +48,6 @@ void CBackgroundWnd::paintEvent(QPaintEvent* /*event*/)
     }
 }
 
-void CBackgroundWnd::mousePressEvent(QMouseEvent* event)
-{
-    if (event->button() != Qt::LeftButton) return QWidget::mousePressEvent(event);
-    // The window manager's own move loop when there is one; otherwise follow the mouse.
-    if (windowHandle() && windowHandle()->startSystemMove()) return;
-    dragging_ = true;
-    dragOffset_ = event->globalPosition().toPoint() - pos();
-}
-
-void CBackgroundWnd::mouseMoveEvent(QMouseEvent* event)
-{
-    if (dragging_ && (event->buttons() & Qt::LeftButton))
-        move(event->globalPosition().toPoint() - dragOffset_);
-    else
-        QWidget::mouseMoveEvent(event);
-}
-
-void CBackgroundWnd::mouseReleaseEvent(QMouseEvent* event)
-{
-    if (event->button() == Qt::LeftButton) dragging_ = false;
-    QWidget::mouseReleaseEvent(event);
-}
-
 void CBackgroundWnd::closeEvent(QCloseEvent* event)
 {
     // Only the window system's close (e.g. from the taskbar) is the user's close command.
@@ -110,11 +55,11 @@ void CBackgroundWnd::closeEvent(QCloseEvent* event)
     // out; refusing that one would cancel the quit the main frame has just asked for.
     if (!event->spontaneous()) return event->accept();
     event->ignore();
-    RequestOwnerClose();
+    RequestClose();
 }
 
-void CBackgroundWnd::RequestOwnerClose()
+void CBackgroundWnd::RequestClose()
 {
-    // The main frame confirms and ends the program; the background itself stays.
+    // The main frame confirms and ends the program.
     if (owner_) QMetaObject::invokeMethod(owner_.data(), "close", Qt::QueuedConnection);
 }

@@ -1,48 +1,39 @@
 #pragma once
-// Login background: the bottom layer of the login stack. Its sprites are composed once into
-// one premultiplied image with per-pixel alpha; fully transparent pixels are click-through,
-// any visible pixel drags the whole stack. It owns the taskbar entry and turns the system
-// close into a close request to the main frame.
-#include <QImage>
+// Login background: the login stack's window. Its sprites are composed once into one
+// premultiplied picture with per-pixel alpha; the page layer (CLoginWnd) and the button
+// layer (CTopWnd) are child layers over it. Fully transparent pixels are click-through, any
+// other pixel of the picture drags the whole stack. It carries the stack's taskbar entry and
+// icon, and every close of the stack (the system close, the close button) ends in
+// RequestClose.
 #include <QPointer>
-#include <QWidget>
 
 #include <vector>
 
-#include "skin/skin_rules.h"
+#include "skin/layered_wnd.h"
 
-class CBackgroundWnd : public QWidget {
+class CBackgroundWnd : public CLayeredWnd {
     Q_OBJECT
 public:
     // owner: the main frame, which receives the close request. Not a Qt parent: the
-    // application owns this window.
+    // application owns this window, and the window owns its layers.
     explicit CBackgroundWnd(QWidget* owner);
 
     // Sprites of the current game's login layout in drawing order; empty without a game.
     const std::vector<qev::SpriteEntry>& sprites() const { return sprites_; }
-    // The composed picture as painted (premultiplied ARGB, layout size).
-    const QImage& composed() const { return composed_; }
 
-    // The system close command: posts a close request to the owner.
-    void RequestOwnerClose();
+    // The stack's close command (system close, close button 33770): asks the owner to
+    // close. Queued, so the caller's event finishes first; the stack itself stays.
+    void RequestClose();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    // Sprite list from the current game's login layout, window size, picture and mask.
+    // Sprite list from the current game's login layout, window size and picture.
     void BuildSprites();
-    void PaintLayered();
 
     QPointer<QWidget> owner_;
     std::vector<qev::SpriteEntry> sprites_;
-    QImage composed_;
-    // Drag without a window manager: the press point relative to the window.
-    bool dragging_ = false;
-    QPoint dragOffset_;
     bool firstPaintTraced_ = false;
 };

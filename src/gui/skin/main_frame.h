@@ -1,19 +1,47 @@
 #pragma once
-// The main frame around the game pages: a list of documents (title + view), shown one at
-// a time. Its own caption painting and commands come with a later change; for now it is
-// a plain window that ends the program when it closes.
+// The main frame around the game pages. It paints its own borders and caption over the
+// whole window (the client area is inset by them), hit-tests its caption buttons itself and
+// turns a click into a caption action posted to itself, asks before switching account,
+// returning to the server list or quitting, and keeps a status bar under the pages.
+//
+// Its documents (title + view) are shown one at a time, always filling the client area.
+// Maximised means the screen's available area; the frame sets that geometry itself, so it
+// maximises the same with a window manager or without one.
+#include <QEvent>
+#include <QPoint>
+#include <QRect>
+#include <QTimer>
 #include <QWidget>
 
 #include <memory>
 #include <vector>
 
+#include "skin/caption_rules.h"
+
+class QLabel;
+class QMenu;
 class QStackedWidget;
+class QStatusBar;
 class CKorvel2Doc;
 class CKorvel2View;
+
+// The posted caption action (the private message WM_CAPTION_ACTION).
+class CaptionActionEvent : public QEvent {
+public:
+    static constexpr QEvent::Type EventType = static_cast<QEvent::Type>(QEvent::User + 0x8003);
+    explicit CaptionActionEvent(int action) : QEvent(EventType), action(action) {}
+    const int action;
+};
 
 class CMainFrame : public QWidget {
     Q_OBJECT
 public:
+    // Switch account shows the logout page this long, frozen, before the login stack returns.
+    static constexpr int SwitchAccountTimerId = 1;
+    static constexpr int SwitchAccountDelayMs = 1000;
+    // The lock-key indicators follow the keyboard at this pace while the frame shows.
+    static constexpr int LockKeyPollMs = 250;
+
     CMainFrame();
     ~CMainFrame() override;
 
@@ -26,11 +54,74 @@ public:
     CKorvel2Doc* activeDocument() const;
     // The active child frame's active view, or null.
     CKorvel2View* activeView() const;
+    // Stops the activity schedule (and so removes the reminder) of every view: the one that
+    // runs it need not be the active one when the player leaves the game.
+    void StopSchedules();
+
+    // Carries out a caption action; codes it does not know do nothing.
+    void OnCaptionAction(int action);
+    // The caption menu's commands: 32772 Refresh, 32775 Switch Account, 32776 Server List.
+    void OnCommand(int id);
+
+    // Own maximise: the available area of the frame's screen; restore goes back.
+    void ShowMaximised();
+    void ShowRestored();
+    bool IsMaximised() const { return maximised_; }
+
+    int pressedAction() const { return pressedAction_; }
+    bool drawingFrozen() const { return !updatesEnabled(); }
+    QStatusBar* statusBar() const { return statusBar_; }
+    // The three lock indicators' texts (empty while that lock is off).
+    QString LockIndicatorText(int pane) const;
+
+signals:
+    // The caption menu is open (tests pick its items).
+    void captionMenuShown(QMenu* menu);
 
 protected:
+    bool event(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
 
 private:
+    // Buttons of the current game's <gamemain> layout; null without a current game.
+    const std::vector<qev::ButtonItem>* CaptionButtons() const;
+    // Press on a caption button, or the start of a move anywhere else.
+    void CaptionPress(const QPoint& at, const QPoint& global);
+    // Repaints the buttons under the old and the new cursor position.
+    void TrackCursor(const QPoint& at);
+    void UpdateButtonAt(const QPoint& at);
+    // Sets the caption question title and asks; true on OK.
+    bool Ask(int textId);
+    void ShowCaptionMenu();
+    void OnRefresh();
+    void OnSwitchAccount();
+    void OnServerList();
+    void UpdateLockIndicators();
+
     QStackedWidget* stack_;
+    QStatusBar* statusBar_;
+    QLabel* lockLabels_[3] = {};
+    QTimer lockTimer_;
     std::vector<std::unique_ptr<CKorvel2Doc>> documents_;
+    int pressedAction_ = qev::ActionNone;
+    // Where the cursor is over the frame (window coordinates) and whether the primary
+    // button is down there; drives hover and pressed looks.
+    QPoint cursor_{-1, -1};
+    bool primaryDown_ = false;
+    // A press outside the buttons: the window moves once the mouse does; its release is the
+    // end of the move, not a caption click.
+    bool movePending_ = false, moving_ = false;
+    QPoint pressGlobal_, moveOffset_;
+    bool maximised_ = false;
+    QRect restoreGeometry_;
+    int switchTimer_ = 0;
+    bool asking_ = false;
 };

@@ -1,6 +1,8 @@
 #include "platform/files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <string_view>
 
 namespace qev {
 
@@ -31,6 +34,66 @@ std::string GetTempFolder()
     if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid()) return {};
     if ((st.st_mode & 0077) != 0 && chmod(dir.c_str(), 0700) != 0) return {};
     return dir + "/";
+}
+
+namespace {
+
+// A copy's temporary sibling: "<to>.qev-<pid>-<random>.tmp", so a later run can tell its
+// own leftovers (and whether their maker still runs) from anything else in the folder.
+constexpr std::string_view CopyInfix = ".qev-";
+constexpr std::string_view CopySuffix = ".tmp";
+
+bool AllDigits(std::string_view s)
+{
+    if (s.empty() || s.size() > 10) return false;
+    for (const char c : s)
+        if (c < '0' || c > '9') return false;
+    return true;
+}
+
+// The maker's id when name is a temporary sibling of a file named base; 0 otherwise.
+long CopyMaker(std::string_view name, std::string_view base)
+{
+    if (name.size() <= base.size() + CopyInfix.size() + CopySuffix.size() ||
+        name.substr(0, base.size()) != base ||
+        name.substr(base.size(), CopyInfix.size()) != CopyInfix ||
+        name.substr(name.size() - CopySuffix.size()) != CopySuffix)
+        return 0;
+    const std::string_view middle =
+        name.substr(base.size() + CopyInfix.size(),
+                    name.size() - base.size() - CopyInfix.size() - CopySuffix.size());
+    const auto dash = middle.find('-');
+    if (dash == std::string_view::npos || !AllDigits(middle.substr(0, dash)) ||
+        !AllDigits(middle.substr(dash + 1)))
+        return 0;
+    return std::strtol(std::string(middle.substr(0, dash)).c_str(), nullptr, 10);
+}
+
+} // namespace
+
+int RemoveStaleCopies(const std::string& to)
+{
+    const auto slash = to.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : to.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? to : to.substr(slash + 1);
+    if (base.empty()) return 0;
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) return 0;
+    int removed = 0;
+    const long self = getpid();
+    while (const dirent* entry = readdir(dir)) {
+        const long maker = CopyMaker(entry->d_name, base);
+        if (maker <= 0 || maker > INT_MAX || maker == self) continue;
+        // A maker still running may be copying right now.
+        if (kill(static_cast<pid_t>(maker), 0) == 0 || errno != ESRCH) continue;
+        const std::string path = folder + entry->d_name;
+        struct stat st {};
+        if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != getuid())
+            continue;
+        if (unlink(path.c_str()) == 0) ++removed;
+    }
+    closedir(dir);
+    return removed;
 }
 
 bool CanReplaceFile(const std::string& path)
@@ -66,7 +129,8 @@ bool CopyFileOver(const std::string& from, const std::string& to)
     if (struct stat toStat{}; stat(to.c_str(), &toStat) == 0) mode = toStat.st_mode & 07777;
 
     std::mt19937_64 rng(std::random_device{}());
-    const std::string tmp = to + ".qev-" + std::to_string(rng() % 1000000000) + ".tmp";
+    const std::string tmp = to + std::string(CopyInfix) + std::to_string(getpid()) + "-" +
+                            std::to_string(rng() % 1000000000) + std::string(CopySuffix);
     const int out = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (out < 0) {
         close(in);

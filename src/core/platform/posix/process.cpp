@@ -4,12 +4,15 @@
 #include <csignal>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <thread>
 
@@ -94,6 +97,53 @@ void ProcessWatch::Kill()
         syscall(SYS_pidfd_send_signal, handle_, SIGKILL, nullptr, 0);
     else
         kill(pid_, SIGKILL);
+}
+
+namespace {
+
+// path with its folder resolved, as the kernel names a running program's file.
+std::string ResolvedPath(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    char resolved[PATH_MAX];
+    if (!realpath(folder.c_str(), resolved)) return {};
+    const std::string base = resolved;
+    return base == "/" ? "/" + name : base + "/" + name;
+}
+
+} // namespace
+
+bool ProcessWatch::RunsProgramFile(const std::string& path) const
+{
+    if (pid_ <= 0 || path.empty()) return false;
+    const std::string exe = "/proc/" + std::to_string(pid_) + "/exe";
+    // stat follows the link to the running file itself, even after it was unlinked; it fails
+    // for zombies, kernel threads and other users' processes.
+    struct stat running {};
+    if (stat(exe.c_str(), &running) != 0) return false;
+    struct stat file {};
+    bool same = stat(path.c_str(), &file) == 0 && running.st_dev == file.st_dev &&
+                running.st_ino == file.st_ino;
+    if (!same && running.st_nlink == 0) {
+        // Replaced (or removed) since the process started: the kernel still names the old
+        // file by where it stood, with " (deleted)" after it. Its link count of 0 tells that
+        // apart from a file really named so.
+        char target[PATH_MAX];
+        const ssize_t n = readlink(exe.c_str(), target, sizeof target - 1);
+        const std::string resolved = ResolvedPath(path);
+        same = n > 0 && !resolved.empty() &&
+               std::string(target, static_cast<std::size_t>(n)) == resolved + " (deleted)";
+    }
+    if (!same) return false;
+    // The /proc entry is only this process's while it runs: an id freed and taken again
+    // meanwhile would have shown another program.
+    if (handle_ >= 0) {
+        pollfd p{static_cast<int>(handle_), POLLIN, 0};
+        return poll(&p, 1, 0) == 0;
+    }
+    return !IsGoneOrZombie(pid_);
 }
 
 ProcessWatch::~ProcessWatch()

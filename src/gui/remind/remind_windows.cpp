@@ -1,0 +1,302 @@
+#include "remind/remind_windows.h"
+
+#include <QCloseEvent>
+#include <QPainter>
+
+#include <algorithm>
+#include <ctime>
+
+#include "app/app_icon.h"
+#include "app/resources.h"
+#include "browser/mini_browser.h"
+#include "skin/image_button.h"
+#include "skin/image_manager.h"
+
+namespace {
+
+// Bit 0 of a pane's flag: the pane shows a page.
+constexpr int PaneHasBrowser = 0x1;
+
+std::function<QImage()>& DigitStripSource()
+{
+    static std::function<QImage()> source;
+    return source;
+}
+
+QImage LoadBuiltInDigitStrip()
+{
+    QImage image;
+    if (const auto bytes = qev::FindResource("PNG", qev::DigitStripImageId))
+        image.loadFromData(reinterpret_cast<const uchar*>(bytes->data()),
+                           static_cast<int>(bytes->size()));
+    return image;
+}
+
+std::int64_t Now()
+{
+    return static_cast<std::int64_t>(std::time(nullptr));
+}
+
+QRect RectOf(int left, int top, int right, int bottom)
+{
+    return QRect(QPoint(left, top), QSize(std::max(0, right - left), std::max(0, bottom - top)));
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------
+
+CRemindBack::CRemindBack(const qev::WindowLayout& layout)
+    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                           Qt::WindowDoesNotAcceptFocus | Qt::NoDropShadowWindowHint)
+{
+    setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_NoSystemBackground);
+    // Popping up must not take the game's keyboard focus, and an open reminder must not
+    // keep the program alive.
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setAttribute(Qt::WA_X11DoNotAcceptFocus);
+    setAttribute(Qt::WA_QuitOnClose, false);
+    setFocusPolicy(Qt::NoFocus);
+    setWindowIcon(AppIcon());
+
+    const CImageManager& images = CImageManager::GetInstance();
+    sprites_ = qev::BuildSpriteEntries(layout.sprites,
+                                       [&images](int id) -> std::optional<std::pair<int, int>> {
+                                           const QImage* image = images.FindImage(id);
+                                           if (!image) return std::nullopt;
+                                           return std::pair{image->width(), image->height()};
+                                       });
+    resize(std::max(0, layout.width), std::max(0, layout.height));
+    composed_ = QImage(size(), QImage::Format_ARGB32_Premultiplied);
+    composed_.fill(Qt::transparent);
+    {
+        QPainter painter(&composed_);
+        for (const qev::SpriteEntry& sprite : sprites_) {
+            if (const QImage* image = images.FindImage(sprite.image))
+                DrawImageAt(painter, image, sprite.left, sprite.top, sprite.right - sprite.left,
+                            sprite.bottom - sprite.top);
+        }
+    }
+    data_ = new CRemindDataWnd(this);
+    data_->setGeometry(rect());
+    UpdateInputMask();
+}
+
+void CRemindBack::AttachTopWnd(CRemindTopWnd* top)
+{
+    top_ = top;
+    if (!top) return;
+    top->setGeometry(rect());
+    top->raise();
+    connect(top, &CRemindTopWnd::inputRegionChanged, this, &CRemindBack::UpdateInputMask);
+    UpdateInputMask();
+}
+
+void CRemindBack::UpdateInputMask()
+{
+    QRegion region = OpaqueRegion(composed_);
+    if (data_) region += data_->InputRegion().translated(data_->pos());
+    if (top_) {
+        // The top layer covers the pages: it exists only where it shows something. A click
+        // on the digits goes on to this window.
+        const QRegion paint = top_->PaintRegion();
+        top_->setMask(paint.isEmpty() ? QRegion(-1, -1, 1, 1) : paint);
+        region += top_->InputRegion().translated(top_->pos());
+    }
+    // An empty region would lift the mask altogether; an off-window pixel masks everything.
+    setMask(region.isEmpty() ? QRegion(-1, -1, 1, 1) : region);
+}
+
+void CRemindBack::paintEvent(QPaintEvent* /*event*/)
+{
+    QPainter painter(this);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawImage(0, 0, composed_);
+}
+
+void CRemindBack::closeEvent(QCloseEvent* event)
+{
+    // The owner decides: a close by the window system removes the reminder like the tray
+    // menu does; the program's own closing of the window goes through.
+    if (!event->spontaneous()) return event->accept();
+    event->ignore();
+    emit closeRequested();
+}
+
+// ---------------------------------------------------------------------------------------
+
+CRemindDataWnd::CRemindDataWnd(QWidget* parent) : QWidget(parent)
+{
+    setAttribute(Qt::WA_NoSystemBackground);
+    setAutoFillBackground(false);
+    setFocusPolicy(Qt::NoFocus);
+}
+
+void CRemindDataWnd::DestroyPanes()
+{
+    for (PaneRecord& record : panes_) delete record.host.data();
+    panes_.clear();
+}
+
+void CRemindDataWnd::BuildPanes(const std::vector<qev::WebPane>& panes,
+                                const std::string& pageAddress)
+{
+    DestroyPanes();
+    for (const qev::WebPane& layoutPane : panes) {
+        PaneRecord record{layoutPane, nullptr};
+        record.pane.url = pageAddress;
+        if (layoutPane.flag & PaneHasBrowser) {
+            auto* host = new CMiniBrowser(this);
+            host->l = layoutPane.l;
+            host->t = layoutPane.t;
+            host->r = layoutPane.r;
+            host->b = layoutPane.b;
+            const QRect rect =
+                RectOf(layoutPane.left, layoutPane.top, layoutPane.right, layoutPane.bottom);
+            if (host->Create(rect, this, nextControlId_++)) {
+                // A "_game" hand-over from the activity's page means nothing here.
+                host->show();
+                host->Navigate(QString::fromStdString(pageAddress));
+                record.host = host;
+            } else {
+                delete host;
+            }
+        }
+        panes_.push_back(std::move(record));
+    }
+}
+
+QRegion CRemindDataWnd::InputRegion() const
+{
+    QRegion region;
+    for (const PaneRecord& record : panes_)
+        if (record.host) region += record.host->geometry();
+    return region;
+}
+
+// ---------------------------------------------------------------------------------------
+
+void CRemindTopWnd::SetDigitStripSource(std::function<QImage()> source)
+{
+    DigitStripSource() = std::move(source);
+}
+
+CRemindTopWnd::CRemindTopWnd(QWidget* parent, const qev::WindowLayout& layout, std::int64_t start,
+                             std::int64_t end)
+    : QWidget(parent), layout_(layout), start_(start), end_(end)
+{
+    setAttribute(Qt::WA_NoSystemBackground);
+    setAutoFillBackground(false);
+    setFocusPolicy(Qt::NoFocus);
+    countdownTimer_.setInterval(qev::CountdownPeriodMs);
+    connect(&countdownTimer_, &QTimer::timeout, this, &CRemindTopWnd::OnCountdownTimer);
+}
+
+bool CRemindTopWnd::Init()
+{
+    const QImage strip = DigitStripSource() ? DigitStripSource()() : LoadBuiltInDigitStrip();
+    if (strip.isNull()) return false;
+    // Premultiplied once here, so every tick draws straight from it.
+    strip_ = strip.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    shownValue_ = qev::CountdownValue(start_, end_, Now());
+    buttonRule_.Build(false);
+    BuildButtons();
+    countdownTimer_.start();
+    return true;
+}
+
+void CRemindTopWnd::DestroyButtons()
+{
+    for (const ButtonEntry& entry : buttons_) delete entry.button;
+    buttons_.clear();
+}
+
+void CRemindTopWnd::BuildButtons()
+{
+    DestroyButtons();
+    for (const qev::ButtonItem& item : layout_.buttons) {
+        auto* button = new CImageButton(item, this);
+        button->setFocusPolicy(Qt::NoFocus);
+        connect(button, &CImageButton::command, this, &CRemindTopWnd::command);
+        buttons_.push_back(ButtonEntry{item.action, button});
+    }
+    ApplyButtonRule();
+}
+
+void CRemindTopWnd::ApplyButtonRule()
+{
+    for (const ButtonEntry& entry : buttons_)
+        entry.button->setVisible(buttonRule_.Visible(entry.action));
+    emit inputRegionChanged();
+}
+
+CImageButton* CRemindTopWnd::ButtonFor(int action) const
+{
+    for (const ButtonEntry& entry : buttons_)
+        if (entry.action == action) return entry.button;
+    return nullptr;
+}
+
+void CRemindTopWnd::SwitchToRunning()
+{
+    buttonRule_.Build(true);
+    BuildButtons();
+}
+
+void CRemindTopWnd::ShowCollapsedTabs(bool collapsed)
+{
+    if (collapsed)
+        buttonRule_.Collapse();
+    else
+        buttonRule_.Expand();
+    ApplyButtonRule();
+}
+
+QRegion CRemindTopWnd::InputRegion() const
+{
+    QRegion region;
+    for (const ButtonEntry& entry : buttons_)
+        if (entry.button->isVisibleTo(this))
+            region += entry.button->OpaqueRegion().translated(entry.button->pos());
+    return region;
+}
+
+QRegion CRemindTopWnd::PaintRegion() const
+{
+    QRegion region = InputRegion();
+    if (!strip_.isNull())
+        for (const qev::DigitCell& cell : qev::CountdownDigits(0))
+            region += QRect(cell.x, qev::CountdownTop, cell.width, qev::DigitStripHeight);
+    return region;
+}
+
+void CRemindTopWnd::OnCountdownTimer()
+{
+    ++ticks_;
+    QWidget* reminder = window();
+    if (!reminder->isVisible()) reminder->show();
+    const std::int64_t now = Now();
+    switch (qev::CountdownTick(start_, end_, now)) {
+    case qev::CountdownRepaint::None: return; // the digits keep their last value
+    case qev::CountdownRepaint::Digits:
+        shownValue_ = qev::CountdownValue(start_, end_, now);
+        update(RectOf(qev::DigitAreaLeft, qev::DigitAreaTop, qev::DigitAreaRight,
+                      qev::DigitAreaBottom));
+        return;
+    case qev::CountdownRepaint::Whole:
+        shownValue_ = qev::CountdownValue(start_, end_, now);
+        update();
+        if (!running()) SwitchToRunning();
+        return;
+    }
+}
+
+void CRemindTopWnd::paintEvent(QPaintEvent* /*event*/)
+{
+    if (strip_.isNull()) return;
+    QPainter painter(this);
+    for (const qev::DigitCell& cell : qev::CountdownDigits(shownValue_))
+        painter.drawImage(QPoint(cell.x, qev::CountdownTop), strip_,
+                          QRect(cell.stripX, 0, cell.width, qev::DigitStripHeight));
+}

@@ -1,0 +1,107 @@
+#!/usr/bin/env bash
+# The activity reminder as a player meets it: log in on the demo portal with the mouse and
+# keyboard, and the reminder of the activity that starts in ten minutes pops up in the
+# screen's corner with its countdown near 09:5x and a tray icon; its close button removes
+# both. Keeps a screenshot of the reminder in BUILD_DIR/test-artifacts/reminder.png.
+# Uses the built-in layout's hosts (127.0.0.1, ports $QEV_DEMO_PORT_BASE to +3).
+set -euo pipefail
+build="$1"
+portal="$build/bin/qev-demo-portal"
+source_dir="$(cd "$(dirname "$0")/../.." && pwd)"
+work="$(mktemp -d)"
+artifacts="$build/test-artifacts"
+mkdir -p "$artifacts"
+source "$(dirname "$0")/portal.sh"
+trap 'stop_portal; rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*"; echo "--- portal"; cat "$work/portal.log"; exit 1; }
+
+layout_base="${QEV_DEMO_PORT_BASE:-18080}"
+start_portal_on "$layout_base" ||
+  fail "portal did not start (ports $layout_base..$((layout_base + 3)) busy?)"
+
+# Candidate pictures of the reminder's digit well for 09:50 .. 10:00, drawn from the built-in
+# artwork the way the client draws them (digits 35 px apart in the strip, colon at 350).
+images="$source_dir/res/images"
+for value in $(seq 590 600); do
+  mm=$(printf '%02d' $((value / 60))) ss=$(printf '%02d' $((value % 60)))
+  args=()
+  for cell in "${mm:0:1}:121" "${mm:1:1}:147" "c:173" "${ss:0:1}:196" "${ss:1:1}:222"; do
+    glyph="${cell%%:*}" x="${cell##*:}"
+    if [[ $glyph == c ]]; then sx=350 w=21; else sx=$((glyph * 35)) w=35; fi
+    args+=(\( "$images/1067.gif" -crop "${w}x28+${sx}+0" +repage \) -geometry "+${x}+50" -composite)
+  done
+  convert "$images/1013.png" -background none -extent 283x93 "${args[@]}" \
+    -crop 136x28+121+50 +repage "$work/expect-$value.png"
+done
+
+export QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu --no-sandbox"
+export QT_QPA_PLATFORM=xcb
+xvfb-run -a -s "-screen 0 1920x1080x24" bash -c '
+  set -u
+  qev="$1"; work="$2"; log="$3"
+  note() { echo "$*" >> "$work/steps"; }
+  trayer --edge top --align left --widthtype request --heighttype pixel --height 32 \
+    --SetDockType false --SetPartialStrut false >/dev/null 2>&1 & tray=$!
+  "$qev" >"$work/qev.out" 2>&1 & pid=$!
+  # The login page loaded.
+  for _ in $(seq 300); do grep -q " /micro2 -> " "$log" && break; sleep 0.1; done
+  sleep 3
+  # The login stack is centred: 663 x 391 at 628,344; its page starts at 646,392.
+  # Name field, then the first realm on the list.
+  xdotool mousemove 796 552 click 1; sleep 0.5
+  xdotool type --delay 30 "Tess Ward"; xdotool key Return
+  for _ in $(seq 100); do grep -q " /micro2?user=" "$log" && break; sleep 0.1; done
+  sleep 2
+  xdotool mousemove 846 540 click 1
+  for _ in $(seq 100); do grep -q " /micro2/GetTasks?" "$log" && break; sleep 0.1; done
+  grep -q " /micro2/GetTasks?" "$log" && note "logged in"
+  # One schedule tick (2 s) and the page of the pane.
+  found=""
+  for _ in $(seq 60); do
+    found=$(xwininfo -root -children | grep -F "283x93+1637+837" || true)
+    [[ -n $found ]] && break
+    sleep 0.1
+  done
+  [[ -n $found ]] && note "reminder at the corner"
+  for _ in $(seq 50); do grep -q " /micro2/TaskTips?tid=1 " "$log" && break; sleep 0.1; done
+  sleep 1.5
+  import -window root -crop 283x93+1637+837 +repage "$work/reminder.png"
+  import -window root "$work/screen.png"
+  xwininfo -root -tree > "$work/tree-open.txt"
+  # The close button (244,0 32 x 32).
+  xdotool mousemove $((1637 + 260)) $((837 + 16)) click 1
+  for _ in $(seq 50); do
+    xwininfo -root -children | grep -qF "283x93+1637+837" || break
+    sleep 0.1
+  done
+  xwininfo -root -children | grep -qF "283x93+1637+837" || note "reminder closed"
+  xwininfo -root -tree > "$work/tree-closed.txt"
+  kill $pid; wait $pid 2>/dev/null
+  kill $tray; wait $tray 2>/dev/null
+  exit 0' _ "$build/bin/qev" "$work" "$work/portal.log"
+
+touch "$work/steps"
+cp "$work/reminder.png" "$artifacts/reminder.png" 2>/dev/null || true
+cp "$work/screen.png" "$artifacts/reminder-screen.png" 2>/dev/null || true
+grep -q "logged in" "$work/steps" || fail "the login did not fetch the task feed"
+grep -q "reminder at the corner" "$work/steps" || fail "no 283x93 window at 1637,837"
+grep -q " /micro2/TaskTips?tid=1 " "$work/portal.log" || fail "the reminder did not load its page"
+
+# The countdown: the closest candidate must be one of 09:50 .. 10:00, and close indeed.
+convert "$work/reminder.png" -crop 136x28+121+50 +repage "$work/digits.png"
+best="" best_diff=999999
+for value in $(seq 590 600); do
+  diff=$(compare -metric AE -fuzz 12% "$work/digits.png" "$work/expect-$value.png" null: 2>&1 || true)
+  diff=${diff%% *}
+  if ((diff < best_diff)); then best=$value best_diff=$diff; fi
+done
+echo "countdown reads $((best / 60)):$(printf %02d $((best % 60))) ($best_diff pixels differ)"
+((best_diff < 150)) || fail "the digits match none of 09:50..10:00 (best $best, $best_diff pixels)"
+
+# The tray icon: the tray's panel holds the client's icon window while the reminder is open,
+# and no longer once it is closed.
+tray_icons() { grep -A8 '"panel": ("panel" "trayer")' "$1" | grep -c '("qev" "qev")' || true; }
+[[ $(tray_icons "$work/tree-open.txt") == 1 ]] || fail "no tray icon while the reminder is open"
+grep -q "reminder closed" "$work/steps" || fail "the close button did not remove the reminder"
+[[ $(tray_icons "$work/tree-closed.txt") == 0 ]] || fail "the tray icon stayed after closing"
+echo "reminder e2e: ok"

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# A package changed after it was signed (as anyone on the update host's path could change
+# it): the client downloads it and its statement, refuses it, deletes both, logs why, and
+# at exit hands over to nothing: the program file stays as it was.
+# Uses the built-in layout's hosts, like self_update_test.sh.
+set -euo pipefail
+build="$1"
+portal="$build/bin/qev-demo-portal"
+work="$(mktemp -d)"
+source "$(dirname "$0")/portal.sh"
+source "$(dirname "$0")/update_client.sh"
+trap 'stop_portal; rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*"; echo "--- portal"; cat "$work/portal.log"; exit 1; }
+
+mkdir -p "$work/app" "$work/offer" "$work/tmp" "$work/state"
+cp "$build/bin/qev" "$work/app/qev"
+cp "$build/bin/qev" "$work/offer/qev next"
+printf 'NEW-BUILD-MARKER' >> "$work/offer/qev next"
+
+layout_base="${QEV_DEMO_PORT_BASE:-18080}"
+start_portal_on "$layout_base" --offer-update "$work/offer/qev next" ||
+  fail "portal did not start (ports $layout_base..$((layout_base + 3)) busy?)"
+# The portal has signed the package it read at start; now one byte of it changes (same size).
+printf 'X' | dd of="$work/offer/qev next" bs=1 seek=4096 conv=notrunc status=none
+
+export TMPDIR="$work/tmp" XDG_STATE_HOME="$work/state"
+export QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu --no-sandbox"
+run_client "$work/app/qev" "$work/portal.log"
+
+grep -q 'packages/qev+next ' "$work/portal.log" || fail "the package was not fetched"
+grep -q 'packages/qev+next.sig .*-> 20[06]' "$work/portal.log" || fail "the statement was not fetched"
+temp="$work/tmp/qev-$(id -u)"
+# At exit the client would have put the updater copy in place before ending.
+[[ ! -e "$temp/updateqev next" ]] || fail "the client handed over to the tampered package"
+cmp -s "$work/app/qev" "$build/bin/qev" || fail "the program file was changed"
+[[ ! -e "$temp/qev next" ]] || fail "the refused package was kept"
+[[ ! -e "$temp/qev next.sig" ]] || fail "the statement was kept"
+log="$(cat "$work/state/qev/qev.log" 2>/dev/null || true)"
+[[ "$log" == "update package refused: wrong SHA-256" ]] || fail "log: '$log'"
+echo "tampered self-update e2e: ok"

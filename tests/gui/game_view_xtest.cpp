@@ -1,0 +1,167 @@
+// The game view with the web engine: every loaded page is marked with the cookie
+// "korvel=1" exactly once, script errors stay quiet, and a window the game page opens
+// becomes a browser window of the client that shares the session.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QSignalSpy>
+#include <QWebEngineProfile>
+
+#include <string>
+
+#include "browser/game_view.h"
+#include "fake_http_server.h"
+
+#include "wait_for.h"
+
+namespace {
+
+// Records every write to document.cookie from the page's own world, where the client's
+// marking runs, then throws a script error that must stay quiet.
+const char InstrumentedPage[] = R"HTML(<!doctype html><html><head><title>Marked</title><script>
+window.writes = [];
+var real = Object.getOwnPropertyDescriptor(Document.prototype, 'cookie');
+Object.defineProperty(document, 'cookie', {
+  get: function () { return real.get.call(document); },
+  set: function (v) { window.writes.push(v); real.set.call(document, v); }
+});
+</script></head><body>page<script>undefinedFunction();</script></body></html>)HTML";
+
+const char OpenerPage[] = R"HTML(<!doctype html><html><head><title>Opener</title></head><body>
+<button id="b" style="position:absolute;left:0;top:0;width:400px;height:300px"
+ onclick="window.open('/c/popup.html', 'pop', 'width=300,height=200')">open</button>
+</body></html>)HTML";
+
+const char PopupPage[] = R"HTML(<!doctype html><html><head><title>Game pop-up</title></head>
+<body>popup</body></html>)HTML";
+
+struct Served {
+    qev::test::FakeHttpServer server;
+    Served()
+    {
+        server.SetHandler([](const qev::test::FakeRequest& request) {
+            qev::test::FakeReply reply = qev::test::MakeReply(200);
+            reply.headers = {"Content-Type: text/html"};
+            if (request.target.rfind("/b/", 0) == 0)
+                reply.headers.push_back("Set-Cookie: korvel=1; Path=/b");
+            if (request.target.rfind("/c/opener", 0) == 0)
+                reply.body = OpenerPage;
+            else if (request.target.rfind("/c/popup", 0) == 0)
+                reply.body = PopupPage;
+            else
+                reply.body = InstrumentedPage;
+            return reply;
+        });
+    }
+    QString Url(const char* path) const
+    {
+        return QString::fromStdString("http://" + server.host() + path);
+    }
+};
+
+// Loads url into view and waits for its marking; written as the marking reported it.
+bool LoadAndMark(CKorvel2View& view, const QString& url, bool* written)
+{
+    QSignalSpy marked(&view, &CKorvel2View::pageMarked);
+    view.Navigate(url);
+    if (!WaitFor([&] { return marked.count() > 0; }, 20000)) return false;
+    *written = marked.takeFirst().at(1).toBool();
+    return true;
+}
+
+QString RunScript(CKorvel2View& view, const char* script)
+{
+    QString result;
+    bool done = false;
+    view.page()->runJavaScript(QString::fromLatin1(script), [&](const QVariant& v) {
+        result = v.toString();
+        done = true;
+    });
+    WaitFor([&] { return done; }, 10000);
+    return result;
+}
+
+TEST(PageMarking, WrittenExactlyOnceAndNeverOverAnExistingMark)
+{
+    Served served;
+    CKorvel2View view;
+    view.resize(400, 300);
+    view.show();
+
+    struct Case {
+        const char* path;
+        bool written;
+        const char* writes; // what the page saw written, as JSON
+    };
+    const Case cases[] = {
+        // No cookie at all: exactly "korvel=1", no attributes.
+        {"/a/first.html", true, R"(["korvel=1"])"},
+        // The mark set before (same path) is kept: nothing written again.
+        {"/a/again.html", false, "[]"},
+        // The server sent it: not written.
+        {"/b/served.html", false, "[]"},
+    };
+    for (const Case& c : cases) {
+        bool written = false;
+        ASSERT_TRUE(LoadAndMark(view, served.Url(c.path), &written)) << c.path;
+        EXPECT_EQ(written, c.written) << c.path;
+        EXPECT_EQ(RunScript(view, "JSON.stringify(window.writes)"), c.writes) << c.path;
+        EXPECT_NE(RunScript(view, "document.cookie").indexOf("korvel=1"), -1) << c.path;
+    }
+    // The mark reaches the server with the next request of that path.
+    const auto cookieOf = [&](const std::string& target) {
+        for (const auto& r : served.server.Requests())
+            if (r.target == target) return r.Header("Cookie");
+        return std::string("(no request)");
+    };
+    EXPECT_EQ(cookieOf("/a/first.html"), "");
+    EXPECT_EQ(cookieOf("/a/again.html"), "korvel=1");
+}
+
+TEST(GamePopup, AWindowThePageOpensIsAClientWindowWithTheSession)
+{
+    Served served;
+    CKorvel2View view;
+    view.resize(400, 300);
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    bool written = false;
+    ASSERT_TRUE(LoadAndMark(view, served.Url("/c/opener.html"), &written));
+    ASSERT_TRUE(WaitFor([&] { return view.focusProxy() != nullptr; }, 10000));
+    QTest::qWait(300); // the page's first frame must be on screen before a click lands
+
+    const auto popups = [] {
+        QList<CGamePopup*> found;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* p = qobject_cast<CGamePopup*>(w)) found.push_back(p);
+        return found;
+    };
+    // A user's click opens the window (pop-up blockers let only those through).
+    QTest::mouseClick(view.focusProxy(), Qt::LeftButton, {}, QPoint(100, 100));
+    ASSERT_TRUE(WaitFor([&] { return popups().size() == 1; }, 10000));
+    CGamePopup* popup = popups().front();
+    EXPECT_TRUE(popup->isWindow());
+    EXPECT_EQ(popup->page()->profile(), view.page()->profile()) << "the session is shared";
+    EXPECT_TRUE(WaitFor([&] { return popup->windowTitle() == "Game pop-up"; }, 10000))
+        << popup->windowTitle().toStdString();
+    // Its request carried the game page's cookie.
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            for (const auto& r : served.server.Requests())
+                if (r.target == "/c/popup.html") return r.Header("Cookie") == "korvel=1";
+            return false;
+        },
+        10000));
+    popup->close(); // deletes itself
+    EXPECT_TRUE(WaitFor([&] { return popups().isEmpty(); }, 5000));
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication application(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,124 @@
+// qev-sign: the operator's side of signed updates.
+//   qev-sign keygen SECRET_FILE             writes a new secret key, prints its public key
+//   qev-sign sign SECRET_FILE PACKAGE VERSION   writes PACKAGE.sig for version a.b.c.d
+//   qev-sign verify PUBLIC_KEY PACKAGE      exit 0 only when PACKAGE.sig holds for PACKAGE
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "net/update_statement.h"
+
+namespace {
+
+constexpr int ExitFailed = 1;
+constexpr int ExitUsage = 2;
+
+int Usage()
+{
+    std::fputs("usage: qev-sign keygen SECRET_FILE\n"
+               "       qev-sign sign SECRET_FILE PACKAGE VERSION\n"
+               "       qev-sign verify PUBLIC_KEY PACKAGE\n",
+               stderr);
+    return ExitUsage;
+}
+
+int Fail(const std::string& text)
+{
+    std::fprintf(stderr, "qev-sign: %s\n", text.c_str());
+    return ExitFailed;
+}
+
+bool ReadSmallFile(const std::string& path, std::string& text)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream s;
+    s << in.rdbuf();
+    text = s.str();
+    return !in.bad();
+}
+
+// Writes text to path with mode; exclusive refuses an existing file.
+bool WriteFile(const std::string& path, const std::string& text, mode_t mode, bool exclusive)
+{
+    const int fd =
+        open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (exclusive ? O_EXCL : O_TRUNC), mode);
+    if (fd < 0) return false;
+    bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    ok = fsync(fd) == 0 && ok;
+    return close(fd) == 0 && ok;
+}
+
+int Keygen(const std::string& secretFile)
+{
+    const qev::SecretSeed seed = qev::NewSecretSeed();
+    const std::string text = qev::FormatSecretKeyFile(
+        seed, "qev update signing key (secret). Anyone holding it can sign updates that\n"
+              "clients built with its public key will install: keep it private.");
+    // Never overwrite: a lost key cannot sign for the clients already out there.
+    if (!WriteFile(secretFile, text, 0600, true))
+        return Fail("cannot create " + secretFile + ": " + std::strerror(errno));
+    std::printf("%s\n", qev::EncodePublicKey(qev::PublicKeyOf(seed)).c_str());
+    return 0;
+}
+
+int Sign(const std::string& secretFile, const std::string& package, const std::string& version)
+{
+    std::string keyText;
+    if (!ReadSmallFile(secretFile, keyText)) return Fail("cannot read " + secretFile);
+    const auto seed = qev::ParseSecretKeyFile(keyText);
+    if (!seed) return Fail(secretFile + " holds no secret key");
+    const auto parsed = qev::ParseBuildVersion(version);
+    if (!parsed) return Fail("version must be a.b.c.d, each part 0..65535: " + version);
+    const auto facts = qev::MeasurePackageFile(package);
+    if (!facts) return Fail("cannot read " + package + " (or it is 2 GiB or larger)");
+    const std::string statement = qev::MakeUpdateStatement(*seed, *parsed, *facts);
+    if (!qev::ParseUpdateStatement(statement))
+        return Fail("the package's file name cannot be named in a statement: " + facts->fileName);
+    const std::string target = package + std::string(qev::StatementSuffix);
+    const std::string temporary = target + ".part";
+    if (!WriteFile(temporary, statement, 0644, false) ||
+        std::rename(temporary.c_str(), target.c_str()) != 0) {
+        std::remove(temporary.c_str());
+        return Fail("cannot write " + target);
+    }
+    std::printf("%s", statement.c_str());
+    return 0;
+}
+
+int Verify(const std::string& publicKey, const std::string& package)
+{
+    const auto key = qev::DecodePublicKey(publicKey);
+    if (!key) return Fail("not a public key (44 characters of base64): " + publicKey);
+    const std::string statementPath = package + std::string(qev::StatementSuffix);
+    std::string text;
+    if (!ReadSmallFile(statementPath, text)) return Fail("cannot read " + statementPath);
+    const auto facts = qev::MeasurePackageFile(package);
+    if (!facts) return Fail("cannot read " + package);
+    qev::UpdateStatement statement;
+    const auto check = qev::VerifyStatementForPackage(text, *key, *facts, &statement);
+    if (check != qev::StatementCheck::Good)
+        return Fail(statementPath + ": " + qev::DescribeStatementCheck(check));
+    std::printf("good: %s, version %s\n", statement.fileName.c_str(),
+                qev::FormatBuildVersion(statement.version).c_str());
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (!qev::InitStatementCrypto()) return Fail("the crypto library did not start");
+    if (args.size() == 2 && args[0] == "keygen") return Keygen(args[1]);
+    if (args.size() == 4 && args[0] == "sign") return Sign(args[1], args[2], args[3]);
+    if (args.size() == 3 && args[0] == "verify") return Verify(args[1], args[2]);
+    return Usage();
+}
