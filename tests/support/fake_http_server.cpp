@@ -1,18 +1,9 @@
 #include "fake_http_server.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
+#include <cctype>
 #include <chrono>
-#include <cstring>
 #include <stdexcept>
-#include <strings.h>
 
 namespace qev::test {
 namespace {
@@ -39,16 +30,12 @@ const char* Reason(int status)
     }
 }
 
-bool SendAll(int fd, const char* data, std::size_t size)
+bool SameLetters(std::string_view a, std::string_view b)
 {
-    while (size > 0) {
-        const ssize_t n = send(fd, data, size, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) ==
+               std::tolower(static_cast<unsigned char>(y));
+    });
 }
 
 } // namespace
@@ -62,7 +49,7 @@ std::string FakeRequest::HeaderLine(std::string_view name) const
         const std::string_view line(raw.data() + start,
                                     (end == std::string::npos ? raw.size() : end) - start);
         const auto colon = line.find(':');
-        if (colon == name.size() && strncasecmp(line.data(), name.data(), name.size()) == 0)
+        if (colon == name.size() && SameLetters(line.substr(0, colon), name))
             return std::string(line);
         pos = end;
     }
@@ -133,21 +120,9 @@ FakeReply WrongStartReply(const std::string& content, long long start)
 
 FakeHttpServer::FakeHttpServer()
 {
-    listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listenFd_ < 0 || pipe2(wakePipe_, O_CLOEXEC) != 0)
+    listenFd_ = ListenOnLoopback(port_);
+    if (listenFd_ == NoSocket || !MakeWakePair(wakePipe_))
         throw std::runtime_error("fake server: socket");
-    const int one = 1;
-    setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
-    if (bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        listen(listenFd_, 64) != 0)
-        throw std::runtime_error("fake server: bind");
-    socklen_t len = sizeof addr;
-    getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
     handler_ = [](const FakeRequest&) { return MakeReply(404); };
     acceptThread_ = std::thread([this] { AcceptLoop(); });
 }
@@ -159,13 +134,12 @@ FakeHttpServer::~FakeHttpServer()
         stopping_ = true;
     }
     changed_.notify_all();
-    const char byte = 0;
-    [[maybe_unused]] const ssize_t ignored = write(wakePipe_[1], &byte, 1);
+    Wake(wakePipe_[1]);
     acceptThread_.join();
     for (auto& c : connections_) c.thread.join();
-    close(listenFd_);
-    close(wakePipe_[0]);
-    close(wakePipe_[1]);
+    CloseSocket(listenFd_);
+    CloseSocket(wakePipe_[0]);
+    CloseSocket(wakePipe_[1]);
 }
 
 std::string FakeHttpServer::host() const
@@ -226,12 +200,11 @@ bool FakeHttpServer::SleepUnlessStopped(int ms)
 void FakeHttpServer::AcceptLoop()
 {
     for (;;) {
-        pollfd fds[2] = {{listenFd_, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
-        if (poll(fds, 2, -1) < 0 && errno != EINTR) return;
-        if (fds[1].revents) return;
-        if (!(fds[0].revents & POLLIN)) continue;
-        const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) continue;
+        const int ready = WaitReadable(listenFd_, wakePipe_[0], -1);
+        if (ready == 2 || ready < 0) return;
+        if (ready != 1) continue;
+        const Socket fd = AcceptConnection(listenFd_);
+        if (fd == NoSocket) continue;
         std::lock_guard lock(mutex_);
         // A long soak opens thousands of connections: join the ended ones as we go.
         for (auto it = connections_.begin(); it != connections_.end();) {
@@ -245,21 +218,20 @@ void FakeHttpServer::AcceptLoop()
         auto done = std::make_shared<std::atomic<bool>>(false);
         connections_.push_back({std::thread([this, fd, done] {
                                     Serve(fd);
-                                    close(fd);
+                                    CloseSocket(fd);
                                     done->store(true);
                                 }),
                                 done});
     }
 }
 
-void FakeHttpServer::Serve(int fd)
+void FakeHttpServer::Serve(Socket fd)
 {
     std::string head;
     char buffer[4096];
     while (head.find("\r\n\r\n") == std::string::npos) {
-        pollfd fds[2] = {{fd, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
-        if (poll(fds, 2, 10000) <= 0 || fds[1].revents) return;
-        const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+        if (WaitReadable(fd, wakePipe_[0], 10000) != 1) return;
+        const long n = Receive(fd, buffer, sizeof buffer);
         if (n <= 0) return;
         head.append(buffer, static_cast<std::size_t>(n));
     }
@@ -316,7 +288,7 @@ void FakeHttpServer::Serve(int fd)
         changed_.notify_all();
     }
     if (reply.holdMs > 0) SleepUnlessStopped(reply.holdMs);
-    shutdown(fd, SHUT_RDWR);
+    ShutdownBoth(fd);
 }
 
 } // namespace qev::test

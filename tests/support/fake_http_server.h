@@ -19,6 +19,8 @@
 #include <thread>
 #include <vector>
 
+#include "socket_io.h"
+
 namespace qev::test {
 
 struct FakeRequest {
@@ -85,11 +87,11 @@ public:
 
 private:
     void AcceptLoop();
-    void Serve(int fd);
+    void Serve(Socket fd);
     bool SleepUnlessStopped(int ms);
 
-    int listenFd_ = -1;
-    int wakePipe_[2] = {-1, -1};
+    Socket listenFd_ = NoSocket;
+    Socket wakePipe_[2] = {NoSocket, NoSocket};
     int port_ = 0;
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;

@@ -167,11 +167,25 @@ TEST(CaptionHeight, TallOnlyOnPlatformTwoVersionSixOne)
     };
     const Case cases[] = {
         {{2, 6, 1}, 32.5}, {{2, 6, 0}, 30}, {{2, 6, 2}, 30}, {{2, 10, 0}, 30},
-        {{2, 5, 1}, 30},   {{1, 6, 1}, 30}, {{0, 6, 1}, 30}, {qev::CurrentOsVersion(), 30},
+        {{2, 5, 1}, 30},   {{1, 6, 1}, 30}, {{0, 6, 1}, 30},
     };
     for (const Case& c : cases)
         EXPECT_EQ(qev::CaptionPieceHeight(c.os, 30), c.expected)
             << c.os.platform << " " << c.os.major << "." << c.os.minor;
+}
+
+TEST(CaptionHeight, ThisSystemReportsItsOwnPlatform)
+{
+    const qev::OsVersion os = qev::CurrentOsVersion();
+#ifdef _WIN32
+    // The NT platform with a real version (Wine reports whichever it imitates).
+    EXPECT_EQ(os.platform, 2u);
+    EXPECT_GE(os.major, 5u);
+#else
+    // Never the other system's platform, so its version rule cannot match here.
+    EXPECT_EQ(os.platform, 0u);
+    EXPECT_EQ(qev::CaptionPieceHeight(os, 30), 30);
+#endif
 }
 
 TEST(CaptionActions, OnlyTheListedCodesAct)

@@ -2,11 +2,11 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
 #include "app/message.h"
+#include "platform/files.h"
 
 namespace qev {
 namespace {
@@ -44,8 +44,10 @@ int FileErrorCauseFromErrno(int error)
     case EAGAIN: return FileErrorSharingViolation;
     case EMFILE:
     case ENFILE: return FileErrorTooManyOpen;
-    case ENOSPC:
+    case ENOSPC: return FileErrorDiskFull;
+#ifdef EDQUOT // a C library without quotas (Windows) has no such error
     case EDQUOT: return FileErrorDiskFull;
+#endif
     case EIO: return FileErrorHardIo;
     default: return FileErrorGeneric;
     }
@@ -53,12 +55,7 @@ int FileErrorCauseFromErrno(int error)
 
 std::string LogFolderPath()
 {
-    // A relative XDG value is invalid by the base-directory rules and is ignored.
-    if (const char* state = std::getenv("XDG_STATE_HOME"); state && state[0] == '/')
-        return std::string(state) + "/qev";
-    if (const char* home = std::getenv("HOME"); home && *home)
-        return std::string(home) + "/.local/state/qev";
-    return {};
+    return GetLogFolder();
 }
 
 std::string LogFilePath()

@@ -1,23 +1,9 @@
 #include "net/chunk_writer.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-
 #include "net/url_codec.h"
+#include "platform/files.h"
 
 namespace qev {
-namespace {
-
-int OpenTarget(const std::string& path, bool truncate)
-{
-    int flags = O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
-    if (truncate) flags |= O_TRUNC;
-    return open(path.c_str(), flags, 0600);
-}
-
-} // namespace
 
 std::string TargetFileName(std::string_view objectPath)
 {
@@ -31,22 +17,7 @@ std::string TargetFileName(std::string_view objectPath)
 
 int WriteChunk(std::int64_t offset, const std::string& path, const char* bytes, std::size_t length)
 {
-    const int fd = OpenTarget(path, false);
-    if (fd < 0) return errno;
-    int result = 0;
-    std::size_t done = 0;
-    while (done < length) {
-        const ssize_t n = pwrite(fd, bytes + done, length - done,
-                                 static_cast<off_t>(offset) + static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            result = n < 0 ? errno : EIO;
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    if (close(fd) != 0 && result == 0) result = errno;
-    return result;
+    return WriteFileAt(path, offset, bytes, length);
 }
 
 std::string DownloadFileWriter::TargetPath(const DownloadNotice& notice) const
@@ -77,11 +48,7 @@ void DownloadFileWriter::OnNotice(const DownloadNotice& notice)
         // tail. A resume keeps what the file holds.
         if (notice.received != 0) return;
         failed_[notice.id] = false;
-        const int fd = OpenTarget(path, true);
-        if (fd < 0)
-            failed_[notice.id] = true;
-        else
-            close(fd);
+        if (!TruncateFile(path)) failed_[notice.id] = true;
         return;
     }
     if (notice.chunkLength <= 0) return;

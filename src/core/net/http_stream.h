@@ -1,10 +1,12 @@
 #pragma once
-// A pull-style HTTP GET over libcurl's multi interface: Open() sends the request and waits
-// for the answer's head (status and raw header lines); Read() then hands out body bytes as
-// the caller asks for them. The transfer is paused while the caller is not reading, so at
-// most a small amount is held in memory whatever the body size.
+// A pull-style HTTP GET: Open() sends the request and waits for the answer's head (status
+// and raw header lines); Read() then hands out body bytes as the caller asks for them. At
+// most a small amount is held in memory whatever the body size. Linux runs it over
+// libcurl's multi interface (the transfer pauses while the caller is not reading), Windows
+// over WinINet (platform/posix, platform/win32).
 #include <atomic>
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -30,45 +32,30 @@ public:
     HttpStream& operator=(const HttpStream&) = delete;
 
     // Sends "GET objectPath" with the extra header lines (without "\r\n") and waits for
-    // the final answer's head. 0 on success, else a libcurl error code (the request could
-    // not be sent, or no answer came).
+    // the final answer's head. 0 on success, else the HTTP stack's error code (the request
+    // could not be sent, or no answer came).
     int Open(const std::string& objectPath, const std::vector<std::string>& headers);
 
-    int status() const { return status_; }
+    int status() const;
     // The final answer's status line and header lines, each ending in "\r\n", then "\r\n".
-    const std::string& rawHeaders() const { return rawHeaders_; }
+    const std::string& rawHeaders() const;
 
     // Up to n body bytes into out; blocks until some arrive. 0 means the body stopped:
     // it ended, the connection broke, it stalled, or the wait was cancelled.
     std::size_t Read(char* out, std::size_t n);
-    // The libcurl result of the transfer once it has ended (0 while running or complete).
-    int error() const { return error_; }
+    // The HTTP stack's result of the transfer once it has ended (0 while running or
+    // complete).
+    int error() const;
     bool cancelled() const;
 
     void Close();
 
 private:
-    static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self);
-    static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self);
-    // Runs the transfer once and waits a little for activity; false once it has ended.
-    bool Pump();
+    // The HTTP stack's handles and the answer received so far; one per platform.
+    struct Transfer;
 
     HttpStreamOptions options_;
-    void* multi_ = nullptr;
-    void* easy_ = nullptr;
-    void* headerList_ = nullptr;
-    std::string url_;
-    std::string userPassword_;
-    std::string rawHeaders_;
-    std::string block_; // header lines of the answer being received
-    bool blockHasLocation_ = false;
-    bool headDone_ = false;
-    int status_ = 0;
-    std::string pending_; // body bytes received but not yet read
-    std::size_t pendingPos_ = 0;
-    bool paused_ = false;
-    bool ended_ = false;
-    int error_ = 0;
+    std::unique_ptr<Transfer> transfer_;
 };
 
 } // namespace qev

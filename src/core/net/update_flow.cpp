@@ -1,7 +1,5 @@
 #include "net/update_flow.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -336,7 +334,7 @@ bool UpdateFlow::LaunchUpdater()
     const std::string copy = temp + "update" + name;
     // Starting a stale or missing copy would be worse than not updating this time.
     if (!CopyFileOver(packagePath, copy)) return false;
-    if (chmod(copy.c_str(), 0700) != 0) return false;
+    if (!MakeOwnerExecutable(copy)) return false;
     const std::string line =
         FormatHandOverCommandLine("-u", CurrentProcessId(), packagePath, program);
     startProcess(line, copy);

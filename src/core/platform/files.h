@@ -1,5 +1,7 @@
 #pragma once
 // Files and well-known folders.
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace qev {
@@ -32,5 +34,21 @@ bool DeleteFile(const std::string& path);
 
 // True when path names an existing file (of any kind).
 bool FileExists(const std::string& path);
+
+// Writes length bytes at offset into path, creating it (owner-only) when missing and never
+// following a link. 0 on success, else the system's error number.
+int WriteFileAt(const std::string& path, std::int64_t offset, const char* bytes,
+                std::size_t length);
+
+// Creates path empty, or empties it, never following a link; false on failure.
+bool TruncateFile(const std::string& path);
+
+// Lets the owner (only) run the file at path; true where files carry no such bits.
+bool MakeOwnerExecutable(const std::string& path);
+
+// The folder of the client's log, without a trailing separator; "" when unknown.
+// Linux: $XDG_STATE_HOME/qev when that is an absolute path, else $HOME/.local/state/qev.
+// Windows: C:\log.
+std::string GetLogFolder();
 
 } // namespace qev

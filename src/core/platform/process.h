@@ -1,5 +1,6 @@
 #pragma once
 // Processes: starting a program with a command line, waiting for and ending another.
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,7 +40,8 @@ public:
 
 private:
     int pid_ = -1;
-    int pidfd_ = -1;
+    // Linux: a pidfd, -1 when the id is polled instead; Windows: the process handle.
+    std::intptr_t handle_ = -1;
 };
 
 } // namespace qev

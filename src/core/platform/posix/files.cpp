@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string_view>
 
@@ -170,6 +171,49 @@ bool FileExists(const std::string& path)
 {
     struct stat st {};
     return stat(path.c_str(), &st) == 0;
+}
+
+int WriteFileAt(const std::string& path, std::int64_t offset, const char* bytes, std::size_t length)
+{
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return errno;
+    int result = 0;
+    std::size_t done = 0;
+    while (done < length) {
+        const ssize_t n = pwrite(fd, bytes + done, length - done,
+                                 static_cast<off_t>(offset) + static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            result = n < 0 ? errno : EIO;
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (close(fd) != 0 && result == 0) result = errno;
+    return result;
+}
+
+bool TruncateFile(const std::string& path)
+{
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    close(fd);
+    return true;
+}
+
+bool MakeOwnerExecutable(const std::string& path)
+{
+    return chmod(path.c_str(), 0700) == 0;
+}
+
+std::string GetLogFolder()
+{
+    // A relative XDG value is invalid by the base-directory rules and is ignored.
+    if (const char* state = std::getenv("XDG_STATE_HOME"); state && state[0] == '/')
+        return std::string(state) + "/qev";
+    if (const char* home = std::getenv("HOME"); home && *home)
+        return std::string(home) + "/.local/state/qev";
+    return {};
 }
 
 } // namespace qev

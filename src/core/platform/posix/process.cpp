@@ -20,61 +20,6 @@ extern char** environ;
 
 namespace qev {
 
-std::vector<std::string> SplitCommandLine(std::string_view line)
-{
-    std::vector<std::string> args;
-    std::size_t i = 0;
-    // Program-name slot: no backslash processing; a leading quote runs to the next quote.
-    std::string program;
-    if (i < line.size() && line[i] == '"') {
-        ++i;
-        while (i < line.size() && line[i] != '"') program += line[i++];
-        if (i < line.size()) ++i;
-    }
-    while (i < line.size() && line[i] != ' ' && line[i] != '\t') program += line[i++];
-    args.push_back(program);
-
-    for (;;) {
-        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
-        if (i >= line.size()) break;
-        std::string arg;
-        bool inQuotes = false;
-        while (i < line.size()) {
-            const char c = line[i];
-            if (!inQuotes && (c == ' ' || c == '\t')) break;
-            if (c == '\\') {
-                std::size_t n = 0;
-                while (i < line.size() && line[i] == '\\') ++n, ++i;
-                if (i < line.size() && line[i] == '"') {
-                    arg.append(n / 2, '\\');
-                    if (n % 2) {
-                        arg += '"';
-                        ++i;
-                    }
-                } else {
-                    arg.append(n, '\\');
-                }
-                continue;
-            }
-            if (c == '"') {
-                // "" inside quotes is a literal quote.
-                if (inQuotes && i + 1 < line.size() && line[i + 1] == '"') {
-                    arg += '"';
-                    i += 2;
-                    continue;
-                }
-                inQuotes = !inQuotes;
-                ++i;
-                continue;
-            }
-            arg += c;
-            ++i;
-        }
-        args.push_back(std::move(arg));
-    }
-    return args;
-}
-
 int StartProcess(std::string_view commandLine, const std::string& appPath)
 {
     // A command line holds at most 16,384 characters; longer lines are cut.
@@ -116,7 +61,7 @@ bool ProcessWatch::Open(int pid)
     const long fd = syscall(SYS_pidfd_open, pid, 0);
     if (fd >= 0) {
         pid_ = pid;
-        pidfd_ = static_cast<int>(fd);
+        handle_ = fd;
         return true;
     }
     if (errno == ESRCH) return false;
@@ -129,8 +74,8 @@ bool ProcessWatch::Open(int pid)
 bool ProcessWatch::Wait(int timeoutMs)
 {
     if (pid_ <= 0) return true;
-    if (pidfd_ >= 0) {
-        pollfd p{pidfd_, POLLIN, 0};
+    if (handle_ >= 0) {
+        pollfd p{static_cast<int>(handle_), POLLIN, 0};
         int r;
         do {
             r = poll(&p, 1, timeoutMs);
@@ -148,8 +93,8 @@ bool ProcessWatch::Wait(int timeoutMs)
 void ProcessWatch::Kill()
 {
     if (pid_ <= 0) return;
-    if (pidfd_ >= 0)
-        syscall(SYS_pidfd_send_signal, pidfd_, SIGKILL, nullptr, 0);
+    if (handle_ >= 0)
+        syscall(SYS_pidfd_send_signal, handle_, SIGKILL, nullptr, 0);
     else
         kill(pid_, SIGKILL);
 }
@@ -194,8 +139,8 @@ bool ProcessWatch::RunsProgramFile(const std::string& path) const
     if (!same) return false;
     // The /proc entry is only this process's while it runs: an id freed and taken again
     // meanwhile would have shown another program.
-    if (pidfd_ >= 0) {
-        pollfd p{pidfd_, POLLIN, 0};
+    if (handle_ >= 0) {
+        pollfd p{static_cast<int>(handle_), POLLIN, 0};
         return poll(&p, 1, 0) == 0;
     }
     return !IsGoneOrZombie(pid_);
@@ -203,7 +148,7 @@ bool ProcessWatch::RunsProgramFile(const std::string& path) const
 
 ProcessWatch::~ProcessWatch()
 {
-    if (pidfd_ >= 0) close(pidfd_);
+    if (handle_ >= 0) close(static_cast<int>(handle_));
 }
 
 } // namespace qev

@@ -1,0 +1,157 @@
+#include "net/http_get.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+
+#include "app/utf.h"
+#include "net/url_codec.h"
+#include "platform/win32/internet.h"
+#include "platform/win32/wide.h"
+
+namespace qev {
+namespace {
+
+using win32::InternetHandle;
+
+// The caller waits on the UI thread: the whole request, from connecting to the last
+// body byte, gets this long.
+constexpr auto TextDeadline = std::chrono::seconds(20);
+// The read size the request reads its body in.
+constexpr DWORD ReadPiece = 2048;
+// INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP: a redirect from https down to http is followed.
+constexpr DWORD RequestFlags = INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP;
+constexpr INTERNET_PORT DefaultPort = 80;
+
+std::string Failed(const char* format)
+{
+    const DWORD error = GetLastError();
+    if (std::getenv("QEV_DEBUG_HTTP")) {
+        std::fprintf(stderr, format, static_cast<int>(error));
+        std::fputc('\n', stderr);
+    }
+    return {};
+}
+
+// Ends the blocking calls of a request at the deadline by closing the internet handle
+// under them; WinINet makes the pending call fail.
+class DeadlineWatch {
+public:
+    DeadlineWatch(HINTERNET internet, std::chrono::steady_clock::duration limit)
+        : thread_([this, internet, limit] {
+              std::unique_lock lock(mutex_);
+              if (!wake_.wait_for(lock, limit, [this] { return done_; })) {
+                  expired_ = true;
+                  InternetCloseHandle(internet);
+              }
+          })
+    {
+    }
+    ~DeadlineWatch() { Stop(); }
+    // Stops watching; true when the deadline had already passed (the handle is closed).
+    bool Stop()
+    {
+        {
+            std::lock_guard lock(mutex_);
+            done_ = true;
+        }
+        wake_.notify_all();
+        if (thread_.joinable()) thread_.join();
+        return expired_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool done_ = false;
+    bool expired_ = false;
+    std::thread thread_;
+};
+
+// WinINet turns a '\' in the object name into '/', which would change the value a server
+// reads; sent as "%5C" it arrives as given.
+std::string SendableOverWinInet(const std::string& pathAndQuery)
+{
+    std::string out;
+    for (const char c : EscapeRequestTarget(pathAndQuery)) {
+        if (c == '\\')
+            out += "%5C";
+        else
+            out += c;
+    }
+    return out;
+}
+
+} // namespace
+
+// The certificates of https hosts are checked against the Windows store; a PEM file to
+// trust instead (trust.caFile) is a Linux-side option for tests.
+std::string HttpGetText(const std::string& query, const std::string& path, const std::string& host,
+                        const HttpTrust& /*trust*/)
+{
+    const auto deadline = std::chrono::steady_clock::now() + TextDeadline;
+    std::string server = host;
+    INTERNET_PORT port = DefaultPort;
+    if (const auto colon = host.rfind(':'); colon != std::string::npos) {
+        const long value = std::strtol(host.c_str() + colon + 1, nullptr, 10);
+        if (value > 0 && value < 65536) port = static_cast<INTERNET_PORT>(value);
+        server.resize(colon);
+    }
+
+    // No agent string, the system's proxy settings.
+    HINTERNET rawInternet =
+        InternetOpenW(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    if (!rawInternet) return Failed("InternetOpen Failed with error %d ");
+    const auto limitMs = static_cast<unsigned long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(TextDeadline).count());
+    win32::SetTimeout(rawInternet, INTERNET_OPTION_CONNECT_TIMEOUT, limitMs);
+    win32::SetTimeout(rawInternet, INTERNET_OPTION_SEND_TIMEOUT, limitMs);
+    win32::SetTimeout(rawInternet, INTERNET_OPTION_RECEIVE_TIMEOUT, limitMs);
+    DeadlineWatch watch(rawInternet, deadline - std::chrono::steady_clock::now());
+    // Closing the internet handle closes what hangs below it; the watch closes it at the
+    // deadline, and otherwise it is closed here after the request and the connection.
+    struct CloseUnlessExpired {
+        DeadlineWatch& watch;
+        HINTERNET internet;
+        ~CloseUnlessExpired()
+        {
+            if (!watch.Stop()) InternetCloseHandle(internet);
+        }
+    } closeInternet{watch, rawInternet};
+
+    InternetHandle connection(InternetConnectW(rawInternet, win32::Widen(server).c_str(), port,
+                                               nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+    if (!connection) return Failed("InternetConnect Failed with error %d ");
+    const std::wstring object = win32::Widen(SendableOverWinInet(path + query));
+    InternetHandle request(HttpOpenRequestW(connection.get(), L"GET", object.c_str(), nullptr,
+                                            nullptr, nullptr, RequestFlags, 0));
+    if (!request) return Failed("HttpOpenRequest Failed with error %d ");
+    if (!HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0))
+        return Failed("HttpSendRequest Failed with error %d ");
+
+    // A body that ends before its announced length is a broken answer, not a short text.
+    const long long announced = win32::NumberHeader(request.get(), HTTP_QUERY_CONTENT_LENGTH);
+    std::string body;
+    bool full = false;
+    for (;;) {
+        char piece[ReadPiece];
+        DWORD got = 0;
+        if (!InternetReadFile(request.get(), piece, ReadPiece, &got)) return {};
+        if (got == 0) break;
+        const std::size_t room = HttpTextLimit - body.size();
+        body.append(piece, std::min<std::size_t>(got, room));
+        if (got >= room) {
+            full = true;
+            break;
+        }
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return {};
+    if (!full && announced >= 0 && static_cast<long long>(body.size()) < announced) return {};
+    if (const auto zero = body.find('\0'); zero != std::string::npos) body.resize(zero);
+    return SanitizeUtf8(body);
+}
+
+} // namespace qev
