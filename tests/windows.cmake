@@ -14,13 +14,11 @@ set(windows_unit_tests caption_rules_test download_thread_test http_get_test jso
 #   update_modes_test       its stand-in programs are shell scripts; windows/platform_test
 #                           runs the hand-over with real Windows programs instead
 # Single cases left out on Windows (a GoogleTest filter), and why:
-#   HttpGet.BrokenOffBodyKeepsWhatArrived  a body cut short of its Content-Length is a
-#       failure ("") in the WinINet version, not the text that arrived
 #   DownloadThread.ExitFlushesTheBufferPromptly  a blocking WinINet read is not cut short by
 #       closing its handles (Wine): the exit waits for the read, up to the stall limit
 #   HttpGet.RequestTargetCarriesEveryValue  WinINet turns '\' in an object name into '/',
 #       so the Windows side sends it as %5C; platform_test checks the Windows targets
-set(http_get_test_skip HttpGet.BrokenOffBodyKeepsWhatArrived HttpGet.RequestTargetCarriesEveryValue)
+set(http_get_test_skip HttpGet.RequestTargetCarriesEveryValue)
 set(download_thread_test_skip DownloadThread.ExitFlushesTheBufferPromptly)
 
 find_package(Threads REQUIRED)

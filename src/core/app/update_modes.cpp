@@ -80,12 +80,7 @@ std::string Quote(const std::string& path)
 std::string FormatHandOverCommandLine(std::string_view mode, int pid, const std::string& a,
                                       const std::string& b)
 {
-    // Appended piece by piece: GCC 12 at -O3 reads the chain of temporaries as overlapping
-    // copies (-Wrestrict), which breaks a warnings-as-errors build.
-    std::string line = " ";
-    line.append(mode).append(" -p").append(std::to_string(pid));
-    line.append(" ").append(Quote(a)).append(" ").append(Quote(b));
-    return line;
+    return " " + std::string(mode) + " -p" + std::to_string(pid) + " " + Quote(a) + " " + Quote(b);
 }
 
 int RunUpdateMode(const std::vector<std::string>& args, int waitMs)

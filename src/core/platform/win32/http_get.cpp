@@ -1,5 +1,6 @@
 #include "net/http_get.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -19,7 +20,7 @@ using win32::InternetHandle;
 
 // The caller waits on the UI thread: the whole request, from connecting to the last
 // body byte, gets this long.
-constexpr auto TextDeadline = std::chrono::seconds(20);
+constexpr auto TextDeadline = std::chrono::milliseconds(HttpDeadlineMs);
 // The read size the request reads its body in.
 constexpr DWORD ReadPiece = 2048;
 // INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP: a redirect from https down to http is followed.
@@ -139,7 +140,14 @@ std::string HttpGetText(const std::string& query, const std::string& path, const
     for (;;) {
         char piece[ReadPiece];
         DWORD got = 0;
-        if (!InternetReadFile(request.get(), piece, ReadPiece, &got)) return {};
+        // Ask only for what has arrived: a read of a full piece would wait for all of it.
+        DWORD available = 0;
+        if (!InternetQueryDataAvailable(request.get(), &available, 0, 0)) return {};
+        const DWORD want = available == 0 ? 1 : std::min<DWORD>(available, ReadPiece);
+        if (!InternetReadFile(request.get(), piece, want, &got)) return {};
+        // A trickle keeps every read short, so the watch's close may never cut one off
+        // (Wine does not end a waiting read that way either): the loop looks at the clock.
+        if (std::chrono::steady_clock::now() >= deadline) return {};
         if (got == 0) break;
         const std::size_t room = HttpTextLimit - body.size();
         body.append(piece, std::min<std::size_t>(got, room));
