@@ -12,19 +12,10 @@ source "$(dirname "$0")/update_client.sh"
 trap 'stop_portal; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; echo "--- portal"; cat "$work/portal.log"; exit 1; }
 
-mkdir -p "$work/app" "$work/offer" "$work/tmp" "$work/state"
-cp "$build/bin/qev" "$work/app/qev"
-cp "$build/bin/qev" "$work/offer/qev next"
-printf 'NEW-BUILD-MARKER' >> "$work/offer/qev next"
-
-layout_base="${QEV_DEMO_PORT_BASE:-18080}"
-start_portal_on "$layout_base" --offer-update "$work/offer/qev next" ||
-  fail "portal did not start (ports $layout_base..$((layout_base + 3)) busy?)"
+offer_update
 # The portal has signed the package it read at start; now one byte of it changes (same size).
 printf 'X' | dd of="$work/offer/qev next" bs=1 seek=4096 conv=notrunc status=none
 
-export TMPDIR="$work/tmp" XDG_STATE_HOME="$work/state"
-export QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu --no-sandbox"
 run_client "$work/app/qev" "$work/portal.log"
 
 grep -q 'packages/qev+next ' "$work/portal.log" || fail "the package was not fetched"

@@ -14,19 +14,7 @@ source "$(dirname "$0")/update_client.sh"
 trap 'stop_portal; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; echo "--- portal"; cat "$work/portal.log"; exit 1; }
 
-mkdir -p "$work/app" "$work/offer" "$work/tmp" "$work/state"
-cp "$build/bin/qev" "$work/app/qev"
-# The "new build": the same program with a marker appended (the loader ignores the tail).
-cp "$build/bin/qev" "$work/offer/qev next"
-printf 'NEW-BUILD-MARKER' >> "$work/offer/qev next"
-
-# The built-in layout names these four ports.
-layout_base="${QEV_DEMO_PORT_BASE:-18080}"
-start_portal_on "$layout_base" --offer-update "$work/offer/qev next" ||
-  fail "portal did not start (ports $layout_base..$((layout_base + 3)) busy?)"
-
-export TMPDIR="$work/tmp" XDG_STATE_HOME="$work/state"
-export QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu --no-sandbox"
+offer_update
 run_client "$work/app/qev" "$work/portal.log"
 
 grep -q 'update.xml' "$work/portal.log" || fail "the manifest was not fetched"

@@ -1,4 +1,21 @@
-# Sourced by the self-update scripts: run_client APP PORTAL_LOG starts the client APP under
+# Sourced by the self-update scripts (after portal.sh, with $build, $work and fail set).
+#
+# offer_update: the client copy in $work/app/qev, the "new build" in "$work/offer/qev next"
+# (the same program with a marker appended; the loader ignores the tail), the portal on the
+# built-in layout's ports offering it, and the client's folders in $work.
+offer_update() {
+  mkdir -p "$work/app" "$work/offer" "$work/tmp" "$work/state"
+  cp "$build/bin/qev" "$work/app/qev"
+  cp "$build/bin/qev" "$work/offer/qev next"
+  printf 'NEW-BUILD-MARKER' >> "$work/offer/qev next"
+  local layout_base="${QEV_DEMO_PORT_BASE:-18080}"
+  start_portal_on "$layout_base" --offer-update "$work/offer/qev next" ||
+    fail "portal did not start (ports $layout_base..$((layout_base + 3)) busy?)"
+  export TMPDIR="$work/tmp" XDG_STATE_HOME="$work/state"
+  export QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu --no-sandbox"
+}
+
+# run_client APP PORTAL_LOG starts the client APP under
 # Xvfb, waits until the offered package's statement has been asked for and the client has
 # dealt with it, then closes it with the login stack's close button, answers the quit
 # question with OK and waits for its end. Needs TMPDIR set (the client's download folder).
