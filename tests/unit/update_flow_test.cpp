@@ -17,6 +17,7 @@
 #include "fake_http_server.h"
 #include "net/network_init.h"
 #include "net/update_statement.h"
+#include "net/url_codec.h"
 #include "platform/files.h"
 #include "platform/process.h"
 
@@ -52,48 +53,59 @@ protected:
         char pattern[] = "/tmp/qev-flow-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         root_ = pattern;
-        const char* old = std::getenv("TMPDIR");
-        oldTmp_ = old ? old : "";
-        hadTmp_ = old != nullptr;
-        setenv("TMPDIR", root_.c_str(), 1);
-        const char* oldState = std::getenv("XDG_STATE_HOME");
-        oldState_ = oldState ? oldState : "";
-        hadState_ = oldState != nullptr;
+        for (const char* name : {"XDG_STATE_HOME", "XDG_CACHE_HOME"}) {
+            const char* old = std::getenv(name);
+            saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+        }
         setenv("XDG_STATE_HOME", root_.c_str(), 1); // the log lands in root_/qev/qev.log
-        temp_ = GetTempFolder();
-        ASSERT_FALSE(temp_.empty());
+        setenv("XDG_CACHE_HOME", (root_ + "/cache").c_str(), 1);
+        updateRoot_ = root_ + "/cache/qev/update/";
 
         GameEntry game;
         game.name = "g";
         game.updateSources.push_back({server_.host(), "/update/", "update.xml"});
-        game.updateSources.push_back({"standby.invalid", "/update/", "update2.xml"});
+        game.updateSources.push_back({server_.host(), "/standby", "update2.xml"});
         state_.layout.games["g"] = game;
         state_.SelectGame("g");
-        flow_.versionMS = 2;
-        flow_.versionLS = 0x00010001; // 0.2.1.1
-        flow_.updatePublicKey = EncodePublicKey(PublicKeyOf(Seed(1)));
-        flow_.timing.retryWaitMs = 20;
-        flow_.timing.connectTimeoutMs = 2000;
+        Configure(flow_);
         server_.SetHandler([this](const FakeRequest& r) {
             std::lock_guard lock(filesMutex_);
             if (const auto special = replies_.find(r.target); special != replies_.end())
                 return special->second;
             const auto it = files_.find(r.target);
-            return it == files_.end() ? MakeReply(404) : RangeReply(it->second, r);
+            if (it == files_.end()) return MakeReply(404);
+            auto reply = RangeReply(it->second, r);
+            if (const auto drop = dropFirst_.find(r.target); drop != dropFirst_.end()) {
+                reply.closeAfter = drop->second; // cut once: the client resumes
+                dropFirst_.erase(drop);
+            }
+            return reply;
         });
     }
     void TearDown() override
     {
         flow_.Shutdown();
-        if (hadTmp_)
-            setenv("TMPDIR", oldTmp_.c_str(), 1);
-        else
-            unsetenv("TMPDIR");
-        if (hadState_)
-            setenv("XDG_STATE_HOME", oldState_.c_str(), 1);
-        else
-            unsetenv("XDG_STATE_HOME");
+        for (const auto& [name, value] : saved_) {
+            if (value)
+                setenv(name.c_str(), value->c_str(), 1);
+            else
+                unsetenv(name.c_str());
+        }
         fs::remove_all(root_);
+    }
+    void Configure(UpdateFlow& flow)
+    {
+        flow.versionMS = 2;
+        flow.versionLS = 0x00010001; // 0.2.1.1
+        flow.updatePublicKey = EncodePublicKey(PublicKeyOf(Seed(1)));
+        flow.timing.retryWaitMs = 20;
+        flow.timing.connectTimeoutMs = 2000;
+        flow.startProcess = [this](std::string_view line, const SealedProgram& program) {
+            std::string bytes(static_cast<std::size_t>(program.Size()), '\0');
+            program.Image().ReadAt(0, bytes.data(), bytes.size());
+            started_.emplace_back(std::string(line), bytes);
+            return 4242;
+        };
     }
     void Put(const std::string& target, const std::string& content)
     {
@@ -121,6 +133,11 @@ protected:
         Put(target, content);
         Put(target + ".sig", MakeUpdateStatement(Seed(1), version, Facts(content, name)));
     }
+    std::string Item(const std::string& path, const std::string& file)
+    {
+        return "<item host=\"" + server_.host() + "\" path=\"" + path + "\" file=\"" + file +
+               "\"/>";
+    }
     std::vector<std::string> LogLines()
     {
         std::ifstream in(root_ + "/qev/qev.log");
@@ -128,26 +145,45 @@ protected:
         for (std::string line; std::getline(in, line);) lines.push_back(line);
         return lines;
     }
-    // Waits until no download is running.
-    bool Settle(int timeoutMs = 5000)
+    std::vector<std::string> Requests()
+    {
+        std::vector<std::string> lines;
+        for (std::size_t i = 0; i < server_.RequestCount(); ++i)
+            lines.push_back(server_.RequestLine(i));
+        return lines;
+    }
+    // Waits until the check has ended one way or the other.
+    bool Settle(UpdateFlow& flow, int timeoutMs = 8000)
     {
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         while (std::chrono::steady_clock::now() < end) {
-            if (!flow_.IsDownloading(UpdateFlow::ManifestDownload) &&
-                !flow_.IsDownloading(UpdateFlow::PackageDownload) &&
-                !flow_.IsDownloading(UpdateFlow::StatementDownload))
+            if (!flow.IsChecking() && !flow.IsDownloading(UpdateFlow::ManifestDownload) &&
+                !flow.IsDownloading(UpdateFlow::PackageDownload) &&
+                !flow.IsDownloading(UpdateFlow::StatementDownload))
                 return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         return false;
     }
+    bool Settle() { return Settle(flow_); }
+    // The names in this run's folder.
+    std::vector<std::string> FolderNames(const UpdateFlow& flow)
+    {
+        std::vector<std::string> names;
+        if (flow.TargetFolder().empty()) return names;
+        for (const auto& e : fs::directory_iterator(flow.TargetFolder()))
+            names.push_back(e.path().filename().string());
+        return names;
+    }
 
-    std::string root_, temp_, oldTmp_, oldState_;
-    bool hadTmp_ = false, hadState_ = false;
+    std::string root_, updateRoot_;
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
     FakeHttpServer server_;
     std::mutex filesMutex_;
     std::map<std::string, std::string> files_;
     std::map<std::string, test::FakeReply> replies_; // answered as they are
+    std::map<std::string, long> dropFirst_;
+    std::vector<std::pair<std::string, std::string>> started_; // line, sealed bytes
     LayoutState state_;
     UpdateFlow flow_{state_};
 };
@@ -161,65 +197,117 @@ TEST_F(UpdateFlowTest, NoSourceNoCheck)
     EXPECT_EQ(server_.RequestCount(), 0u);
 }
 
-// A program this user cannot replace is left to the system's package manager: one log line,
-// no download at all.
-TEST_F(UpdateFlowTest, ProgramTheUserCannotReplaceIsNotUpdated)
+// Reasons not to check at all: each is one log line and no request.
+TEST_F(UpdateFlowTest, NoCheckWithoutAReplaceableProgramAKeyOrAPrivateFolder)
 {
-    const char* oldState = std::getenv("XDG_STATE_HOME");
-    const std::string savedState = oldState ? oldState : "";
-    setenv("XDG_STATE_HOME", root_.c_str(), 1);
-    Put("/update/update.xml", Manifest("9", "0"));
-    flow_.programPath = "/proc/version"; // a place where no one can make a sibling
-    EXPECT_FALSE(flow_.CheckForUpdate());
-    EXPECT_FALSE(flow_.IsDownloading(UpdateFlow::ManifestDownload));
-    const std::string log = ReadAll(root_ + "/qev/qev.log");
-    if (oldState)
-        setenv("XDG_STATE_HOME", savedState.c_str(), 1);
-    else
-        unsetenv("XDG_STATE_HOME");
+    const struct {
+        const char* name;
+        std::function<void(UpdateFlow&)> set;
+        const char* logged;
+    } cases[] = {
+        {"system-wide program", [](UpdateFlow& f) { f.programPath = "/proc/version"; },
+         "update check skipped: /proc/version cannot be replaced by this user"},
+        {"key that does not decode", [](UpdateFlow& f) { f.updatePublicKey = "not a key"; },
+         "update check skipped: the built-in update key is not a public key"},
+        {"empty key", [](UpdateFlow& f) { f.updatePublicKey.clear(); },
+         "update check skipped: the built-in update key is not a public key"},
+        {"folder above writable by everyone",
+         [this](UpdateFlow&) { fs::permissions(root_ + "/cache", fs::perms::all); },
+         "update check skipped: no private download folder (" /* + root_/cache ... */},
+    };
+    Put("/update/update.xml", Manifest("9", "0", Item("/p/", "p")));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(root_ + "/cache");
+        fs::create_directories(updateRoot_);
+        fs::remove(root_ + "/qev/qev.log");
+        LayoutState state;
+        state.layout.games["g"] = state_.layout.games["g"];
+        state.SelectGame("g");
+        UpdateFlow flow(state);
+        Configure(flow);
+        c.set(flow);
+        EXPECT_FALSE(flow.CheckForUpdate());
+        ASSERT_EQ(LogLines().size(), 1u);
+        EXPECT_EQ(LogLines()[0].rfind(c.logged, 0), 0u) << LogLines()[0];
+    }
     EXPECT_EQ(server_.RequestCount(), 0u);
-    EXPECT_NE(log.find("update check skipped: /proc/version cannot be replaced"), std::string::npos)
-        << log;
-    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
 }
 
-TEST_F(UpdateFlowTest, CurrentBuildFetchesOnlyTheManifest)
+// The folder is the user's alone: a looser update/ is tightened, one of another user is
+// refused (that part needs the rights to give a folder away).
+TEST_F(UpdateFlowTest, DownloadFolderIsPrivateAndOwn)
 {
-    const std::string manifest =
-        Manifest("2", "65536", "<item host=\"x\" path=\"/p/\" file=\"f\"/>");
-    Put("/update/update.xml", manifest);
+    Put("/update/update.xml", Manifest("2", "65536"));
+    fs::create_directories(updateRoot_);
+    fs::permissions(updateRoot_, fs::perms::owner_all | fs::perms::group_read |
+                                     fs::perms::group_exec | fs::perms::others_exec);
+    ASSERT_TRUE(flow_.CheckForUpdate());
+    struct stat st {};
+    ASSERT_EQ(stat(updateRoot_.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    ASSERT_EQ(stat(flow_.TargetFolder().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_EQ(flow_.TargetFolder().rfind(updateRoot_ + "run-", 0), 0u) << flow_.TargetFolder();
+    ASSERT_TRUE(Settle());
+    flow_.Shutdown();
+
+    if (geteuid() != 0) GTEST_SKIP() << "giving a folder to another user needs root";
+    ASSERT_EQ(chown(updateRoot_.c_str(), 65534, 65534), 0);
+    LayoutState state;
+    state.layout.games["g"] = state_.layout.games["g"];
+    state.SelectGame("g");
+    UpdateFlow other(state);
+    Configure(other);
+    fs::remove(root_ + "/qev/qev.log");
+    EXPECT_FALSE(other.CheckForUpdate());
+    EXPECT_EQ(LogLines(), std::vector<std::string>{"update check skipped: no private download "
+                                                   "folder (" +
+                                                   updateRoot_ + " belongs to another user)"});
+}
+
+TEST_F(UpdateFlowTest, CurrentBuildFetchesOnlyTheManifestAndLeavesNothing)
+{
+    Put("/update/update.xml", Manifest("2", "65536", Item("/p/", "f")));
     ASSERT_TRUE(flow_.CheckForUpdate());
     ASSERT_TRUE(Settle());
-    EXPECT_EQ(server_.RequestCount(), 1u);
-    EXPECT_EQ(server_.RequestLine(0), "GET /update/update.xml HTTP/1.1");
-    EXPECT_EQ(ReadAll(temp_ + "update.xml"), manifest);
+    EXPECT_EQ(Requests(), std::vector<std::string>{"GET /update/update.xml HTTP/1.1"});
     EXPECT_TRUE(flow_.packagePath.empty());
+    EXPECT_TRUE(FolderNames(flow_).empty());
+    EXPECT_TRUE(LogLines().empty());
+    const std::string folder = flow_.TargetFolder();
+    flow_.~UpdateFlow();
+    new (&flow_) UpdateFlow(state_);
+    EXPECT_FALSE(fs::exists(folder)); // nothing to hand over: the folder goes with the run
 }
 
-TEST_F(UpdateFlowTest, NewerBuildFetchesThePackageUnderItsDecodedName)
+// The statement comes first, then the package, through a cut connection: the resume goes
+// on writing the same open file, without losing its first bytes.
+TEST_F(UpdateFlowTest, NewerBuildFetchesStatementThenPackageAndResumes)
 {
-    const std::string package = std::string(3 * 1024 * 1024 + 17, 'P') + "end";
-    Put("/update/update.xml", Manifest("2", "65538",
-                                       "<item host=\"" + server_.host() +
-                                           "\" path=\"/pkg/\" file=\"qev setup 2.bin\"/>"));
+    std::string package(3 * 1024 * 1024 + 17, 'P');
+    for (std::size_t i = 0; i < package.size(); i += 4096) package[i] = static_cast<char>(i >> 12);
+    Put("/update/update.xml", Manifest("2", "65538", Item("/pkg/", "qev setup 2.bin")));
     PutSigned("/pkg/qev+setup+2.bin", package, "qev setup 2.bin");
-    // An older, longer file of the same name must not leave its tail behind.
-    std::ofstream(temp_ + "qev setup 2.bin") << std::string(4 * 1024 * 1024, 'o');
+    dropFirst_["/pkg/qev+setup+2.bin"] = 1000000;
     ASSERT_TRUE(flow_.CheckForUpdate());
     ASSERT_TRUE(Settle());
-    ASSERT_EQ(server_.RequestCount(), 3u);
-    EXPECT_EQ(server_.RequestLine(1), "GET /pkg/qev+setup+2.bin HTTP/1.1");
-    // The statement lies beside the package, on the same host.
-    EXPECT_EQ(server_.RequestLine(2), "GET /pkg/qev+setup+2.bin.sig HTTP/1.1");
-    EXPECT_EQ(flow_.packagePath, temp_ + "qev setup 2.bin");
+    const auto requests = Requests();
+    ASSERT_GE(requests.size(), 4u);
+    EXPECT_EQ(requests[1], "GET /pkg/qev+setup+2.bin.sig HTTP/1.1");
+    EXPECT_EQ(requests[2], "GET /pkg/qev+setup+2.bin HTTP/1.1");
+    EXPECT_EQ(requests[3], "GET /pkg/qev+setup+2.bin HTTP/1.1"); // the resume
+    EXPECT_NE(server_.Requests()[3].raw.find("Range: bytes=1000000-"), std::string::npos);
+    EXPECT_EQ(flow_.packagePath, flow_.TargetFolder() + "qev setup 2.bin");
     EXPECT_TRUE(ReadAll(flow_.packagePath) == package);
-    EXPECT_FALSE(FileExists(temp_ + "qev setup 2.bin.sig")); // done with
-    EXPECT_TRUE(LogLines().empty());
+    EXPECT_EQ(FolderNames(flow_), std::vector<std::string>{"qev setup 2.bin"}); // no statement
+    EXPECT_EQ(LogLines(), std::vector<std::string>{"update 0.2.1.2 served by " + server_.host() +
+                                                   "/update/update.xml"});
 }
 
-// Every way a package can fail its statement ends the same: no packagePath, package and
-// statement deleted, one log line naming the check.
-TEST_F(UpdateFlowTest, PackageFailingItsStatementIsRefusedAndDeleted)
+// Every way a package can fail ends the same: nothing verified or started, no file left,
+// one log line naming the check, and then the standby source (which has nothing).
+TEST_F(UpdateFlowTest, RefusalsLeaveNothingAndStartNothing)
 {
     const std::string good = "new build " + std::string(300000, 'n');
     const std::string signedGood =
@@ -229,62 +317,61 @@ TEST_F(UpdateFlowTest, PackageFailingItsStatementIsRefusedAndDeleted)
     auto held = MakeReply(200, signedGood);
     held.closeAfter = 10; // the statement never completes: refused at shutdown
     held.holdMs = 20000;
+    const std::string longName(201, 'n');
+    const std::string backslashed = "qev\\next";
     const struct {
         const char* name;
+        std::string file; // in the manifest
         std::string package;
         std::optional<std::string> statement; // nothing: 404
         std::optional<test::FakeReply> reply; // answers the statement as it is
         const char* manifestMinor;
-        const char* logged;
+        std::string logged;
+        bool packageAsked;
     } cases[] = {
-        {"flipped package byte", flipped, signedGood, {}, "65538", "wrong SHA-256"},
-        {"truncated package",
-         good.substr(0, 1000),
-         signedGood,
-         {},
-         "65538",
-         "wrong file name or size"},
-        {"another key",
-         good,
-         MakeUpdateStatement(Seed(2), {2, 0x00010002}, Facts(good, "qev next")),
-         {},
-         "65538",
-         "bad signature"},
-        {"statement for another file",
-         good,
-         MakeUpdateStatement(Seed(1), {2, 0x00010002}, Facts(good, "qev other")),
-         {},
-         "65538",
-         "wrong file name or size"},
-        {"statement for the running version",
-         good,
-         MakeUpdateStatement(Seed(1), {2, 0x00010001}, Facts(good, "qev next")),
-         {},
-         "65538",
-         "version differs from the manifest"},
-        {"older build replayed",
-         good,
-         MakeUpdateStatement(Seed(1), {1, 0}, Facts(good, "qev next")),
-         {},
-         "65538",
-         "version differs from the manifest"},
-        {"manifest names another version",
-         good,
-         signedGood,
-         {},
-         "65539",
-         "version differs from the manifest"},
-        {"malformed statement",
-         good,
-         std::string("not a statement\n"),
-         {},
-         "65538",
-         "malformed statement"},
-        {"empty statement", good, std::nullopt, MakeReply(200), "65538", "malformed statement"},
-        {"huge statement", good, std::string(5000000, 's'), {}, "65538", "malformed statement"},
-        {"statement missing", good, std::nullopt, {}, "65538", "statement download failed"},
-        {"statement never completes", good, std::nullopt, held, "65538",
-         "statement download failed"},
+        {"flipped package byte", "qev next", flipped, signedGood, {}, "65538", "wrong SHA-256",
+         true},
+        {"truncated package", "qev next", good.substr(0, 1000), signedGood, {}, "65538",
+         "wrong file name or size", true},
+        {"package longer than signed", "qev next", good + "tail", signedGood, {}, "65538",
+         "package larger than signed", true},
+        {"another key", "qev next", good,
+         MakeUpdateStatement(Seed(2), {2, 0x00010002}, Facts(good, "qev next")), {}, "65538",
+         "bad signature", false},
+        {"statement for another file", "qev next", good,
+         MakeUpdateStatement(Seed(1), {2, 0x00010002}, Facts(good, "qev other")), {}, "65538",
+         "wrong file name or size", false},
+        {"statement for another target", "qev next", good,
+         MakeUpdateStatement(Seed(1), {2, 0x00010002}, Facts(good, "qev next"),
+                             "windows-x86_64-qev"),
+         {}, "65538", "built for another target", false},
+        {"statement for the running version", "qev next", good,
+         MakeUpdateStatement(Seed(1), {2, 0x00010001}, Facts(good, "qev next")), {}, "65538",
+         "version differs from the manifest", false},
+        {"older build replayed", "qev next", good,
+         MakeUpdateStatement(Seed(1), {1, 0}, Facts(good, "qev next")), {}, "65538",
+         "version differs from the manifest", false},
+        {"old build offered as new", "qev next", good,
+         MakeUpdateStatement(Seed(1), {2, 0x00010000}, Facts(good, "qev next")), {}, "65536",
+         "", false},
+        {"manifest names another version", "qev next", good, signedGood, {}, "65539",
+         "version differs from the manifest", false},
+        {"malformed statement", "qev next", good, std::string("not a statement\n"), {}, "65538",
+         "malformed statement", false},
+        {"empty statement", "qev next", good, std::nullopt, MakeReply(200), "65538",
+         "malformed statement", false},
+        {"huge statement", "qev next", good, std::string(5000000, 's'), {}, "65538",
+         "malformed statement", false},
+        {"statement missing", "qev next", good, std::nullopt, {}, "65538",
+         "statement download failed", false},
+        {"statement never completes", "qev next", good, std::nullopt, held, "65538",
+         "statement download failed", false},
+        {"name past 200 bytes", longName, good,
+         MakeUpdateStatement(Seed(1), {2, 0x00010002}, Facts(good, longName)), {}, "65538",
+         "file name too long", false},
+        {"hostile name", "..", good, signedGood, {}, "65538", "unusable file name \"..\"", false},
+        {"backslash in the name", backslashed, good, signedGood, {}, "65538",
+         "unusable file name \"qev\\x5cnext\"", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -292,99 +379,131 @@ TEST_F(UpdateFlowTest, PackageFailingItsStatementIsRefusedAndDeleted)
         state.layout.games["g"] = state_.layout.games["g"];
         state.SelectGame("g");
         UpdateFlow flow(state);
-        flow.versionMS = flow_.versionMS;
-        flow.versionLS = flow_.versionLS;
-        flow.updatePublicKey = flow_.updatePublicKey;
-        flow.timing = flow_.timing;
+        Configure(flow);
+        const std::string object = "/pkg/" + UrlEncode(c.file);
         {
             std::lock_guard lock(filesMutex_);
             files_.clear();
             replies_.clear();
-            if (c.reply) replies_["/pkg/qev+next.sig"] = *c.reply;
+            if (c.reply) replies_[object + ".sig"] = *c.reply;
         }
-        Put("/update/update.xml",
-            Manifest("2", c.manifestMinor,
-                     "<item host=\"" + server_.host() + "\" path=\"/pkg/\" file=\"qev next\"/>"));
-        Put("/pkg/qev+next", c.package);
-        if (c.statement) Put("/pkg/qev+next.sig", *c.statement);
+        Put("/update/update.xml", Manifest("2", c.manifestMinor, Item("/pkg/", c.file)));
+        Put(object, c.package);
+        if (c.statement) Put(object + ".sig", *c.statement);
         fs::remove(root_ + "/qev/qev.log");
         const std::size_t before = server_.RequestCount();
+        started_.clear();
 
         ASSERT_TRUE(flow.CheckForUpdate());
         if (c.reply && c.reply->holdMs > 0) {
-            ASSERT_TRUE(server_.WaitForRequests(before + 3));
+            ASSERT_TRUE(server_.WaitForRequests(before + 2));
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
             EXPECT_TRUE(flow.packagePath.empty());
             flow.Shutdown();
         }
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (LogLines().empty() && std::chrono::steady_clock::now() < end)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_TRUE(Settle(flow));
         flow.Shutdown();
 
-        EXPECT_EQ(server_.RequestLine(before + 2), "GET /pkg/qev+next.sig HTTP/1.1");
+        bool packageAsked = false;
+        for (std::size_t i = before; i < server_.RequestCount(); ++i)
+            packageAsked |= server_.RequestLine(i) == "GET " + object + " HTTP/1.1";
+        EXPECT_EQ(packageAsked, c.packageAsked);
         EXPECT_TRUE(flow.packagePath.empty());
-        EXPECT_FALSE(FileExists(temp_ + "qev next"));
-        EXPECT_FALSE(FileExists(temp_ + "qev next.sig"));
-        EXPECT_EQ(LogLines(),
-                  std::vector<std::string>{"update package refused: " + std::string(c.logged)});
+        EXPECT_TRUE(FolderNames(flow).empty());
+        std::vector<std::string> expected;
+        if (!c.logged.empty()) expected.push_back("update package refused: " + c.logged);
+        if (!(c.reply && c.reply->holdMs > 0) && !c.logged.empty())
+            expected.push_back("update check: no update source served an update");
+        EXPECT_EQ(LogLines(), expected);
         EXPECT_FALSE(flow.LaunchUpdater());
+        EXPECT_TRUE(started_.empty());
     }
 }
 
-TEST_F(UpdateFlowTest, WithoutAKeyPackagesAreTakenUncheckedAndThatIsLogged)
+// The standby source serves when the first one cannot: its manifest is missing or
+// malformed, or its statement is refused. Each source starts from a clean record.
+TEST_F(UpdateFlowTest, StandbySourceServesWhenTheFirstFails)
 {
-    flow_.updatePublicKey.clear();
-    Put("/update/update.xml",
-        Manifest("2", "65538",
-                 "<item host=\"" + server_.host() + "\" path=\"/pkg/\" file=\"p.bin\"/>"));
-    Put("/pkg/p.bin", "unsigned");
-    ASSERT_TRUE(flow_.CheckForUpdate());
-    ASSERT_TRUE(Settle());
-    EXPECT_EQ(server_.RequestCount(), 2u); // no statement asked for
-    EXPECT_EQ(flow_.packagePath, temp_ + "p.bin");
-    EXPECT_EQ(LogLines(), std::vector<std::string>{"update not verified"});
+    const std::string package = "standby build";
+    const struct {
+        const char* name;
+        std::optional<std::string> mainManifest;
+        std::optional<std::string> mainStatement;
+        std::size_t requests;
+    } cases[] = {
+        {"main manifest missing", std::nullopt, std::nullopt, 4},
+        {"main manifest malformed", std::string("<html>error page"), std::nullopt, 4},
+        {"main statement refused", Manifest("3", "0", Item("/main/", "q.bin")),
+         MakeUpdateStatement(Seed(2), {3, 0}, Facts("evil", "q.bin")), 5},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        {
+            std::lock_guard lock(filesMutex_);
+            files_.clear();
+        }
+        if (c.mainManifest) Put("/update/update.xml", *c.mainManifest);
+        if (c.mainStatement) {
+            Put("/main/q.bin", "evil");
+            Put("/main/q.bin.sig", *c.mainStatement);
+        }
+        Put("/standby/update2.xml", Manifest("3", "0", Item("/standby/", "q.bin")));
+        PutSigned("/standby/q.bin", package, "q.bin", {3, 0});
+        fs::remove(root_ + "/qev/qev.log");
+        LayoutState state;
+        state.layout.games["g"] = state_.layout.games["g"];
+        state.SelectGame("g");
+        state.layout.manifestItems.push_back({"stale.invalid", "/x/", "stale"});
+        UpdateFlow flow(state);
+        Configure(flow);
+        flow.pickItem = [](std::size_t count) { return count - 1; };
+        const std::size_t before = server_.RequestCount();
+        ASSERT_TRUE(flow.CheckForUpdate());
+        ASSERT_TRUE(Settle(flow));
+        EXPECT_EQ(server_.RequestCount() - before, c.requests);
+        EXPECT_EQ(server_.RequestLine(before + c.requests - 3),
+                  "GET /standby/update2.xml HTTP/1.1");
+        EXPECT_EQ(flow.packagePath, flow.TargetFolder() + "q.bin");
+        EXPECT_EQ(ReadAll(flow.packagePath), package);
+        const auto lines = LogLines();
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.back(), "update 0.3.0.0 served by " + server_.host() + "/standby/update2.xml");
+        // the statement refused on the main source says so first
+        EXPECT_EQ(lines.size(), c.mainStatement ? 2u : 1u);
+        flow.Shutdown();
+    }
 }
 
-TEST_F(UpdateFlowTest, NewerManifestWithoutItemsFetchesNothingMore)
+// Download failed! is for the last source only: the first one failing moves on silently.
+TEST_F(UpdateFlowTest, DownloadFailedIsShownOnlyWhenTheLastSourceFails)
 {
-    Put("/update/update.xml", Manifest("-1", "0"));
+    // Both manifests keep breaking off: each download gives up after its reconnects.
+    auto cut = MakeReply(200, std::string(1000, 'm'));
+    cut.closeAfter = 10;
+    replies_["/update/update.xml"] = cut;
+    replies_["/standby/update2.xml"] = cut;
+    std::vector<std::string> shown;
+    auto previous = SetMessageHandler([&](const std::string& text, const std::string&, int) {
+        shown.push_back(text);
+        return IdOk;
+    });
     ASSERT_TRUE(flow_.CheckForUpdate());
-    ASSERT_TRUE(Settle());
-    EXPECT_EQ(server_.RequestCount(), 1u);
-    EXPECT_TRUE(flow_.packagePath.empty());
-}
-
-// Any Content-Length was accepted for the manifest: 180 MB cost 22 s and 3.9 GB on the
-// user-interface thread. Past 1 MiB the download stops and nothing of it stays on disk.
-TEST_F(UpdateFlowTest, OversizedManifestIsStoppedAndDiscarded)
-{
-    setenv("XDG_STATE_HOME", root_.c_str(), 1);
-    const std::string item = "<item host=\"" + server_.host() + "\" path=\"/pkg/\" file=\"p\"/>";
-    const std::string padding(UpdateFlow::MaxManifestBytes + 1, ' ');
-    Put("/update/update.xml", Manifest("3", "0", item + padding));
-    Put("/pkg/p", "package");
-    ASSERT_TRUE(flow_.CheckForUpdate());
-    ASSERT_TRUE(Settle());
-    unsetenv("XDG_STATE_HOME");
-    EXPECT_EQ(server_.RequestCount(), 1u); // no package
-    EXPECT_FALSE(fs::exists(temp_ + "update.xml"));
-    EXPECT_TRUE(flow_.packagePath.empty());
-    EXPECT_EQ(ReadAll(root_ + "/qev/qev.log"),
-              "update manifest refused: larger than 1048576 bytes\n");
+    ASSERT_TRUE(Settle(flow_, 20000));
+    SetMessageHandler(previous);
+    EXPECT_EQ(shown, std::vector<std::string>{"Download failed!"});
+    EXPECT_EQ(LogLines(),
+              std::vector<std::string>{"update check: no update source served an update"});
 }
 
 TEST_F(UpdateFlowTest, ItemIsChosenAmongAll)
 {
     flow_.pickItem = [](std::size_t count) { return count - 1; };
-    Put("/update/update.xml", Manifest("3", "0",
-                                       "<item host=\"a.invalid\" path=\"/a/\" file=\"a\"/>"
-                                       "<item host=\"" +
-                                           server_.host() + "\" path=\"/b/\" file=\"b.bin\"/>"));
+    Put("/update/update.xml",
+        Manifest("3", "0", "<item host=\"a.invalid\" path=\"/a/\" file=\"a\"/>" + Item("/b/", "b.bin")));
     PutSigned("/b/b.bin", "B", "b.bin", {3, 0});
     ASSERT_TRUE(flow_.CheckForUpdate());
     ASSERT_TRUE(Settle());
-    EXPECT_EQ(flow_.packagePath, temp_ + "b.bin");
+    EXPECT_EQ(flow_.packagePath, flow_.TargetFolder() + "b.bin");
 }
 
 TEST_F(UpdateFlowTest, IsBuildCurrent)
@@ -399,7 +518,7 @@ TEST_F(UpdateFlowTest, IsBuildCurrent)
         {0x00010000, 5, "65536", "6", false}, {2, 65537, "-1", "0", false},
         {2, 65537, "1", "99999", true},
     };
-    const std::string path = temp_ + "m.xml";
+    const std::string path = root_ + "/m.xml";
     for (const auto& c : cases) {
         LayoutState state;
         UpdateFlow flow(state);
@@ -415,7 +534,7 @@ TEST_F(UpdateFlowTest, IsBuildCurrent)
     EXPECT_TRUE(flow.IsBuildCurrent(path + ".missing"));
 }
 
-TEST_F(UpdateFlowTest, HostileNamesAreRefused)
+TEST_F(UpdateFlowTest, NamesFromOutside)
 {
     const char* refused[] = {"/p/",      "/p/.",     "/p/..",    "/p/%2E%2E",
                              "/p/a%2Fb", "/p/a%5Cb", "/p/a%00b", "/p/%2F"};
@@ -424,31 +543,41 @@ TEST_F(UpdateFlowTest, HostileNamesAreRefused)
     EXPECT_EQ(TargetFileName("plain"), "plain");
     EXPECT_EQ(TargetFileName("/a/b/...."), "....");
 
-    Put("/p/%2E%2E", "evil");
-    Put("/p/..%2Fescape", "evil");
-    ASSERT_EQ(flow_.StartDownload(UpdateFlow::PackageDownload, "/p/%2E%2E", server_.host()), 0);
-    ASSERT_TRUE(Settle());
-    ASSERT_EQ(flow_.StartDownload(UpdateFlow::PackageDownload, "/p/..%2Fescape", server_.host()),
-              0);
-    ASSERT_TRUE(Settle());
-    EXPECT_TRUE(flow_.packagePath.empty());
-    EXPECT_FALSE(FileExists(root_ + "/escape"));
-    EXPECT_TRUE(fs::is_empty(temp_));
+    const struct {
+        const char* path;
+        const char* file;
+        const char* joined;
+    } joins[] = {{"/micro_client/mm/qev_new", "update2.xml", "/micro_client/mm/qev_new/update2.xml"},
+                 {"/update/", "update.xml", "/update/update.xml"},
+                 {"/update/", "/update.xml", "/update/update.xml"},
+                 {"/update", "/update.xml", "/update/update.xml"},
+                 {"", "update.xml", "update.xml"}};
+    for (const auto& j : joins) EXPECT_EQ(JoinSourcePath(j.path, j.file), j.joined) << j.path;
+
+    EXPECT_EQ(LoggableName("plain name.bin"), "plain name.bin");
+    EXPECT_EQ(LoggableName(std::string("a\0b\x7f\xc3\xa9\\\"", 8)), "a\\x00b\\x7f\\xc3\\xa9\\x5c\\x22");
+    EXPECT_EQ(LoggableName(std::string(100, 'x')), std::string(64, 'x'));
+    EXPECT_EQ(LoggableName(std::string(62, 'x') + "\n"), std::string(62, 'x')); // no half escape
 }
 
-TEST_F(UpdateFlowTest, TargetThatIsALinkIsNotFollowed)
+// A link planted at the package's name is removed, never written through.
+TEST_F(UpdateFlowTest, LinkPlantedInTheFolderIsNotFollowed)
 {
     const std::string victim = root_ + "/victim";
     std::ofstream(victim) << "keep";
-    ASSERT_EQ(symlink(victim.c_str(), (temp_ + "pkg.bin").c_str()), 0);
-    Put("/p/pkg.bin", "payload");
-    ASSERT_EQ(flow_.StartDownload(UpdateFlow::PackageDownload, "/p/pkg.bin", server_.host()), 0);
+    auto slow = MakeReply(200, Manifest("3", "0", Item("/p/", "pkg.bin")));
+    slow.delayMs = 300;
+    replies_["/update/update.xml"] = slow;
+    PutSigned("/p/pkg.bin", "payload", "pkg.bin", {3, 0});
+    ASSERT_TRUE(flow_.CheckForUpdate());
+    ASSERT_EQ(symlink(victim.c_str(), (flow_.TargetFolder() + "pkg.bin").c_str()), 0);
     ASSERT_TRUE(Settle());
     EXPECT_EQ(ReadAll(victim), "keep");
-    EXPECT_TRUE(flow_.packagePath.empty()); // the write failed: no package
+    EXPECT_EQ(ReadAll(flow_.packagePath), "payload");
+    EXPECT_FALSE(fs::is_symlink(flow_.packagePath));
 }
 
-TEST_F(UpdateFlowTest, SecondStartOfARunningIdIsRefused)
+TEST_F(UpdateFlowTest, SecondStartOfARunningKindIsRefused)
 {
     auto slow = MakeReply(200, "x");
     slow.delayMs = 300;
@@ -460,52 +589,65 @@ TEST_F(UpdateFlowTest, SecondStartOfARunningIdIsRefused)
     EXPECT_EQ(flow_.StartDownload(UpdateFlow::ManifestDownload, "/u.xml", server_.host()), 0);
 }
 
-TEST_F(UpdateFlowTest, ReconnectFailureIsShownOtherNoticesAreNot)
+// What starts is a sealed copy of the verified bytes, checked once more: bytes changed in
+// the folder after the check (by any process of this user) start nothing.
+TEST_F(UpdateFlowTest, LaunchStartsOnlyTheVerifiedBytes)
 {
-    std::vector<std::string> shown;
-    auto previous = SetMessageHandler([&](const std::string& text, const std::string&, int) {
-        shown.push_back(text);
-        return IdOk;
-    });
-    DownloadNotice n;
-    n.owner = UpdateFlow::DownloadOwner;
-    n.kind = NoticeError;
-    n.code = EmptyReadCode;
-    flow_.OnDownloadNotice(n);
-    n.code = ReconnectFailedCode;
-    n.owner = 0;
-    flow_.OnDownloadNotice(n);
-    n.owner = UpdateFlow::DownloadOwner;
-    flow_.OnDownloadNotice(n);
-    SetMessageHandler(previous);
-    EXPECT_EQ(shown, std::vector<std::string>{"Download failed!"});
-}
-
-TEST_F(UpdateFlowTest, LaunchUpdaterHandsOverToACopy)
-{
-    std::vector<std::pair<std::string, std::string>> started;
-    flow_.startProcess = [&](std::string_view line, const std::string& app) {
-        started.emplace_back(std::string(line), app);
-        return 1;
+    const std::string package = "new build " + std::string(100000, 'b');
+    const struct {
+        const char* name;
+        std::function<void(const std::string& path)> meddle;
+        std::string logged; // "" when it starts
+    } cases[] = {
+        {"untouched", [](const std::string&) {}, ""},
+        {"rewritten in place",
+         [](const std::string& path) {
+             std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+             f.seekp(5000);
+             f << "EVIL";
+         },
+         "update package refused: changed after it was verified"},
+        {"cut short",
+         [](const std::string& path) { fs::resize_file(path, 10); },
+         "update not started: the package could not be read"},
+        {"replaced by another file",
+         [&](const std::string& path) {
+             fs::remove(path);
+             std::ofstream(path) << "other";
+         },
+         ""}, // the open file still holds the verified bytes
     };
-    flow_.programPath = "/opt/qev/bin/qev";
-    EXPECT_FALSE(flow_.LaunchUpdater());
-    EXPECT_TRUE(started.empty());
-
-    flow_.packagePath = temp_ + "qev 2.bin";
-    EXPECT_FALSE(flow_.LaunchUpdater()); // nothing to copy: nothing started
-    EXPECT_TRUE(started.empty());
-
-    std::ofstream(flow_.packagePath) << "new build";
-    ASSERT_TRUE(flow_.LaunchUpdater());
-    ASSERT_EQ(started.size(), 1u);
-    EXPECT_EQ(started[0].first, " -u -p" + std::to_string(CurrentProcessId()) + " \"" + temp_ +
-                                    "qev 2.bin\" \"/opt/qev/bin/qev\"");
-    EXPECT_EQ(started[0].second, temp_ + "updateqev 2.bin");
-    EXPECT_EQ(ReadAll(started[0].second), "new build");
-    struct stat st {};
-    ASSERT_EQ(stat(started[0].second.c_str(), &st), 0);
-    EXPECT_TRUE(st.st_mode & S_IXUSR);
+    Put("/update/update.xml", Manifest("2", "65538", Item("/pkg/", "qev 2.bin")));
+    PutSigned("/pkg/qev+2.bin", package, "qev 2.bin");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        LayoutState state;
+        state.layout.games["g"] = state_.layout.games["g"];
+        state.SelectGame("g");
+        UpdateFlow flow(state);
+        Configure(flow);
+        EXPECT_FALSE(flow.LaunchUpdater()); // nothing verified yet
+        ASSERT_TRUE(flow.CheckForUpdate());
+        flow.programPath = "/opt/qev/bin/qev";
+        ASSERT_TRUE(Settle(flow));
+        ASSERT_FALSE(flow.packagePath.empty());
+        c.meddle(flow.packagePath);
+        fs::remove(root_ + "/qev/qev.log");
+        started_.clear();
+        flow.Shutdown();
+        EXPECT_EQ(flow.LaunchUpdater(), c.logged.empty());
+        if (c.logged.empty()) {
+            ASSERT_EQ(started_.size(), 1u);
+            EXPECT_EQ(started_[0].first, " -u -p" + std::to_string(CurrentProcessId()) + " \"" +
+                                             flow.TargetFolder() +
+                                             "qev 2.bin\" \"/opt/qev/bin/qev\"");
+            EXPECT_TRUE(started_[0].second == package);
+            EXPECT_TRUE(LogLines().empty());
+        } else {
+            EXPECT_TRUE(started_.empty());
+            EXPECT_EQ(LogLines(), std::vector<std::string>{c.logged});
+        }
+    }
 }
 
 TEST_F(UpdateFlowTest, ShutdownEndsIdleAndBusyDownloadsPromptly)

@@ -77,8 +77,13 @@ int main(int argc, char** argv)
     if (dir.empty()) return Usage();
     if (dir.back() != '/') dir += '/';
 
+    const auto folder = qev::UpdateFolder::OpenPlain(dir);
+    if (!folder) {
+        std::fprintf(stderr, "qev-fetch: cannot open the folder %s\n", dir.c_str());
+        return 1;
+    }
     if (!qev::InitNetwork()) return 1;
-    qev::DownloadFileWriter writer(dir);
+    qev::DownloadFileWriter writer(folder.get());
     std::mutex mutex;
     bool complete = false;
     const qev::NoticeSink sink = [&](const qev::DownloadNotice& n) {

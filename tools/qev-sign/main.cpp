@@ -1,6 +1,8 @@
 // qev-sign: the operator's side of signed updates.
 //   qev-sign keygen SECRET_FILE             writes a new secret key, prints its public key
-//   qev-sign sign SECRET_FILE PACKAGE VERSION   writes PACKAGE.sig for version a.b.c.d
+//   qev-sign sign [--target T] SECRET_FILE PACKAGE VERSION
+//                                           writes PACKAGE.sig for version a.b.c.d, for the
+//                                           target T (default: this build's own)
 //   qev-sign verify PUBLIC_KEY PACKAGE      exit 0 only when PACKAGE.sig holds for PACKAGE
 #include <fcntl.h>
 #include <unistd.h>
@@ -23,7 +25,7 @@ constexpr int ExitUsage = 2;
 int Usage()
 {
     std::fputs("usage: qev-sign keygen SECRET_FILE\n"
-               "       qev-sign sign SECRET_FILE PACKAGE VERSION\n"
+               "       qev-sign sign [--target OS-ARCH-qev] SECRET_FILE PACKAGE VERSION\n"
                "       qev-sign verify PUBLIC_KEY PACKAGE\n",
                stderr);
     return ExitUsage;
@@ -69,8 +71,12 @@ int Keygen(const std::string& secretFile)
     return 0;
 }
 
-int Sign(const std::string& secretFile, const std::string& package, const std::string& version)
+int Sign(const std::string& secretFile, const std::string& package, const std::string& version,
+         const std::string& machine)
 {
+    if (!qev::IsTargetName(machine))
+        return Fail("a target is 1 to 64 of a-z, 0-9, '_' and '-', e.g. linux-x86_64-qev: " +
+                    machine);
     std::string keyText;
     if (!ReadSmallFile(secretFile, keyText)) return Fail("cannot read " + secretFile);
     const auto seed = qev::ParseSecretKeyFile(keyText);
@@ -79,7 +85,10 @@ int Sign(const std::string& secretFile, const std::string& package, const std::s
     if (!parsed) return Fail("version must be a.b.c.d, each part 0..65535: " + version);
     const auto facts = qev::MeasurePackageFile(package);
     if (!facts) return Fail("cannot read " + package + " (or it is 2 GiB or larger)");
-    const std::string statement = qev::MakeUpdateStatement(*seed, *parsed, *facts);
+    if (facts->fileName.size() > qev::MaxInstallableNameBytes)
+        return Fail("clients install only file names of at most " +
+                    std::to_string(qev::MaxInstallableNameBytes) + " bytes: " + facts->fileName);
+    const std::string statement = qev::MakeUpdateStatement(*seed, *parsed, *facts, machine);
     if (!qev::ParseUpdateStatement(statement))
         return Fail("the package's file name cannot be named in a statement: " + facts->fileName);
     const std::string target = package + std::string(qev::StatementSuffix);
@@ -106,8 +115,8 @@ int Verify(const std::string& publicKey, const std::string& package)
     const auto check = qev::VerifyStatementForPackage(text, *key, *facts, &statement);
     if (check != qev::StatementCheck::Good)
         return Fail(statementPath + ": " + qev::DescribeStatementCheck(check));
-    std::printf("good: %s, version %s\n", statement.fileName.c_str(),
-                qev::FormatBuildVersion(statement.version).c_str());
+    std::printf("good: %s, version %s, target %s\n", statement.fileName.c_str(),
+                qev::FormatBuildVersion(statement.version).c_str(), statement.target.c_str());
     return 0;
 }
 
@@ -118,7 +127,10 @@ int main(int argc, char** argv)
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (!qev::InitStatementCrypto()) return Fail("the crypto library did not start");
     if (args.size() == 2 && args[0] == "keygen") return Keygen(args[1]);
-    if (args.size() == 4 && args[0] == "sign") return Sign(args[1], args[2], args[3]);
+    if (args.size() == 4 && args[0] == "sign")
+        return Sign(args[1], args[2], args[3], std::string(qev::BuildTarget()));
+    if (args.size() == 6 && args[0] == "sign" && args[1] == "--target")
+        return Sign(args[3], args[4], args[5], args[2]);
     if (args.size() == 3 && args[0] == "verify") return Verify(args[1], args[2]);
     return Usage();
 }

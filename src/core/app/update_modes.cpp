@@ -1,8 +1,11 @@
 #include "app/update_modes.h"
 
+#include "app/log.h"
 #include "layout/layout.h"
+#include "net/update_statement.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/update_folder.h"
 
 namespace qev {
 namespace {
@@ -10,24 +13,65 @@ namespace {
 // Only this much of argument 2 is looked at when reading the number.
 constexpr std::size_t PidArgumentLimit = 63;
 
+// The run folder a package path lies in (its folder part).
+std::string FolderOf(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string HexOf(const Sha256Digest& digest)
+{
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string out;
+    for (const unsigned char b : digest) {
+        out += digits[b >> 4];
+        out += digits[b & 15];
+    }
+    return out;
+}
+
+// Argument 2 names the package in the client's run folder; it is only used to find that
+// folder, whose lock this step holds. The bytes installed are this very program's, read
+// through its running image: the client started a sealed copy of the verified package,
+// so no file that anyone could have changed meanwhile is read.
 void ReplaceMode(const std::vector<std::string>& args, int waitMs)
 {
     WaitForPreviousProcess(args[1], args[3], waitMs);
     RemoveUpdateLeftovers(args[3]);
-    // The copy lands beside the program and takes its place in one rename: killed at any
-    // moment, the program file is the old one or the new one, whole, with its mode.
-    CopyFileOver(args[2], args[3]); // result ignored: nothing to report to
+    const std::string runFolder = FolderOf(args[2]);
+    auto folder = UpdateFolder::OpenRunFolder(runFolder, HandOverLockWaitMs);
+    std::string image;
+    if (!ReadOwnProgram(image)) {
+        WriteLog("update not installed: the running update could not read itself");
+    } else {
+        Sha256Hasher hasher;
+        hasher.Update(image.data(), image.size());
+        // The copy lands beside the program and takes its place in one rename: killed at
+        // any moment, the program file is the old one or the new one, whole, with its mode.
+        if (WriteFileOver(image, args[3]))
+            WriteLog("update installed: " + args[3] + " sha256 " + HexOf(hasher.Final()));
+        else
+            WriteLog("update not installed: " + args[3] + " could not be replaced");
+    }
+    folder.reset(); // the clean-up step takes the lock next
+    // The clean-up step waits for this process: named by its file where it has one (the
+    // Windows copy), else by the run folder it cleans.
     const std::string self = GetProgramPath();
-    StartProcess(FormatHandOverCommandLine("-r", CurrentProcessId(), self, args[2]), args[3]);
+    const std::string first = FileExists(self) ? self : runFolder;
+    StartProcess(FormatHandOverCommandLine("-r", CurrentProcessId(), first, args[2]), args[3]);
 }
 
+// Argument 3 names the package in a run folder; that folder, with everything in it, goes
+// (only a run folder of this user: the arguments come from a command line anyone could
+// have written).
 void CleanupMode(const std::vector<std::string>& args, int waitMs)
 {
-    // The previous process is the updater copy, running from argument 3, which goes next.
+    // The previous process is the update step, which goes first.
     WaitForPreviousProcess(args[1], args[2], waitMs);
     RemoveUpdateLeftovers(GetProgramPath());
-    DeleteFile(args[2]);
-    DeleteFile(args[3]);
+    if (const auto folder = UpdateFolder::OpenRunFolder(FolderOf(args[3]), HandOverLockWaitMs))
+        folder->RemoveAll();
 }
 
 } // namespace

@@ -1,7 +1,11 @@
 #pragma once
 // The two steps of the self-update hand-over, selected by the command line:
-//   -u -p<pid> "<package>" "<program>"   replace the program with the package, start it
-//   -r -p<pid> "<updater copy>" "<package>"   delete the updater copy and the package
+//   -u -p<pid> "<package>" "<program>"   replace the program with this running update, start it
+//   -r -p<pid> "<update step>" "<package>"   remove the package's run folder
+// "<package>" names the verified package in the client's private run folder; the bytes
+// installed are the running update's own (a sealed copy of those verified bytes), never
+// read from that path. "<update step>" is the update step's program file where it has one
+// (Windows), else its run folder.
 // Neither opens a window or needs a display.
 #include <string>
 #include <string_view>
@@ -11,6 +15,8 @@ namespace qev {
 
 // How long each wait for the previous process lasts.
 inline constexpr int PreviousProcessWaitMs = 30000;
+// How long a hand-over step waits for the run folder's lock (held by a run that is ending).
+inline constexpr int HandOverLockWaitMs = 5000;
 
 // The id in argument 2: the leading decimal digits after "-p" (the copy of the argument
 // is bounded); 0 when the argument does not begin with "-p" or has no number.

@@ -31,7 +31,12 @@ int ReadUpdateManifest(LayoutDocument& doc, const std::string& path)
     const bool readError = std::ferror(file) != 0;
     std::fclose(file);
     if (readError) return 0;
+    return ReadUpdateManifestText(doc, bytes);
+}
 
+int ReadUpdateManifestText(LayoutDocument& doc, std::string_view bytes, bool* hasGame)
+{
+    if (hasGame) *hasGame = false;
     TiXmlDocument xml;
     if (const XmlRefusal refusal = ParseXmlText(xml, bytes); refusal != XmlRefusal::None) {
         WriteLog(XmlRefusalText("update manifest", refusal));
@@ -43,6 +48,7 @@ int ReadUpdateManifest(LayoutDocument& doc, const std::string& path)
     if (!config) return 1;
     const TiXmlElement* game = config->FirstChildElement("game");
     if (!game) return 1;
+    if (hasGame) *hasGame = true;
     // Stored as 32-bit values; "-1" stands for 4294967295.
     if (const char* major = game->Attribute("major"))
         doc.major = static_cast<std::uint32_t>(ParseIntLikeAtoi(major));

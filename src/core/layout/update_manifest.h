@@ -3,6 +3,7 @@
 //   <config><game major="2" minor="65538"><item host="h" path="/p/" file="f.bin"/></game></config>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "layout/layout.h"
 
@@ -15,6 +16,10 @@ namespace qev {
 // (doc unchanged). A file larger than MaxXmlBytes or nested deeper than MaxXmlDepth is
 // not parsed at all: 0, and one log line says why.
 int ReadUpdateManifest(LayoutDocument& doc, const std::string& path);
+
+// The same for the manifest's bytes already in memory. *hasGame (when given) tells whether
+// the text holds the <config><game> element that names a version.
+int ReadUpdateManifestText(LayoutDocument& doc, std::string_view bytes, bool* hasGame = nullptr);
 
 // True unless the file version is older than the manifest's: fileVersionMS < major, or
 // equal and fileVersionLS < minor (all unsigned).

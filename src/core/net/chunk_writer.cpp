@@ -1,7 +1,6 @@
 #include "net/chunk_writer.h"
 
 #include "net/url_codec.h"
-#include "platform/files.h"
 
 namespace qev {
 
@@ -15,22 +14,46 @@ std::string TargetFileName(std::string_view objectPath)
     return name;
 }
 
-int WriteChunk(std::int64_t offset, const std::string& path, const char* bytes, std::size_t length)
-{
-    return WriteFileAt(path, offset, bytes, length);
-}
-
 std::string DownloadFileWriter::TargetPath(const DownloadNotice& notice) const
 {
     const std::string name = TargetFileName(notice.objectPath);
     // Without a folder there is no safe place: never fall back to the current directory.
-    return name.empty() || folder_.empty() ? std::string() : folder_ + name;
+    return name.empty() || !folder_ ? std::string() : folder_->Path() + name;
 }
 
 bool DownloadFileWriter::Intact(int id) const
 {
-    const auto it = failed_.find(id);
-    return it == failed_.end() || !it->second;
+    const auto it = downloads_.find(id);
+    return it != downloads_.end() && !it->second.failed && it->second.file.IsOpen();
+}
+
+const OpenFile* DownloadFileWriter::File(int id) const
+{
+    const auto it = downloads_.find(id);
+    return it == downloads_.end() || !it->second.file.IsOpen() ? nullptr : &it->second.file;
+}
+
+OpenFile DownloadFileWriter::Take(int id)
+{
+    const auto it = downloads_.find(id);
+    if (it == downloads_.end()) return {};
+    OpenFile file = std::move(it->second.file);
+    downloads_.erase(it);
+    return file;
+}
+
+void DownloadFileWriter::Discard(int id)
+{
+    const auto it = downloads_.find(id);
+    if (it == downloads_.end()) return;
+    it->second.file.Close();
+    if (folder_ && !it->second.name.empty()) folder_->RemoveFile(it->second.name);
+    downloads_.erase(it);
+}
+
+void DownloadFileWriter::DiscardAll()
+{
+    while (!downloads_.empty()) Discard(downloads_.begin()->first);
 }
 
 void DownloadFileWriter::OnNotice(const DownloadNotice& notice)
@@ -38,23 +61,37 @@ void DownloadFileWriter::OnNotice(const DownloadNotice& notice)
     const bool opened = notice.kind == NoticeOpened && notice.code == 0;
     const bool chunk = notice.kind == NoticeChunk || notice.kind == NoticeComplete;
     if (!opened && !chunk) return;
-    const std::string path = TargetPath(notice);
-    if (path.empty()) {
-        failed_[notice.id] = true;
+    Download& d = downloads_[notice.id];
+    const std::string name = TargetFileName(notice.objectPath);
+    if (name.empty() || !folder_) {
+        d.failed = true;
         return;
     }
     if (opened) {
-        // Reopened at 0 (a fresh start, or a server that ignored the range): drop any old
-        // tail. A resume keeps what the file holds.
-        if (notice.received != 0) return;
-        failed_[notice.id] = false;
-        if (!TruncateFile(path)) failed_[notice.id] = true;
+        // A resume appends to the file it has; anything else starts from an empty one.
+        if (notice.received != 0) {
+            if (!d.file.IsOpen() || d.name != name) d.failed = true;
+            return;
+        }
+        d.failed = false;
+        if (d.file.IsOpen() && d.name == name) {
+            // The server started over: the same file, emptied.
+            if (!d.file.Truncate()) d.failed = true;
+            return;
+        }
+        d.file = folder_->CreateFile(name);
+        d.name = name;
+        if (!d.file.IsOpen()) d.failed = true;
         return;
     }
     if (notice.chunkLength <= 0) return;
+    if (!d.file.IsOpen() || d.name != name) {
+        d.failed = true;
+        return;
+    }
     const std::int64_t offset = static_cast<std::int64_t>(notice.received) - notice.chunkLength;
-    if (WriteChunk(offset, path, notice.chunk, static_cast<std::size_t>(notice.chunkLength)) != 0)
-        failed_[notice.id] = true;
+    if (d.file.WriteAt(offset, notice.chunk, static_cast<std::size_t>(notice.chunkLength)) != 0)
+        d.failed = true;
 }
 
 } // namespace qev

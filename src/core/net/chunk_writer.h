@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "net/download_thread.h"
+#include "platform/update_folder.h"
 
 namespace qev {
 
@@ -15,32 +16,45 @@ namespace qev {
 // "." or "..", or holding '/', '\\' or a NUL byte): such a download is not written at all.
 std::string TargetFileName(std::string_view objectPath);
 
-// Writes length bytes at offset into path: the file is created (0600) when missing and
-// never truncated, and a symbolic link in its place is refused. 0 or an errno value.
-int WriteChunk(std::int64_t offset, const std::string& path, const char* bytes, std::size_t length);
-
 // Puts the chunks of download notices into files in one folder, each download into the
-// file named after its object. A download opened at offset 0 starts from an empty file.
+// file named after its object. The file is created when the download opens at byte 0
+// (exclusively, through the folder's handle) and every later chunk, and every resume,
+// goes through that one open file: its name is never looked up again.
 class DownloadFileWriter {
 public:
-    // folder ends with '/'.
-    explicit DownloadFileWriter(std::string folder = {}) : folder_(std::move(folder)) {}
-    void SetFolder(std::string folder) { folder_ = std::move(folder); }
+    explicit DownloadFileWriter(UpdateFolder* folder = nullptr) : folder_(folder) {}
+    void SetFolder(UpdateFolder* folder) { folder_ = folder; }
 
-    // Handles kinds 2 (opened: truncate when at 0), 4 and 5 (write the chunk at
-    // received - chunkLength). Other kinds are ignored.
+    // Handles kinds 2 (opened: a new file when at 0, or the same one emptied when the
+    // server started over; a resume keeps what the file holds), 4 and 5 (write the chunk
+    // at received - chunkLength). Other kinds are ignored.
     void OnNotice(const DownloadNotice& notice);
 
-    // folder + TargetFileName(objectPath), or "" when the name is refused or no folder is set.
+    // The folder's path + TargetFileName(objectPath), or "" when the name is refused or
+    // there is no folder.
     std::string TargetPath(const DownloadNotice& notice) const;
-    // True when the download with this id is complete on disk: its name was accepted and
-    // every write since it was opened succeeded.
+    // True when the download with this id is complete on disk: its name was accepted, its
+    // file was made and every write since it was opened succeeded.
     bool Intact(int id) const;
-    void Forget(int id) { failed_.erase(id); }
+    // The open file of download id (nullptr when it has none).
+    const OpenFile* File(int id) const;
+    // Hands download id's open file over and forgets the download; the file stays.
+    OpenFile Take(int id);
+    // Closes download id's file and forgets it; the file stays.
+    void Forget(int id) { downloads_.erase(id); }
+    // Closes download id's file and removes it from the folder.
+    void Discard(int id);
+    // Discard for every download.
+    void DiscardAll();
 
 private:
-    std::string folder_;
-    std::map<int, bool> failed_; // per download id: a write failed or the name was refused
+    struct Download {
+        std::string name;
+        OpenFile file;
+        bool failed = false;
+    };
+    UpdateFolder* folder_ = nullptr;
+    std::map<int, Download> downloads_;
 };
 
 } // namespace qev

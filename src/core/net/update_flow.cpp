@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <random>
 #include <vector>
 
@@ -31,6 +30,31 @@ std::pair<std::string, int> SplitHostPort(std::string_view host)
     }
     if (port < 1 || port > 65535) port = 80;
     return {std::string(host.substr(0, colon)), static_cast<int>(port)};
+}
+
+std::string JoinSourcePath(std::string_view path, std::string_view file)
+{
+    if (path.empty()) return std::string(file);
+    const bool slashAfter = path.back() == '/';
+    const bool slashBefore = !file.empty() && file.front() == '/';
+    if (slashAfter && slashBefore) file.remove_prefix(1);
+    return std::string(path) + (slashAfter || slashBefore ? "" : "/") + std::string(file);
+}
+
+std::string LoggableName(std::string_view name)
+{
+    constexpr std::size_t MaxLogged = 64;
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string out;
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        std::string piece(1, c);
+        if (byte < 0x20 || byte >= 0x7F || c == '\\' || c == '"')
+            piece = std::string("\\x") + digits[byte >> 4] + digits[byte & 15];
+        if (out.size() + piece.size() > MaxLogged) break;
+        out += piece;
+    }
+    return out;
 }
 
 void PostDownloadStart(CHttpDownloadThread& thread, int id, const std::string& objectPath,
@@ -61,8 +85,8 @@ void PostDownloadStart(CHttpDownloadThread& thread, int id, const std::string& o
 
 UpdateFlow::UpdateFlow(LayoutState& state) : state_(state)
 {
-    startProcess = [](std::string_view line, const std::string& app) {
-        return StartProcess(line, app);
+    startProcess = [](std::string_view line, const SealedProgram& program) {
+        return program.Start(line);
     };
     pickItem = [](std::size_t count) {
         static std::mt19937 rng(std::random_device{}());
@@ -73,6 +97,10 @@ UpdateFlow::UpdateFlow(LayoutState& state) : state_(state)
 UpdateFlow::~UpdateFlow()
 {
     Shutdown();
+    std::lock_guard lock(noticeMutex_);
+    writer_.SetFolder(nullptr);
+    // A folder without a verified package has nothing the hand-over needs.
+    if (folder_ && stage_ != Stage::Ready) folder_->RemoveAll();
 }
 
 void UpdateFlow::SetNoticeSink(NoticeSink sink)
@@ -107,7 +135,12 @@ NoticeSink UpdateFlow::GatedSink()
 
 std::string UpdateFlow::TargetFolder() const
 {
-    return GetTempFolder();
+    return folder_ ? folder_->Path() : std::string();
+}
+
+bool UpdateFlow::IsChecking() const
+{
+    return stage_ == Stage::Manifest || stage_ == Stage::Statement || stage_ == Stage::Package;
 }
 
 bool UpdateFlow::CheckForUpdate()
@@ -122,198 +155,303 @@ bool UpdateFlow::CheckForUpdate()
                  " cannot be replaced by this user (updates come with the system's packages)");
         return false;
     }
-    const UpdateSource& source = game->updateSources.front();
-    StartDownload(ManifestDownload, source.path + source.file, source.host);
+    if (!DecodePublicKey(updatePublicKey)) {
+        WriteLog("update check skipped: the built-in update key is not a public key");
+        return false;
+    }
+    RemoveAbandonedUpdateFolders();
+    std::string whyNot;
+    auto folder = UpdateFolder::CreateForRun(whyNot);
+    if (!folder) {
+        WriteLog("update check skipped: no private download folder (" + whyNot + ")");
+        return false;
+    }
+    std::lock_guard lock(noticeMutex_);
+    if (folder_) folder_->RemoveAll(); // a second check starts over
+    folder_ = std::move(folder);
+    writer_.SetFolder(folder_.get());
+    sources_ = game->updateSources;
+    source_ = 0;
+    cleanMajor_ = state_.layout.major;
+    cleanMinor_ = state_.layout.minor;
+    cleanItems_ = state_.layout.manifestItems;
+    StartSource();
     return true;
 }
 
-int UpdateFlow::StartDownload(int id, const std::string& objectPath, const std::string& host)
+int UpdateFlow::StartDownload(int kind, const std::string& objectPath, const std::string& host)
 {
     std::lock_guard lock(mapMutex_);
-    if (shutDown_ || downloads_.count(id)) return -1;
-    if (id == PackageDownload) packageHost_ = host;
-    auto thread = std::make_unique<CHttpDownloadThread>(timing);
-    PostDownloadStart(*thread, id, objectPath, host, GatedSink(), 0, GrownBufferSize);
-    downloads_[id] = std::move(thread);
+    if (shutDown_ || downloads_.count(kind)) return -1;
+    Running running;
+    running.serial = nextSerial_++;
+    running.thread = std::make_unique<CHttpDownloadThread>(timing);
+    PostDownloadStart(*running.thread, kind + KindStride * running.serial, objectPath, host,
+                      GatedSink(), 0, GrownBufferSize);
+    downloads_[kind] = std::move(running);
     return 0;
 }
 
-bool UpdateFlow::IsDownloading(int id) const
+bool UpdateFlow::IsDownloading(int kind) const
 {
     std::lock_guard lock(mapMutex_);
-    return downloads_.count(id) != 0;
+    return downloads_.count(kind) != 0;
 }
 
-int UpdateFlow::OnDownloadNotice(const DownloadNotice& notice)
+bool UpdateFlow::IsCurrent(int kind, int id) const
 {
-    if (notice.owner != DownloadOwner) return 0;
-    std::lock_guard lock(noticeMutex_);
-    if (notice.id == StatementDownload) {
-        OnStatementNotice(notice);
-        return 0;
-    }
-    if (notice.id == ManifestDownload) {
-        const bool carries = notice.kind == NoticeOpened || notice.kind == NoticeChunk ||
-                             notice.kind == NoticeComplete;
-        if (carries && manifestDiscarded_) return 0;
-        if (carries &&
-            (notice.expectedEnd > MaxManifestBytes || notice.received > MaxManifestBytes)) {
-            DiscardManifest(notice);
-            return 0;
-        }
-    }
-    switch (notice.kind) {
-    case NoticeOpened:
-    case NoticeChunk:
-        writer_.SetFolder(TargetFolder());
-        writer_.OnNotice(notice);
-        break;
-    case NoticeComplete: {
-        writer_.SetFolder(TargetFolder());
-        writer_.OnNotice(notice);
-        const std::string target = writer_.TargetPath(notice);
-        // A refused name or a failed write leaves no usable file: the download failed.
-        if (target.empty() || !writer_.Intact(notice.id)) break;
-        if (notice.id == ManifestDownload) {
-            if (IsBuildCurrent(target)) break;
-            const auto& items = state_.layout.manifestItems;
-            if (items.empty()) break;
-            const UpdateSource item = items[pickItem(items.size()) % items.size()];
-            manifestVersion_ = {state_.layout.major, state_.layout.minor};
-            StartDownload(PackageDownload, item.path + UrlEncode(item.file), item.host);
-        } else if (notice.id == PackageDownload) {
-            OnPackageComplete(target, notice.objectPath);
-        }
-        break;
-    }
-    case NoticeDone: {
-        writer_.Forget(notice.id);
-        std::lock_guard mapLock(mapMutex_);
-        downloads_.erase(notice.id); // the thread ends on its own
-        break;
-    }
-    case NoticeError:
-        if (notice.code == ReconnectFailedCode) ShowMessage(LoadString(IdsDownloadFailed));
-        break;
-    default: break;
-    }
-    return 0;
+    std::lock_guard lock(mapMutex_);
+    const auto it = downloads_.find(kind);
+    return it != downloads_.end() && it->second.serial == id / KindStride;
 }
 
-void UpdateFlow::OnPackageComplete(const std::string& target, const std::string& objectPath)
+void UpdateFlow::StopDownload(int kind)
 {
-    if (updatePublicKey.empty()) {
-        if (!unverifiedLogged_) WriteLog("update not verified");
-        unverifiedLogged_ = true;
-        packagePath = target;
-        return;
-    }
-    // The statement is published beside the package: same host, same path, ".sig" added.
-    pendingPackage_ = target;
-    pendingStatement_ = target + std::string(StatementSuffix);
-    verification_ = Verification::Waiting;
-    DeleteFile(pendingStatement_); // an old one must not stand in for a failed download
-    if (StartDownload(StatementDownload, objectPath + std::string(StatementSuffix), packageHost_) !=
-        0)
-        RefusePackage("statement download failed");
-}
-
-void UpdateFlow::OnStatementNotice(const DownloadNotice& notice)
-{
-    if (notice.kind == NoticeDone) {
-        writer_.Forget(notice.id);
-        {
-            std::lock_guard mapLock(mapMutex_);
-            downloads_.erase(notice.id);
-        }
-        if (verification_ == Verification::Waiting) RefusePackage("statement download failed");
-        return;
-    }
-    if (verification_ != Verification::Waiting) return; // refused: write nothing more
-    switch (notice.kind) {
-    case NoticeOpened:
-    case NoticeChunk:
-    case NoticeComplete:
-        if (notice.kind == NoticeOpened && notice.code != 0) return; // its end follows
-        // Checked before anything is written: a hostile server must not fill the disk.
-        if (notice.expectedEnd > static_cast<int>(MaxStatementBytes) ||
-            notice.received > static_cast<int>(MaxStatementBytes)) {
-            RefusePackage(DescribeStatementCheck(StatementCheck::Malformed));
-            return;
-        }
-        writer_.SetFolder(TargetFolder());
-        writer_.OnNotice(notice);
-        if (notice.kind != NoticeComplete) return;
-        if (const std::string target = writer_.TargetPath(notice);
-            target == pendingStatement_ && writer_.Intact(notice.id))
-            VerifyPackage(target);
-        else
-            RefusePackage("statement download failed");
-        return;
-    case NoticeError:
-        if (notice.code != ReconnectFailedCode) return;
-        RefusePackage("statement download failed");
-        ShowMessage(LoadString(IdsDownloadFailed));
-        return;
-    default: return;
+    std::lock_guard lock(mapMutex_);
+    if (const auto it = downloads_.find(kind); it != downloads_.end()) {
+        it->second.thread->RequestExit(); // its last notices no longer count
+        downloads_.erase(it);
     }
 }
 
-void UpdateFlow::VerifyPackage(const std::string& statementPath)
+std::string UpdateFlow::SourceText() const
 {
-    std::string text(MaxStatementBytes + 1, '\0');
-    {
-        std::ifstream in(statementPath, std::ios::binary);
-        in.read(text.data(), static_cast<std::streamsize>(text.size()));
-        text.resize(static_cast<std::size_t>(in.gcount()));
-    }
-    const auto facts = MeasurePackageFile(pendingPackage_);
-    if (!facts) {
-        RefusePackage("package unreadable");
+    if (source_ >= sources_.size()) return {};
+    const UpdateSource& s = sources_[source_];
+    return LoggableName(s.host) + LoggableName(JoinSourcePath(s.path, s.file));
+}
+
+void UpdateFlow::StartSource()
+{
+    // Each source starts from a clean manifest record: a second manifest must not add
+    // its items to the first one's, nor inherit its version.
+    state_.layout.major = cleanMajor_;
+    state_.layout.minor = cleanMinor_;
+    state_.layout.manifestItems = cleanItems_;
+    stage_ = Stage::Manifest;
+    const UpdateSource& s = sources_[source_];
+    if (StartDownload(ManifestDownload, JoinSourcePath(s.path, s.file), s.host) != 0)
+        stage_ = Stage::Over; // shut down meanwhile
+}
+
+void UpdateFlow::SourceFailed()
+{
+    writer_.DiscardAll(); // every download of this source has ended or been stopped
+    packageFile_.Close();
+    packagePath.clear();
+    if (shutDown_) {
+        stage_ = Stage::Over;
         return;
     }
-    const auto key = DecodePublicKey(updatePublicKey);
-    const StatementCheck check =
-        key ? VerifyUpdateStatement(text, *key, *facts, manifestVersion_, {versionMS, versionLS})
-            : StatementCheck::BadSignature;
-    if (check != StatementCheck::Good) {
-        RefusePackage(DescribeStatementCheck(check));
+    if (++source_ < sources_.size()) {
+        StartSource();
         return;
     }
-    DeleteFile(pendingStatement_); // done with; the hand-over cleans up the package
-    verification_ = Verification::Done;
-    packagePath = pendingPackage_;
+    stage_ = Stage::Over;
+    WriteLog("update check: no update source served an update");
 }
 
 void UpdateFlow::RefusePackage(std::string_view reason)
 {
     WriteLog("update package refused: " + std::string(reason));
-    DeleteFile(pendingPackage_);
-    DeleteFile(pendingStatement_);
-    verification_ = Verification::Done;
-    packagePath.clear();
-    // The statement's download may still run (an oversized one): end it, nothing of it is
-    // wanted any more.
-    std::lock_guard mapLock(mapMutex_);
-    if (auto it = downloads_.find(StatementDownload); it != downloads_.end()) {
-        it->second->RequestExit();
-        downloads_.erase(it);
+    StopDownload(StatementDownload);
+    StopDownload(PackageDownload);
+    SourceFailed();
+}
+
+int UpdateFlow::OnDownloadNotice(const DownloadNotice& notice)
+{
+    if (notice.owner != DownloadOwner) return 0;
+    const int kind = notice.id % KindStride;
+    std::lock_guard lock(noticeMutex_);
+    if (!IsCurrent(kind, notice.id)) return 0; // ended early, or not this flow's
+    const Stage waitsFor = kind == ManifestDownload    ? Stage::Manifest
+                           : kind == StatementDownload ? Stage::Statement
+                                                       : Stage::Package;
+    switch (notice.kind) {
+    case NoticeOpened:
+    case NoticeChunk:
+    case NoticeComplete:
+        if (notice.kind == NoticeOpened && notice.code != 0) return 0; // its end follows
+        if (stage_ != waitsFor || PastBound(kind, notice)) return 0;
+        writer_.OnNotice(notice);
+        if (notice.kind != NoticeComplete) return 0;
+        if (kind == ManifestDownload)
+            OnManifestComplete(notice);
+        else if (kind == StatementDownload)
+            OnStatementComplete(notice);
+        else
+            OnPackageComplete(notice);
+        return 0;
+    case NoticeDone: {
+        writer_.Discard(notice.id); // what was not taken is of no use any more
+        {
+            std::lock_guard mapLock(mapMutex_);
+            downloads_.erase(kind); // the thread ends on its own
+        }
+        // Ended without moving the check on: this source could not serve it.
+        if (stage_ != waitsFor) return 0;
+        if (kind == ManifestDownload)
+            SourceFailed();
+        else if (kind == StatementDownload)
+            RefusePackage("statement download failed");
+        else
+            RefusePackage("package download failed");
+        return 0;
+    }
+    case NoticeError: {
+        if (notice.code != ReconnectFailedCode) return 0;
+        // The download has given up (it rests without ending). Reported once the last
+        // source has failed too; before that the next one is tried.
+        const bool last = source_ + 1 >= sources_.size();
+        const bool waiting = stage_ == waitsFor;
+        StopDownload(kind);
+        writer_.Discard(notice.id);
+        if (waiting) {
+            if (kind == ManifestDownload)
+                SourceFailed();
+            else
+                RefusePackage(kind == StatementDownload ? "statement download failed"
+                                                        : "package download failed");
+        }
+        if (last) ShowMessage(LoadString(IdsDownloadFailed));
+        return 0;
+    }
+    default: return 0;
     }
 }
 
-void UpdateFlow::DiscardManifest(const DownloadNotice& notice)
+bool UpdateFlow::PastBound(int kind, const DownloadNotice& notice)
 {
-    manifestDiscarded_ = true;
-    writer_.SetFolder(TargetFolder());
-    if (const std::string target = writer_.TargetPath(notice); !target.empty())
-        std::remove(target.c_str());
-    writer_.Forget(notice.id);
-    WriteLog(XmlRefusalText("update manifest", XmlRefusal::TooLarge));
-    std::lock_guard mapLock(mapMutex_);
-    if (const auto it = downloads_.find(notice.id); it != downloads_.end()) {
-        it->second->RequestExit(); // its last notices no longer reach the file
-        downloads_.erase(it);
+    // Checked before anything is written: a hostile server must not fill the disk.
+    const auto past = [&](std::int64_t bound) {
+        return notice.expectedEnd > bound || notice.received > bound;
+    };
+    if (kind == ManifestDownload && past(MaxManifestBytes)) {
+        writer_.Discard(notice.id);
+        StopDownload(ManifestDownload);
+        WriteLog(XmlRefusalText("update manifest", XmlRefusal::TooLarge));
+        SourceFailed();
+        return true;
     }
+    if (kind == StatementDownload && past(static_cast<std::int64_t>(MaxStatementBytes))) {
+        writer_.Discard(notice.id);
+        RefusePackage(DescribeStatementCheck(StatementCheck::Malformed));
+        return true;
+    }
+    if (kind == PackageDownload && past(statement_.size)) {
+        writer_.Discard(notice.id);
+        RefusePackage("package larger than signed");
+        return true;
+    }
+    return false;
+}
+
+namespace {
+
+// The first bytes of an open file, at most limit + 1 of them (so that "too long" shows).
+std::string ReadHead(const OpenFile* file, std::size_t limit)
+{
+    std::string text(limit + 1, '\0');
+    std::size_t got = 0;
+    while (file && got < text.size()) {
+        const std::int64_t n =
+            file->ReadAt(static_cast<std::int64_t>(got), text.data() + got, text.size() - got);
+        if (n <= 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    text.resize(got);
+    return text;
+}
+
+} // namespace
+
+void UpdateFlow::OnManifestComplete(const DownloadNotice& notice)
+{
+    const bool intact = writer_.Intact(notice.id);
+    const std::string text = ReadHead(writer_.File(notice.id), MaxManifestBytes);
+    writer_.Discard(notice.id); // read once; nothing else needs it
+    bool hasGame = false;
+    if (!intact || !ReadUpdateManifestText(state_.layout, text, &hasGame) || !hasGame) {
+        StopDownload(ManifestDownload);
+        SourceFailed();
+        return;
+    }
+    // A current build found ends the check: no other source is asked.
+    if (IsVersionCurrent(versionMS, versionLS, state_.layout.major, state_.layout.minor)) {
+        stage_ = Stage::Over;
+        return;
+    }
+    const auto& items = state_.layout.manifestItems;
+    if (items.empty()) {
+        StopDownload(ManifestDownload);
+        SourceFailed();
+        return;
+    }
+    item_ = items[pickItem(items.size()) % items.size()];
+    manifestVersion_ = {state_.layout.major, state_.layout.minor};
+    itemObject_ = item_.path + UrlEncode(item_.file);
+    packageName_ = TargetFileName(itemObject_);
+    StopDownload(ManifestDownload);
+    if (packageName_.empty()) {
+        RefusePackage("unusable file name \"" + LoggableName(item_.file) + "\"");
+        return;
+    }
+    if (packageName_.size() > MaxInstallableNameBytes) {
+        RefusePackage(DescribeStatementCheck(StatementCheck::NameTooLong));
+        return;
+    }
+    // The statement first: nothing of the package is fetched before it holds.
+    stage_ = Stage::Statement;
+    if (StartDownload(StatementDownload, itemObject_ + std::string(StatementSuffix), item_.host) !=
+        0)
+        RefusePackage("statement download failed");
+}
+
+void UpdateFlow::OnStatementComplete(const DownloadNotice& notice)
+{
+    const bool intact = writer_.Intact(notice.id);
+    const std::string text = ReadHead(writer_.File(notice.id), MaxStatementBytes);
+    writer_.Discard(notice.id);
+    StopDownload(StatementDownload);
+    if (!intact) {
+        RefusePackage("statement download failed");
+        return;
+    }
+    const auto key = DecodePublicKey(updatePublicKey);
+    const StatementCheck check =
+        key ? VerifyStatementBeforeFetch(text, *key, packageName_, manifestVersion_,
+                                         {versionMS, versionLS}, target, &statement_)
+            : StatementCheck::BadSignature;
+    if (check != StatementCheck::Good) {
+        RefusePackage(DescribeStatementCheck(check));
+        return;
+    }
+    stage_ = Stage::Package;
+    if (StartDownload(PackageDownload, itemObject_, item_.host) != 0)
+        RefusePackage("package download failed");
+}
+
+void UpdateFlow::OnPackageComplete(const DownloadNotice& notice)
+{
+    StopDownload(PackageDownload);
+    if (!writer_.Intact(notice.id)) {
+        writer_.Discard(notice.id);
+        RefusePackage("package could not be written");
+        return;
+    }
+    const auto facts = MeasureOpenFile(*writer_.File(notice.id), packageName_);
+    const StatementCheck check =
+        facts ? CheckPackageAgainst(statement_, *facts) : StatementCheck::WrongFile;
+    if (check != StatementCheck::Good) {
+        writer_.Discard(notice.id);
+        RefusePackage(DescribeStatementCheck(check));
+        return;
+    }
+    packageFile_ = writer_.Take(notice.id);
+    packagePath = folder_->Path() + packageName_;
+    stage_ = Stage::Ready;
+    WriteLog("update " + FormatBuildVersion(statement_.version) + " served by " + SourceText());
 }
 
 bool UpdateFlow::IsBuildCurrent(const std::string& path)
@@ -324,29 +462,42 @@ bool UpdateFlow::IsBuildCurrent(const std::string& path)
 
 bool UpdateFlow::LaunchUpdater()
 {
-    if (packagePath.empty()) return false;
+    std::lock_guard lock(noticeMutex_);
+    if (stage_ != Stage::Ready || packagePath.empty() || !packageFile_.IsOpen() || !folder_)
+        return false;
     const std::string program = programPath.empty() ? GetProgramPath() : programPath;
-    const std::string temp = GetTempFolder();
-    if (temp.empty()) return false;
-    const auto slash = packagePath.rfind('/');
-    const std::string name =
-        slash == std::string::npos ? packagePath : packagePath.substr(slash + 1);
-    const std::string copy = temp + "update" + name;
-    // Starting a stale or missing copy would be worse than not updating this time.
-    if (!CopyFileOver(packagePath, copy)) return false;
-    if (!MakeOwnerExecutable(copy)) return false;
+    std::string whyNot;
+    const auto sealed =
+        SealedProgram::Seal(packageFile_, statement_.size, packageName_, *folder_, whyNot);
+    if (!sealed) {
+        WriteLog("update not started: " + whyNot);
+        return false;
+    }
+    // The bytes that start are the sealed ones: checked here, after they can no longer
+    // change, against what the statement signed.
+    const auto facts = MeasureOpenFile(sealed->Image(), packageName_);
+    if (!facts || CheckPackageAgainst(statement_, *facts) != StatementCheck::Good) {
+        WriteLog("update package refused: changed after it was verified");
+        return false;
+    }
     const std::string line =
         FormatHandOverCommandLine("-u", CurrentProcessId(), packagePath, program);
-    startProcess(line, copy);
+    if (startProcess(line, *sealed) <= 0) {
+        WriteLog("update not started: the sealed copy could not be started");
+        return false;
+    }
     return true;
 }
 
 void UpdateFlow::Shutdown()
 {
     EndDownloads();
-    // A package whose statement never arrived (an unreachable host) is not kept.
+    // A package whose statement or bytes never arrived (an unreachable host) is not kept.
     std::lock_guard lock(noticeMutex_);
-    if (verification_ == Verification::Waiting) RefusePackage("statement download failed");
+    if (stage_ == Stage::Statement) RefusePackage("statement download failed");
+    if (stage_ == Stage::Package) RefusePackage("package download failed");
+    if (stage_ != Stage::Ready) stage_ = Stage::Over;
+    writer_.DiscardAll();
 }
 
 void UpdateFlow::EndDownloads()
@@ -355,7 +506,7 @@ void UpdateFlow::EndDownloads()
     {
         std::lock_guard lock(mapMutex_);
         shutDown_ = true;
-        for (auto& [id, thread] : downloads_) threads.push_back(std::move(thread));
+        for (auto& [kind, running] : downloads_) threads.push_back(std::move(running.thread));
         downloads_.clear();
     }
     {

@@ -1,8 +1,11 @@
 #pragma once
-// The update check and the hand-off to the updater: fetch the manifest of the current
-// game's first update source, compare its version with this build, fetch the package when
-// newer, then its signed statement ("<package>.sig" beside it), and only when that holds
-// start, at exit, a copy of the package that installs it.
+// The update check and the hand-off to the updater. The current game's update sources are
+// tried in their order, once each: a source's manifest is compared with this build; when
+// it offers a newer one, the package's signed statement ("<package>.sig" beside it) is
+// fetched and checked first, then the package itself, bounded by the signed size and
+// checked against the signed SHA-256. A source that fails any step gives way to the next.
+// Everything lands in this run's private folder, through open files; at exit, a sealed
+// image of the verified bytes, checked once more, is started to install itself.
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -12,11 +15,13 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "layout/layout.h"
 #include "net/chunk_writer.h"
 #include "net/download_thread.h"
 #include "net/update_statement.h"
+#include "platform/update_folder.h"
 
 namespace qev {
 
@@ -27,15 +32,26 @@ std::pair<std::string, int> SplitHostPort(std::string_view host);
 // Posts the requests that start a one-object download on thread: a start (owner
 // UpdateFlow::DownloadOwner, host "h" or "h:p", from byte 0, buffer startBufferSize) and,
 // when growTo is not 0, a set-buffer request for growTo bytes.
+// A source's path and file joined with exactly one '/' between them ("/a/" + "f" and
+// "/a" + "f" both give "/a/f"); an empty path leaves the file as it is.
+std::string JoinSourcePath(std::string_view path, std::string_view file);
+
+// A name from outside, fit for one log line: every byte outside printable ASCII (and the
+// backslash and quote) as \xNN, cut to 64 bytes without splitting an escape.
+std::string LoggableName(std::string_view name);
+
 void PostDownloadStart(CHttpDownloadThread& thread, int id, const std::string& objectPath,
                        const std::string& host, const NoticeSink& sink, int startBufferSize,
                        int growTo);
 
 class UpdateFlow {
 public:
+    // The download kinds; the request ids also carry a serial, so that a download ended
+    // early can never write into the file of the one that replaced it.
     static constexpr int ManifestDownload = 1;
     static constexpr int PackageDownload = 2;
     static constexpr int StatementDownload = 3;
+    static constexpr int KindStride = 16;
     static constexpr int DownloadOwner = 1000;
     static constexpr int GrownBufferSize = 0x200000; // asked for right after the start
     static constexpr int ShutdownWaitMs = 3000;
@@ -44,54 +60,58 @@ public:
     static constexpr int MaxManifestBytes = 1024 * 1024;
 
     explicit UpdateFlow(LayoutState& state);
-    ~UpdateFlow(); // Shutdown()
+    ~UpdateFlow(); // Shutdown(); this run's folder goes unless it holds a verified package
     UpdateFlow(const UpdateFlow&) = delete;
     UpdateFlow& operator=(const UpdateFlow&) = delete;
 
-    // Starts the manifest download of the current game's first update source (its path
-    // and file joined as they are). False when there is no such source, or when this user
-    // cannot replace the program file (a system-wide install; one log line, no download).
+    // Removes the folders of runs that ended, makes this run's private folder and starts
+    // the manifest download of the current game's first update source. False, with one
+    // log line, when no check starts: no source, a program this user cannot replace (a
+    // system-wide install), no valid key built in, or no private folder.
     bool CheckForUpdate();
-    // Starts a download thread for objectPath on host ("h" or "h:p"); 0, or -1 when this
-    // id is already running (or the flow has been shut down).
-    int StartDownload(int id, const std::string& objectPath, const std::string& host);
-    // Handles a notice of this flow's downloads (owner DownloadOwner; others are ignored):
-    // writes chunks, checks the manifest, starts the package and then its statement,
-    // verifies them and only then records packagePath, shows "Download failed!" when
-    // reconnecting failed. A refused package is deleted with its statement and logged in
-    // one line. A manifest that reaches past MaxManifestBytes is stopped, its file removed
-    // and one log line written. Returns 0.
+    // Starts a download thread of the given kind for objectPath on host ("h" or "h:p");
+    // 0, or -1 when a download of this kind is running (or the flow has been shut down).
+    int StartDownload(int kind, const std::string& objectPath, const std::string& host);
+    // Handles a notice of this flow's downloads (owner DownloadOwner, a current download;
+    // others are ignored) and moves the check on. Returns 0.
     int OnDownloadNotice(const DownloadNotice& notice);
     // Reads the manifest at path into the layout and compares it with this build.
     bool IsBuildCurrent(const std::string& path);
-    // At exit: when a package is waiting, copies it to the temporary folder as "update" +
-    // its name, makes that executable and starts it with the "-u" hand-over line. False
-    // when nothing was started.
+    // At exit: when a verified package is waiting, seals a copy of its bytes, checks them
+    // against the statement once more, and starts that sealed image with the "-u"
+    // hand-over line. False, with one log line when something was wrong, when nothing
+    // was started.
     bool LaunchUpdater();
     // The sink put into requests (e.g. one that hands notices to the UI thread). The
     // default calls OnDownloadNotice on the download thread.
     void SetNoticeSink(NoticeSink sink);
     // Ends every download thread promptly; afterwards no notice reaches this flow and no
-    // download starts. A package still waiting for its statement is refused. Waits at most
-    // about ShutdownWaitMs; safe at exit and repeatable.
+    // download starts. A package still being checked is refused. Waits at most about
+    // ShutdownWaitMs; safe at exit and repeatable.
     void Shutdown();
 
-    bool IsDownloading(int id) const;
+    bool IsDownloading(int kind) const;
+    // This run's folder (ending with '/'), "" before the check made it.
     std::string TargetFolder() const;
+    // True from CheckForUpdate until the check has ended one way or the other.
+    bool IsChecking() const;
 
-    // The completed package, "" until one is complete.
+    // The verified package's path in this run's folder, "" until one is verified. The
+    // bytes that are installed come from the file held open since its download, never
+    // from this path.
     std::string packagePath;
 
     // Seams, preset for the real program.
     std::uint32_t versionMS = QEV_VERSION_MS;
     std::uint32_t versionLS = QEV_VERSION_LS;
     DownloadTiming timing;
-    std::string programPath;                                               // "" = GetProgramPath()
-    std::function<int(std::string_view, const std::string&)> startProcess; // StartProcess
+    std::string programPath;                                              // "" = GetProgramPath()
+    std::function<int(std::string_view, const SealedProgram&)> startProcess; // program.Start
     std::function<std::size_t(std::size_t count)> pickItem; // uniform random by default
-    // Base64 Ed25519 key that must have signed the package's statement; "" installs
-    // packages unchecked (and says so in the log once).
+    // Base64 Ed25519 key that must have signed the package's statement. Without a valid
+    // one no update is ever fetched.
     std::string updatePublicKey = QEV_UPDATE_PUBLIC_KEY;
+    std::string target = std::string(BuildTarget());
 
 private:
     struct Gate {
@@ -100,35 +120,52 @@ private:
         bool open = true;
         int inFlight = 0;
     };
+    struct Running {
+        int serial = 0;
+        std::unique_ptr<CHttpDownloadThread> thread;
+    };
+    // Where the check stands. Each stage names the download it waits for.
+    enum class Stage { Idle, Manifest, Statement, Package, Ready, Over };
+
     NoticeSink GatedSink();
     void EndDownloads();
-    // The statement's part of OnDownloadNotice; noticeMutex_ is held.
-    void OnStatementNotice(const DownloadNotice& notice);
-    void OnPackageComplete(const std::string& target, const std::string& objectPath);
-    void VerifyPackage(const std::string& statementPath);
-    // Refuses the waiting package: one log line, package and statement deleted.
+    // Ends the download of this kind at once; its remaining notices are ignored.
+    void StopDownload(int kind);
+    bool IsCurrent(int kind, int id) const;
+    // The steps; noticeMutex_ is held.
+    void StartSource();
+    void OnManifestComplete(const DownloadNotice& notice);
+    void OnStatementComplete(const DownloadNotice& notice);
+    void OnPackageComplete(const DownloadNotice& notice);
+    // True when a carrying notice reaches past its bound (which was then dealt with).
+    bool PastBound(int kind, const DownloadNotice& notice);
+    // One log line, the source's files removed; then the next source.
     void RefusePackage(std::string_view reason);
-    // Stops the manifest download for good and removes what it wrote.
-    void DiscardManifest(const DownloadNotice& notice);
-
-    // Where a package stands between its download and packagePath.
-    enum class Verification { None, Waiting, Done };
+    void SourceFailed();
+    std::string SourceText() const;
 
     LayoutState& state_;
     std::shared_ptr<Gate> gate_ = std::make_shared<Gate>();
     NoticeSink sink_;
     mutable std::mutex mapMutex_;
-    std::map<int, std::unique_ptr<CHttpDownloadThread>> downloads_;
+    std::map<int, Running> downloads_; // by kind
+    int nextSerial_ = 1;
     bool shutDown_ = false;
-    std::mutex noticeMutex_; // notices of two downloads may arrive on two threads
+    std::recursive_mutex noticeMutex_; // notices of two downloads may arrive on two threads
+    std::unique_ptr<UpdateFolder> folder_;
     DownloadFileWriter writer_;
+    std::vector<UpdateSource> sources_;
+    std::size_t source_ = 0;
+    // The layout's manifest record before any manifest was read: each source starts there.
+    std::uint32_t cleanMajor_ = 0, cleanMinor_ = 0;
+    std::vector<UpdateSource> cleanItems_;
+    Stage stage_ = Stage::Idle;
     BuildVersion manifestVersion_; // of the manifest that offered the package
-    std::string packageHost_;      // the package's host, where its statement lives too
-    std::string pendingPackage_;   // complete but not yet verified
-    std::string pendingStatement_; // where its statement lands
-    Verification verification_ = Verification::None;
-    bool unverifiedLogged_ = false;
-    bool manifestDiscarded_ = false; // for the flow's life; guarded by noticeMutex_
+    UpdateSource item_;            // the manifest item chosen
+    std::string itemObject_;       // its object path on its host
+    std::string packageName_;      // the name it is stored under
+    UpdateStatement statement_;    // verified before the package is fetched
+    OpenFile packageFile_;         // the verified package, open since its download
 };
 
 } // namespace qev

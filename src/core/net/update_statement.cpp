@@ -80,6 +80,23 @@ std::string HexDigest(const Sha256Digest& digest)
     return out;
 }
 
+#if defined(_WIN32)
+#define QEV_TARGET_OS "windows"
+#elif defined(__linux__)
+#define QEV_TARGET_OS "linux"
+#else
+#define QEV_TARGET_OS "unknown"
+#endif
+#if defined(__x86_64__) || defined(_M_X64)
+#define QEV_TARGET_ARCH "x86_64"
+#elif defined(__aarch64__) || defined(_M_ARM64)
+#define QEV_TARGET_ARCH "aarch64"
+#elif defined(__i386__) || defined(_M_IX86)
+#define QEV_TARGET_ARCH "i686"
+#else
+#define QEV_TARGET_ARCH "unknown"
+#endif
+
 bool IsPackageName(std::string_view name)
 {
     if (name.empty() || name.size() > MaxPackageNameBytes || name == "." || name == "..")
@@ -105,6 +122,20 @@ std::optional<std::string_view> TakeLine(std::string_view& text, std::string_vie
 }
 
 } // namespace
+
+std::string_view BuildTarget()
+{
+    return QEV_TARGET_OS "-" QEV_TARGET_ARCH "-qev";
+}
+
+bool IsTargetName(std::string_view target)
+{
+    if (target.empty() || target.size() > MaxTargetBytes) return false;
+    for (const char c : target)
+        if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-'))
+            return false;
+    return true;
+}
 
 bool InitStatementCrypto()
 {
@@ -153,6 +184,10 @@ std::optional<UpdateStatement> ParseUpdateStatement(std::string_view text)
     if (!parsedVersion) return {};
     s.version = *parsedVersion;
 
+    const auto target = TakeLine(text, "target");
+    if (!target || !IsTargetName(*target)) return {};
+    s.target = std::string(*target);
+
     const auto file = TakeLine(text, "file");
     if (!file || !IsPackageName(*file)) return {};
     s.fileName = std::string(*file);
@@ -183,8 +218,31 @@ const char* DescribeStatementCheck(StatementCheck check)
     case StatementCheck::WrongDigest: return "wrong SHA-256";
     case StatementCheck::VersionMismatch: return "version differs from the manifest";
     case StatementCheck::NotNewer: return "version not newer than this build";
+    case StatementCheck::WrongTarget: return "built for another target";
+    case StatementCheck::NameTooLong: return "file name too long";
     }
     return "unknown";
+}
+
+namespace {
+
+bool SignatureHolds(const UpdateStatement& s, const PublicKey& key)
+{
+    return InitStatementCrypto() &&
+           crypto_sign_verify_detached(s.signature.data(),
+                                       reinterpret_cast<const unsigned char*>(s.signedText.data()),
+                                       s.signedText.size(), key.data()) == 0;
+}
+
+} // namespace
+
+StatementCheck CheckPackageAgainst(const UpdateStatement& statement, const PackageFacts& package)
+{
+    if (statement.fileName != package.fileName || statement.size != package.size)
+        return StatementCheck::WrongFile;
+    if (sodium_memcmp(statement.sha256.data(), package.sha256.data(), statement.sha256.size()) != 0)
+        return StatementCheck::WrongDigest;
+    return StatementCheck::Good;
 }
 
 StatementCheck VerifyStatementForPackage(std::string_view text, const PublicKey& key,
@@ -192,30 +250,40 @@ StatementCheck VerifyStatementForPackage(std::string_view text, const PublicKey&
 {
     const auto s = ParseUpdateStatement(text);
     if (!s) return StatementCheck::Malformed;
-    if (!InitStatementCrypto() ||
-        crypto_sign_verify_detached(s->signature.data(),
-                                    reinterpret_cast<const unsigned char*>(s->signedText.data()),
-                                    s->signedText.size(), key.data()) != 0)
-        return StatementCheck::BadSignature;
-    if (s->fileName != package.fileName || s->size != package.size)
-        return StatementCheck::WrongFile;
-    if (sodium_memcmp(s->sha256.data(), package.sha256.data(), s->sha256.size()) != 0)
-        return StatementCheck::WrongDigest;
+    if (!SignatureHolds(*s, key)) return StatementCheck::BadSignature;
+    if (const auto check = CheckPackageAgainst(*s, package); check != StatementCheck::Good)
+        return check;
+    if (statement) *statement = *s;
+    return StatementCheck::Good;
+}
+
+StatementCheck VerifyStatementBeforeFetch(std::string_view text, const PublicKey& key,
+                                          std::string_view fileName, BuildVersion manifest,
+                                          BuildVersion running, std::string_view target,
+                                          UpdateStatement* statement)
+{
+    const auto s = ParseUpdateStatement(text);
+    if (!s) return StatementCheck::Malformed;
+    if (!SignatureHolds(*s, key)) return StatementCheck::BadSignature;
+    if (s->fileName != fileName) return StatementCheck::WrongFile;
+    if (s->fileName.size() > MaxInstallableNameBytes) return StatementCheck::NameTooLong;
+    if (s->target != target) return StatementCheck::WrongTarget;
+    if (!(s->version == manifest)) return StatementCheck::VersionMismatch;
+    if (!IsNewer(s->version, running)) return StatementCheck::NotNewer;
     if (statement) *statement = *s;
     return StatementCheck::Good;
 }
 
 StatementCheck VerifyUpdateStatement(std::string_view text, const PublicKey& key,
                                      const PackageFacts& package, BuildVersion manifest,
-                                     BuildVersion running)
+                                     BuildVersion running, std::string_view target)
 {
     UpdateStatement s;
-    if (const auto check = VerifyStatementForPackage(text, key, package, &s);
+    if (const auto check = VerifyStatementBeforeFetch(text, key, package.fileName, manifest,
+                                                      running, target, &s);
         check != StatementCheck::Good)
         return check;
-    if (!(s.version == manifest)) return StatementCheck::VersionMismatch;
-    if (!IsNewer(s.version, running)) return StatementCheck::NotNewer;
-    return StatementCheck::Good;
+    return CheckPackageAgainst(s, package);
 }
 
 std::optional<PublicKey> DecodePublicKey(std::string_view base64)
@@ -320,12 +388,32 @@ std::optional<PackageFacts> MeasurePackageFile(const std::string& path)
     return facts;
 }
 
+std::optional<PackageFacts> MeasureOpenFile(const OpenFile& file, std::string name)
+{
+    PackageFacts facts;
+    facts.fileName = std::move(name);
+    Sha256Hasher hasher;
+    std::vector<char> buffer(1 << 16);
+    for (;;) {
+        const std::int64_t got =
+            file.ReadAt(static_cast<std::int64_t>(facts.size), buffer.data(), buffer.size());
+        if (got < 0) return {};
+        if (got == 0) break;
+        hasher.Update(buffer.data(), static_cast<std::size_t>(got));
+        facts.size += static_cast<std::uint64_t>(got);
+        if (facts.size > MaxPackageSize) return {};
+    }
+    facts.sha256 = hasher.Final();
+    return facts;
+}
+
 std::string MakeUpdateStatement(const SecretSeed& seed, BuildVersion version,
-                                const PackageFacts& package)
+                                const PackageFacts& package, std::string_view target)
 {
     InitStatementCrypto();
     const std::string body = std::string(StatementFormatLine) + "\nversion " +
-                             FormatBuildVersion(version) + "\nfile " + package.fileName +
+                             FormatBuildVersion(version) + "\ntarget " + std::string(target) +
+                             "\nfile " + package.fileName +
                              "\nsize " + std::to_string(package.size) + "\nsha256 " +
                              HexDigest(package.sha256) + "\n";
     PublicKey pk{};

@@ -7,10 +7,13 @@
 // The text, byte for byte (every line ends with a single "\n", no blanks other than the one
 // after each keyword, nothing before or after):
 //
-//   qev-update-statement 1
+//   qev-update-statement 2
 //   version A.B.C.D                 four decimal parts, each 0..65535, no leading zeros
+//   target OS-ARCH-qev              the kind of machine the build runs on, e.g.
+//                                   linux-x86_64-qev: 1..64 bytes of a-z, 0-9, '_', '-'
 //   file NAME                       the package's file name: 1..255 bytes, no '/', '\\',
-//                                   control bytes or DEL; not "." or ".."
+//                                   control bytes or DEL; not "." or ".."; a client
+//                                   installs only names of at most 200 bytes
 //   size N                          decimal bytes, 0..2147483647, no leading zeros
 //   sha256 HEX                      64 lower-case hexadecimal digits
 //   signature BASE64                88 characters: standard base64 (with padding) of the
@@ -26,14 +29,25 @@
 #include <string>
 #include <string_view>
 
+#include "platform/update_folder.h"
+
 namespace qev {
 
-inline constexpr std::string_view StatementFormatLine = "qev-update-statement 1";
+// Format 1 had no target line; it is not read any more (a package signed for one kind of
+// machine must never be installed on another).
+inline constexpr std::string_view StatementFormatLine = "qev-update-statement 2";
 inline constexpr std::string_view StatementSuffix = ".sig";
 inline constexpr std::string_view SecretKeyLineStart = "qev-update-secret-key 1 ";
 // A statement is a few hundred bytes; anything much larger is not one.
 inline constexpr std::size_t MaxStatementBytes = 1024;
 inline constexpr std::size_t MaxPackageNameBytes = 255;
+// The longest name a client installs: the hand-over's names built from it (a copy's
+// temporary sibling, the Windows updater copy) must still fit the file system's limits.
+inline constexpr std::size_t MaxInstallableNameBytes = 200;
+inline constexpr std::size_t MaxTargetBytes = 64;
+
+// The target this build was made for: "<os>-<arch>-qev".
+std::string_view BuildTarget();
 
 using Sha256Digest = std::array<unsigned char, 32>;
 using PublicKey = std::array<unsigned char, 32>;
@@ -52,6 +66,7 @@ std::string FormatBuildVersion(BuildVersion version);
 
 struct UpdateStatement {
     BuildVersion version;
+    std::string target;
     std::string fileName;
     std::uint32_t size = 0;
     Sha256Digest sha256{};
@@ -79,6 +94,8 @@ enum class StatementCheck : int {
     WrongDigest = 4,     // the package's SHA-256 differs
     VersionMismatch = 5, // the statement's version is not the manifest's
     NotNewer = 6,        // not newer than the running build (a replayed older build)
+    WrongTarget = 7,     // signed for another kind of machine
+    NameTooLong = 8,     // a file name longer than MaxInstallableNameBytes
 };
 
 // One log-friendly phrase per outcome, e.g. "bad signature".
@@ -90,11 +107,23 @@ StatementCheck VerifyStatementForPackage(std::string_view text, const PublicKey&
                                          const PackageFacts& package,
                                          UpdateStatement* statement = nullptr);
 
-// Every check, in order: VerifyStatementForPackage, then that the statement's version
-// equals the manifest's, and that it is newer than the running build.
+// The checks that come before the package is fetched, in order: the format, the
+// signature, the file name (the one the package will be stored under, at most
+// MaxInstallableNameBytes), the target, that the version equals the manifest's, and that
+// it is newer than the running build. On Good, *statement (when given) receives it.
+StatementCheck VerifyStatementBeforeFetch(std::string_view text, const PublicKey& key,
+                                          std::string_view fileName, BuildVersion manifest,
+                                          BuildVersion running, std::string_view target,
+                                          UpdateStatement* statement = nullptr);
+
+// The checks of the fetched package against a statement that passed the ones above: its
+// size (WrongFile), then its SHA-256.
+StatementCheck CheckPackageAgainst(const UpdateStatement& statement, const PackageFacts& package);
+
+// Every check, in order: VerifyStatementBeforeFetch, then CheckPackageAgainst.
 StatementCheck VerifyUpdateStatement(std::string_view text, const PublicKey& key,
                                      const PackageFacts& package, BuildVersion manifest,
-                                     BuildVersion running);
+                                     BuildVersion running, std::string_view target = BuildTarget());
 
 // Key text in and out. DecodePublicKey accepts exactly the 44-character form.
 std::optional<PublicKey> DecodePublicKey(std::string_view base64);
@@ -120,9 +149,16 @@ private:
 // or is larger than a statement can name.
 std::optional<PackageFacts> MeasurePackageFile(const std::string& path);
 
+// Name (as given), size and SHA-256 of an open file, read through its handle from its
+// start; nothing when it cannot be read whole or is larger than a statement can name.
+std::optional<PackageFacts> MeasureOpenFile(const OpenFile& file, std::string name);
+
 // The complete statement text for a package, signed with seed.
 std::string MakeUpdateStatement(const SecretSeed& seed, BuildVersion version,
-                                const PackageFacts& package);
+                                const PackageFacts& package, std::string_view target = BuildTarget());
+
+// True for a target text the statement can carry.
+bool IsTargetName(std::string_view target);
 
 // False when the crypto library cannot be started (then nothing verifies).
 bool InitStatementCrypto();

@@ -1,5 +1,7 @@
 #include "platform/files.h"
 
+#include "platform/update_folder.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -119,47 +121,62 @@ bool CanReplaceFile(const std::string& path)
     return true;
 }
 
+namespace {
+
+bool WriteAll(int fd, const char* bytes, std::size_t length)
+{
+    for (std::size_t done = 0; done < length;) {
+        const ssize_t w = write(fd, bytes + done, length - done);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        done += static_cast<std::size_t>(w);
+    }
+    return true;
+}
+
+// Writes a sibling of to through fill, then renames it over to: to is never half written.
+// to keeps its mode bits, else it gets mode.
+template <typename Fill> bool ReplaceFile(const std::string& to, mode_t mode, Fill fill)
+{
+    if (struct stat toStat{}; stat(to.c_str(), &toStat) == 0) mode = toStat.st_mode & 07777;
+    std::mt19937_64 rng(std::random_device{}());
+    const std::string tmp = to + std::string(CopyInfix) + std::to_string(getpid()) + "-" +
+                            std::to_string(rng() % 1000000000) + std::string(CopySuffix);
+    const int out = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (out < 0) return false;
+    bool ok = fill(out);
+    ok = ok && fchmod(out, mode) == 0 && fsync(out) == 0;
+    ok = (close(out) == 0) && ok;
+    if (ok) ok = rename(tmp.c_str(), to.c_str()) == 0;
+    if (!ok) unlink(tmp.c_str());
+    return ok;
+}
+
+} // namespace
+
 bool CopyFileOver(const std::string& from, const std::string& to)
 {
     const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) return false;
     struct stat inStat {};
     fstat(in, &inStat);
-    mode_t mode = inStat.st_mode & 07777;
-    if (struct stat toStat{}; stat(to.c_str(), &toStat) == 0) mode = toStat.st_mode & 07777;
-
-    std::mt19937_64 rng(std::random_device{}());
-    const std::string tmp = to + std::string(CopyInfix) + std::to_string(getpid()) + "-" +
-                            std::to_string(rng() % 1000000000) + std::string(CopySuffix);
-    const int out = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (out < 0) {
-        close(in);
-        return false;
-    }
-    bool ok = true;
-    char buffer[1 << 16];
-    for (;;) {
-        const ssize_t n = read(in, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) ok = false;
-        if (n <= 0) break;
-        for (ssize_t done = 0; done < n;) {
-            const ssize_t w = write(out, buffer + done, static_cast<std::size_t>(n - done));
-            if (w < 0 && errno == EINTR) continue;
-            if (w <= 0) {
-                ok = false;
-                break;
-            }
-            done += w;
+    const bool ok = ReplaceFile(to, inStat.st_mode & 07777, [in](int out) {
+        char buffer[1 << 16];
+        for (;;) {
+            const ssize_t n = read(in, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return n == 0;
+            if (!WriteAll(out, buffer, static_cast<std::size_t>(n))) return false;
         }
-        if (!ok) break;
-    }
+    });
     close(in);
-    ok = ok && fchmod(out, mode) == 0 && fsync(out) == 0;
-    ok = (close(out) == 0) && ok;
-    if (ok) ok = rename(tmp.c_str(), to.c_str()) == 0;
-    if (!ok) unlink(tmp.c_str());
     return ok;
+}
+
+bool WriteFileOver(std::string_view bytes, const std::string& to)
+{
+    return ReplaceFile(to, 0700,
+                       [bytes](int out) { return WriteAll(out, bytes.data(), bytes.size()); });
 }
 
 bool DeleteFile(const std::string& path)
