@@ -59,9 +59,11 @@ TEST(UpdateStatement, KnownAnswerForTheDigest)
 
 TEST(UpdateStatement, FormatIsExactlyTheDocumentedLines)
 {
-    const std::string text = MakeUpdateStatement(SeedOf(1), Offered, Facts("abc", "qev next"));
+    const std::string text =
+        MakeUpdateStatement(SeedOf(1), Offered, Facts("abc", "qev next"), "linux-x86_64-qev");
     const std::string head =
-        "qev-update-statement 1\nversion 0.2.1.2\nfile qev next\nsize 3\n"
+        "qev-update-statement 2\nversion 0.2.1.2\ntarget linux-x86_64-qev\nfile qev next\n"
+        "size 3\n"
         "sha256 ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad\n"
         "signature ";
     EXPECT_EQ(text.substr(0, head.size()), head);
@@ -78,6 +80,7 @@ TEST(UpdateStatement, ChecksRunInOrderAndNameTheFirstFailure)
     const SecretSeed seed = SeedOf(1);
     const PublicKey key = PublicKeyOf(seed);
     const std::string good = MakeUpdateStatement(seed, Offered, Facts(Package));
+    const std::string target(BuildTarget());
     std::string flipped = Package;
     flipped[7] ^= 1;
     const struct {
@@ -127,8 +130,23 @@ TEST(UpdateStatement, ChecksRunInOrderAndNameTheFirstFailure)
          StatementCheck::Malformed},
         {"trailing line", good + "extra\n", Facts(Package), Offered, key,
          StatementCheck::Malformed},
-        {"other format", Replace(good, "statement 1", "statement 2"), Facts(Package), Offered, key,
-         StatementCheck::Malformed},
+        {"the old format without a target",
+         Replace(Replace(good, "statement 2", "statement 1"), "target " + target + "\n", ""),
+         Facts(Package), Offered, key, StatementCheck::Malformed},
+        {"signed for another target",
+         MakeUpdateStatement(seed, Offered, Facts(Package), "windows-x86_64-qev"), Facts(Package),
+         Offered, key, StatementCheck::WrongTarget},
+        {"target with capitals", MakeUpdateStatement(seed, Offered, Facts(Package), "Linux"),
+         Facts(Package), Offered, key, StatementCheck::Malformed},
+        {"file name with a backslash",
+         MakeUpdateStatement(seed, Offered, Facts(Package, "qev\\next")), Facts(Package, "qev\\next"),
+         Offered, key, StatementCheck::Malformed},
+        {"file name of 201 bytes",
+         MakeUpdateStatement(seed, Offered, Facts(Package, std::string(201, 'n'))),
+         Facts(Package, std::string(201, 'n')), Offered, key, StatementCheck::NameTooLong},
+        {"file name of 200 bytes",
+         MakeUpdateStatement(seed, Offered, Facts(Package, std::string(200, 'n'))),
+         Facts(Package, std::string(200, 'n')), Offered, key, StatementCheck::Good},
         {"leading zero in the version", Replace(good, "0.2.1.2", "0.2.01.2"), Facts(Package),
          Offered, key, StatementCheck::Malformed},
         {"version part too large", Replace(good, "0.2.1.2", "0.2.65536.2"), Facts(Package), Offered,
