@@ -20,21 +20,26 @@ run_client "$work/app/qev" "$work/portal.log"
 grep -q 'update.xml' "$work/portal.log" || fail "the manifest was not fetched"
 grep -q 'packages/qev+next ' "$work/portal.log" || fail "the package was not fetched (blank sent as +)"
 grep -q 'packages/qev+next.sig .*-> 20[06]' "$work/portal.log" || fail "the statement was not fetched"
-if grep -q 'update' "$work/state/qev/qev.log" 2>/dev/null; then
+# The statement is asked for before the package.
+sig_line="$(grep -n 'packages/qev+next.sig ' "$work/portal.log" | head -1 | cut -d: -f1)"
+pkg_line="$(grep -n 'packages/qev+next ' "$work/portal.log" | head -1 | cut -d: -f1)"
+((sig_line < pkg_line)) || fail "the package was asked for before its statement"
+grep -q '^update 0.2.1.2 served by ' "$work/state/qev/qev.log" ||
   fail "the client logged: $(cat "$work/state/qev/qev.log")"
-fi
+grep -q 'refused' "$work/state/qev/qev.log" && fail "the client logged: $(cat "$work/state/qev/qev.log")"
 
-# The updater copy waits for the client, installs, starts the new program, which cleans up.
-temp="$work/tmp/qev-$(id -u)"
+# The sealed copy waits for the client, installs itself, starts the new program, which
+# removes the run folder.
+runs="$work/cache/qev/update"
 for _ in $(seq 100); do
-  [[ "$(tail -c 16 "$work/app/qev")" == NEW-BUILD-MARKER && ! -e "$temp/qev next" && ! -e "$temp/updateqev next" ]] && break
+  [[ "$(tail -c 16 "$work/app/qev")" == NEW-BUILD-MARKER && -z "$(ls -A "$runs")" ]] && break
   sleep 0.1
 done
 [[ "$(tail -c 16 "$work/app/qev")" == NEW-BUILD-MARKER ]] || fail "program file was not replaced"
 cmp -s "$work/app/qev" "$work/offer/qev next" || fail "installed program differs from the package"
 [[ -x "$work/app/qev" ]] || fail "installed program is not executable"
-[[ ! -e "$temp/qev next" ]] || fail "the downloaded package was not deleted"
-[[ ! -e "$temp/updateqev next" ]] || fail "the updater copy was not deleted"
-[[ ! -e "$temp/qev next.sig" ]] || fail "the statement was left behind"
+[[ -z "$(ls -A "$runs")" ]] || fail "the run folder was left: $(ls -R "$runs")"
+[[ "$(stat -c %a "$runs")" == 700 ]] || fail "the update folder is not private"
 ls "$work/app" | grep -q '\.tmp$' && fail "a temporary copy was left beside the program"
+grep -q '^update installed: ' "$work/state/qev/qev.log" || fail "the update step did not log"
 echo "self-update e2e: ok"

@@ -11,31 +11,25 @@ offer_update() {
   local layout_base="${QEV_DEMO_PORT_BASE:-18080}"
   start_portal_on "$layout_base" --offer-update "$work/offer/qev next" ||
     fail "portal did not start (ports $layout_base..$((layout_base + 3)) busy?)"
-  export TMPDIR="$work/tmp" XDG_STATE_HOME="$work/state"
+  export TMPDIR="$work/tmp" XDG_STATE_HOME="$work/state" XDG_CACHE_HOME="$work/cache"
   export QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu --no-sandbox"
 }
 
-# run_client APP PORTAL_LOG starts the client APP under
-# Xvfb, waits until the offered package's statement has been asked for and the client has
-# dealt with it, then closes it with the login stack's close button, answers the quit
-# question with OK and waits for its end. Needs TMPDIR set (the client's download folder).
+# run_client APP PORTAL_LOG starts the client APP under Xvfb, waits until the update check
+# has ended (its log line: served, refused or none), runs $QEV_BEFORE_CLOSE when set, then
+# closes it with the login stack's close button, answers the quit question with OK and
+# waits for its end. Needs XDG_STATE_HOME set (the client's log).
 run_client() {
   xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
     app="$1"; log="$2"; downloads="$TMPDIR/qev-$(id -u)"
     "$app" >/dev/null 2>&1 & pid=$!
     for i in $(seq 300); do grep -q "packages/qev+next.sig" "$log" && break; sleep 0.1; done
-    # Checked means: no statement file any more (it is deleted either way) and the package
-    # either whole or gone. Held for half a second, so the moment between the request and
-    # the statement file appearing does not count.
-    settled=0
     for i in $(seq 300); do
-      if [[ ! -e "$downloads/qev next.sig" && ! -e "$downloads/qev next.sig.tmp" ]]; then
-        settled=$((settled + 1)); [[ $settled -ge 5 ]] && break
-      else
-        settled=0
-      fi
+      grep -qE "^update .*served by|^update package refused|^update check" \
+        "$XDG_STATE_HOME/qev/qev.log" 2>/dev/null && break
       sleep 0.1
     done
+    [[ -n "${QEV_BEFORE_CLOSE:-}" ]] && bash -c "$QEV_BEFORE_CLOSE"
     # The close button of the login stack (centred 663x391 stack; button at 615,15, 32x32).
     xdotool mousemove 939 235 click 1
     # The client asks before it quits: OK.

@@ -17,6 +17,7 @@ qev="$build/bin/qev"
 [[ -x "$qev" ]] || { echo "no program at $qev"; exit 2; }
 work="$(mktemp -d "${TMPDIR:-/tmp}/qev-kill-XXXXXX")"
 trap 'rm -rf "$work"' EXIT
+export XDG_STATE_HOME="$work/state" XDG_CACHE_HOME="$work/cache"
 fail() { echo "FAIL at point $1: $2"; exit 1; }
 
 # The old and the new program: the client itself (so the later start runs it) with two
@@ -35,14 +36,16 @@ nap() { read -r -t "$1" -u "$nap_fd" _ || true; }
 siblings() { compgen -G "$1/prog.qev-*.tmp" | wc -l || true; }
 
 # Lays out point folder $1: the program file (old), the package (new, as the download
-# leaves it) and the updater copy.
+# leaves it) and the updater, which is the package itself: the update step installs its
+# own running program.
 prepare() {
   mkdir -p "$1"
   cp "$work/old" "$1/prog"
   chmod "$program_mode" "$1/prog"
   cp "$work/new" "$1/pkg"
   chmod 600 "$1/pkg"
-  cp "$qev" "$1/updater"
+  cp "$work/new" "$1/updater"
+  chmod 700 "$1/updater"
 }
 
 # Busy-waits (no fork) until the copy's temporary sibling appears; prints the time.

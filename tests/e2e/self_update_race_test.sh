@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Another process of the same user rewrites every file of the client's download folders,
+# over and over, from the moment the package was verified until well after the hand-over
+# (through the client's exit, the update step and its copy). Only the genuine build may
+# reach the program file: the bytes started and installed are a sealed copy of what was
+# verified, never a file read again by its name.
+# Uses the built-in layout's hosts, like self_update_test.sh.
+set -euo pipefail
+build="$1"
+portal="$build/bin/qev-demo-portal"
+work="$(mktemp -d)"
+source "$(dirname "$0")/portal.sh"
+source "$(dirname "$0")/update_client.sh"
+trap 'stop_portal; [[ -n "${meddler:-}" ]] && kill "$meddler" 2>/dev/null; rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*"; echo "--- portal"; cat "$work/portal.log"; exit 1; }
+
+offer_update
+# The attacker's build: the same size as the genuine one, marked at its end.
+cp "$work/offer/qev next" "$work/evil"
+printf 'EVIL-BUILD-MARK!' | dd of="$work/evil" bs=1 seek=$(($(stat -c %s "$work/evil") - 16)) \
+  conv=notrunc status=none
+cat >"$work/meddle.sh" <<'SCRIPT'
+# Rewrites every regular file under the download folders in place (truncate + write) and
+# plants the attacker's build at every name it sees, for about 20 s.
+end=$((SECONDS + 20))
+while ((SECONDS < end)); do
+  for f in "$1"/qev/update/*/*; do
+    [[ -f "$f" ]] && cat "$2" >"$f" 2>/dev/null
+  done
+  sleep 0.01
+done
+SCRIPT
+export QEV_BEFORE_CLOSE="bash '$work/meddle.sh' '$XDG_CACHE_HOME' '$work/evil' >/dev/null 2>&1 & echo \$! > '$work/meddler.pid'; sleep 1"
+run_client "$work/app/qev" "$work/portal.log"
+meddler="$(cat "$work/meddler.pid" 2>/dev/null || true)"
+
+grep -q '^update 0.2.1.2 served by ' "$work/state/qev/qev.log" ||
+  fail "the package was not verified: $(cat "$work/state/qev/qev.log")"
+for _ in $(seq 100); do
+  cmp -s <(tail -c 16 "$work/app/qev") <(tail -c 16 "$build/bin/qev") || break
+  sleep 0.1
+done
+[[ "$(tail -c 16 "$work/app/qev" | tr -d '\0')" != EVIL-BUILD-MARK! ]] || fail "the attacker's bytes were installed"
+if cmp -s "$work/app/qev" "$work/offer/qev next"; then
+  echo "self-update race e2e: the genuine build was installed while its files were rewritten: ok"
+elif cmp -s "$work/app/qev" "$build/bin/qev"; then
+  grep -q '^update package refused: changed after it was verified' "$work/state/qev/qev.log" ||
+    fail "nothing was installed and nothing said why: $(cat "$work/state/qev/qev.log")"
+  echo "self-update race e2e: the rewritten package was refused at exit and nothing ran: ok"
+else
+  fail "the program file is neither the genuine build nor the old one"
+fi
