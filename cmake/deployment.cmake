@@ -11,15 +11,6 @@ set(QEV_GAME_HOST "127.0.0.1:${_qev_game_port}" CACHE STRING "Host of the game s
 set(QEV_FORUM_HOST "127.0.0.1:${_qev_forum_port}" CACHE STRING "Host of the forum")
 set(QEV_STATIC_HOST "127.0.0.1:${_qev_static_port}" CACHE STRING "Host of the static content (update manifests and packages)")
 
-# The public key (base64, as qev-sign keygen prints it) that update packages must be
-# signed with. The default is the demo portal's key (tools/demo-portal/demo_update_key.secret),
-# which is public: an operator builds with their own. Empty: packages are installed unchecked.
-set(QEV_UPDATE_PUBLIC_KEY "36KzXt4AVKjWizZcBruKwN9QqNI28JreWzt7fv3swQE="
-  CACHE STRING "Base64 Ed25519 public key that signs update packages (empty: no check)")
-if(NOT QEV_UPDATE_PUBLIC_KEY STREQUAL "" AND NOT QEV_UPDATE_PUBLIC_KEY MATCHES "^[A-Za-z0-9+/]+=$")
-  message(FATAL_ERROR "QEV_UPDATE_PUBLIC_KEY is not a public key as qev-sign keygen prints it")
-endif()
-string(LENGTH "${QEV_UPDATE_PUBLIC_KEY}" _qev_key_length)
-if(NOT QEV_UPDATE_PUBLIC_KEY STREQUAL "" AND NOT _qev_key_length EQUAL 44)
-  message(FATAL_ERROR "QEV_UPDATE_PUBLIC_KEY must be 44 characters of base64")
-endif()
+# The key update packages must be signed with, from the operator or made by this build folder
+# (loopback hosts only).
+include(${CMAKE_CURRENT_LIST_DIR}/update_key.cmake)

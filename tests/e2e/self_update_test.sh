@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The whole self-update as a user lives it: the client finds a newer build on the static
-# host, downloads it and its statement (signed by the demo portal with the demo key, which
-# a default build trusts), and when the user closes the client the new build replaces the
-# program file, starts, and cleans up after itself.
+# host, downloads it and its statement (signed by the demo portal with the key the build
+# folder made for itself, which the client of the same build trusts), and when the user
+# closes the client the new build replaces the program file, starts, and cleans up after
+# itself.
 # Uses the built-in layout's hosts (127.0.0.1, ports $QEV_DEMO_PORT_BASE to +3, by default
 # 18080..18083), so those ports must be free.
 set -euo pipefail

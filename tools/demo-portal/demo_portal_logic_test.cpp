@@ -123,11 +123,13 @@ TEST(PortalOptions, ParsesEveryOptionAndRejectsBadValues)
 {
     PortalOptions options;
     std::string error;
-    ASSERT_TRUE(ParsePortalOptions({"--port", "28080", "--offer-update", "/tmp/p.bin", "--files",
-                                    "/tmp", "--drop-every", "4096", "--bind", "0.0.0.0"},
-                                   options, error));
+    ASSERT_TRUE(
+        ParsePortalOptions({"--port", "28080", "--offer-update", "/tmp/p.bin", "--files", "/tmp",
+                            "--drop-every", "4096", "--bind", "0.0.0.0", "--secret-key", "/tmp/k"},
+                           options, error));
     EXPECT_EQ(options.port, 28080);
     EXPECT_EQ(options.offerUpdateFile, "/tmp/p.bin");
+    EXPECT_EQ(options.secretKeyFile, "/tmp/k");
     EXPECT_EQ(options.filesDir, "/tmp");
     EXPECT_EQ(options.dropEvery, 4096u);
     EXPECT_EQ(options.bindAddress, "0.0.0.0");
@@ -138,6 +140,7 @@ TEST(PortalOptions, ParsesEveryOptionAndRejectsBadValues)
         {"--port", "-1"},     {"--drop-every", "0"},
         {"--drop-every", ""}, {"--files", ""},
         {"--verbose"},        {"18080"},
+        {"--secret-key", ""}, {"--secret-key", "/tmp/k"},
     };
     for (const auto& args : bad) {
         PortalOptions o;
@@ -251,31 +254,69 @@ TEST(TaskFeedJson, KeepsTimesInsideTheDay)
     EXPECT_EQ(early[1].over, "00:27");
 }
 
-// The demo key is the one a default build trusts, and the portal's statement holds for the
-// offered package; an operator's FILE.sig is served as it is.
-TEST(OfferedStatement, DefaultBuildAcceptsTheDemoSignature)
+// Where the offered package's statement comes from: a --secret-key file first, then an
+// existing FILE.sig, then the built-in key, which the client of the same build trusts. A
+// build without a built-in key must be handed one.
+TEST(OfferedStatement, SignsWithTheGivenKeyOrTheSigFileOrTheBuildsOwnKey)
 {
     char pattern[] = "/tmp/qev-offer-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::string file = std::string(pattern) + "/qev next";
+    const std::string dir = pattern;
+    const std::string file = dir + "/qev next";
     std::ofstream(file, std::ios::binary) << "new build";
     const ManifestVersion next = NextVersion({QEV_VERSION_MS, QEV_VERSION_LS});
-    const std::string statement = OfferedStatement(file, next);
+    const qev::BuildVersion nextBuild{next.major, next.minor};
+    const qev::BuildVersion running{QEV_VERSION_MS, QEV_VERSION_LS};
     const auto facts = qev::MeasurePackageFile(file);
     ASSERT_TRUE(facts);
-    const auto seed = qev::ParseSecretKeyFile(DemoSecretKeyText());
-    ASSERT_TRUE(seed);
-    const qev::PublicKey demoKey = qev::PublicKeyOf(*seed);
-    EXPECT_EQ(qev::VerifyUpdateStatement(statement, demoKey, *facts, {next.major, next.minor},
-                                         {QEV_VERSION_MS, QEV_VERSION_LS}),
-              qev::StatementCheck::Good);
-    // A build with the default key trusts exactly this one.
-    if (std::string(QEV_UPDATE_PUBLIC_KEY) != qev::EncodePublicKey(demoKey))
-        std::printf("(built with an operator's key, not the demo key)\n");
+    std::string error;
 
+    const auto builtIn = OfferedStatement(file, next, "", error);
+    if (*DemoSecretKeyText() != '\0') {
+        const auto buildKey = qev::DecodePublicKey(QEV_UPDATE_PUBLIC_KEY);
+        ASSERT_TRUE(buildKey);
+        ASSERT_TRUE(builtIn) << error;
+        EXPECT_EQ(qev::VerifyUpdateStatement(*builtIn, *buildKey, *facts, nextBuild, running),
+                  qev::StatementCheck::Good);
+    } else {
+        EXPECT_FALSE(builtIn);
+        EXPECT_NE(error.find("--secret-key"), std::string::npos) << error;
+    }
+
+    const qev::SecretSeed seed = qev::NewSecretSeed();
+    const std::string keyText = qev::FormatSecretKeyFile(seed, "a key of the operator's");
+    const std::string keyFile = dir + "/operator.key";
+    std::ofstream(keyFile, std::ios::binary) << keyText;
     std::ofstream(file + ".sig", std::ios::binary) << "operator's own";
-    EXPECT_EQ(OfferedStatement(file, next), "operator's own");
-    std::filesystem::remove_all(pattern);
+    const auto given = OfferedStatement(file, next, keyFile, error);
+    ASSERT_TRUE(given) << error;
+    EXPECT_EQ(
+        qev::VerifyUpdateStatement(*given, qev::PublicKeyOf(seed), *facts, nextBuild, running),
+        qev::StatementCheck::Good);
+    const auto published = OfferedStatement(file, next, "", error);
+    ASSERT_TRUE(published);
+    EXPECT_EQ(*published, "operator's own");
+
+    // Key files that sign nothing, and a package that cannot be read.
+    std::ofstream(dir + "/comments.key", std::ios::binary) << "# only a comment\n";
+    std::ofstream(dir + "/huge.key", std::ios::binary)
+        << keyText << std::string(70000, '#') << "\n"; // a key, but far too large a file
+    struct Case {
+        const char* name;
+        std::string package, keyFile;
+    } const cases[] = {
+        {"missing key file", file, dir + "/missing.key"},
+        {"key file without a key", file, dir + "/comments.key"},
+        {"oversized key file", file, dir + "/huge.key"},
+        {"key file is a folder", file, dir},
+        {"missing package", dir + "/gone", keyFile},
+    };
+    for (const auto& c : cases) {
+        error.clear();
+        EXPECT_FALSE(OfferedStatement(c.package, next, c.keyFile, error)) << c.name;
+        EXPECT_FALSE(error.empty()) << c.name;
+    }
+    std::filesystem::remove_all(dir);
 }
 
 TEST(UpdateManifest, ReadsBackThroughTheClientsReader)

@@ -1,5 +1,7 @@
 // qev-demo-portal: serves the portal, game site, forum and static host of the demo realm on
 // consecutive local ports until SIGINT or SIGTERM.
+#include "demo_signing.h"
+#include "portal_content.h"
 #include "portal_options.h"
 #include "portal_server.h"
 
@@ -7,6 +9,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,9 +34,26 @@ int main(int argc, char** argv)
                      options.offerUpdateFile.c_str());
         return 2;
     }
+    if (!options.secretKeyFile.empty() &&
+        !std::filesystem::is_regular_file(options.secretKeyFile, ec)) {
+        std::fprintf(stderr, "qev-demo-portal: no such file: %s\n", options.secretKeyFile.c_str());
+        return 2;
+    }
     if (!options.filesDir.empty() && !std::filesystem::is_directory(options.filesDir, ec)) {
         std::fprintf(stderr, "qev-demo-portal: no such folder: %s\n", options.filesDir.c_str());
         return 2;
+    }
+    // The statement is made once, before any port opens: a portal that cannot offer a signed
+    // package does not start.
+    std::optional<std::string> statement;
+    if (!options.offerUpdateFile.empty()) {
+        statement =
+            OfferedStatement(options.offerUpdateFile, NextVersion({QEV_VERSION_MS, QEV_VERSION_LS}),
+                             options.secretKeyFile, error);
+        if (!statement) {
+            std::fprintf(stderr, "qev-demo-portal: %s\n", error.c_str());
+            return 2;
+        }
     }
 
     // Every thread inherits this mask, so only sigwait below sees the stop signals; a client
@@ -49,7 +69,7 @@ int main(int argc, char** argv)
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    DemoPortal portal(options);
+    DemoPortal portal(options, statement.value_or(""));
     if (!portal.Bind(error)) {
         std::fprintf(stderr, "qev-demo-portal: %s\n", error.c_str());
         return 1;

@@ -17,12 +17,15 @@ bool ParseUnsigned(const std::string& text, std::uint64_t& value)
 
 const char* PortalUsage()
 {
-    return "usage: qev-demo-portal [--port N] [--offer-update FILE] [--files DIR]\n"
-           "                       [--drop-every BYTES] [--bind ADDR]\n"
+    return "usage: qev-demo-portal [--port N] [--offer-update FILE [--secret-key KEYFILE]]\n"
+           "                       [--files DIR] [--drop-every BYTES] [--bind ADDR]\n"
            "  --port N            portal port (default 18080); game N+1, forum N+2, static N+3\n"
            "  --offer-update FILE announce the next version and serve FILE as its package,\n"
-           "                      with FILE.sig beside it (signed with the demo key when\n"
-           "                      there is no FILE.sig)\n"
+           "                      with its statement FILE.sig beside it: signed with KEYFILE\n"
+           "                      when given, else the existing FILE.sig, else signed with\n"
+           "                      the built-in key when this build has one\n"
+           "  --secret-key KEYFILE\n"
+           "                      sign FILE with this secret key file (qev-sign keygen)\n"
            "  --files DIR         serve the files of DIR under /files/<name>\n"
            "  --drop-every BYTES  close a file response's connection after BYTES body bytes\n"
            "  --bind ADDR         listen address (default 127.0.0.1)\n";
@@ -37,8 +40,8 @@ bool ParsePortalOptions(const std::vector<std::string>& args, PortalOptions& opt
             options.help = true;
             continue;
         }
-        if (name != "--port" && name != "--offer-update" && name != "--files" &&
-            name != "--drop-every" && name != "--bind") {
+        if (name != "--port" && name != "--offer-update" && name != "--secret-key" &&
+            name != "--files" && name != "--drop-every" && name != "--bind") {
             error = "unknown option: " + name;
             return false;
         }
@@ -66,11 +69,17 @@ bool ParsePortalOptions(const std::vector<std::string>& args, PortalOptions& opt
             return false;
         } else if (name == "--offer-update") {
             options.offerUpdateFile = value;
+        } else if (name == "--secret-key") {
+            options.secretKeyFile = value;
         } else if (name == "--files") {
             options.filesDir = value;
         } else {
             options.bindAddress = value;
         }
+    }
+    if (!options.secretKeyFile.empty() && options.offerUpdateFile.empty()) {
+        error = "--secret-key signs the package of --offer-update, which is missing";
+        return false;
     }
     return true;
 }

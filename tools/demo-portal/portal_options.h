@@ -16,6 +16,7 @@ struct PortalOptions {
     int port = DefaultPortalPort;
     std::string bindAddress = "127.0.0.1";
     std::string offerUpdateFile; // empty: announce the current version only
+    std::string secretKeyFile;   // signs the offered package; empty: FILE.sig or built-in key
     std::string filesDir;        // empty: no /files/ folder
     std::uint64_t dropEvery = 0; // 0: never drop a file response
     bool help = false;

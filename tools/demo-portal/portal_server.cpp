@@ -1,7 +1,6 @@
 #include "portal_server.h"
 
 #include "byte_range.h"
-#include "demo_signing.h"
 #include "http_text.h"
 #include "portal_content.h"
 #include "served_file.h"
@@ -143,7 +142,8 @@ struct DemoPortal::Impl {
     std::string statement;        // served beside the package as its ".sig"
     std::vector<std::unique_ptr<Host>> hosts;
 
-    explicit Impl(PortalOptions o) : options(std::move(o))
+    Impl(PortalOptions o, std::string offeredStatement)
+        : options(std::move(o)), statement(std::move(offeredStatement))
     {
         const std::string& bind = options.bindAddress;
         // A wildcard or IPv6 listen address is no name to put into links.
@@ -151,8 +151,6 @@ struct DemoPortal::Impl {
         linkFallbackName = linkable ? bind : "127.0.0.1";
         if (!options.offerUpdateFile.empty()) {
             packageName = std::filesystem::path(options.offerUpdateFile).filename().string();
-            statement = OfferedStatement(options.offerUpdateFile,
-                                         NextVersion({QEV_VERSION_MS, QEV_VERSION_LS}));
         }
         const HostKind kinds[] = {HostKind::Portal, HostKind::Game, HostKind::Forum,
                                   HostKind::Static};
@@ -401,7 +399,10 @@ struct DemoPortal::Impl {
     }
 };
 
-DemoPortal::DemoPortal(PortalOptions options) : impl(std::make_unique<Impl>(std::move(options))) {}
+DemoPortal::DemoPortal(PortalOptions options, std::string statement)
+    : impl(std::make_unique<Impl>(std::move(options), std::move(statement)))
+{
+}
 
 DemoPortal::~DemoPortal()
 {

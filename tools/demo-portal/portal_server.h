@@ -9,7 +9,8 @@ namespace qev::portal {
 
 class DemoPortal {
 public:
-    explicit DemoPortal(PortalOptions options);
+    // statement is served beside the package of options.offerUpdateFile as its ".sig".
+    DemoPortal(PortalOptions options, std::string statement);
     ~DemoPortal();
     DemoPortal(const DemoPortal&) = delete;
     DemoPortal& operator=(const DemoPortal&) = delete;

@@ -5,11 +5,13 @@
 //                                           target T (default: this build's own)
 //   qev-sign verify PUBLIC_KEY PACKAGE      exit 0 only when PACKAGE.sig holds for PACKAGE
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -58,6 +60,31 @@ bool WriteFile(const std::string& path, const std::string& text, mode_t mode, bo
     return close(fd) == 0 && ok;
 }
 
+// Replaces path with text through a new file of its own beside it (mkstemp: created, never
+// opened through a link) and a rename, which swaps a link planted at path for the file
+// itself. A reader sees the old file or the whole new one.
+bool ReplaceFile(const std::string& path, const std::string& text, mode_t mode)
+{
+    const std::string folder = std::filesystem::path(path).parent_path().string();
+    std::string temporary = (folder.empty() ? std::string(".") : folder) + "/.qev-sign-XXXXXX";
+    const int fd = mkstemp(temporary.data());
+    if (fd < 0) return false;
+    bool ok = fchmod(fd, mode) == 0;
+    for (std::size_t done = 0; ok && done < text.size();) {
+        const ssize_t wrote = write(fd, text.data() + done, text.size() - done);
+        if (wrote < 0 && errno == EINTR) continue;
+        ok = wrote > 0;
+        if (ok) done += static_cast<std::size_t>(wrote);
+    }
+    ok = ok && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    if (ok && std::rename(temporary.c_str(), path.c_str()) == 0) return true;
+    const int saved = errno;
+    unlink(temporary.c_str());
+    errno = saved;
+    return false;
+}
+
 int Keygen(const std::string& secretFile)
 {
     const qev::SecretSeed seed = qev::NewSecretSeed();
@@ -92,12 +119,8 @@ int Sign(const std::string& secretFile, const std::string& package, const std::s
     if (!qev::ParseUpdateStatement(statement))
         return Fail("the package's file name cannot be named in a statement: " + facts->fileName);
     const std::string target = package + std::string(qev::StatementSuffix);
-    const std::string temporary = target + ".part";
-    if (!WriteFile(temporary, statement, 0644, false) ||
-        std::rename(temporary.c_str(), target.c_str()) != 0) {
-        std::remove(temporary.c_str());
-        return Fail("cannot write " + target);
-    }
+    if (!ReplaceFile(target, statement, 0644))
+        return Fail("cannot write " + target + ": " + std::strerror(errno));
     std::printf("%s", statement.c_str());
     return 0;
 }
