@@ -152,13 +152,16 @@ TEST(UpdateKeys, EverySecretInTheRepositoryIsRefused)
     // key's secret only in the history.
     const std::string corpusKey = EncodePublicKey(PublicKeyOf(test::FuzzSeed()));
     EXPECT_TRUE(found[corpusKey].count("tests/fuzz/corpus/update_statement/key"));
-    if (history)
+    if (history) {
         EXPECT_TRUE(found["36KzXt4AVKjWizZcBruKwN9QqNI28JreWzt7fv3swQE="].count("git history"));
+    }
 
-    for (const auto& [key, places] : found)
-        for (const auto& where : places)
+    for (const auto& [key, places] : found) {
+        for (const auto& where : places) {
             EXPECT_TRUE(refused.count(key))
                 << key << " (" << where << ") is not on " << QEV_COMMITTED_UPDATE_KEYS_FILE;
+        }
+    }
 }
 
 } // namespace
