@@ -6,16 +6,13 @@
 #include <string_view>
 
 #include "net/update_statement.h"
+#include "test_keys.h"
 
 namespace {
 
 const qev::SecretSeed& Seed()
 {
-    static const qev::SecretSeed seed = [] {
-        qev::SecretSeed s{};
-        for (std::size_t i = 0; i < s.size(); ++i) s[i] = static_cast<unsigned char>(i * 7 + 1);
-        return s;
-    }();
+    static const qev::SecretSeed seed = qev::test::FuzzSeed();
     return seed;
 }
 

@@ -15,6 +15,7 @@
 
 #include "app/message.h"
 #include "fake_http_server.h"
+#include "test_keys.h"
 #include "net/network_init.h"
 #include "net/update_statement.h"
 #include "net/url_codec.h"
@@ -112,13 +113,7 @@ protected:
         std::lock_guard lock(filesMutex_);
         files_[target] = content;
     }
-    static SecretSeed Seed(unsigned char first)
-    {
-        SecretSeed seed{};
-        for (std::size_t i = 0; i < seed.size(); ++i)
-            seed[i] = static_cast<unsigned char>(first + i);
-        return seed;
-    }
+    static SecretSeed Seed(unsigned char first) { return test::TestSeed(first); }
     static PackageFacts Facts(const std::string& content, const std::string& name)
     {
         Sha256Hasher hasher;
@@ -472,6 +467,25 @@ TEST_F(UpdateFlowTest, StandbySourceServesWhenTheFirstFails)
         EXPECT_EQ(lines.size(), c.mainStatement ? 2u : 1u);
         flow.Shutdown();
     }
+}
+
+// A first source that cannot be reached at all (its download rests without a word) gives
+// way to the standby in bounded time.
+TEST_F(UpdateFlowTest, UnreachableSourceGivesWayToTheStandby)
+{
+    int freePort = 0;
+    {
+        FakeHttpServer gone;
+        freePort = gone.port();
+    }
+    state_.layout.games["g"].updateSources.front().host = "127.0.0.1:" + std::to_string(freePort);
+    Put("/standby/update2.xml", Manifest("3", "0", Item("/standby/", "q.bin")));
+    PutSigned("/standby/q.bin", "from the standby", "q.bin", {3, 0});
+    ASSERT_TRUE(flow_.CheckForUpdate());
+    ASSERT_TRUE(Settle(flow_, 10000));
+    EXPECT_EQ(ReadAll(flow_.packagePath), "from the standby");
+    EXPECT_EQ(LogLines(), std::vector<std::string>{"update 0.3.0.0 served by " + server_.host() +
+                                                   "/standby/update2.xml"});
 }
 
 // Download failed! is for the last source only: the first one failing moves on silently.

@@ -1,6 +1,8 @@
 // The signed update statement: its exact format, every check in order, and the key texts.
 #include "net/update_statement.h"
 
+#include "test_keys.h"
+
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -12,9 +14,7 @@ namespace {
 
 SecretSeed SeedOf(unsigned char first)
 {
-    SecretSeed seed{};
-    for (std::size_t i = 0; i < seed.size(); ++i) seed[i] = static_cast<unsigned char>(first + i);
-    return seed;
+    return test::TestSeed(first);
 }
 
 PackageFacts Facts(const std::string& content, const std::string& name = "qev next")

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "app/log.h"
@@ -185,11 +186,44 @@ int UpdateFlow::StartDownload(int kind, const std::string& objectPath, const std
     if (shutDown_ || downloads_.count(kind)) return -1;
     Running running;
     running.serial = nextSerial_++;
-    running.thread = std::make_unique<CHttpDownloadThread>(timing);
-    PostDownloadStart(*running.thread, kind + KindStride * running.serial, objectPath, host,
-                      GatedSink(), 0, GrownBufferSize);
+    running.thread = std::make_shared<CHttpDownloadThread>(timing);
+    const int id = kind + KindStride * running.serial;
+    PostDownloadStart(*running.thread, id, objectPath, host, GatedSink(), 0, GrownBufferSize);
+    DownloadNotice resting;
+    resting.id = id;
+    resting.owner = DownloadOwner;
+    resting.kind = NoticeError;
+    resting.code = RestingCode;
+    resting.objectPath = objectPath;
+    WatchForRest(resting, running.thread);
     downloads_[kind] = std::move(running);
     return 0;
+}
+
+void UpdateFlow::WatchForRest(const DownloadNotice& report,
+                              std::shared_ptr<CHttpDownloadThread> thread)
+{
+    std::lock_guard lock(restWatch_->mutex);
+    restWatch_->watched.emplace_back(report, std::move(thread));
+    if (restWatch_->started) return;
+    restWatch_->started = true;
+    std::thread([watch = restWatch_, sink = GatedSink()] {
+        std::unique_lock lock(watch->mutex);
+        while (!watch->wake.wait_for(lock, std::chrono::milliseconds(RestCheckMs),
+                                     [&] { return watch->stop; })) {
+            std::vector<DownloadNotice> rests;
+            auto& list = watch->watched;
+            for (auto it = list.begin(); it != list.end();) {
+                const bool ended = it->second->Finished();
+                const bool rests_ = !ended && it->second->WaitIdle(0);
+                if (rests_) rests.push_back(it->first);
+                it = ended || rests_ ? list.erase(it) : it + 1;
+            }
+            lock.unlock();
+            for (const DownloadNotice& n : rests) sink(n); // the gate drops it after shutdown
+            lock.lock();
+        }
+    }).detach();
 }
 
 bool UpdateFlow::IsDownloading(int kind) const
@@ -300,7 +334,7 @@ int UpdateFlow::OnDownloadNotice(const DownloadNotice& notice)
         return 0;
     }
     case NoticeError: {
-        if (notice.code != ReconnectFailedCode) return 0;
+        if (notice.code != ReconnectFailedCode && notice.code != RestingCode) return 0;
         // The download has given up (it rests without ending). Reported once the last
         // source has failed too; before that the next one is tried.
         const bool last = source_ + 1 >= sources_.size();
@@ -314,7 +348,7 @@ int UpdateFlow::OnDownloadNotice(const DownloadNotice& notice)
                 RefusePackage(kind == StatementDownload ? "statement download failed"
                                                         : "package download failed");
         }
-        if (last) ShowMessage(LoadString(IdsDownloadFailed));
+        if (last && notice.code == ReconnectFailedCode) ShowMessage(LoadString(IdsDownloadFailed));
         return 0;
     }
     default: return 0;
@@ -502,7 +536,13 @@ void UpdateFlow::Shutdown()
 
 void UpdateFlow::EndDownloads()
 {
-    std::vector<std::unique_ptr<CHttpDownloadThread>> threads;
+    {
+        std::lock_guard lock(restWatch_->mutex);
+        restWatch_->stop = true;
+        restWatch_->watched.clear();
+    }
+    restWatch_->wake.notify_all();
+    std::vector<std::shared_ptr<CHttpDownloadThread>> threads;
     {
         std::lock_guard lock(mapMutex_);
         shutDown_ = true;

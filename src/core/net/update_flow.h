@@ -58,6 +58,11 @@ public:
     // The manifest is a few hundred bytes; one announced or grown past this is stopped and
     // discarded before it costs the user-interface thread time and memory.
     static constexpr int MaxManifestBytes = 1024 * 1024;
+    // A download whose server cannot be reached rests without a word (it waits for a
+    // request that never comes). The flow looks at its downloads this often and reports
+    // a resting one to itself as kind 7 with this code, so the next source is tried.
+    static constexpr int RestCheckMs = 100;
+    static constexpr int RestingCode = 0x4000000;
 
     explicit UpdateFlow(LayoutState& state);
     ~UpdateFlow(); // Shutdown(); this run's folder goes unless it holds a verified package
@@ -122,8 +127,18 @@ private:
     };
     struct Running {
         int serial = 0;
-        std::unique_ptr<CHttpDownloadThread> thread;
+        std::shared_ptr<CHttpDownloadThread> thread;
     };
+    // Shared with the thread that looks for resting downloads, which outlives nothing it
+    // needs: it holds the threads and the gated sink, never the flow.
+    struct RestWatch {
+        std::mutex mutex;
+        std::condition_variable wake;
+        bool stop = false;
+        bool started = false;
+        std::vector<std::pair<DownloadNotice, std::shared_ptr<CHttpDownloadThread>>> watched;
+    };
+    void WatchForRest(const DownloadNotice& report, std::shared_ptr<CHttpDownloadThread> thread);
     // Where the check stands. Each stage names the download it waits for.
     enum class Stage { Idle, Manifest, Statement, Package, Ready, Over };
 
@@ -146,6 +161,7 @@ private:
 
     LayoutState& state_;
     std::shared_ptr<Gate> gate_ = std::make_shared<Gate>();
+    std::shared_ptr<RestWatch> restWatch_ = std::make_shared<RestWatch>();
     NoticeSink sink_;
     mutable std::mutex mapMutex_;
     std::map<int, Running> downloads_; // by kind
