@@ -13,23 +13,26 @@ echo new > "$work/pkg"; echo old > "$work/prog"
 env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "$qev" -u -p0 "$work/pkg" || fail "-u (3 args) exit code"
 [[ "$(cat "$work/prog")" == old && "$(cat "$work/pkg")" == new ]] || fail "-u with three arguments touched a file"
 
-# -u installs the package (here a script) and starts it with the -r line; no display needed.
-cat > "$work/pkg" <<SCRIPT
-#!/bin/sh
-printf '%s\n' "\$@" > "$work/args.part" && mv "$work/args.part" "$work/args"
-SCRIPT
-rm -f "$work/prog"; cp "$qev" "$work/prog"
+# -u installs its own running program over the program file (never the file named as the
+# package) and starts it with the -r line; no display needed.
+export XDG_STATE_HOME="$work/state" XDG_CACHE_HOME="$work/cache"
+echo "a package someone rewrote" > "$work/pkg"
+printf '#!/bin/sh\necho old\n' > "$work/prog"; chmod 751 "$work/prog"
 env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "$qev" -u -p0 "$work/pkg" "$work/prog" || fail "-u exit code"
-cmp -s "$work/pkg" "$work/prog" || fail "program file is not the package"
-[[ -x "$work/prog" ]] || fail "program file lost its executable bit"
-for _ in $(seq 50); do [[ -f "$work/args" ]] && break; sleep 0.1; done
-[[ "$(sed -n 1p "$work/args")" == "-r" && "$(sed -n 4p "$work/args")" == "$work/pkg" ]] \
-  || fail "installed program started with: $(tr '\n' ' ' < "$work/args")"
+cmp -s "$qev" "$work/prog" || fail "program file is not the running update's own program"
+[[ "$(stat -c %a "$work/prog")" == 751 ]] || fail "program file lost its mode"
+grep -q "^update installed: $work/prog sha256 $(sha256sum < "$qev" | cut -c1-64)\$" "$work/state/qev/qev.log" ||
+  fail "log: $(cat "$work/state/qev/qev.log")"
 
-# -r deletes the copy and the package and opens nothing.
+# -r removes a run folder of this user, and nothing named on its command line elsewhere.
+run="$work/cache/qev/update/run-AbC123"
+mkdir -p "$run" && chmod 700 "$work/cache/qev/update" "$run" && echo p > "$run/package"
 echo a > "$work/copy"; echo b > "$work/package"
 env -u DISPLAY QT_QPA_PLATFORM=xcb "$qev" -r -p0 "$work/copy" "$work/package" || fail "-r exit code"
-[[ ! -e "$work/copy" && ! -e "$work/package" ]] || fail "-r left files behind"
+[[ -e "$work/copy" && -e "$work/package" ]] || fail "-r removed files outside a run folder"
+env -u DISPLAY QT_QPA_PLATFORM=xcb "$qev" -r -p0 "$run" "$run/package" || fail "-r exit code"
+[[ ! -e "$run" ]] || fail "-r left the run folder behind"
+unset XDG_STATE_HOME XDG_CACHE_HOME
 
 # An ordinary start runs until it is closed.
 export QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu --no-sandbox"
