@@ -44,7 +44,8 @@ done
 if cmp -s "$work/app/qev" "$work/offer/qev next"; then
   echo "self-update race e2e: the genuine build was installed while its files were rewritten: ok"
 elif cmp -s "$work/app/qev" "$build/bin/qev"; then
-  grep -q '^update package refused: changed after it was verified' "$work/state/qev/qev.log" ||
+  grep -qE '^update (package refused: changed after it was verified|not started: the package could not be read)' \
+    "$work/state/qev/qev.log" ||
     fail "nothing was installed and nothing said why: $(cat "$work/state/qev/qev.log")"
   echo "self-update race e2e: the rewritten package was refused at exit and nothing ran: ok"
 else
