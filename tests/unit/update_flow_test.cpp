@@ -1,11 +1,13 @@
 #include "net/update_flow.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -413,6 +415,30 @@ TEST_F(UpdateFlowTest, RefusalsLeaveNothingAndStartNothing)
         EXPECT_FALSE(flow.LaunchUpdater());
         EXPECT_TRUE(started_.empty());
     }
+}
+
+// A package whose bytes could not all be written (here: past the file size limit) is never
+// taken for verified, whatever it hashes to.
+TEST_F(UpdateFlowTest, PackageThatCouldNotBeWrittenIsRefused)
+{
+    const std::string package(200000, 'w');
+    Put("/update/update.xml", Manifest("2", "65538", Item("/pkg/", "w.bin")));
+    PutSigned("/pkg/w.bin", package, "w.bin");
+    struct rlimit old {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 100000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    ASSERT_TRUE(flow_.CheckForUpdate());
+    const bool settled = Settle();
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    ASSERT_TRUE(settled);
+    EXPECT_TRUE(flow_.packagePath.empty());
+    EXPECT_TRUE(FolderNames(flow_).empty());
+    ASSERT_FALSE(LogLines().empty());
+    EXPECT_EQ(LogLines()[0], "update package refused: package could not be written");
 }
 
 // The standby source serves when the first one cannot: its manifest is missing or
