@@ -110,7 +110,7 @@ public:
     std::uint32_t versionMS = QEV_VERSION_MS;
     std::uint32_t versionLS = QEV_VERSION_LS;
     DownloadTiming timing;
-    std::string programPath;                                              // "" = GetProgramPath()
+    std::string programPath; // "" = GetProgramPath()
     std::function<int(std::string_view, const SealedProgram&)> startProcess; // program.Start
     std::function<std::size_t(std::size_t count)> pickItem; // uniform random by default
     // Base64 Ed25519 key that must have signed the package's statement. Without a valid

@@ -279,8 +279,8 @@ StatementCheck VerifyUpdateStatement(std::string_view text, const PublicKey& key
                                      BuildVersion running, std::string_view target)
 {
     UpdateStatement s;
-    if (const auto check = VerifyStatementBeforeFetch(text, key, package.fileName, manifest,
-                                                      running, target, &s);
+    if (const auto check =
+            VerifyStatementBeforeFetch(text, key, package.fileName, manifest, running, target, &s);
         check != StatementCheck::Good)
         return check;
     return CheckPackageAgainst(s, package);
@@ -411,11 +411,10 @@ std::string MakeUpdateStatement(const SecretSeed& seed, BuildVersion version,
                                 const PackageFacts& package, std::string_view target)
 {
     InitStatementCrypto();
-    const std::string body = std::string(StatementFormatLine) + "\nversion " +
-                             FormatBuildVersion(version) + "\ntarget " + std::string(target) +
-                             "\nfile " + package.fileName +
-                             "\nsize " + std::to_string(package.size) + "\nsha256 " +
-                             HexDigest(package.sha256) + "\n";
+    const std::string body =
+        std::string(StatementFormatLine) + "\nversion " + FormatBuildVersion(version) +
+        "\ntarget " + std::string(target) + "\nfile " + package.fileName + "\nsize " +
+        std::to_string(package.size) + "\nsha256 " + HexDigest(package.sha256) + "\n";
     PublicKey pk{};
     unsigned char sk[crypto_sign_SECRETKEYBYTES];
     crypto_sign_seed_keypair(pk.data(), sk, seed.data());

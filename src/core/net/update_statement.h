@@ -155,7 +155,8 @@ std::optional<PackageFacts> MeasureOpenFile(const OpenFile& file, std::string na
 
 // The complete statement text for a package, signed with seed.
 std::string MakeUpdateStatement(const SecretSeed& seed, BuildVersion version,
-                                const PackageFacts& package, std::string_view target = BuildTarget());
+                                const PackageFacts& package,
+                                std::string_view target = BuildTarget());
 
 // True for a target text the statement can carry.
 bool IsTargetName(std::string_view target);

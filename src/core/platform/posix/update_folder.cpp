@@ -166,7 +166,8 @@ std::int64_t OpenFile::ReadAt(std::int64_t offset, void* bytes, std::size_t leng
 {
     if (handle_ < 0) return -1;
     for (;;) {
-        const ssize_t n = pread(static_cast<int>(handle_), bytes, length, static_cast<off_t>(offset));
+        const ssize_t n =
+            pread(static_cast<int>(handle_), bytes, length, static_cast<off_t>(offset));
         if (n < 0 && errno == EINTR) continue;
         return n;
     }
@@ -241,8 +242,8 @@ std::unique_ptr<UpdateFolder> UpdateFolder::CreateForRun(std::string& whyNot)
         return nullptr;
     }
     handles->name = pattern.substr(root.size());
-    handles->folder =
-        openat(handles->parent, handles->name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    handles->folder = openat(handles->parent, handles->name.c_str(),
+                             O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     struct stat st {};
     if (handles->folder < 0 || fstat(handles->folder, &st) != 0 || !S_ISDIR(st.st_mode) ||
         st.st_uid != geteuid() || (st.st_mode & 077) != 0 || !LockNow(handles->folder)) {
@@ -266,8 +267,8 @@ std::unique_ptr<UpdateFolder> UpdateFolder::OpenRunFolder(const std::string& pat
     handles->name = folder.substr(slash + 1);
     handles->parent = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (handles->parent < 0) return nullptr;
-    handles->folder =
-        openat(handles->parent, handles->name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    handles->folder = openat(handles->parent, handles->name.c_str(),
+                             O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     struct stat st {};
     if (handles->folder < 0 || fstat(handles->folder, &st) != 0 || st.st_uid != geteuid())
         return nullptr;
@@ -294,13 +295,12 @@ OpenFile UpdateFolder::CreateFile(const std::string& name)
     if (!IsPlainName(name)) return {};
     const int folder = handles_->folder;
     if (unlinkat(folder, name.c_str(), 0) != 0 && errno != ENOENT) return {};
-    const int fd = openat(folder, name.c_str(),
-                          O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int fd =
+        openat(folder, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return {};
     OpenFile file(fd);
     struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid() ||
-        st.st_nlink != 1)
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid() || st.st_nlink != 1)
         return {};
     return file;
 }
@@ -337,7 +337,8 @@ int RemoveAbandonedUpdateFolders()
     int removed = 0;
     const auto now = std::chrono::system_clock::now();
     for (const std::string& name : names) {
-        const int fd = openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int fd =
+            openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0) continue;
         struct stat st {};
         const bool ours = fstat(fd, &st) == 0 && st.st_uid == geteuid();
