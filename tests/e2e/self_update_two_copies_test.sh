@@ -52,6 +52,7 @@ grep -q 'qev next' "$work/manifest.xml" || fail "the portal's manifest names no 
 export WORK="$work" STATIC_PORT="$static_port" PORTAL_PID="$portal_pid"
 xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
   set -u
+  source "$QEV_UPDATE_CLIENT_SH"
   log="$XDG_STATE_HOME/qev/qev.log"
   "$WORK/app/qev" >/dev/null 2>&1 & first=$!
   for i in $(seq 300); do grep -q "served by" "$log" 2>/dev/null && break; sleep 0.1; done
@@ -75,14 +76,7 @@ xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
     [[ $moved == 1 ]] && break; sleep 0.1
   done
   sleep 0.5
-  xdotool mousemove 939 235 click 1
-  for i in $(seq 100); do
-    box="$(xdotool search --onlyvisible --name "^Velmora Client$" 2>/dev/null | head -1)"
-    [[ -n "$box" ]] && break; sleep 0.1
-  done
-  [[ -n "$box" ]] && { xdotool windowfocus --sync "$box"; xdotool key Return; }
-  for i in $(seq 100); do kill -0 $first 2>/dev/null || break; sleep 0.1; done
-  kill -0 $first 2>/dev/null && { echo "the first copy did not close"; kill $first; }
+  close_client $first
   # Give the hand-over its time, then end the second copy.
   sleep 5
   kill $second 2>/dev/null; wait $second 2>/dev/null

@@ -19,9 +19,28 @@ offer_update() {
 # has ended (its log line: served, refused or none), runs $QEV_BEFORE_CLOSE when set, then
 # closes it with the login stack's close button, answers the quit question with OK and
 # waits for its end. Needs XDG_STATE_HOME set (the client's log).
+# The steps that close a client on a screen of its own: the close button of the login
+# stack (centred 663x391 stack; button at 615,15, 32x32), then OK to the quit question,
+# then its end. The "bash -c" blocks that run under xvfb-run source this file again
+# ($QEV_UPDATE_CLIENT_SH) to have it.
+close_client() {
+  local pid="$1" box="" i
+  xdotool mousemove 939 235 click 1
+  for i in $(seq 100); do
+    box="$(xdotool search --onlyvisible --name "^Velmora Client$" 2>/dev/null | head -1)"
+    [[ -n "$box" ]] && break; sleep 0.1
+  done
+  [[ -n "$box" ]] && { xdotool windowfocus --sync "$box"; xdotool key Return; }
+  for i in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  kill -0 "$pid" 2>/dev/null && { echo "client did not close"; kill "$pid"; }
+  return 0
+}
+QEV_UPDATE_CLIENT_SH="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/update_client.sh"
+export QEV_UPDATE_CLIENT_SH
+
 run_client() {
   xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
-    app="$1"; log="$2"; downloads="$TMPDIR/qev-$(id -u)"
+    app="$1"; log="$2"; source "$QEV_UPDATE_CLIENT_SH"
     "$app" >/dev/null 2>&1 & pid=$!
     for i in $(seq 300); do grep -q "packages/qev+next.sig" "$log" && break; sleep 0.1; done
     for i in $(seq 300); do
@@ -30,15 +49,6 @@ run_client() {
       sleep 0.1
     done
     [[ -n "${QEV_BEFORE_CLOSE:-}" ]] && bash -c "$QEV_BEFORE_CLOSE"
-    # The close button of the login stack (centred 663x391 stack; button at 615,15, 32x32).
-    xdotool mousemove 939 235 click 1
-    # The client asks before it quits: OK.
-    for i in $(seq 100); do
-      box="$(xdotool search --onlyvisible --name "^Velmora Client$" 2>/dev/null | head -1)"
-      [[ -n "$box" ]] && break; sleep 0.1
-    done
-    [[ -n "$box" ]] && { xdotool windowfocus --sync "$box"; xdotool key Return; }
-    for i in $(seq 100); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
-    kill -0 $pid 2>/dev/null && { echo "client did not close"; kill $pid; }
+    close_client $pid
     exit 0' _ "$1" "$2"
 }

@@ -110,6 +110,19 @@ protected:
             return 4242;
         };
     }
+    // A flow of its own over a copy of the fixture's game, set up as flow_ is.
+    struct OwnFlow {
+        LayoutState state;
+        UpdateFlow flow{state};
+    };
+    std::unique_ptr<OwnFlow> NewFlow()
+    {
+        auto own = std::make_unique<OwnFlow>();
+        own->state.layout.games["g"] = state_.layout.games["g"];
+        own->state.SelectGame("g");
+        Configure(own->flow);
+        return own;
+    }
     void Put(const std::string& target, const std::string& content)
     {
         std::lock_guard lock(filesMutex_);
@@ -218,11 +231,8 @@ TEST_F(UpdateFlowTest, NoCheckWithoutAReplaceableProgramAKeyOrAPrivateFolder)
         fs::remove_all(root_ + "/cache");
         fs::create_directories(updateRoot_);
         fs::remove(root_ + "/qev/qev.log");
-        LayoutState state;
-        state.layout.games["g"] = state_.layout.games["g"];
-        state.SelectGame("g");
-        UpdateFlow flow(state);
-        Configure(flow);
+        auto own = NewFlow();
+        UpdateFlow& flow = own->flow;
         c.set(flow);
         EXPECT_FALSE(flow.CheckForUpdate());
         ASSERT_EQ(LogLines().size(), 1u);
@@ -251,11 +261,8 @@ TEST_F(UpdateFlowTest, DownloadFolderIsPrivateAndOwn)
 
     if (geteuid() != 0) GTEST_SKIP() << "giving a folder to another user needs root";
     ASSERT_EQ(chown(updateRoot_.c_str(), 65534, 65534), 0);
-    LayoutState state;
-    state.layout.games["g"] = state_.layout.games["g"];
-    state.SelectGame("g");
-    UpdateFlow other(state);
-    Configure(other);
+    auto own = NewFlow();
+    UpdateFlow& other = own->flow;
     fs::remove(root_ + "/qev/qev.log");
     EXPECT_FALSE(other.CheckForUpdate());
     EXPECT_EQ(LogLines(), std::vector<std::string>{"update check skipped: no private download "
@@ -455,11 +462,8 @@ TEST_F(UpdateFlowTest, RefusalsLeaveNothingAndStartNothing)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        LayoutState state;
-        state.layout.games["g"] = state_.layout.games["g"];
-        state.SelectGame("g");
-        UpdateFlow flow(state);
-        Configure(flow);
+        auto own = NewFlow();
+        UpdateFlow& flow = own->flow;
         const std::string object = "/pkg/" + UrlEncode(c.file);
         {
             std::lock_guard lock(filesMutex_);
@@ -554,13 +558,14 @@ TEST_F(UpdateFlowTest, StandbySourceServesWhenTheFirstFails)
         Put("/standby/update2.xml", Manifest("3", "0", Item("/standby/", "q.bin")));
         PutSigned("/standby/q.bin", package, "q.bin", {3, 0});
         fs::remove(root_ + "/qev/qev.log");
-        LayoutState state;
-        state.layout.games["g"] = state_.layout.games["g"];
-        state.SelectGame("g");
-        state.layout.manifestItems.push_back({"stale.invalid", "/x/", "stale"});
-        UpdateFlow flow(state);
-        Configure(flow);
-        flow.pickItem = [](std::size_t count) { return count - 1; };
+        auto own = NewFlow();
+        own->state.layout.manifestItems.push_back({"stale.invalid", "/x/", "stale"});
+        UpdateFlow& flow = own->flow;
+        std::vector<std::size_t> offered; // items to choose from, per manifest that offered
+        flow.pickItem = [&offered](std::size_t count) {
+            offered.push_back(count);
+            return count - 1;
+        };
         const std::size_t before = server_.RequestCount();
         ASSERT_TRUE(flow.CheckForUpdate());
         ASSERT_TRUE(Settle(flow));
@@ -575,6 +580,10 @@ TEST_F(UpdateFlowTest, StandbySourceServesWhenTheFirstFails)
                   "update 0.3.0.0 served by " + server_.host() + "/standby/update2.xml");
         // the statement refused on the main source says so first
         EXPECT_EQ(lines.size(), c.mainStatement ? 2u : 1u);
+        // The standby's choice is among the layout's own item and its manifest's, never
+        // the first manifest's.
+        ASSERT_FALSE(offered.empty());
+        EXPECT_EQ(offered.back(), 2u);
         flow.Shutdown();
     }
 }
@@ -747,11 +756,8 @@ TEST_F(UpdateFlowTest, LaunchStartsOnlyTheVerifiedBytes)
     PutSigned("/pkg/qev+2.bin", package, "qev 2.bin");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        LayoutState state;
-        state.layout.games["g"] = state_.layout.games["g"];
-        state.SelectGame("g");
-        UpdateFlow flow(state);
-        Configure(flow);
+        auto own = NewFlow();
+        UpdateFlow& flow = own->flow;
         EXPECT_FALSE(flow.LaunchUpdater()); // nothing verified yet
         ASSERT_TRUE(flow.CheckForUpdate());
         flow.programPath = "/opt/qev/bin/qev";

@@ -20,17 +20,6 @@ std::string FolderOf(const std::string& path)
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-std::string HexOf(const Sha256Digest& digest)
-{
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string out;
-    for (const unsigned char b : digest) {
-        out += digits[b >> 4];
-        out += digits[b & 15];
-    }
-    return out;
-}
-
 // Argument 2 names the package in the client's run folder; it is only used to find that
 // folder, whose lock this step holds. The bytes installed are this very program's, read
 // through its running image: the client started a sealed copy of the verified package,
@@ -50,7 +39,7 @@ void ReplaceMode(const std::vector<std::string>& args, int waitMs)
         // The copy lands beside the program and takes its place in one rename: killed at
         // any moment, the program file is the old one or the new one, whole, with its mode.
         if (WriteFileOver(image, args[3]))
-            WriteLog("update installed: " + args[3] + " sha256 " + HexOf(hasher.Final()));
+            WriteLog("update installed: " + args[3] + " sha256 " + HexDigest(hasher.Final()));
         else
             WriteLog("update not installed: " + args[3] + " could not be replaced");
     }

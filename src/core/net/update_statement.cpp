@@ -7,6 +7,23 @@
 #include <fstream>
 #include <vector>
 
+#if defined(_WIN32)
+#define QEV_TARGET_OS "windows"
+#elif defined(__linux__)
+#define QEV_TARGET_OS "linux"
+#else
+#define QEV_TARGET_OS "unknown"
+#endif
+#if defined(__x86_64__) || defined(_M_X64)
+#define QEV_TARGET_ARCH "x86_64"
+#elif defined(__aarch64__) || defined(_M_ARM64)
+#define QEV_TARGET_ARCH "aarch64"
+#elif defined(__i386__) || defined(_M_IX86)
+#define QEV_TARGET_ARCH "i686"
+#else
+#define QEV_TARGET_ARCH "unknown"
+#endif
+
 namespace qev {
 namespace {
 
@@ -68,34 +85,6 @@ bool ParseHexDigest(std::string_view text, Sha256Digest& out)
     }
     return true;
 }
-
-std::string HexDigest(const Sha256Digest& digest)
-{
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string out;
-    for (const unsigned char b : digest) {
-        out += digits[b >> 4];
-        out += digits[b & 15];
-    }
-    return out;
-}
-
-#if defined(_WIN32)
-#define QEV_TARGET_OS "windows"
-#elif defined(__linux__)
-#define QEV_TARGET_OS "linux"
-#else
-#define QEV_TARGET_OS "unknown"
-#endif
-#if defined(__x86_64__) || defined(_M_X64)
-#define QEV_TARGET_ARCH "x86_64"
-#elif defined(__aarch64__) || defined(_M_ARM64)
-#define QEV_TARGET_ARCH "aarch64"
-#elif defined(__i386__) || defined(_M_IX86)
-#define QEV_TARGET_ARCH "i686"
-#else
-#define QEV_TARGET_ARCH "unknown"
-#endif
 
 bool IsPackageName(std::string_view name)
 {
@@ -386,6 +375,17 @@ std::optional<PackageFacts> MeasurePackageFile(const std::string& path)
     if (in.bad()) return {};
     facts.sha256 = hasher.Final();
     return facts;
+}
+
+std::string HexDigest(const Sha256Digest& digest)
+{
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string out;
+    for (const unsigned char b : digest) {
+        out += digits[b >> 4];
+        out += digits[b & 15];
+    }
+    return out;
 }
 
 std::optional<PackageFacts> MeasureOpenFile(const OpenFile& file, std::string name)

@@ -149,6 +149,9 @@ private:
 // or is larger than a statement can name.
 std::optional<PackageFacts> MeasurePackageFile(const std::string& path);
 
+// 64 lower-case hexadecimal digits, as a statement writes a digest.
+std::string HexDigest(const Sha256Digest& digest);
+
 // Name (as given), size and SHA-256 of an open file, read through its handle from its
 // start; nothing when it cannot be read whole or is larger than a statement can name.
 std::optional<PackageFacts> MeasureOpenFile(const OpenFile& file, std::string name);
