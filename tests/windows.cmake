@@ -47,7 +47,7 @@ function(qev_windows_test name)
 endfunction()
 
 foreach(name IN LISTS windows_unit_tests)
-  add_executable(${name} unit/${name}.cpp)
+  add_executable(${name} unit/${name}.cpp ${CMAKE_CURRENT_SOURCE_DIR}/support/startup/log_folder.cpp)
   target_link_libraries(${name} PRIVATE qev_core qev_test_support GTest::gtest GTest::gtest_main
                         qev_warnings)
   target_compile_definitions(${name} PRIVATE QEV_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
@@ -59,7 +59,7 @@ endforeach()
 file(GLOB windows_only_tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/windows/*_test.cpp)
 foreach(src IN LISTS windows_only_tests)
   get_filename_component(name ${src} NAME_WE)
-  add_executable(${name} ${src})
+  add_executable(${name} ${src} ${CMAKE_CURRENT_SOURCE_DIR}/support/startup/log_folder.cpp)
   target_link_libraries(${name} PRIVATE qev_core qev_test_support GTest::gtest qev_warnings)
   qev_windows_test(${name})
 endforeach()

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/utf.h"
+#include "base/utf.h"
 
 #include "layout/update_manifest.h"
 #include "layout/xml_text.h"

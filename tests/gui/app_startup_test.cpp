@@ -9,7 +9,7 @@
 
 #include "app/debug_dialog.h"
 #include "app/korvel2_app.h"
-#include "app/message.h"
+#include "base/message.h"
 #include "app/resources.h"
 #include "browser/game_view.h"
 #include "browser/login_wnd.h"

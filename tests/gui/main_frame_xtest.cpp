@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "app/korvel2_app.h"
-#include "app/message.h"
+#include "base/message.h"
 #include "app/resources.h"
-#include "app/strings.h"
+#include "base/strings.h"
 #include "browser/game_view.h"
 #include "browser/login_wnd.h"
 #include "fake_http_server.h"

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "app/korvel2_app.h"
-#include "app/message.h"
+#include "base/message.h"
 #include "browser/game_view.h"
 #include "browser/login_wnd.h"
 #include "browser/mini_browser.h"

@@ -17,7 +17,7 @@
 #include <memory>
 
 #include "app/korvel2_app.h"
-#include "app/message.h"
+#include "base/message.h"
 #include "app/resources.h"
 #include "browser/login_wnd.h"
 #include "browser/mini_browser.h"

@@ -15,7 +15,7 @@
 #include <sstream>
 #include <thread>
 
-#include "app/message.h"
+#include "base/message.h"
 #include "fake_http_server.h"
 #include "test_keys.h"
 #include "net/network_init.h"

@@ -10,7 +10,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "layout/xml_text.h"
 
 namespace qev {

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "app/settings.h"
 #include "app/update_modes.h"
 #include "fake_http_server.h"

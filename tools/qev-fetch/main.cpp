@@ -11,10 +11,12 @@
 #include <mutex>
 #include <string>
 
+#include "base/log.h"
 #include "net/chunk_writer.h"
 #include "net/download_thread.h"
 #include "net/network_init.h"
 #include "net/update_flow.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -77,6 +79,7 @@ int main(int argc, char** argv)
     if (dir.empty()) return Usage();
     if (dir.back() != '/') dir += '/';
 
+    qev::SetLogFolderSource(qev::GetLogFolder);
     const auto folder = qev::UpdateFolder::OpenPlain(dir);
     if (!folder) {
         std::fprintf(stderr, "qev-fetch: cannot open the folder %s\n", dir.c_str());

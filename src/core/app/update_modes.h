@@ -30,11 +30,6 @@ int ParsePidArgument(std::string_view arg);
 void WaitForPreviousProcess(std::string_view arg, const std::string& programFile,
                             int waitMs = PreviousProcessWaitMs);
 
-// " -u -p<pid> "<a>" "<b>"" and its "-r" twin: the line starts with a blank, so the
-// started program's name slot is empty.
-std::string FormatHandOverCommandLine(std::string_view mode, int pid, const std::string& a,
-                                      const std::string& b);
-
 // The start-up part of every run: removes the temporary siblings an interrupted "-u"
 // copy left beside the program file at programPath.
 void RemoveUpdateLeftovers(const std::string& programPath);

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/utf.h"
+#include "base/utf.h"
 
 namespace qev {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string>
 
-#include "app/utf.h"
+#include "base/utf.h"
 
 namespace qev {
 namespace {

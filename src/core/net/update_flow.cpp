@@ -7,10 +7,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/log.h"
-#include "app/message.h"
-#include "app/strings.h"
-#include "app/update_modes.h"
+#include "base/log.h"
+#include "base/message.h"
+#include "base/strings.h"
 #include "layout/update_manifest.h"
 #include "layout/xml_text.h"
 #include "net/url_codec.h"

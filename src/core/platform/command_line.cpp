@@ -59,4 +59,34 @@ std::vector<std::string> SplitCommandLine(std::string_view line)
     return args;
 }
 
+namespace {
+
+// Quotes a path so that SplitCommandLine gives it back unchanged: a plain path is just
+// wrapped in quotes; quotes inside it, and backslashes before a quote or the closing
+// quote, are escaped.
+std::string Quote(const std::string& path)
+{
+    std::string out = "\"";
+    std::size_t backslashes = 0;
+    for (char c : path) {
+        if (c == '\\') {
+            ++backslashes;
+        } else {
+            if (c == '"') out.append(backslashes + 1, '\\');
+            backslashes = 0;
+        }
+        out += c;
+    }
+    out.append(backslashes, '\\');
+    return out + "\"";
+}
+
+} // namespace
+
+std::string FormatHandOverCommandLine(std::string_view mode, int pid, const std::string& a,
+                                      const std::string& b)
+{
+    return " " + std::string(mode) + " -p" + std::to_string(pid) + " " + Quote(a) + " " + Quote(b);
+}
+
 } // namespace qev

@@ -13,6 +13,12 @@ namespace qev {
 // backslashes before a quote give n backslashes, 2n+1 give n and a literal quote.
 std::vector<std::string> SplitCommandLine(std::string_view line);
 
+// " -u -p<pid> "<a>" "<b>"" and its "-r" twin, the self-update's hand-over lines: the
+// line starts with a blank, so the started program's name slot is empty; each path is
+// quoted so that SplitCommandLine gives it back unchanged.
+std::string FormatHandOverCommandLine(std::string_view mode, int pid, const std::string& a,
+                                      const std::string& b);
+
 // Starts appPath with the arguments of commandLine after its program-name slot (argv[0]
 // is appPath). Does not wait. Returns the new process id, or -1 when it could not start.
 int StartProcess(std::string_view commandLine, const std::string& appPath);

@@ -5,8 +5,8 @@
 #include <optional>
 #include <utility>
 
-#include "app/log.h"
-#include "app/utf.h"
+#include "base/log.h"
+#include "base/utf.h"
 #include "layout/json_reader.h"
 #include "layout/layout.h"
 

@@ -3,8 +3,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "app/message.h"
-#include "app/strings.h"
+#include "base/message.h"
+#include "base/strings.h"
 
 namespace {
 // The templates are laid out in dialog units; these are the pixels of the usual 8-point font.

@@ -6,11 +6,11 @@
 
 #include "app/app_icon.h"
 #include "app/debug_dialog.h"
-#include "app/message.h"
+#include "base/message.h"
 #include "app/message_box.h"
 #include "app/resources.h"
 #include "app/settings.h"
-#include "app/strings.h"
+#include "base/strings.h"
 #include "app/ui_thread_sink.h"
 #include "app/update_modes.h"
 #include "browser/game_view.h"

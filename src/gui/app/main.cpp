@@ -7,9 +7,12 @@
 
 #include "app/korvel2_app.h"
 #include "app/update_modes.h"
+#include "base/log.h"
+#include "platform/files.h"
 
 int main(int argc, char** argv)
 {
+    qev::SetLogFolderSource(qev::GetLogFolder);
     if (argc > 1) return qev::RunUpdateMode(std::vector<std::string>(argv + 1, argv + argc));
 
     // A Wayland compositor places every top-level window itself, while the login stack and

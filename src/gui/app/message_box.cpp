@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <QMessageBox>
 
-#include "app/message.h"
+#include "base/message.h"
 
 void InstallMessageBoxHandler()
 {

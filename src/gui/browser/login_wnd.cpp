@@ -6,8 +6,8 @@
 #include <QScreen>
 
 #include "app/korvel2_app.h"
-#include "app/message.h"
-#include "app/strings.h"
+#include "base/message.h"
+#include "base/strings.h"
 #include "browser/game_view.h"
 #include "browser/mini_browser.h"
 #include "net/http_get.h"

@@ -10,7 +10,7 @@
 
 #include "app/app_icon.h"
 #include "app/korvel2_app.h"
-#include "app/message.h"
+#include "base/message.h"
 #include "remind/remind_windows.h"
 #include "remind/reminder_rules.h"
 

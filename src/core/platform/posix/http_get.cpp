@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/utf.h"
+#include "base/utf.h"
 #include "net/url_codec.h"
 
 namespace qev {

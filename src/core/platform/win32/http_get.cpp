@@ -8,7 +8,7 @@
 #include <mutex>
 #include <thread>
 
-#include "app/utf.h"
+#include "base/utf.h"
 #include "net/url_codec.h"
 #include "platform/win32/internet.h"
 #include "platform/win32/wide.h"

@@ -1,9 +1,9 @@
-#include "app/message.h"
+#include "base/message.h"
 
 #include <cstdio>
 #include <mutex>
 
-#include "app/strings.h"
+#include "base/strings.h"
 
 namespace qev {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/utf.h"
+#include "base/utf.h"
 
 namespace qev {
 namespace {

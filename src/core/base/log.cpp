@@ -1,12 +1,12 @@
-#include "app/log.h"
+#include "base/log.h"
 
 #include <cerrno>
 #include <cstdio>
+#include <functional>
 #include <filesystem>
 #include <system_error>
 
-#include "app/message.h"
-#include "platform/files.h"
+#include "base/message.h"
 
 namespace qev {
 namespace {
@@ -53,9 +53,23 @@ int FileErrorCauseFromErrno(int error)
     }
 }
 
+namespace {
+std::function<std::string()>& FolderSource()
+{
+    static std::function<std::string()> source;
+    return source;
+}
+} // namespace
+
+void SetLogFolderSource(std::function<std::string()> source)
+{
+    FolderSource() = std::move(source);
+}
+
 std::string LogFolderPath()
 {
-    return GetLogFolder();
+    const auto& source = FolderSource();
+    return source ? source() : std::string();
 }
 
 std::string LogFilePath()

@@ -2,6 +2,7 @@
 // The client's log: one plain-text file, one line per call, no prefix of any kind.
 // Lives at $XDG_STATE_HOME/qev/qev.log (default ~/.local/state/qev/qev.log).
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -32,8 +33,13 @@ inline constexpr std::uintmax_t MaxLogBytes = 1024 * 1024;
 // generic.
 int FileErrorCauseFromErrno(int error);
 
-// The folder of the log file, without a trailing '/': $XDG_STATE_HOME/qev when that is
-// an absolute path, else $HOME/.local/state/qev; empty when neither is known.
+// Where the log's folder comes from, handed in by each program at start-up (the client's
+// is the platform's GetLogFolder: $XDG_STATE_HOME/qev, else $HOME/.local/state/qev). It is
+// asked on every write, so a folder that changes meanwhile is followed. Until one is
+// handed in there is no log folder.
+void SetLogFolderSource(std::function<std::string()> source);
+
+// The folder of the log file, without a trailing '/'; empty when unknown.
 std::string LogFolderPath();
 
 // LogFolderPath() + "/qev.log" (empty when the folder is unknown).
