@@ -579,6 +579,7 @@ TEST_F(UpdateFolderTest, FilesAreMadeNewThroughTheFolderAndWrittenThroughTheirHa
         EXPECT_FALSE(folder->CreateFile(name).IsOpen()) << name;
         EXPECT_FALSE(folder->RemoveFile(name)) << name;
     }
+    EXPECT_FALSE(folder->CreateFile(std::string("a\0b", 3)).IsOpen()); // would make "a"
     EXPECT_EQ(Read(target + "precious"), "mine");
     EXPECT_FALSE(fs::exists(Path("escape")));
     EXPECT_FALSE(fs::exists(dir + "a"));
@@ -592,6 +593,15 @@ TEST_F(UpdateFolderTest, FilesAreMadeNewThroughTheFolderAndWrittenThroughTheirHa
     EXPECT_EQ(fresh.WriteAt(0, "new", 3), 0);
     fresh.Close();
     EXPECT_EQ(Read(Path("outside.txt")), "mine too");
+    // A name that cannot be removed (another process has the file open) is not reused.
+    Write(dir + "busy.txt", "theirs");
+    const HANDLE busy = CreateFileW(win32::WidePath(dir + "busy.txt").c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(busy, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(folder->CreateFile("busy.txt").IsOpen());
+    CloseHandle(busy);
+    EXPECT_EQ(Read(dir + "busy.txt"), "theirs");
 
     EXPECT_TRUE(folder->RemoveFile("manifest.xml"));
     EXPECT_FALSE(folder->RemoveFile("manifest.xml"));
