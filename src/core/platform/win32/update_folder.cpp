@@ -6,7 +6,6 @@
 #include <shlobj.h>
 
 #include <algorithm>
-#include <climits>
 #include <vector>
 
 #include "platform/process.h"
@@ -31,9 +30,9 @@ constexpr std::size_t RunLetters = 12;
 constexpr int RunNameTries = 16;
 // How often a held run folder is tried again while waiting for its lock.
 constexpr DWORD LockRetryMs = 50;
-// One ReadFile or WriteFile takes a 32-bit count; the copy into a sealed image goes by
-// pieces of this size.
+// One ReadFile or WriteFile takes a 32-bit count.
 constexpr std::size_t MaxPiece = 1u << 30;
+// The copy into a sealed image goes by pieces of this size.
 constexpr std::size_t CopyPiece = 1u << 20;
 // Our own program is read into memory whole; anything larger is not a program of ours.
 constexpr std::int64_t MaxOwnProgram = std::int64_t{1} << 30;
