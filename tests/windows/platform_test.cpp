@@ -21,6 +21,18 @@
 #include "net/http_get.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/update_folder.h"
+#include "platform/win32/wide.h"
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <winioctl.h>
+// windows.h maps these to their W forms, and has an OpenFile of its own: the tests mean
+// qev's.
+#undef CreateFile
+#undef DeleteFile
 
 using namespace qev;
 namespace fs = std::filesystem;
@@ -288,6 +300,397 @@ TEST_F(PlatformTest, HandOverReplacesTheProgramAndCleansUp)
     EXPECT_EQ(Read(program), Read(self));
 }
 
+TEST_F(PlatformTest, WriteOverPutsTheBytesInPlaceWhole)
+{
+    const struct {
+        std::string to;
+        bool before, ok;
+    } cases[] = {
+        {"old.bin", true, true},         // replaced
+        {"new.bin", false, true},        // made
+        {"no/such/x.bin", false, false}, // nowhere to put it
+    };
+    const std::string bytes = std::string(100000, 'w') + std::string(1, '\0') + "end";
+    for (const auto& c : cases) {
+        if (c.before) Write(Path(c.to), "the old bytes");
+        EXPECT_EQ(WriteFileOver(bytes, Path(c.to)), c.ok) << c.to;
+        if (c.ok) {
+            EXPECT_EQ(Read(Path(c.to)), bytes) << c.to;
+        }
+    }
+    std::size_t files = 0; // no sibling left behind
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir_)) ++files;
+    EXPECT_EQ(files, 2u);
+}
+
+// Under Wine: the Linux name of a Windows path, "" elsewhere.
+std::string UnixPath(const std::string& path)
+{
+    using UnixName = char*(CDECL*)(const wchar_t*);
+    const FARPROC found =
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name");
+    if (!found) return {};
+    char* name = reinterpret_cast<UnixName>(reinterpret_cast<void (*)()>(found))(
+        win32::WidePath(path).c_str());
+    if (!name) return {};
+    std::string out = name;
+    HeapFree(GetProcessHeap(), 0, name);
+    return out;
+}
+
+// Under Wine: runs a program of the Linux system (Wine starts those too) and waits until
+// done() holds, since Wine neither waits for such a program nor passes its exit code on.
+template <class Done>
+bool RunUnix(const std::wstring& program, const std::string& arguments, Done done)
+{
+    std::wstring line = L"x " + win32::Widen(arguments);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &info))
+        return false;
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    return WaitFor(done, ProcessWaitMs);
+}
+
+// Plants at link a link to the folder target, as any program of this user could: a
+// junction where the system makes them; under Wine, which makes none, a Linux symbolic
+// link, which Wine reports as a reparse point.
+bool PlantLink(const std::string& link, const std::string& target)
+{
+    const std::wstring at = win32::WidePath(link);
+    if (CreateDirectoryW(at.c_str(), nullptr)) {
+        struct {
+            DWORD tag;
+            WORD dataLength, reserved;
+            WORD substituteOffset, substituteLength, printOffset, printLength;
+            wchar_t names[1024];
+        } mount{};
+        const std::wstring print = win32::WidePath(target), substitute = L"\\??\\" + print;
+        mount.tag = IO_REPARSE_TAG_MOUNT_POINT;
+        mount.substituteLength = static_cast<WORD>(substitute.size() * sizeof(wchar_t));
+        mount.printOffset = static_cast<WORD>(mount.substituteLength + sizeof(wchar_t));
+        mount.printLength = static_cast<WORD>(print.size() * sizeof(wchar_t));
+        std::copy(substitute.begin(), substitute.end(), mount.names);
+        std::copy(print.begin(), print.end(), mount.names + substitute.size() + 1);
+        mount.dataLength = static_cast<WORD>(8 + mount.printOffset + mount.printLength + 2);
+        const HANDLE folder =
+            CreateFileW(at.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        DWORD unused = 0;
+        const bool made = folder != INVALID_HANDLE_VALUE &&
+                          DeviceIoControl(folder, FSCTL_SET_REPARSE_POINT, &mount,
+                                          8 + mount.dataLength, nullptr, 0, &unused, nullptr);
+        if (folder != INVALID_HANDLE_VALUE) CloseHandle(folder);
+        if (made) return true;
+        RemoveDirectoryW(at.c_str());
+    }
+    const std::string from = UnixPath(target), to = UnixPath(link);
+    return !from.empty() && !to.empty() &&
+           RunUnix(L"Z:\\bin\\ln", "-s \"" + from + "\" \"" + to + "\"", [&] {
+               const DWORD attributes = GetFileAttributesW(at.c_str());
+               return attributes != INVALID_FILE_ATTRIBUTES &&
+                      (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+           });
+}
+
+bool OpenForWriting(const std::string& path, DWORD& error)
+{
+    const HANDLE file = CreateFileW(win32::WidePath(path).c_str(), GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    error = GetLastError();
+    if (file == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(file);
+    return true;
+}
+
+std::size_t Entries(const std::string& folder)
+{
+    std::size_t n = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(folder)) ++n;
+    return n;
+}
+
+// The self-update's run folders, under a %LOCALAPPDATA% of the test's own.
+class UpdateFolderTest : public PlatformTest {
+protected:
+    void SetUp() override
+    {
+        PlatformTest::SetUp();
+        // Deep enough that a 200-byte name in a run folder passes MAX_PATH.
+        local_ = dir_ + "local-app-data-" + std::string(60, 'd');
+        fs::create_directories(local_);
+        SetEnvironmentVariableW(L"LOCALAPPDATA", win32::WidePath(local_).c_str());
+    }
+    void TearDown() override
+    {
+        SetEnvironmentVariableW(L"LOCALAPPDATA", nullptr);
+        // Wine removes what a Linux link leads to, not the link: Linux removes the lot.
+        const std::string unixDir = UnixPath(dir_);
+        if (!unixDir.empty())
+            RunUnix(L"Z:\\bin\\rm", "-rf \"" + unixDir + "\"", [&] { return !fs::exists(dir_); });
+        PlatformTest::TearDown();
+    }
+    std::string local_;
+};
+
+TEST_F(UpdateFolderTest, RunFoldersAreLockedWhileTheirRunLastsAndCleanedUpAfter)
+{
+    const std::string root = UpdateFolderRoot();
+    EXPECT_EQ(root, local_ + "/qev/update/");
+    std::string whyNot;
+    auto held = UpdateFolder::CreateForRun(whyNot);
+    auto released = UpdateFolder::CreateForRun(whyNot);
+    auto handedOver = UpdateFolder::CreateForRun(whyNot);
+    ASSERT_TRUE(held && released && handedOver) << whyNot;
+    const std::string heldPath = held->Path(), releasedPath = released->Path(),
+                      handedPath = handedOver->Path();
+    for (const std::string& path : {heldPath, releasedPath, handedPath}) {
+        ASSERT_EQ(path.size(), root.size() + 17) << path;
+        EXPECT_EQ(path.substr(0, root.size() + 4), root + "run-") << path;
+        for (const char c : path.substr(root.size() + 4, 12)) EXPECT_TRUE(std::islower(c)) << path;
+        EXPECT_TRUE(fs::is_directory(path));
+    }
+    EXPECT_NE(heldPath, releasedPath);
+
+    // The hand-over waits for the run that holds the folder, and gets it once that ends.
+    const auto start = Clock::now();
+    EXPECT_FALSE(UpdateFolder::OpenRunFolder(heldPath, 300));
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(250));
+    std::thread ends([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        handedOver.reset();
+    });
+    auto taken = UpdateFolder::OpenRunFolder(handedPath, HandOverWaitMs);
+    ends.join();
+    ASSERT_TRUE(taken);
+    EXPECT_EQ(taken->Path(), handedPath);
+    EXPECT_TRUE(taken->CreateFile("kept").IsOpen());
+
+    // Only run folders directly under the root, never through a link.
+    const std::string outside = Path("run-abcdefghijkl/"), target = Path("target/");
+    fs::create_directories(outside);
+    fs::create_directories(target);
+    Write(target + "precious", "mine");
+    fs::create_directories(root + "keep");
+    ASSERT_TRUE(PlantLink(root + "run-linkedfolder", target));
+    const std::string refused[] = {
+        outside,
+        root,
+        root + "keep/",
+        root + "run-linkedfolder/",
+        root + "run-missingnames/",
+        root + "run-ABCDEFGHIJKL/",
+        root + "keep/../../update/run-abc/",
+        "",
+        "run-abcdefghijkl",
+    };
+    for (const auto& path : refused) EXPECT_FALSE(UpdateFolder::OpenRunFolder(path, 0)) << path;
+    EXPECT_FALSE(UpdateFolder::OpenPlain(root + "run-linkedfolder"));
+    EXPECT_FALSE(UpdateFolder::OpenPlain(Path("missing")));
+    EXPECT_TRUE(UpdateFolder::OpenPlain(outside));
+
+    // Clean-up takes the folder nobody holds, with its files, and nothing else.
+    ASSERT_TRUE(released->CreateFile("left.bin").IsOpen());
+    released.reset();
+    EXPECT_EQ(RemoveAbandonedUpdateFolders(), 1);
+    EXPECT_FALSE(fs::exists(releasedPath));
+    for (const std::string& path : {heldPath, handedPath, root + "keep", outside})
+        EXPECT_TRUE(fs::is_directory(path)) << path;
+    EXPECT_EQ(Read(target + "precious"), "mine");
+    EXPECT_TRUE(taken->RemoveAll());
+    EXPECT_FALSE(fs::exists(handedPath));
+    EXPECT_TRUE(held->RemoveAll());
+    EXPECT_FALSE(fs::exists(heldPath));
+
+    // A link in place of the root itself leaves no root at all.
+    const std::string linkedBase = Path("linked-base");
+    fs::create_directories(linkedBase + "/qev");
+    ASSERT_TRUE(PlantLink(linkedBase + "/qev/update", target));
+    SetEnvironmentVariableW(L"LOCALAPPDATA", win32::WidePath(linkedBase).c_str());
+    EXPECT_EQ(UpdateFolderRoot(), "");
+    EXPECT_FALSE(UpdateFolder::CreateForRun(whyNot));
+    EXPECT_FALSE(whyNot.empty());
+    EXPECT_EQ(RemoveAbandonedUpdateFolders(), 0);
+    EXPECT_EQ(Entries(target), 1u);
+}
+
+TEST_F(UpdateFolderTest, FilesAreMadeNewThroughTheFolderAndWrittenThroughTheirHandle)
+{
+    std::string whyNot;
+    auto folder = UpdateFolder::CreateForRun(whyNot);
+    ASSERT_TRUE(folder) << whyNot;
+    const std::string dir = folder->Path();
+
+    qev::OpenFile file = folder->CreateFile("package.exe");
+    ASSERT_TRUE(file.IsOpen());
+    EXPECT_EQ(file.WriteAt(4, "EF", 2), 0);
+    EXPECT_EQ(file.WriteAt(0, "ABCD", 4), 0);
+    char read[8] = {};
+    EXPECT_EQ(file.ReadAt(1, read, sizeof read), 5);
+    EXPECT_EQ(std::string(read, 5), "BCDEF");
+    EXPECT_EQ(file.ReadAt(6, read, sizeof read), 0);
+    EXPECT_EQ(file.Size(), 6);
+    EXPECT_NE(file.WriteAt(-1, "x", 1), 0);
+    DWORD error = 0; // nobody else writes a download meanwhile
+    EXPECT_FALSE(OpenForWriting(dir + "package.exe", error));
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    ASSERT_TRUE(file.Truncate());
+    EXPECT_EQ(file.Size(), 0);
+
+    // A new name replaces what stood there; moving a file over another closes that one.
+    Write(dir + "manifest.xml", "the old manifest");
+    qev::OpenFile other = folder->CreateFile("manifest.xml");
+    ASSERT_TRUE(other.IsOpen());
+    EXPECT_EQ(other.Size(), 0);
+    other = std::move(file);
+    EXPECT_FALSE(file.IsOpen());
+    EXPECT_TRUE(OpenForWriting(dir + "manifest.xml", error));
+    EXPECT_FALSE(OpenForWriting(dir + "package.exe", error));
+    other.Close();
+    EXPECT_EQ(other.ReadAt(0, read, 1), -1);
+    EXPECT_NE(other.WriteAt(0, "x", 1), 0);
+    EXPECT_EQ(other.Size(), -1);
+
+    // A 200-byte name fits however long the folder's path.
+    const std::string longName(200, 'n');
+    ASSERT_GT(dir.size() + longName.size(), static_cast<std::size_t>(MAX_PATH));
+    qev::OpenFile longFile = folder->CreateFile(longName);
+    ASSERT_TRUE(longFile.IsOpen());
+    EXPECT_EQ(longFile.WriteAt(0, "long", 4), 0);
+    EXPECT_EQ(longFile.Size(), 4);
+    longFile.Close();
+
+    // Names that are not one plain part of this folder, and links planted in it, are
+    // refused and leave what they lead to alone.
+    const std::string target = Path("target/");
+    fs::create_directories(target);
+    Write(target + "precious", "mine");
+    ASSERT_TRUE(PlantLink(dir + "linked", target));
+    const std::string refused[] = {
+        "",        ".",     "..",          "../escape", "a/b",
+        "a\\b",    "c:x",   "name:stream", "tab\tname", "new\nline",
+        "del\x7f", "wild*", "\xff\xfe",    "\xc3",      "linked",
+    };
+    for (const auto& name : refused) {
+        EXPECT_FALSE(folder->CreateFile(name).IsOpen()) << name;
+        EXPECT_FALSE(folder->RemoveFile(name)) << name;
+    }
+    EXPECT_FALSE(folder->CreateFile(std::string("a\0b", 3)).IsOpen()); // would make "a"
+    EXPECT_EQ(Read(target + "precious"), "mine");
+    EXPECT_FALSE(fs::exists(Path("escape")));
+    EXPECT_FALSE(fs::exists(dir + "a"));
+    // A second name of a file elsewhere goes, and the new file is a file of its own.
+    Write(Path("outside.txt"), "mine too");
+    ASSERT_TRUE(CreateHardLinkW(win32::WidePath(dir + "hard.txt").c_str(),
+                                win32::WidePath(Path("outside.txt")).c_str(), nullptr));
+    qev::OpenFile fresh = folder->CreateFile("hard.txt");
+    ASSERT_TRUE(fresh.IsOpen());
+    EXPECT_EQ(fresh.Size(), 0);
+    EXPECT_EQ(fresh.WriteAt(0, "new", 3), 0);
+    fresh.Close();
+    EXPECT_EQ(Read(Path("outside.txt")), "mine too");
+    // A name that cannot be removed (another process has the file open) is not reused.
+    Write(dir + "busy.txt", "theirs");
+    const HANDLE busy = CreateFileW(win32::WidePath(dir + "busy.txt").c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(busy, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(folder->CreateFile("busy.txt").IsOpen());
+    CloseHandle(busy);
+    EXPECT_EQ(Read(dir + "busy.txt"), "theirs");
+
+    EXPECT_TRUE(folder->RemoveFile("manifest.xml"));
+    EXPECT_FALSE(folder->RemoveFile("manifest.xml"));
+    // A planted link stays, and so does its folder.
+    EXPECT_FALSE(folder->RemoveAll());
+    EXPECT_TRUE(fs::is_directory(dir));
+    EXPECT_EQ(Read(target + "precious"), "mine");
+
+    auto clean = UpdateFolder::CreateForRun(whyNot);
+    ASSERT_TRUE(clean) << whyNot;
+    const std::string cleanDir = clean->Path();
+    ASSERT_TRUE(clean->CreateFile("a").IsOpen());
+    qev::OpenFile open = clean->CreateFile(longName);
+    ASSERT_TRUE(open.IsOpen());
+    // A file removed while open stays until it is closed, and its folder with it, locked.
+    EXPECT_FALSE(clean->RemoveAll());
+    EXPECT_FALSE(UpdateFolder::OpenRunFolder(cleanDir, 0));
+    open.Close();
+    EXPECT_TRUE(clean->RemoveAll());
+    EXPECT_FALSE(fs::exists(cleanDir));
+}
+
+// The program the update starts is a sealed copy: nobody can change it between the check
+// of its bytes and its start, and those very bytes run.
+TEST_F(UpdateFolderTest, SealedProgramCannotBeChangedAndStartsAsItWasChecked)
+{
+    std::string self;
+    ASSERT_TRUE(ReadOwnProgram(self));
+    EXPECT_EQ(self, Read(GetProgramPath()));
+    std::string whyNot;
+    auto folder = UpdateFolder::CreateForRun(whyNot);
+    ASSERT_TRUE(folder) << whyNot;
+    qev::OpenFile download = folder->CreateFile("download.part");
+    ASSERT_EQ(download.WriteAt(0, self.data(), self.size()), 0);
+    const auto size = static_cast<std::int64_t>(self.size());
+
+    // A source shorter than its size, or none, seals nothing and leaves nothing.
+    EXPECT_FALSE(SealedProgram::Seal(download, size + 1, "short.exe", *folder, whyNot));
+    EXPECT_FALSE(whyNot.empty());
+    EXPECT_FALSE(SealedProgram::Seal(qev::OpenFile(), size, "none.exe", *folder, whyNot));
+    EXPECT_FALSE(SealedProgram::Seal(download, size, "bad/name.exe", *folder, whyNot));
+    EXPECT_FALSE(fs::exists(folder->Path() + "updateshort.exe"));
+
+    // Windows starts nothing from a path of MAX_PATH characters or more: such a name is
+    // refused, one just short of it works.
+    const std::size_t room = MAX_PATH - 1 - folder->Path().size() - std::string("update").size();
+    ASSERT_GT(room, 10u);
+    const std::string name = std::string(room - 4, 'p') + ".exe";
+    EXPECT_FALSE(SealedProgram::Seal(download, size, "p" + name, *folder, whyNot));
+    EXPECT_FALSE(fs::exists(folder->Path() + "updatep" + name));
+    whyNot.clear();
+    std::optional<SealedProgram> sealed =
+        SealedProgram::Seal(download, size, name, *folder, whyNot);
+    ASSERT_TRUE(sealed) << whyNot;
+    download.Close();
+    EXPECT_EQ(sealed->Name(), folder->Path() + "update" + name);
+    EXPECT_EQ(sealed->Size(), size);
+    std::string image(self.size(), '\0');
+    std::int64_t done = 0;
+    for (std::int64_t got = 1; got > 0 && done < size; done += got)
+        got = sealed->Image().ReadAt(done, image.data() + done, self.size() - done);
+    EXPECT_EQ(done, size);
+    EXPECT_TRUE(image == self);
+
+    // Nobody can write, replace or remove it while it is held.
+    DWORD error = 0;
+    EXPECT_FALSE(OpenForWriting(sealed->Name(), error));
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    const std::wstring wide = L"\\\\?\\" + win32::WidePath(sealed->Name());
+    EXPECT_FALSE(DeleteFileW(wide.c_str()));
+    EXPECT_FALSE(MoveFileExW(wide.c_str(), (wide + L".moved").c_str(), 0));
+    EXPECT_FALSE(WriteFileOver("other bytes", sealed->Name()));
+    EXPECT_FALSE(folder->RemoveFile("update" + name));
+
+    // And it runs with the command line it is given.
+    const std::string out = Path("sealed-args.txt");
+    const int pid = sealed->Start(" --record \"" + out + "\" one \"two words\"");
+    ASSERT_GT(pid, 0);
+    ProcessWatch watch;
+    const bool watching = watch.Open(pid);
+    ASSERT_TRUE(WaitFor([&] { return FileExists(out); }, ProcessWaitMs));
+    EXPECT_EQ(Read(out), "one\ntwo words\n");
+    if (watching) {
+        EXPECT_TRUE(watch.Wait(ProcessWaitMs));
+    }
+
+    sealed.reset();
+    EXPECT_TRUE(folder->RemoveAll());
+}
 } // namespace
 
 int main(int argc, char** argv)
