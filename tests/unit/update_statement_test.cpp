@@ -134,7 +134,7 @@ TEST(UpdateStatement, ChecksRunInOrderAndNameTheFirstFailure)
          Replace(Replace(good, "statement 2", "statement 1"), "target " + target + "\n", ""),
          Facts(Package), Offered, key, StatementCheck::Malformed},
         {"signed for another target",
-         MakeUpdateStatement(seed, Offered, Facts(Package), "windows-x86_64-qev"), Facts(Package),
+         MakeUpdateStatement(seed, Offered, Facts(Package), "plan9-mips-qev"), Facts(Package),
          Offered, key, StatementCheck::WrongTarget},
         {"target with capitals", MakeUpdateStatement(seed, Offered, Facts(Package), "Linux"),
          Facts(Package), Offered, key, StatementCheck::Malformed},

@@ -280,24 +280,37 @@ TEST(WinInetText, RequestTargetCarriesEveryValue)
     }
 }
 
-// The whole hand-over with real programs: the updater copy waits for the client to end,
-// puts the package over the program file, starts it in cleanup mode, and that removes the
-// updater copy and the package.
+// The whole hand-over with real programs, as the client makes it: a sealed copy of the
+// verified package, in the run folder, waits for the client to end, installs its own
+// image over the program file, starts it in cleanup mode, and that removes the run folder.
 TEST_F(PlatformTest, HandOverReplacesTheProgramAndCleansUp)
 {
+    fs::create_directories(Path("local"));
+    SetEnvironmentVariableW(L"LOCALAPPDATA", win32::WidePath(Path("local")).c_str());
     const std::string self = GetProgramPath();
-    const std::string program = Path("client.exe"), package = Path("package.exe"),
-                      updater = Path("updateclient.exe");
+    const std::string program = Path("client.exe");
     Write(program, "the old program");
-    ASSERT_TRUE(CopyFileOver(self, package));
-    ASSERT_TRUE(CopyFileOver(self, updater));
-    const int client = StartProcess(" --sleep 300", self);
-    ASSERT_GT(client, 0);
-
-    ASSERT_GT(StartProcess(FormatHandOverCommandLine("-u", client, package, program), updater), 0);
-    EXPECT_TRUE(WaitFor([&] { return !FileExists(updater) && !FileExists(package); },
-                        ProcessWaitMs + 2 * HandOverWaitMs));
+    std::string run, package;
+    {
+        std::string whyNot;
+        auto folder = UpdateFolder::CreateForRun(whyNot);
+        ASSERT_TRUE(folder) << whyNot;
+        run = folder->Path();
+        package = run + "package.exe";
+        qev::OpenFile file = folder->CreateFile("package.exe");
+        const std::string bytes = Read(self);
+        ASSERT_EQ(file.WriteAt(0, bytes.data(), bytes.size()), 0);
+        const auto sealed = SealedProgram::Seal(file, static_cast<std::int64_t>(bytes.size()),
+                                                "qev.exe", *folder, whyNot);
+        ASSERT_TRUE(sealed) << whyNot;
+        const int client = StartProcess(" --sleep 300", self);
+        ASSERT_GT(client, 0);
+        ASSERT_GT(sealed->Start(FormatHandOverCommandLine("-u", client, package, program)), 0);
+    } // the client ends: its folder's lock and the sealed copy's handle go
+    EXPECT_TRUE(WaitFor([&] { return !FileExists(run) && Read(program) == Read(self); },
+                        ProcessWaitMs + 2 * HandOverWaitMs + HandOverLockWaitMs));
     EXPECT_EQ(Read(program), Read(self));
+    SetEnvironmentVariableW(L"LOCALAPPDATA", nullptr);
 }
 
 TEST_F(PlatformTest, WriteOverPutsTheBytesInPlaceWhole)

@@ -500,8 +500,10 @@ bool UpdateFlow::LaunchUpdater()
         return false;
     const std::string program = programPath.empty() ? GetProgramPath() : programPath;
     std::string whyNot;
+    // The image's own name is short and fixed: a package's name may run to 200 bytes, and
+    // Windows starts no program whose path reaches its old path limit.
     const auto sealed =
-        SealedProgram::Seal(packageFile_, statement_.size, packageName_, *folder_, whyNot);
+        SealedProgram::Seal(packageFile_, statement_.size, SealedImageName, *folder_, whyNot);
     if (!sealed) {
         WriteLog("update not started: " + whyNot);
         return false;

@@ -63,6 +63,9 @@ public:
     // a resting one to itself as kind 7 with this code, so the next source is tried.
     static constexpr int RestCheckMs = 100;
     static constexpr int RestingCode = 0x4000000;
+    // The name the sealed image of a verified package goes by (Windows: "update" + it, in
+    // this run's folder).
+    static constexpr char SealedImageName[] = "qev.exe";
 
     explicit UpdateFlow(LayoutState& state);
     ~UpdateFlow(); // Shutdown(); this run's folder goes unless it holds a verified package
