@@ -67,9 +67,9 @@ struct Rig {
             for (auto at = layout.find(host); at != std::string::npos; at = layout.find(host))
                 layout.replace(at, std::string(host).size(), server.host());
         }
-        CLoginWnd::SetConnectivityProbe([] { return true; });
-        CLoginWnd::SetTaskFeedFetcher([](const std::string&) { return std::string(); });
+        app.SetTaskFeedFetcher([](const std::string&) { return std::string(); });
         EXPECT_TRUE(app.InitInstance(layout));
+        if (app.loginWindow()) app.loginWindow()->SetConnectivityProbe([] { return true; });
         qev::SetMessageHandler(
             [this](const std::string& text, const std::string& caption, int type) {
                 questions.push_back(

@@ -11,7 +11,6 @@
 
 #include <vector>
 
-#include "app/korvel2_app.h"
 #include "browser/login_wnd.h"
 #include "browser/mini_browser.h"
 #include "skin/background_wnd.h"
@@ -213,13 +212,13 @@ qev::WebPane Pane(int flag, const std::string& url)
 
 TEST(LoginPanes, BrowsersOnlyForOddFlagsAndIdsNeverReset)
 {
-    App().layout().games.clear();
-    qev::GameEntry& game = App().layout().games["Test"];
-    App().SelectGame("Test");
+    qev::LayoutState layout;
+    qev::GameEntry& game = layout.layout.games["Test"];
+    layout.SelectGame("Test");
     game.login.width = 663;
     game.login.height = 391;
     game.login.webPanes = {Pane(1, "about:blank"), Pane(0, "about:blank"), Pane(3, "about:blank")};
-    CLoginWnd login(nullptr);
+    CLoginWnd login(nullptr, layout);
     ASSERT_EQ(login.panes().size(), 3u);
     ASSERT_NE(login.panes()[0].host, nullptr);
     EXPECT_EQ(login.panes()[0].host->controlId(), 5000);
@@ -244,9 +243,9 @@ TEST(LoginPanes, BrowsersOnlyForOddFlagsAndIdsNeverReset)
 
 TEST(LoginPanes, ClickOnTheLoginPageCompletesTheLogin)
 {
-    App().layout().games.clear();
-    qev::GameEntry& game = App().layout().games["Test"];
-    App().SelectGame("Test");
+    qev::LayoutState layout;
+    qev::GameEntry& game = layout.layout.games["Test"];
+    layout.SelectGame("Test");
     game.login.width = 663;
     game.login.height = 391;
     const std::string page =
@@ -254,17 +253,16 @@ TEST(LoginPanes, ClickOnTheLoginPageCompletesTheLogin)
         "height:60px' target='_game' title='S9' href='http://game.test/9' domain='d9' "
         "sid='sid9' user='player 9'>play</a></body>";
     game.login.webPanes = {Pane(1, page)};
-    std::vector<std::string> queries;
-    CLoginWnd::SetTaskFeedFetcher([&queries](const std::string& q) {
-        queries.push_back(q);
-        return std::string();
-    });
-    CLoginWnd::SetConnectivityProbe([] { return true; });
     // In its stack, as the application builds it: the page loads after the stack's first
     // paint, and the click passes through the button layer above the page.
-    CBackgroundWnd stack(nullptr);
-    auto* login = new CLoginWnd(&stack);
-    auto* top = new CTopWnd(&stack);
+    CBackgroundWnd stack(nullptr, layout);
+    auto* login = new CLoginWnd(&stack, layout);
+    auto* top = new CTopWnd(&stack, layout);
+    login->SetConnectivityProbe([] { return true; });
+    std::vector<std::string> queries; // the task-feed query of each login reported
+    QObject::connect(login, &CLoginWnd::loggedIn, [&queries](const qev::SessionInfo& session) {
+        queries.push_back(qev::TaskFeedQuery(session));
+    });
     stack.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&stack));
     const WId shownAs = stack.winId();
@@ -283,8 +281,6 @@ TEST(LoginPanes, ClickOnTheLoginPageCompletesTheLogin)
     QTest::mouseClick(view->focusProxy(), Qt::LeftButton, {}, QPoint(50, 20));
     ASSERT_TRUE(WaitFor([&] { return queries.size() == 1u; }, 10000));
     EXPECT_EQ(queries[0], "?account=player 9&sid=sid9&domain=d9");
-    CLoginWnd::SetTaskFeedFetcher({});
-    CLoginWnd::SetConnectivityProbe({});
 }
 
 } // namespace
@@ -293,7 +289,6 @@ int main(int argc, char** argv)
 {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication application(argc, argv);
-    CKorvel2App app; // App() for the login window; start-up is not run
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

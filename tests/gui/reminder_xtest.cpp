@@ -360,7 +360,7 @@ TEST_F(Reminder, MissingDigitStripFailsOnlyTheTopWindow)
 
 TEST_F(Reminder, DestroyingTheViewRemovesTheReminder)
 {
-    auto* other = new CKorvel2View;
+    auto* other = new CKorvel2View(nullptr, [] { return App().GetCurrentGame(); });
     other->StartSchedule(Feed("12:00:00", "12:10", "12:40"));
     ASSERT_TRUE(WaitFor([&] { return other->reminder().isOpen(); }, TickMs + 3000));
     QPointer<CRemindBack> back = other->reminder().background();
@@ -400,7 +400,7 @@ int main(int argc, char** argv)
         g_messages.push_back(text);
         return qev::IdOk;
     });
-    CLoginWnd::SetConnectivityProbe([] { return true; });
+    if (app.loginWindow()) app.loginWindow()->SetConnectivityProbe([] { return true; });
     ::testing::InitGoogleTest(&argc, argv);
     const int rc = RUN_ALL_TESTS();
     app.ExitInstance();

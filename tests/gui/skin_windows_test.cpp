@@ -16,7 +16,6 @@
 
 #include <memory>
 
-#include "app/korvel2_app.h"
 #include "base/message.h"
 #include "app/resources.h"
 #include "browser/login_wnd.h"
@@ -243,12 +242,14 @@ TEST_F(Buttons, HoverIdZeroShowsNothingWhileHovered)
     EXPECT_EQ(rig.button->grab().toImage().pixelColor(5, 5).alpha(), 0);
 }
 
-// The current game of the test application, rebuilt for each window test.
+// The layout state the windows are handed, with its current game rebuilt for each test.
+qev::LayoutState g_layout;
+
 qev::GameEntry& ResetGame()
 {
-    App().layout().games.clear();
-    qev::GameEntry& game = App().layout().games["Test"];
-    App().SelectGame("Test");
+    g_layout.layout.games.clear();
+    qev::GameEntry& game = g_layout.layout.games["Test"];
+    g_layout.SelectGame("Test");
     return game;
 }
 
@@ -278,7 +279,7 @@ TEST_F(Background, SpritesComposedOnceByLayerWithMissingImageSkipped)
         {40, 0, Faint, 0}, // alpha 1: visible to input
     };
     Owner owner;
-    CBackgroundWnd background(&owner);
+    CBackgroundWnd background(&owner, g_layout);
     EXPECT_EQ(background.size(), QSize(60, 40));
     ASSERT_EQ(background.sprites().size(), 4u);
     EXPECT_EQ(background.sprites().front().layer, 0);
@@ -307,7 +308,7 @@ TEST_F(Background, SystemCloseBecomesACloseRequestToTheOwner)
     game.login.height = 32;
     game.login.sprites = {{0, 0, Red, 0}};
     Owner owner;
-    CBackgroundWnd background(&owner);
+    CBackgroundWnd background(&owner, g_layout);
     background.show();
     background.RequestClose();
     EXPECT_TRUE(background.isVisible());
@@ -338,7 +339,7 @@ TEST_F(Background, ApplicationQuitIsNotRefused)
     game.login.height = 32;
     game.login.sprites = {{0, 0, Red, 0}};
     QuittingOwner owner;
-    CBackgroundWnd background(&owner);
+    CBackgroundWnd background(&owner, g_layout);
     background.show();
     QTimer::singleShot(0, &owner, [&owner] { owner.close(); });
     QTimer::singleShot(3000, [] { QCoreApplication::exit(1); }); // watchdog
@@ -348,9 +349,9 @@ TEST_F(Background, ApplicationQuitIsNotRefused)
 
 TEST_F(Background, NoGameLeavesAnUnpaintedWindow)
 {
-    App().layout().games.clear();
-    App().layoutState().currentGameName.clear();
-    CBackgroundWnd background(nullptr);
+    g_layout.layout.games.clear();
+    g_layout.currentGameName.clear();
+    CBackgroundWnd background(nullptr, g_layout);
     EXPECT_TRUE(background.sprites().empty());
     EXPECT_TRUE(background.composed().isNull());
     background.RequestClose(); // no owner: nothing to ask, nothing breaks
@@ -367,7 +368,7 @@ TEST_F(TopLayer, ButtonsFromTheLayoutAndAMaskOfTheirRectangles)
                           {160, 50, 192, 82, Blue, Blue, Blue, 1002, 0},
                           {10, 50, 42, 82, Dot, Dot, Dot, 1004, 0},
                           {60, 50, 92, 82, 900, 901, 902, 1005, 0}};
-    CTopWnd top(nullptr);
+    CTopWnd top(nullptr, g_layout);
     EXPECT_EQ(top.size(), QSize(200, 100));
     ASSERT_EQ(top.buttons().size(), 4u);
     EXPECT_EQ(top.buttons()[0]->commandId(), CTopWnd::MinimizeCommand);
@@ -391,8 +392,8 @@ TEST_F(TopLayer, ButtonsFromTheLayoutAndAMaskOfTheirRectangles)
     EXPECT_EQ(top.buttons().size(), 4u);
     EXPECT_EQ(top.findChildren<CImageButton*>().size(), 4);
 
-    App().layout().games.clear();
-    App().layoutState().currentGameName.clear();
+    g_layout.layout.games.clear();
+    g_layout.currentGameName.clear();
     top.BuildControls();
     EXPECT_TRUE(top.buttons().empty());
     EXPECT_FALSE(top.mask().contains(QPoint(151, 11))) << "no children: nothing takes input";
@@ -402,9 +403,9 @@ TEST_F(TopLayer, ButtonsFromTheLayoutAndAMaskOfTheirRectangles)
 // The login stack as the application builds it: one window, two layers over it.
 struct StackRig {
     Owner owner;
-    CBackgroundWnd background{&owner};
-    CLoginWnd* login = new CLoginWnd(&background);
-    CTopWnd* top = new CTopWnd(&background);
+    CBackgroundWnd background{&owner, g_layout};
+    CLoginWnd* login = new CLoginWnd(&background, g_layout);
+    CTopWnd* top = new CTopWnd(&background, g_layout);
 };
 
 qev::WebPane PaneWithoutBrowser(int left, int top, int right, int bottom)
@@ -580,14 +581,15 @@ TEST(LoginWindow, ConnectivityCheckedOnceTwoSecondsAfterCreation)
     int probes = 0;
     qint64 probedAt = -1;
     bool online = false;
-    CLoginWnd::SetConnectivityProbe([&] {
+    const auto probe = [&] {
         ++probes;
         probedAt = clock.elapsed();
         return online;
-    });
+    };
     {
         clock.start();
-        CLoginWnd login(nullptr);
+        CLoginWnd login(nullptr, g_layout);
+        login.SetConnectivityProbe(probe);
         ASSERT_TRUE(WaitFor([&] { return shown.size() == 1u; }, 6000));
         EXPECT_EQ(shown[0], "Internet Connect Failed");
         EXPECT_GE(shownAt, EarliestMs) << "not before 2 s";
@@ -598,13 +600,13 @@ TEST(LoginWindow, ConnectivityCheckedOnceTwoSecondsAfterCreation)
     online = true;
     {
         clock.start();
-        CLoginWnd login(nullptr);
+        CLoginWnd login(nullptr, g_layout);
+        login.SetConnectivityProbe(probe);
         ASSERT_TRUE(WaitFor([&] { return probes == 2; }, 6000));
         EXPECT_GE(probedAt, EarliestMs);
         QTest::qWait(100);
         EXPECT_EQ(shown.size(), 1u) << "online: nothing to say";
     }
-    CLoginWnd::SetConnectivityProbe({});
     qev::SetMessageHandler(previous);
 }
 
@@ -621,20 +623,18 @@ TEST(LoginWindow, PanesWithoutBrowserAndLoginCompletionQuery)
     pane.flag = 2; // even: no browser
     pane.function = "login";
     game.login.webPanes = {pane};
-    CLoginWnd login(nullptr);
+    CLoginWnd login(nullptr, g_layout);
     ASSERT_EQ(login.panes().size(), 1u);
     EXPECT_EQ(login.panes()[0].host, nullptr);
     EXPECT_EQ(login.nextControlId(), CLoginWnd::FirstControlId);
     EXPECT_EQ(login.size(), QSize(300, 200));
     login.RefreshPanes(); // a pane without a host is skipped
 
-    std::vector<std::string> queries;
-    CLoginWnd::SetTaskFeedFetcher([&queries](const std::string& query) {
-        queries.push_back(query);
-        return std::string();
+    std::vector<std::string> queries; // the task-feed query of each login reported
+    QObject::connect(&login, &CLoginWnd::loggedIn, [&queries](const qev::SessionInfo& session) {
+        queries.push_back(qev::TaskFeedQuery(session));
     });
     login.OnSession({"Server 1", "http://127.0.0.1:1/game", "d 1", "s&x", ""});
-    CLoginWnd::SetTaskFeedFetcher({});
     ASSERT_EQ(queries.size(), 1u);
     EXPECT_EQ(queries[0], "?account=&sid=s&x&domain=d 1");
 }
@@ -645,7 +645,6 @@ int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
-    CKorvel2App app; // App() for the windows; start-up is not run
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -33,6 +33,7 @@ constexpr char CompanyKey[] = "qev";
 
 CKorvel2App& App()
 {
+    if (!g_app) qFatal("App(): no application object exists (make a CKorvel2App first)");
     return *g_app;
 }
 
@@ -84,14 +85,25 @@ bool CKorvel2App::InitInstance(std::optional<std::string_view> layoutText)
     // 10. Current game: the first name in map order.
     if (!layout_.layout.games.empty()) SelectGame(layout_.layout.games.begin()->first);
     // 11. and 12. Document list and main frame.
-    mainFrame_ = std::make_unique<CMainFrame>();
+    mainFrame_ = std::make_unique<CMainFrame>(layout_);
+    // The frame reports upward; this object is the one place that knows both the frame
+    // and the login stack.
+    QObject::connect(mainFrame_.get(), &CMainFrame::paneRequested, mainFrame_.get(),
+                     [this](const QString& function) { OpenPane(function); });
+    QObject::connect(mainFrame_.get(), &CMainFrame::logoutRequested, mainFrame_.get(),
+                     [this] { LogoutGame(); });
+    QObject::connect(mainFrame_.get(), &CMainFrame::returnToLoginRequested, mainFrame_.get(),
+                     [this](bool rebuildLogin) {
+                         ReturnToLogin();
+                         if (rebuildLogin && loginWindow_) loginWindow_->BuildPanes();
+                     });
     // 13. Size of the "game" pane; the frame stays hidden.
     if (const qev::WebPane* game = FindGamePane("game"))
         mainFrame_->resize(game->right - game->left, game->bottom - game->top);
     // 14. and 15. Main window; the command line carries nothing for an ordinary start.
     // 16. and 17. Login background, labelled for the taskbar.
     const QString abbreviation = QString::fromStdString(qev::LoadString(qev::IdsProductAbbrev));
-    loginBackground_ = std::make_unique<CBackgroundWnd>(mainFrame_.get());
+    loginBackground_ = std::make_unique<CBackgroundWnd>(mainFrame_.get(), layout_);
     loginBackground_->setWindowTitle(abbreviation);
     // 18. and 19. Open login and logout addresses are asked for; cancel ends the process.
     // A layout without either pane is not supported: start-up fails.
@@ -112,8 +124,10 @@ bool CKorvel2App::InitInstance(std::optional<std::string_view> layoutText)
         return false;
     // 20. to 22. The page layer, then the button layer above it, on the background; the
     // stack is one window, shown and centred as one.
-    loginWindow_ = new CLoginWnd(loginBackground_.get());
-    loginTopWindow_ = new CTopWnd(loginBackground_.get());
+    loginWindow_ = new CLoginWnd(loginBackground_.get(), layout_);
+    loginTopWindow_ = new CTopWnd(loginBackground_.get(), layout_);
+    QObject::connect(loginWindow_, &CLoginWnd::loggedIn, mainFrame_.get(),
+                     [this](const qev::SessionInfo& session) { OnLoggedIn(session); });
     loginBackground_->show();
     loginWindow_->CenterWindow();
     // 23. The first document with its game view inside the hidden frame.
@@ -174,6 +188,7 @@ void CKorvel2App::ShowGameWindow(const QString& url, const QString& title)
     if (doc->view) {
         gameUrl = url;
         gameTitle = title;
+        mainFrame_->SetGame(gameUrl, gameTitle);
         doc->view->Navigate(gameUrl);
         mainFrame_->ActivateDocument(doc);
     }
@@ -226,4 +241,16 @@ void CKorvel2App::LogoutGame()
         if (const qev::WebPane* pane = FindGamePane("logout"))
             doc->view->Navigate(QString::fromStdString(pane->url));
     }
+}
+
+void CKorvel2App::OnLoggedIn(const qev::SessionInfo& session)
+{
+    const std::string query = qev::TaskFeedQuery(session);
+    ShowGameWindow(QString::fromStdString(session.href), QString::fromStdString(session.title));
+    // Blocks until the feed is there (or "" on failure); the schedule copes with either.
+    const std::string feed = taskFeedFetcher_
+                                 ? taskFeedFetcher_(query)
+                                 : qev::HttpGetText(query, TaskFeedPath, QEV_PORTAL_HOST);
+    if (mainFrame_)
+        if (CKorvel2View* view = mainFrame_->activeView()) view->StartSchedule(feed);
 }

@@ -4,10 +4,12 @@
 #include <QPointer>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "browser/session_info.h"
 #include "layout/layout.h"
 
 namespace qev {
@@ -54,6 +56,17 @@ public:
     void ReturnToLogin();
     // Stops the schedule and shows the portal's logout page in every "game" view.
     void LogoutGame();
+    // A login completed (the login window's report): the game window, then the task feed
+    // (fetched as it always was) and the schedule of the active view.
+    void OnLoggedIn(const qev::SessionInfo& session);
+
+    // The task-feed request (query -> feed text); an empty function (the default) asks the
+    // portal. Tests hand in their own.
+    void SetTaskFeedFetcher(std::function<std::string(const std::string& query)> fetch)
+    {
+        taskFeedFetcher_ = std::move(fetch);
+    }
+    static constexpr char TaskFeedPath[] = "/micro2/GetTasks";
 
     // The update check and hand-off; null before start-up reached the main frame.
     qev::UpdateFlow* updateFlow() const { return updateFlow_.get(); }
@@ -81,7 +94,9 @@ private:
     QPointer<CTopWnd> loginTopWindow_;
     std::unique_ptr<CMainFrame> mainFrame_;
     std::unique_ptr<qev::UpdateFlow> updateFlow_;
+    std::function<std::string(const std::string&)> taskFeedFetcher_;
 };
 
-// The one application object of this process.
+// The one application object of this process; ends the process with a clear message when
+// there is none.
 CKorvel2App& App();

@@ -44,11 +44,11 @@ CGamePopup::CGamePopup(QWebEngineProfile* profile)
     connect(page(), &QWebEnginePage::windowCloseRequested, this, &QWidget::close);
 }
 
-CKorvel2View::CKorvel2View(QWidget* parent)
+CKorvel2View::CKorvel2View(QWidget* parent, std::function<const qev::GameEntry*()> currentGame)
     : QWebEngineView(parent),
       reminder_(CRemindPopup::Owner{[this] { schedule_.CloseReminder(); },
                                     [this](int id, int message) { OnTrayNotify(id, message); },
-                                    [this](int id) { OnCommand(id); }}),
+                                    [this](int id) { OnCommand(id); }, std::move(currentGame)}),
       schedule_(&reminder_)
 {
     connect(this, &QWebEngineView::loadFinished, this, [this](bool) { MarkPage(); });

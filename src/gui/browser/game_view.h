@@ -7,6 +7,7 @@
 #include <QWebEnginePage>
 #include <QWebEngineView>
 
+#include <functional>
 #include <string>
 
 #include "remind/activity_schedule.h"
@@ -40,7 +41,10 @@ public:
     // The cookie every game page gets, exactly as written (no attributes).
     static constexpr char MarkCookie[] = "korvel=1";
 
-    explicit CKorvel2View(QWidget* parent = nullptr);
+    // currentGame: the game whose layout the view's reminder is built from (none: no
+    // reminder shows).
+    explicit CKorvel2View(QWidget* parent = nullptr,
+                          std::function<const qev::GameEntry*()> currentGame = {});
     ~CKorvel2View() override;
 
     // Shows url; the view's page is made here the first time.

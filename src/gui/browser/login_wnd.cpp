@@ -5,36 +5,21 @@
 #include <QNetworkInterface>
 #include <QScreen>
 
-#include "app/korvel2_app.h"
 #include "base/message.h"
 #include "base/strings.h"
-#include "browser/game_view.h"
 #include "browser/mini_browser.h"
-#include "net/http_get.h"
 #include "skin/background_wnd.h"
-#include "skin/main_frame.h"
 #include "skin/top_wnd.h"
 
 namespace {
-
-std::function<bool()>& ConnectivityProbe()
-{
-    static std::function<bool()> probe;
-    return probe;
-}
-
-std::function<std::string(const std::string&)>& TaskFeedFetcher()
-{
-    static std::function<std::string(const std::string&)> fetch;
-    return fetch;
-}
 
 // Bit 0 of a pane's flag: the pane shows a page.
 constexpr int PaneHasBrowser = 0x1;
 
 } // namespace
 
-CLoginWnd::CLoginWnd(CBackgroundWnd* stack) : CLayerWnd(stack)
+CLoginWnd::CLoginWnd(CBackgroundWnd* stack, qev::LayoutState& layout)
+    : CLayerWnd(stack), layout_(layout)
 {
     // A layer with no input region gets no paint of its own: watch the stack's window.
     if (stack) stack->installEventFilter(this);
@@ -56,16 +41,6 @@ CBackgroundWnd* CLoginWnd::background() const
     return qobject_cast<CBackgroundWnd*>(parentWidget());
 }
 
-void CLoginWnd::SetConnectivityProbe(std::function<bool()> probe)
-{
-    ConnectivityProbe() = std::move(probe);
-}
-
-void CLoginWnd::SetTaskFeedFetcher(std::function<std::string(const std::string&)> fetch)
-{
-    TaskFeedFetcher() = std::move(fetch);
-}
-
 bool CLoginWnd::MachineIsOnline()
 {
     if (QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability)) {
@@ -84,7 +59,7 @@ bool CLoginWnd::MachineIsOnline()
 
 void CLoginWnd::CheckConnectivity()
 {
-    const bool online = ConnectivityProbe() ? ConnectivityProbe()() : MachineIsOnline();
+    const bool online = probe_ ? probe_() : MachineIsOnline();
     if (!online) qev::ShowMessage(qev::LoadString(qev::IdsInternetFailed));
 }
 
@@ -99,7 +74,7 @@ void CLoginWnd::DestroyControls()
 void CLoginWnd::BuildPanes()
 {
     DestroyControls();
-    const qev::GameEntry* game = App().GetCurrentGame();
+    const qev::GameEntry* game = layout_.GetCurrentGame();
     if (!game) return;
     for (const qev::WebPane& pane : game->login.webPanes) {
         PaneRecord record{pane, nullptr};
@@ -189,13 +164,5 @@ void CLoginWnd::OnCommand(int id)
 void CLoginWnd::OnSession(const qev::SessionInfo& received)
 {
     const qev::SessionInfo session = received; // the sender's record is not ours to keep
-    const std::string query = qev::TaskFeedQuery(session);
-    App().ShowGameWindow(QString::fromStdString(session.href),
-                         QString::fromStdString(session.title));
-    // Blocks until the feed is there (or "" on failure); the schedule copes with either.
-    const std::string feed = TaskFeedFetcher()
-                                 ? TaskFeedFetcher()(query)
-                                 : qev::HttpGetText(query, TaskFeedPath, QEV_PORTAL_HOST);
-    if (CMainFrame* frame = App().mainFrame())
-        if (CKorvel2View* view = frame->activeView()) view->StartSchedule(feed);
+    emit loggedIn(session);
 }

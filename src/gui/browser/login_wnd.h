@@ -1,7 +1,8 @@
 #pragma once
 // Login window: the page layer of the login stack, between the background and the buttons.
 // It holds the web panes of the login layout (the portal's login page), checks once that
-// the machine is online, and completes the login when a page hands over a session.
+// the machine is online, and reports the login (loggedIn) when a page hands over a session;
+// the application takes it from there.
 #include <QPointer>
 #include <QTimer>
 
@@ -21,7 +22,6 @@ class CLoginWnd : public CLayerWnd {
 public:
     static constexpr int FirstControlId = 5000;
     static constexpr int ConnectivityCheckMs = 2000;
-    static constexpr char TaskFeedPath[] = "/micro2/GetTasks";
 
     // One web pane of the login layout and its browser host (null when bit 0 of its flag
     // is clear, or the host could not be made).
@@ -31,8 +31,8 @@ public:
     };
 
     // stack: the login background this layer lies on (null: a window of its own, for
-    // tests).
-    explicit CLoginWnd(CBackgroundWnd* stack);
+    // tests); layout: the layout state whose current game the panes come from.
+    CLoginWnd(CBackgroundWnd* stack, qev::LayoutState& layout);
     ~CLoginWnd() override;
 
     // Rebuilds the panes from the current game's login layout and takes its size. Control
@@ -52,16 +52,19 @@ public:
     // The command table: 33769 minimises the stack, 33770 is the stack's close request
     // (as the top layer's).
     void OnCommand(int id);
-    // Login completion: switch to the game, fetch the task feed, start the schedule.
+    // Login completion: reports the session (loggedIn).
     void OnSession(const qev::SessionInfo& session);
 
-    // Seams for tests: whether the machine is online, and the task-feed request
-    // (query -> feed text). Empty functions restore the real ones.
-    static void SetConnectivityProbe(std::function<bool()> probe);
-    static void SetTaskFeedFetcher(std::function<std::string(const std::string& query)> fetch);
+    // Whether the machine is online, asked once a little after the window appears; an
+    // empty function (the default) asks the system (MachineIsOnline).
+    void SetConnectivityProbe(std::function<bool()> probe) { probe_ = std::move(probe); }
     // The real probe: a reachability report when the system offers one, otherwise
     // "an interface other than loopback is up".
     static bool MachineIsOnline();
+
+signals:
+    // A page handed over a session: the player is logged in.
+    void loggedIn(const qev::SessionInfo& session);
 
 protected:
     // The first paint of the stack's window starts the pending page loads.
@@ -75,6 +78,8 @@ private:
     void OnFirstPaint();
     void CheckConnectivity();
 
+    qev::LayoutState& layout_;
+    std::function<bool()> probe_;
     std::vector<PaneRecord> panes_;
     int nextControlId_ = FirstControlId;
     QTimer connectivityTimer_;

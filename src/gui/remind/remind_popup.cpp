@@ -9,7 +9,6 @@
 #include <QTimer>
 
 #include "app/app_icon.h"
-#include "app/korvel2_app.h"
 #include "base/message.h"
 #include "remind/remind_windows.h"
 #include "remind/reminder_rules.h"
@@ -55,7 +54,7 @@ void CRemindPopup::ShowReminder(const qev::ActivityRecord& record, std::int64_t 
 {
     // Never two at once: an open reminder goes before the next one comes.
     HideReminder();
-    const qev::GameEntry* game = App().GetCurrentGame();
+    const qev::GameEntry* game = owner_.currentGame ? owner_.currentGame() : nullptr;
     if (!game) return; // no layout to build from
     const qev::WindowLayout& layout = game->remind;
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "layout/layout.h"
 #include "remind/activity_schedule.h"
 #include "remind/remind_windows.h"
 
@@ -21,6 +22,7 @@ public:
         std::function<void()> closeReminder; // the schedule's CloseReminder
         std::function<void(int iconId, int mouseMessage)> trayNotify; // tray callback
         std::function<void(int command)> command;                     // the tray menu's command
+        std::function<const qev::GameEntry*()> currentGame; // whose <remind> layout is used
     };
 
     explicit CRemindPopup(Owner owner = {});

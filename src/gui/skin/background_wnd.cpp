@@ -7,7 +7,6 @@
 #include <cstdlib>
 
 #include "app/app_icon.h"
-#include "app/korvel2_app.h"
 
 namespace {
 
@@ -16,10 +15,10 @@ constexpr char TraceFirstPaintVariable[] = "QEV_TRACE_FIRST_PAINT";
 
 } // namespace
 
-CBackgroundWnd::CBackgroundWnd(QWidget* owner)
+CBackgroundWnd::CBackgroundWnd(QWidget* owner, qev::LayoutState& layout)
     : CLayeredWnd(Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
                   Qt::WindowSystemMenuHint),
-      owner_(owner)
+      owner_(owner), layout_(layout)
 {
     setWindowIcon(AppIcon());
     PrepareForWebContent(); // the page layer shows the portal's login page
@@ -28,7 +27,7 @@ CBackgroundWnd::CBackgroundWnd(QWidget* owner)
 
 void CBackgroundWnd::BuildSprites()
 {
-    const qev::GameEntry* game = App().GetCurrentGame();
+    const qev::GameEntry* game = layout_.GetCurrentGame();
     if (!game) return; // no game: template size, never painted
     sprites_ = SpriteEntriesFromCache(game->login.sprites);
     resize(std::max(0, game->login.width), std::max(0, game->login.height));

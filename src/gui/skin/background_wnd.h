@@ -9,6 +9,7 @@
 
 #include <vector>
 
+#include "layout/layout.h"
 #include "skin/layered_wnd.h"
 
 class CBackgroundWnd : public CLayeredWnd {
@@ -16,7 +17,8 @@ class CBackgroundWnd : public CLayeredWnd {
 public:
     // owner: the main frame, which receives the close request. Not a Qt parent: the
     // application owns this window, and the window owns its layers.
-    explicit CBackgroundWnd(QWidget* owner);
+    // layout: the layout state whose current game the stack is built from.
+    CBackgroundWnd(QWidget* owner, qev::LayoutState& layout);
 
     // Sprites of the current game's login layout in drawing order; empty without a game.
     const std::vector<qev::SpriteEntry>& sprites() const { return sprites_; }
@@ -34,6 +36,7 @@ private:
     void BuildSprites();
 
     QPointer<QWidget> owner_;
+    qev::LayoutState& layout_;
     std::vector<qev::SpriteEntry> sprites_;
     bool firstPaintTraced_ = false;
 };

@@ -16,7 +16,6 @@
 #include <QWindow>
 
 #include "app/app_icon.h"
-#include "app/korvel2_app.h"
 #include "app/lock_keys.h"
 #include "base/message.h"
 #include "base/strings.h"
@@ -40,10 +39,10 @@ constexpr int CaptionFontPixels = 12;
 
 } // namespace
 
-CMainFrame::CMainFrame()
+CMainFrame::CMainFrame(qev::LayoutState& layoutState)
     : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowMinMaxButtonsHint |
                            Qt::WindowSystemMenuHint),
-      stack_(new QStackedWidget(this)), statusBar_(new QStatusBar(this))
+      layout_(layoutState), stack_(new QStackedWidget(this)), statusBar_(new QStatusBar(this))
 {
     setWindowTitle(Text(qev::IdsProductAbbrev));
     setWindowIcon(AppIcon());
@@ -70,10 +69,17 @@ CMainFrame::CMainFrame()
 
 CMainFrame::~CMainFrame() = default;
 
+void CMainFrame::SetGame(const QString& url, const QString& title)
+{
+    gameUrl_ = url;
+    gameTitle_ = title;
+    update();
+}
+
 CKorvel2Doc* CMainFrame::NewDocument()
 {
     auto doc = std::make_unique<CKorvel2Doc>();
-    doc->view = new CKorvel2View(stack_);
+    doc->view = new CKorvel2View(stack_, [this] { return layout_.GetCurrentGame(); });
     stack_->addWidget(doc->view);
     // The page's status text goes to the message pane, as a browser's status line would.
     connect(doc->view, &CKorvel2View::linkHovered, statusBar_,
@@ -106,7 +112,7 @@ CKorvel2View* CMainFrame::activeView() const
 
 const std::vector<qev::ButtonItem>* CMainFrame::CaptionButtons() const
 {
-    const qev::GameEntry* game = App().GetCurrentGame();
+    const qev::GameEntry* game = layout_.GetCurrentGame();
     return game ? &game->gamemain.buttons : nullptr;
 }
 
@@ -124,7 +130,7 @@ void CMainFrame::paintEvent(QPaintEvent* /*event*/)
     input.primaryDown = primaryDown_;
     input.maximised = maximised_;
     if (const CKorvel2Doc* doc = activeDocument()) input.activeTitle = doc->title.toStdString();
-    input.gameTitle = App().gameTitle.toStdString();
+    input.gameTitle = gameTitle_.toStdString();
     input.os = qev::CurrentOsVersion();
     const auto steps =
         qev::PlanFramePaint(input, [&images](int id) -> std::optional<std::pair<int, int>> {
@@ -141,7 +147,7 @@ void CMainFrame::paintEvent(QPaintEvent* /*event*/)
     }
     font.setPixelSize(CaptionFontPixels);
     painter.setFont(font);
-    painter.setPen(QColor::fromRgba(App().layout().captionColour));
+    painter.setPen(QColor::fromRgba(layout_.layout.captionColour));
     for (const qev::FrameDrawStep& step : steps) {
         if (step.kind == qev::FrameDrawStep::Text) {
             painter.drawText(QRectF(step.x, step.y, step.w, step.h),
@@ -306,9 +312,9 @@ bool CMainFrame::event(QEvent* event)
 void CMainFrame::OnCaptionAction(int action)
 {
     switch (action) {
-    case qev::ActionGameTab: App().OpenPane(QString::fromLatin1(qev::GameTabTitle)); break;
-    case qev::ActionHomeTab: App().OpenPane(QString::fromLatin1(qev::HomeTabTitle)); break;
-    case qev::ActionForumTab: App().OpenPane(QString::fromLatin1(qev::ForumTabTitle)); break;
+    case qev::ActionGameTab: emit paneRequested(QString::fromLatin1(qev::GameTabTitle)); break;
+    case qev::ActionHomeTab: emit paneRequested(QString::fromLatin1(qev::HomeTabTitle)); break;
+    case qev::ActionForumTab: emit paneRequested(QString::fromLatin1(qev::ForumTabTitle)); break;
     case qev::ActionRefresh: OnRefresh(); break;
     case qev::ActionServerList: OnServerList(); break;
     case qev::ActionSwitchAccount: OnSwitchAccount(); break;
@@ -357,7 +363,7 @@ void CMainFrame::ShowCaptionMenu()
 
 void CMainFrame::OnRefresh()
 {
-    if (CKorvel2View* view = activeView()) view->Navigate(App().gameUrl);
+    if (CKorvel2View* view = activeView()) view->Navigate(gameUrl_);
 }
 
 bool CMainFrame::Ask(int textId)
@@ -370,7 +376,7 @@ bool CMainFrame::Ask(int textId)
 void CMainFrame::OnSwitchAccount()
 {
     if (!Ask(qev::IdsAskSwitchAccount)) return;
-    App().LogoutGame();
+    emit logoutRequested();
     // The logout page loads behind the frozen frame; the login stack returns a second later.
     setUpdatesEnabled(false);
     if (switchTimer_) killTimer(switchTimer_);
@@ -383,13 +389,12 @@ void CMainFrame::timerEvent(QTimerEvent* event)
     if (event->timerId() != switchTimer_) return QWidget::timerEvent(event);
     switchTimer_ = 0;
     setUpdatesEnabled(true);
-    App().ReturnToLogin();
-    if (CLoginWnd* login = App().loginWindow()) login->BuildPanes();
+    emit returnToLoginRequested(true);
 }
 
 void CMainFrame::OnServerList()
 {
-    if (Ask(qev::IdsAskSwitchServers)) App().ReturnToLogin();
+    if (Ask(qev::IdsAskSwitchServers)) emit returnToLoginRequested(false);
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event)

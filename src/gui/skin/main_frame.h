@@ -16,6 +16,7 @@
 #include <memory>
 #include <vector>
 
+#include "layout/layout.h"
 #include "skin/caption_rules.h"
 
 class QLabel;
@@ -42,7 +43,8 @@ public:
     // The lock-key indicators follow the keyboard at this pace while the frame shows.
     static constexpr int LockKeyPollMs = 250;
 
-    CMainFrame();
+    // layout: the layout state whose current game the caption is drawn from.
+    explicit CMainFrame(qev::LayoutState& layout);
     ~CMainFrame() override;
 
     // The template's new-document operation: a new untitled document with its game view.
@@ -74,9 +76,18 @@ public:
     // The three lock indicators' texts (empty while that lock is off).
     QString LockIndicatorText(int pane) const;
 
+    // The game the frame shows: the address Refresh loads, the title the caption draws.
+    void SetGame(const QString& url, const QString& title);
+
 signals:
     // The caption menu is open (tests pick its items).
     void captionMenuShown(QMenu* menu);
+    // A caption tab was clicked: the page of that function ("game", "homepage", "bbs").
+    void paneRequested(const QString& function);
+    // Switch Account: the portal's logout page in the game views, now.
+    void logoutRequested();
+    // Back to the login stack; rebuildLogin: its panes are made anew (Switch Account).
+    void returnToLoginRequested(bool rebuildLogin);
 
 protected:
     bool event(QEvent* event) override;
@@ -106,6 +117,8 @@ private:
     void OnServerList();
     void UpdateLockIndicators();
 
+    qev::LayoutState& layout_;
+    QString gameUrl_, gameTitle_;
     QStackedWidget* stack_;
     QStatusBar* statusBar_;
     QLabel* lockLabels_[3] = {};

@@ -1,10 +1,10 @@
 #include "skin/top_wnd.h"
 
-#include "app/korvel2_app.h"
 #include "skin/background_wnd.h"
 #include "skin/image_button.h"
 
-CTopWnd::CTopWnd(CBackgroundWnd* stack) : CLayerWnd(stack)
+CTopWnd::CTopWnd(CBackgroundWnd* stack, qev::LayoutState& layout)
+    : CLayerWnd(stack), layout_(layout)
 {
     BuildControls();
 }
@@ -22,7 +22,7 @@ void CTopWnd::DestroyControls()
 void CTopWnd::BuildControls()
 {
     DestroyControls();
-    const qev::GameEntry* game = App().GetCurrentGame();
+    const qev::GameEntry* game = layout_.GetCurrentGame();
     if (!game) return;
     for (const qev::ButtonItem& item : game->login.buttons) {
         auto* button = new CImageButton(item, this);

@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "layout/layout.h"
 #include "skin/layered_wnd.h"
 
 class CBackgroundWnd;
@@ -19,7 +20,8 @@ public:
 
     // stack: the login background this layer lies on (null: a window of its own, for
     // tests). Created after the page layer, so it lies above it.
-    explicit CTopWnd(CBackgroundWnd* stack);
+    // layout: the layout state whose current game the buttons come from.
+    CTopWnd(CBackgroundWnd* stack, qev::LayoutState& layout);
     ~CTopWnd() override;
 
     // Rebuilds the buttons from the current game's login layout and takes its size.
@@ -29,6 +31,9 @@ public:
 
     // The command table: 33769 minimises the stack, 33770 is the stack's close request.
     void OnCommand(int id);
+
+private:
+    qev::LayoutState& layout_;
 };
 
 // The login stack's two commands, shared by its layers: minimise the one window, or ask
