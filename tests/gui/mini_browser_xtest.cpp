@@ -80,14 +80,13 @@ class MiniBrowser : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        CMiniBrowser::SetExternalOpener([](const QUrl& url) { g_opened.push_back(url); });
         g_rig = new BrowserRig;
+        g_rig->host->SetExternalOpener([](const QUrl& url) { g_opened.push_back(url); });
     }
     static void TearDownTestSuite()
     {
         delete g_rig;
         g_rig = nullptr;
-        CMiniBrowser::SetExternalOpener({});
     }
     void SetUp() override
     {

@@ -126,7 +126,7 @@ protected:
     void TearDown() override
     {
         if (view) view->StopSchedule();
-        CRemindTopWnd::SetDigitStripSource({});
+        if (popup) popup->SetDigitStripSource({});
     }
 
     // Starts the schedule with feed and waits for the reminder of its first tick.
@@ -347,7 +347,7 @@ TEST_F(Reminder, OpenedWhileRunningCountsUp)
 
 TEST_F(Reminder, MissingDigitStripFailsOnlyTheTopWindow)
 {
-    CRemindTopWnd::SetDigitStripSource([] { return QImage(); });
+    popup->SetDigitStripSource([] { return QImage(); });
     OpenWith(Feed("12:00:00", "12:10", "12:40"));
     ASSERT_TRUE(WaitFor([&] { return !g_messages.empty(); }, 3000));
     EXPECT_EQ(g_messages, std::vector<std::string>{"没加载成功"});

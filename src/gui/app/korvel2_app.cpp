@@ -4,7 +4,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 
-#include "app/app_icon.h"
+#include "base/app_icon.h"
 #include "app/debug_dialog.h"
 #include "base/message.h"
 #include "app/message_box.h"

@@ -5,7 +5,7 @@
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 
-#include "app/app_icon.h"
+#include "base/app_icon.h"
 #include "remind/reminder_rules.h"
 
 namespace {

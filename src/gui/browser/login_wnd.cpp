@@ -13,9 +13,6 @@
 
 namespace {
 
-// Bit 0 of a pane's flag: the pane shows a page.
-constexpr int PaneHasBrowser = 0x1;
-
 } // namespace
 
 CLoginWnd::CLoginWnd(CBackgroundWnd* stack, qev::LayoutState& layout)
@@ -78,29 +75,17 @@ void CLoginWnd::BuildPanes()
     if (!game) return;
     for (const qev::WebPane& pane : game->login.webPanes) {
         PaneRecord record{pane, nullptr};
-        if (pane.flag & PaneHasBrowser) {
-            auto* host = new CMiniBrowser(this);
-            host->l = pane.l;
-            host->t = pane.t;
-            host->r = pane.r;
-            host->b = pane.b;
-            const QRect rect(
-                QPoint(pane.left, pane.top),
-                QSize(std::max(0, pane.right - pane.left), std::max(0, pane.bottom - pane.top)));
-            if (host->Create(rect, this, nextControlId_++)) {
-                connect(host, &CMiniBrowser::sessionStarted, this, &CLoginWnd::OnSession);
-                if (painted_) {
-                    host->show();
-                    host->Navigate(QString::fromStdString(pane.url));
-                } else {
-                    // Showing a page view starts the web engine: wait for the first paint.
-                    host->hide();
-                    pendingLoads_.emplace_back(host, QString::fromStdString(pane.url));
-                }
-                record.host = host;
+        if (auto* host = CMiniBrowser::ForPane(pane, this, nextControlId_)) {
+            connect(host, &CMiniBrowser::sessionStarted, this, &CLoginWnd::OnSession);
+            if (painted_) {
+                host->show();
+                host->Navigate(QString::fromStdString(pane.url));
             } else {
-                delete host;
+                // Showing a page view starts the web engine: wait for the first paint.
+                host->hide();
+                pendingLoads_.emplace_back(host, QString::fromStdString(pane.url));
             }
+            record.host = host;
         }
         panes_.push_back(std::move(record));
     }

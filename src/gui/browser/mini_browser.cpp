@@ -34,20 +34,24 @@ std::string AttributeOf(const QVariantMap& attributes, const char* name)
     return value.toString().toStdString();
 }
 
-std::function<void(const QUrl&)>& ExternalOpener()
-{
-    static std::function<void(const QUrl&)> opener;
-    return opener;
-}
-
 } // namespace
 
-void CMiniBrowser::SetExternalOpener(std::function<void(const QUrl&)> opener)
-{
-    ExternalOpener() = std::move(opener);
-}
-
 CMiniBrowser::CMiniBrowser(QWidget* parent) : QWidget(parent) {}
+
+CMiniBrowser* CMiniBrowser::ForPane(const qev::WebPane& pane, QWidget* parent, int& nextControlId)
+{
+    if (!(pane.flag & PaneHasBrowser)) return nullptr;
+    auto* host = new CMiniBrowser(parent);
+    host->l = pane.l;
+    host->t = pane.t;
+    host->r = pane.r;
+    host->b = pane.b;
+    const QRect rect(QPoint(pane.left, pane.top), QSize(std::max(0, pane.right - pane.left),
+                                                        std::max(0, pane.bottom - pane.top)));
+    if (host->Create(rect, parent, nextControlId++)) return host;
+    delete host;
+    return nullptr;
+}
 
 const QString& CMiniBrowser::ActiveElementScript()
 {
@@ -149,8 +153,8 @@ void CMiniBrowser::OnNewWindow(const QUrl& requestedUrl, bool userInitiated)
             if (!userInitiated || !requestedUrl.isValid() ||
                 (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
                 return;
-            if (ExternalOpener())
-                ExternalOpener()(requestedUrl);
+            if (self->externalOpener_)
+                self->externalOpener_(requestedUrl);
             else
                 QDesktopServices::openUrl(requestedUrl);
         });

@@ -11,9 +11,14 @@
 
 #include "browser/session_info.h"
 
+#include "layout/layout.h"
+
 class QWebEnginePage;
 class QWebEngineView;
 class QWebEngineNewWindowRequest;
+
+// Bit 0 of a layout pane's flag: the pane shows a page.
+inline constexpr int PaneHasBrowser = 0x1;
 
 class CMiniBrowser : public QWidget {
     Q_OBJECT
@@ -38,9 +43,18 @@ public:
     // The view's page, made on first use (null before Create). Navigate makes it.
     QWebEnginePage* page();
 
-    // Where windows other than "_game" go: the user's default browser unless a test
-    // installs its own opener (an empty function restores the default).
-    static void SetExternalOpener(std::function<void(const QUrl&)> opener);
+    // Where this browser's windows other than "_game" go: the user's default browser unless
+    // another opener is handed in (an empty function restores the default).
+    void SetExternalOpener(std::function<void(const QUrl&)> opener)
+    {
+        externalOpener_ = std::move(opener);
+    }
+
+    // The browser host of a layout pane that shows a page (bit PaneHasBrowser of its
+    // flag), made in parent with the pane's margins and rectangle and the control id
+    // nextControlId (which then moves on); not shown and not navigated. Null when the pane
+    // shows no page or the host could not be made.
+    static CMiniBrowser* ForPane(const qev::WebPane& pane, QWidget* parent, int& nextControlId);
 
     // The JavaScript that reads the hand-over attributes of the page's active element.
     static const QString& ActiveElementScript();
@@ -50,6 +64,7 @@ signals:
     void sessionStarted(const qev::SessionInfo& session);
 
 private:
+    std::function<void(const QUrl&)> externalOpener_;
     // A page asked for a new window: decide from its active element's attributes.
     void OnNewWindow(const QUrl& requestedUrl, bool userInitiated);
 

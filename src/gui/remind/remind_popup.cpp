@@ -8,7 +8,7 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
-#include "app/app_icon.h"
+#include "base/app_icon.h"
 #include "base/message.h"
 #include "remind/remind_windows.h"
 #include "remind/reminder_rules.h"
@@ -63,7 +63,7 @@ void CRemindPopup::ShowReminder(const qev::ActivityRecord& record, std::int64_t 
     connect(background, &CRemindBack::closeRequested, this, &CRemindPopup::HideReminder);
     background->dataWnd()->BuildPanes(layout.webPanes, qev::ReminderPageAddress(record.pageUrl));
 
-    auto* top = new CRemindTopWnd(background, layout, localStart, localEnd);
+    auto* top = new CRemindTopWnd(background, layout, localStart, localEnd, digitStrip_);
     if (top->Init()) {
         background->AttachTopWnd(top);
         connect(top, &CRemindTopWnd::command, this, &CRemindPopup::OnCommand);

@@ -26,6 +26,10 @@ public:
     };
 
     explicit CRemindPopup(Owner owner = {});
+
+    // Where the countdown's digit strip comes from for the reminders this pop-up opens
+    // from now on (empty, the default: the built-in image).
+    void SetDigitStripSource(std::function<QImage()> source) { digitStrip_ = std::move(source); }
     ~CRemindPopup() override;
 
     // The schedule's requests. ShowReminder opens the windows for record (start and end in
@@ -61,6 +65,7 @@ private:
     void AddTrayIcon();
 
     Owner owner_;
+    std::function<QImage()> digitStrip_;
     bool open_ = false;
     bool collapsed_ = false;
     QPointer<CRemindBack> background_;

@@ -6,22 +6,13 @@
 #include <algorithm>
 #include <ctime>
 
-#include "app/app_icon.h"
+#include "base/app_icon.h"
 #include "app/resources.h"
 #include "browser/mini_browser.h"
 #include "skin/image_button.h"
 #include "skin/image_manager.h"
 
 namespace {
-
-// Bit 0 of a pane's flag: the pane shows a page.
-constexpr int PaneHasBrowser = 0x1;
-
-std::function<QImage()>& DigitStripSource()
-{
-    static std::function<QImage()> source;
-    return source;
-}
 
 QImage LoadBuiltInDigitStrip()
 {
@@ -146,22 +137,11 @@ void CRemindDataWnd::BuildPanes(const std::vector<qev::WebPane>& panes,
     for (const qev::WebPane& layoutPane : panes) {
         PaneRecord record{layoutPane, nullptr};
         record.pane.url = pageAddress;
-        if (layoutPane.flag & PaneHasBrowser) {
-            auto* host = new CMiniBrowser(this);
-            host->l = layoutPane.l;
-            host->t = layoutPane.t;
-            host->r = layoutPane.r;
-            host->b = layoutPane.b;
-            const QRect rect =
-                RectOf(layoutPane.left, layoutPane.top, layoutPane.right, layoutPane.bottom);
-            if (host->Create(rect, this, nextControlId_++)) {
-                // A "_game" hand-over from the activity's page means nothing here.
-                host->show();
-                host->Navigate(QString::fromStdString(pageAddress));
-                record.host = host;
-            } else {
-                delete host;
-            }
+        if (auto* host = CMiniBrowser::ForPane(layoutPane, this, nextControlId_)) {
+            // A "_game" hand-over from the activity's page means nothing here.
+            host->show();
+            host->Navigate(QString::fromStdString(pageAddress));
+            record.host = host;
         }
         panes_.push_back(std::move(record));
     }
@@ -177,14 +157,9 @@ QRegion CRemindDataWnd::InputRegion() const
 
 // ---------------------------------------------------------------------------------------
 
-void CRemindTopWnd::SetDigitStripSource(std::function<QImage()> source)
-{
-    DigitStripSource() = std::move(source);
-}
-
 CRemindTopWnd::CRemindTopWnd(QWidget* parent, const qev::WindowLayout& layout, std::int64_t start,
-                             std::int64_t end)
-    : QWidget(parent), layout_(layout), start_(start), end_(end)
+                             std::int64_t end, std::function<QImage()> digitStrip)
+    : QWidget(parent), layout_(layout), start_(start), end_(end), digitStrip_(std::move(digitStrip))
 {
     setAttribute(Qt::WA_NoSystemBackground);
     setAutoFillBackground(false);
@@ -195,7 +170,7 @@ CRemindTopWnd::CRemindTopWnd(QWidget* parent, const qev::WindowLayout& layout, s
 
 bool CRemindTopWnd::Init()
 {
-    const QImage strip = DigitStripSource() ? DigitStripSource()() : LoadBuiltInDigitStrip();
+    const QImage strip = digitStrip_ ? digitStrip_() : LoadBuiltInDigitStrip();
     if (strip.isNull()) return false;
     // Premultiplied once here, so every tick draws straight from it.
     strip_ = strip.convertToFormat(QImage::Format_ARGB32_Premultiplied);

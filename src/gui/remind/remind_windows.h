@@ -93,8 +93,9 @@ public:
     static constexpr int ExpandCommand = 33775;   // action 1007
 
     // start and end of the activity, local-clock epoch seconds.
+    // digitStrip: where the countdown's digit strip comes from (empty: the built-in image).
     CRemindTopWnd(QWidget* parent, const qev::WindowLayout& layout, std::int64_t start,
-                  std::int64_t end);
+                  std::int64_t end, std::function<QImage()> digitStrip = {});
 
     // Loads the digit strip, builds the buttons for the state before the start and starts
     // the countdown timer. False, with nothing built, when the strip cannot be loaded.
@@ -124,10 +125,6 @@ public:
     // Ticks of the countdown timer so far.
     int tickCount() const { return ticks_; }
 
-    // Where the strip comes from: the built-in image unless a test installs its own
-    // (an empty function restores the built-in one).
-    static void SetDigitStripSource(std::function<QImage()> source);
-
 signals:
     // A reminder button was clicked (its command id).
     void command(int id);
@@ -138,6 +135,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    std::function<QImage()> digitStrip_;
     void BuildButtons();
     void DestroyButtons();
     void ApplyButtonRule();

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/app_icon.h"
+#include "base/app_icon.h"
 
 namespace {
 

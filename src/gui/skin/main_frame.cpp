@@ -15,8 +15,8 @@
 #include <QWebEnginePage>
 #include <QWindow>
 
-#include "app/app_icon.h"
-#include "app/lock_keys.h"
+#include "base/app_icon.h"
+#include "base/lock_keys.h"
 #include "base/message.h"
 #include "base/strings.h"
 #include "browser/game_view.h"

@@ -1,4 +1,4 @@
-#include "app/app_icon.h"
+#include "base/app_icon.h"
 
 #include <QImage>
 

@@ -1,4 +1,4 @@
-#include "app/lock_keys.h"
+#include "base/lock_keys.h"
 
 #include <QGuiApplication>
 #include <QtGui/qguiapplication_platform.h>
