@@ -20,7 +20,15 @@ public:
     OpenFile() = default;
     explicit OpenFile(std::intptr_t handle) : handle_(handle) {}
     OpenFile(OpenFile&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
-    OpenFile& operator=(OpenFile&& other) noexcept;
+    OpenFile& operator=(OpenFile&& other) noexcept
+    {
+        if (this != &other) {
+            Close();
+            handle_ = other.handle_;
+            other.handle_ = -1;
+        }
+        return *this;
+    }
     OpenFile(const OpenFile&) = delete;
     OpenFile& operator=(const OpenFile&) = delete;
     ~OpenFile() { Close(); }

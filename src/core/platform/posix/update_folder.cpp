@@ -132,16 +132,6 @@ struct UpdateFolder::Handles {
     }
 };
 
-OpenFile& OpenFile::operator=(OpenFile&& other) noexcept
-{
-    if (this != &other) {
-        Close();
-        handle_ = other.handle_;
-        other.handle_ = -1;
-    }
-    return *this;
-}
-
 void OpenFile::Close()
 {
     if (handle_ >= 0) close(static_cast<int>(handle_));

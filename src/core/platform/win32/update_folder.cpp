@@ -320,16 +320,6 @@ bool SplitRunPath(const std::string& path, const std::string& root, std::wstring
 
 } // namespace
 
-OpenFile& OpenFile::operator=(OpenFile&& other) noexcept
-{
-    if (this != &other) {
-        Close();
-        handle_ = other.handle_;
-        other.handle_ = -1;
-    }
-    return *this;
-}
-
 int OpenFile::WriteAt(std::int64_t offset, const void* bytes, std::size_t length)
 {
     if (!IsOpen()) return ERROR_INVALID_HANDLE;
