@@ -122,7 +122,12 @@ struct CHttpDownloadThread::State {
     void OnDownloadRequest(DownloadRequest& r);
     int ConnectTask();
     void CloseTask();
+    // One step of the task, chosen by its flags; 1 when the next step may follow at once.
     int StepDownload();
+    // The steps, one per state.
+    int StepPauseStop();
+    int StepReconnect();
+    int StepReading();
     void ReadStep();
     void ExitInstance();
 
@@ -333,36 +338,9 @@ int CHttpDownloadThread::State::StepDownload()
 {
     if (!task) return 0;
     auto& t = *task;
-    if (t.flags & DownloadTask::PauseRequested) {
-        t.flags = (t.flags & ~(DownloadTask::Reading | DownloadTask::PauseRequested)) |
-                  DownloadTask::Paused;
-        return 0;
-    }
-    if (t.flags & DownloadTask::StopRequested) {
-        t.flags = (t.flags & ~(DownloadTask::Reading | DownloadTask::StopRequested)) |
-                  DownloadTask::Paused;
-        CloseTask();
-        return 0;
-    }
-    if (t.flags & DownloadTask::Reconnect) {
-        if (t.reopened && !t.progress && ++t.barrenReopens >= BarrenReopenLimit) {
-            FailTask();
-            return 0;
-        }
-        for (int attempt = 1; attempt <= ConnectAttempts; ++attempt) {
-            t.connected = false;
-            const int result = ConnectTask();
-            if (result == 200 || result == 206) {
-                t.flags = DownloadTask::Ready;
-                t.reopened = true;
-                Send(t.notifySink, TaskNotice(NoticeConnect, ConnectedCode));
-                return 1;
-            }
-            if (!Wait(timing.retryWaitMs)) return 0;
-        }
-        FailTask();
-        return 0;
-    }
+    if (t.flags & (DownloadTask::PauseRequested | DownloadTask::StopRequested))
+        return StepPauseStop();
+    if (t.flags & DownloadTask::Reconnect) return StepReconnect();
     if (t.flags & DownloadTask::Ready) {
         if (t.objects.empty()) {
             DownloadNotice done;
@@ -450,11 +428,52 @@ int CHttpDownloadThread::State::StepDownload()
         Send(t.notifySink, opened);
         return 1;
     }
-    if (t.flags & DownloadTask::Reading) {
-        ReadStep();
-        return 1;
-    }
+    if (t.flags & DownloadTask::Reading) return StepReading();
     return 0;
+}
+
+int CHttpDownloadThread::State::StepPauseStop()
+{
+    auto& t = *task;
+    // A pause asked for together with a stop is taken first; the stop waits for the next
+    // step.
+    if (t.flags & DownloadTask::PauseRequested) {
+        t.flags = (t.flags & ~(DownloadTask::Reading | DownloadTask::PauseRequested)) |
+                  DownloadTask::Paused;
+        return 0;
+    }
+    t.flags =
+        (t.flags & ~(DownloadTask::Reading | DownloadTask::StopRequested)) | DownloadTask::Paused;
+    CloseTask();
+    return 0;
+}
+
+int CHttpDownloadThread::State::StepReconnect()
+{
+    auto& t = *task;
+    if (t.reopened && !t.progress && ++t.barrenReopens >= BarrenReopenLimit) {
+        FailTask();
+        return 0;
+    }
+    for (int attempt = 1; attempt <= ConnectAttempts; ++attempt) {
+        t.connected = false;
+        const int result = ConnectTask();
+        if (result == 200 || result == 206) {
+            t.flags = DownloadTask::Ready;
+            t.reopened = true;
+            Send(t.notifySink, TaskNotice(NoticeConnect, ConnectedCode));
+            return 1;
+        }
+        if (!Wait(timing.retryWaitMs)) return 0;
+    }
+    FailTask();
+    return 0;
+}
+
+int CHttpDownloadThread::State::StepReading()
+{
+    ReadStep();
+    return 1;
 }
 
 void CHttpDownloadThread::State::ReadStep()
