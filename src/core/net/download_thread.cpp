@@ -343,13 +343,21 @@ void CHttpDownloadThread::State::CloseTask()
 
 int CHttpDownloadThread::State::StepDownload()
 {
+    // The first row whose flags the task has chooses the step: a pause or stop comes before
+    // anything else, a reconnect before opening, opening before reading. A task with none
+    // of them (paused, failed, or resting after a failed open) waits for a request.
+    static constexpr struct {
+        std::uint32_t flags;
+        int (State::*step)();
+    } steps[] = {
+        {DownloadTask::PauseRequested | DownloadTask::StopRequested, &State::StepPauseStop},
+        {DownloadTask::Reconnect, &State::StepReconnect},
+        {DownloadTask::Ready, &State::StepReady},
+        {DownloadTask::Reading, &State::StepReading},
+    };
     if (!task) return 0;
-    auto& t = *task;
-    if (t.flags & (DownloadTask::PauseRequested | DownloadTask::StopRequested))
-        return StepPauseStop();
-    if (t.flags & DownloadTask::Reconnect) return StepReconnect();
-    if (t.flags & DownloadTask::Ready) return StepReady();
-    if (t.flags & DownloadTask::Reading) return StepReading();
+    for (const auto& row : steps)
+        if (task->flags & row.flags) return (this->*row.step)();
     return 0;
 }
 
