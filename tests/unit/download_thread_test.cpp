@@ -478,6 +478,59 @@ TEST_F(DownloadThread, RepliesToRequestsForOtherTasks)
     EXPECT_FALSE(thread_.Finished());
 }
 
+// A pause is taken before whatever the task would do next: open its object, read it, or
+// reconnect after a drop. The pause is posted from inside the notice that comes just before
+// that step, so it is always queued when the step is chosen.
+TEST_F(DownloadThread, PauseComesBeforeOpeningReadingAndReconnecting)
+{
+    const std::string content = Content(5000);
+    FakeReply drop = MakeReply(200, content);
+    drop.closeAfter = 1000;
+    const struct {
+        const char* name;
+        int kind, code; // the notice the pause is posted from
+        FakeReply reply;
+        const char* trace;
+        std::size_t requests;
+    } cases[] = {
+        {"open", NoticeConnect, ConnectedCode, MakeReply(200, content), "1/200 2/0", 0},
+        {"read", NoticeOpened, 0, MakeReply(200, content), "1/200 2/0 2/0", 1},
+        {"reconnect", NoticeError, EmptyReadCode, drop, "1/200 2/0 4/0 7/4194304 2/0", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        server_.SetHandler([&c](const FakeRequest&) { return c.reply; });
+        const std::size_t before = server_.RequestCount();
+        CHttpDownloadThread thread(Fast());
+        Recorder rec;
+        bool posted = false;
+        auto start = Start({"/a"});
+        start.notifySink = [&, record = rec.Sink()](const DownloadNotice& n) {
+            record(n);
+            if (posted || n.kind != c.kind || n.code != c.code || n.objectPath.empty()) return;
+            posted = true;
+            DownloadRequest pause;
+            pause.id = start.id;
+            pause.kind = PauseRequest;
+            thread.Post(pause);
+        };
+        thread.Post(start);
+        EXPECT_TRUE(thread.WaitIdle(5000));
+        EXPECT_FALSE(thread.Finished());
+        const std::string trace = rec.Trace();
+        const auto last = rec.Entries().back().notice;
+        const std::size_t requests = server_.RequestCount() - before;
+        // The sink refers to this iteration's locals: the thread ends before they do.
+        thread.RequestExit();
+        ASSERT_TRUE(thread.WaitFinished(3000));
+        EXPECT_EQ(trace, c.trace);
+        // The pause reply is the last notice: not a single reading step followed it.
+        EXPECT_EQ(last.kind, NoticeOpened);
+        EXPECT_TRUE(last.objectPath.empty());
+        EXPECT_EQ(requests, c.requests);
+    }
+}
+
 TEST_F(DownloadThread, BufferGrowsOnlyWithinLimits)
 {
     const std::string content = Content(600 * 1024);

@@ -122,7 +122,19 @@ struct CHttpDownloadThread::State {
     void OnDownloadRequest(DownloadRequest& r);
     int ConnectTask();
     void CloseTask();
+    // One step of the task, chosen by its flags; 1 when the next step may follow at once.
     int StepDownload();
+    // The steps, one per state.
+    int StepPauseStop();
+    int StepReconnect();
+    int StepReady();
+    int StepReading();
+    // Opening the first object: sends its GET from rangeStart, then acts on the answer's
+    // head. Each returns what the step returns.
+    int OpenObject();
+    int OnOpenFailed();       // the request went unanswered
+    int OnRangeMismatch();    // a 206 that starts elsewhere than asked
+    int OnAnswer(int status); // any other answer: reading starts, or the object is dropped
     void ReadStep();
     void ExitInstance();
 
@@ -331,130 +343,176 @@ void CHttpDownloadThread::State::CloseTask()
 
 int CHttpDownloadThread::State::StepDownload()
 {
+    // The first row whose flags the task has chooses the step: a pause or stop comes before
+    // anything else, a reconnect before opening, opening before reading. A task with none
+    // of them (paused, failed, or resting after a failed open) waits for a request.
+    static constexpr struct {
+        std::uint32_t flags;
+        int (State::*step)();
+    } steps[] = {
+        {DownloadTask::PauseRequested | DownloadTask::StopRequested, &State::StepPauseStop},
+        {DownloadTask::Reconnect, &State::StepReconnect},
+        {DownloadTask::Ready, &State::StepReady},
+        {DownloadTask::Reading, &State::StepReading},
+    };
     if (!task) return 0;
+    for (const auto& row : steps)
+        if (task->flags & row.flags) return (this->*row.step)();
+    return 0;
+}
+
+int CHttpDownloadThread::State::StepPauseStop()
+{
     auto& t = *task;
+    // A pause asked for together with a stop is taken first; the stop waits for the next
+    // step.
     if (t.flags & DownloadTask::PauseRequested) {
         t.flags = (t.flags & ~(DownloadTask::Reading | DownloadTask::PauseRequested)) |
                   DownloadTask::Paused;
         return 0;
     }
-    if (t.flags & DownloadTask::StopRequested) {
-        t.flags = (t.flags & ~(DownloadTask::Reading | DownloadTask::StopRequested)) |
-                  DownloadTask::Paused;
-        CloseTask();
-        return 0;
-    }
-    if (t.flags & DownloadTask::Reconnect) {
-        if (t.reopened && !t.progress && ++t.barrenReopens >= BarrenReopenLimit) {
-            FailTask();
-            return 0;
-        }
-        for (int attempt = 1; attempt <= ConnectAttempts; ++attempt) {
-            t.connected = false;
-            const int result = ConnectTask();
-            if (result == 200 || result == 206) {
-                t.flags = DownloadTask::Ready;
-                t.reopened = true;
-                Send(t.notifySink, TaskNotice(NoticeConnect, ConnectedCode));
-                return 1;
-            }
-            if (!Wait(timing.retryWaitMs)) return 0;
-        }
+    t.flags =
+        (t.flags & ~(DownloadTask::Reading | DownloadTask::StopRequested)) | DownloadTask::Paused;
+    CloseTask();
+    return 0;
+}
+
+int CHttpDownloadThread::State::StepReconnect()
+{
+    auto& t = *task;
+    if (t.reopened && !t.progress && ++t.barrenReopens >= BarrenReopenLimit) {
         FailTask();
         return 0;
     }
-    if (t.flags & DownloadTask::Ready) {
-        if (t.objects.empty()) {
-            DownloadNotice done;
-            done.id = t.id;
-            done.owner = t.owner;
-            done.kind = NoticeDone;
-            done.chunkLength = t.fill;
-            Send(t.notifySink, done);
-            CloseTask();
-            quit = true;
-            return 0;
-        }
-        t.fill = t.received = t.stepBytes = t.stepMillis = t.expectedEnd = 0;
-        t.progress = false;
-        HttpStreamOptions options;
-        options.host = t.host;
-        options.port = t.port == 0 ? 80 : t.port;
-        options.userName = t.userName;
-        options.password = t.password;
-        options.connectTimeoutMs = timing.connectTimeoutMs;
-        options.stallSeconds = timing.stallSeconds;
-        options.cancel = &exitRequested;
-        request = std::make_unique<HttpStream>(options);
-        const std::string range =
-            t.rangeEnd >= 0
-                ? "Range: bytes=" + std::to_string(t.rangeStart) + "-" + std::to_string(t.rangeEnd)
-                : "Range: bytes=" + std::to_string(t.rangeStart) + "-";
-        if (request->Open(t.objects.front(), {range}) != 0) {
-            if (t.reopened) {
-                // A resume that finds no server is a reopen without a new byte.
-                CloseRequest();
-                if (!Wait(timing.retryWaitMs)) return 0;
-                t.flags = DownloadTask::Reconnect;
-                return 1;
-            }
-            // The server could not be reached or sent no answer: the task rests until the
-            // next request.
-            CloseTask();
-            ConnectTask();
-            return 0;
-        }
-        const int status = request->status();
-        const bool ok = status == 200 || status == 206;
-        if (status == 206 && ParseContentRangeStart(request->rawHeaders()) != t.rangeStart) {
-            // These bytes belong at another position than the one asked for: none of them
-            // is written. The object starts over from byte 0, once.
-            CloseRequest();
-            if (++t.rangeMismatches >= RangeMismatchLimit) {
-                DownloadNotice failed = TaskNotice(NoticeError, RangeMismatchCode);
-                failed.received = t.rangeStart;
-                NextObject();
-                t.flags = DownloadTask::Ready;
-                Send(t.notifySink, failed);
-                return 1;
-            }
-            t.rangeStart = 0;
+    for (int attempt = 1; attempt <= ConnectAttempts; ++attempt) {
+        t.connected = false;
+        const int result = ConnectTask();
+        if (result == 200 || result == 206) {
             t.flags = DownloadTask::Ready;
+            t.reopened = true;
+            Send(t.notifySink, TaskNotice(NoticeConnect, ConnectedCode));
             return 1;
         }
-        // A server that ignores the Range sends the whole object with 200: it then starts
-        // at 0, not at rangeStart.
-        if (status == 200 && t.rangeStart > 0) t.rangeStart = 0;
-        const LengthInfo length = ParseLength(request->rawHeaders());
-        // A Content-Range total is already an absolute end; a Content-Length is what remains.
-        const std::int64_t end =
-            length.fromContentRange ? length.length : t.rangeStart + length.length;
-        if (ok && (end < t.rangeStart || end > INT_MAX)) {
-            Send(t.notifySink, TaskNotice(NoticeError, LengthOutOfRangeCode));
-            NextObject();
-            CloseRequest();
-            t.flags = DownloadTask::Ready;
-            return 1;
-        }
-        t.expectedEnd = static_cast<int>(std::clamp<std::int64_t>(end, INT_MIN, INT_MAX));
-        t.received = t.rangeStart;
-        DownloadNotice opened = TaskNotice(NoticeOpened, ok ? 0 : status);
-        opened.expectedEnd = t.expectedEnd;
-        opened.received = t.received;
-        if (ok) {
-            t.flags = DownloadTask::Reading;
-        } else {
-            NextObject();
-            CloseRequest();
-        }
-        Send(t.notifySink, opened);
-        return 1;
+        if (!Wait(timing.retryWaitMs)) return 0;
     }
-    if (t.flags & DownloadTask::Reading) {
-        ReadStep();
-        return 1;
-    }
+    FailTask();
     return 0;
+}
+
+int CHttpDownloadThread::State::StepReady()
+{
+    auto& t = *task;
+    if (t.objects.empty()) {
+        DownloadNotice done;
+        done.id = t.id;
+        done.owner = t.owner;
+        done.kind = NoticeDone;
+        done.chunkLength = t.fill;
+        Send(t.notifySink, done);
+        CloseTask();
+        quit = true;
+        return 0;
+    }
+    return OpenObject();
+}
+
+int CHttpDownloadThread::State::OpenObject()
+{
+    auto& t = *task;
+    t.fill = t.received = t.stepBytes = t.stepMillis = t.expectedEnd = 0;
+    t.progress = false;
+    HttpStreamOptions options;
+    options.host = t.host;
+    options.port = t.port == 0 ? 80 : t.port;
+    options.userName = t.userName;
+    options.password = t.password;
+    options.connectTimeoutMs = timing.connectTimeoutMs;
+    options.stallSeconds = timing.stallSeconds;
+    options.cancel = &exitRequested;
+    request = std::make_unique<HttpStream>(options);
+    const std::string range =
+        t.rangeEnd >= 0
+            ? "Range: bytes=" + std::to_string(t.rangeStart) + "-" + std::to_string(t.rangeEnd)
+            : "Range: bytes=" + std::to_string(t.rangeStart) + "-";
+    if (request->Open(t.objects.front(), {range}) != 0) return OnOpenFailed();
+    const int status = request->status();
+    if (status == 206 && ParseContentRangeStart(request->rawHeaders()) != t.rangeStart)
+        return OnRangeMismatch();
+    return OnAnswer(status);
+}
+
+int CHttpDownloadThread::State::OnOpenFailed()
+{
+    auto& t = *task;
+    if (t.reopened) {
+        // A resume that finds no server is a reopen without a new byte.
+        CloseRequest();
+        if (!Wait(timing.retryWaitMs)) return 0;
+        t.flags = DownloadTask::Reconnect;
+        return 1;
+    }
+    // The server could not be reached or sent no answer: the task rests until the next
+    // request.
+    CloseTask();
+    ConnectTask();
+    return 0;
+}
+
+int CHttpDownloadThread::State::OnRangeMismatch()
+{
+    auto& t = *task;
+    // These bytes belong at another position than the one asked for: none of them is
+    // written. The object starts over from byte 0, once.
+    CloseRequest();
+    if (++t.rangeMismatches >= RangeMismatchLimit) {
+        DownloadNotice failed = TaskNotice(NoticeError, RangeMismatchCode);
+        failed.received = t.rangeStart;
+        NextObject();
+        t.flags = DownloadTask::Ready;
+        Send(t.notifySink, failed);
+        return 1;
+    }
+    t.rangeStart = 0;
+    t.flags = DownloadTask::Ready;
+    return 1;
+}
+
+int CHttpDownloadThread::State::OnAnswer(int status)
+{
+    auto& t = *task;
+    const bool ok = status == 200 || status == 206;
+    // A server that ignores the Range sends the whole object with 200: it then starts at 0,
+    // not at rangeStart.
+    if (status == 200 && t.rangeStart > 0) t.rangeStart = 0;
+    const LengthInfo length = ParseLength(request->rawHeaders());
+    // A Content-Range total is already an absolute end; a Content-Length is what remains.
+    const std::int64_t end = length.fromContentRange ? length.length : t.rangeStart + length.length;
+    if (ok && (end < t.rangeStart || end > INT_MAX)) {
+        Send(t.notifySink, TaskNotice(NoticeError, LengthOutOfRangeCode));
+        NextObject();
+        CloseRequest();
+        t.flags = DownloadTask::Ready;
+        return 1;
+    }
+    t.expectedEnd = static_cast<int>(std::clamp<std::int64_t>(end, INT_MIN, INT_MAX));
+    t.received = t.rangeStart;
+    DownloadNotice opened = TaskNotice(NoticeOpened, ok ? 0 : status);
+    opened.expectedEnd = t.expectedEnd;
+    opened.received = t.received;
+    if (ok) {
+        t.flags = DownloadTask::Reading;
+    } else {
+        NextObject();
+        CloseRequest();
+    }
+    Send(t.notifySink, opened);
+    return 1;
+}
+
+int CHttpDownloadThread::State::StepReading()
+{
+    ReadStep();
+    return 1;
 }
 
 void CHttpDownloadThread::State::ReadStep()

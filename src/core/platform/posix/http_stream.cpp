@@ -57,33 +57,7 @@ struct HttpStream::Transfer {
     bool Pump();
 };
 
-HttpStream::HttpStream(HttpStreamOptions options) : options_(std::move(options)) {}
-
-HttpStream::~HttpStream()
-{
-    Close();
-}
-
-bool HttpStream::cancelled() const
-{
-    return options_.cancel && options_.cancel->load();
-}
-
-int HttpStream::status() const
-{
-    return transfer_ ? transfer_->status : 0;
-}
-
-const std::string& HttpStream::rawHeaders() const
-{
-    static const std::string none;
-    return transfer_ ? transfer_->rawHeaders : none;
-}
-
-int HttpStream::error() const
-{
-    return transfer_ ? transfer_->error : 0;
-}
+#include "net/http_stream_common.inc"
 
 std::size_t HttpStream::Transfer::OnHeader(char* data, std::size_t size, std::size_t count,
                                            void* self)
@@ -205,11 +179,6 @@ std::size_t HttpStream::Read(char* out, std::size_t n)
     std::memcpy(out, t.pending.data() + t.pendingPos, take);
     t.pendingPos += take;
     return take;
-}
-
-void HttpStream::Close()
-{
-    transfer_.reset();
 }
 
 } // namespace qev

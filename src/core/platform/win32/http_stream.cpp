@@ -88,33 +88,7 @@ struct HttpStream::Transfer {
     }
 };
 
-HttpStream::HttpStream(HttpStreamOptions options) : options_(std::move(options)) {}
-
-HttpStream::~HttpStream()
-{
-    Close();
-}
-
-bool HttpStream::cancelled() const
-{
-    return options_.cancel && options_.cancel->load();
-}
-
-int HttpStream::status() const
-{
-    return transfer_ ? transfer_->status : 0;
-}
-
-const std::string& HttpStream::rawHeaders() const
-{
-    static const std::string none;
-    return transfer_ ? transfer_->rawHeaders : none;
-}
-
-int HttpStream::error() const
-{
-    return transfer_ ? transfer_->error : 0;
-}
+#include "net/http_stream_common.inc"
 
 int HttpStream::Open(const std::string& objectPath, const std::vector<std::string>& headers)
 {
@@ -169,11 +143,6 @@ std::size_t HttpStream::Read(char* out, std::size_t n)
     }
     if (got == 0) t.ended = true;
     return got;
-}
-
-void HttpStream::Close()
-{
-    transfer_.reset();
 }
 
 } // namespace qev
