@@ -86,17 +86,6 @@ bool CKorvel2App::InitInstance(std::optional<std::string_view> layoutText)
     if (!layout_.layout.games.empty()) SelectGame(layout_.layout.games.begin()->first);
     // 11. and 12. Document list and main frame.
     mainFrame_ = std::make_unique<CMainFrame>(layout_);
-    // The frame reports upward; this object is the one place that knows both the frame
-    // and the login stack.
-    QObject::connect(mainFrame_.get(), &CMainFrame::paneRequested, mainFrame_.get(),
-                     [this](const QString& function) { OpenPane(function); });
-    QObject::connect(mainFrame_.get(), &CMainFrame::logoutRequested, mainFrame_.get(),
-                     [this] { LogoutGame(); });
-    QObject::connect(mainFrame_.get(), &CMainFrame::returnToLoginRequested, mainFrame_.get(),
-                     [this](bool rebuildLogin) {
-                         ReturnToLogin();
-                         if (rebuildLogin && loginWindow_) loginWindow_->BuildPanes();
-                     });
     // 13. Size of the "game" pane; the frame stays hidden.
     if (const qev::WebPane* game = FindGamePane("game"))
         mainFrame_->resize(game->right - game->left, game->bottom - game->top);
@@ -126,8 +115,7 @@ bool CKorvel2App::InitInstance(std::optional<std::string_view> layoutText)
     // stack is one window, shown and centred as one.
     loginWindow_ = new CLoginWnd(loginBackground_.get(), layout_);
     loginTopWindow_ = new CTopWnd(loginBackground_.get(), layout_);
-    QObject::connect(loginWindow_, &CLoginWnd::loggedIn, mainFrame_.get(),
-                     [this](const qev::SessionInfo& session) { OnLoggedIn(session); });
+    WireWindows();
     loginBackground_->show();
     loginWindow_->CenterWindow();
     // 23. The first document with its game view inside the hidden frame.
@@ -144,6 +132,23 @@ bool CKorvel2App::InitInstance(std::optional<std::string_view> layoutText)
     SendStartupReport();
     // 28. The event loop runs.
     return true;
+}
+
+void CKorvel2App::WireWindows()
+{
+    // The windows report upward; this object is the one place that knows both the main
+    // frame and the login stack. Nothing is reported before the event loop runs.
+    QObject::connect(mainFrame_.get(), &CMainFrame::paneRequested, mainFrame_.get(),
+                     [this](const QString& function) { OpenPane(function); });
+    QObject::connect(mainFrame_.get(), &CMainFrame::logoutRequested, mainFrame_.get(),
+                     [this] { LogoutGame(); });
+    QObject::connect(mainFrame_.get(), &CMainFrame::returnToLoginRequested, mainFrame_.get(),
+                     [this](bool rebuildLogin) {
+                         ReturnToLogin();
+                         if (rebuildLogin && loginWindow_) loginWindow_->BuildPanes();
+                     });
+    QObject::connect(loginWindow_, &CLoginWnd::loggedIn, mainFrame_.get(),
+                     [this](const qev::SessionInfo& session) { OnLoggedIn(session); });
 }
 
 void CKorvel2App::SendStartupReport()

@@ -84,6 +84,8 @@ private:
     // the way. Null when none matches.
     CKorvel2Doc* FindDocument(const QString& function);
     void SendStartupReport();
+    // Connects the windows' reports to the operations above.
+    void WireWindows();
 
     qev::LayoutState layout_;
     bool endedAtOnce_ = false;

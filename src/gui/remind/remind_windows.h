@@ -135,7 +135,6 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    std::function<QImage()> digitStrip_;
     void BuildButtons();
     void DestroyButtons();
     void ApplyButtonRule();
@@ -143,6 +142,7 @@ private:
 
     qev::WindowLayout layout_;
     std::int64_t start_, end_;
+    std::function<QImage()> digitStrip_;
     std::int64_t shownValue_ = 0;
     qev::ReminderButtonRule buttonRule_;
     std::vector<ButtonEntry> buttons_;
