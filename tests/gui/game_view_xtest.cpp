@@ -16,6 +16,8 @@
 
 namespace {
 
+CWebContext* g_web = nullptr; // made in main, after the application
+
 // Records every write to document.cookie from the page's own world, where the client's
 // marking runs, then throws a script error that must stay quiet.
 const char InstrumentedPage[] = R"HTML(<!doctype html><html><head><title>Marked</title><script>
@@ -84,7 +86,7 @@ QString RunScript(CKorvel2View& view, const char* script)
 TEST(PageMarking, WrittenExactlyOnceAndNeverOverAnExistingMark)
 {
     Served served;
-    CKorvel2View view;
+    CKorvel2View view(*g_web);
     view.resize(400, 300);
     view.show();
 
@@ -121,7 +123,7 @@ TEST(PageMarking, WrittenExactlyOnceAndNeverOverAnExistingMark)
 TEST(GamePopup, AWindowThePageOpensIsAClientWindowWithTheSession)
 {
     Served served;
-    CKorvel2View view;
+    CKorvel2View view(*g_web);
     view.resize(400, 300);
     view.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
@@ -162,6 +164,8 @@ int main(int argc, char** argv)
 {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication application(argc, argv);
+    CWebContext web; // off the record
+    g_web = &web;
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -22,6 +22,8 @@ Q_DECLARE_METATYPE(qev::SessionInfo)
 
 namespace {
 
+CWebContext* g_web = nullptr; // made in main, after the application
+
 // Each link is a block at a known place so that a click can find it.
 const char PortalPage[] = R"(<!doctype html><html><head><style>
 body { margin: 0 }
@@ -51,7 +53,7 @@ struct BrowserRig {
     BrowserRig()
     {
         window.resize(400, 360);
-        host = new CMiniBrowser(&window);
+        host = new CMiniBrowser(*g_web, PageRole::Login, &window);
         EXPECT_TRUE(host->Create(QRect(0, 0, 400, 360), &window, 5000));
         QObject::connect(host, &CMiniBrowser::sessionStarted,
                          [this](const qev::SessionInfo& s) { sessions.push_back(s); });
@@ -181,7 +183,7 @@ TEST(MiniBrowserControl, MarginsPlaceTheViewAroundTheHost)
     };
     QWidget parent;
     for (const Case& c : cases) {
-        auto* host = new CMiniBrowser;
+        auto* host = new CMiniBrowser(*g_web, PageRole::Login);
         host->l = c.l;
         host->t = c.t;
         host->r = c.r;
@@ -217,7 +219,7 @@ TEST(LoginPanes, BrowsersOnlyForOddFlagsAndIdsNeverReset)
     game.login.width = 663;
     game.login.height = 391;
     game.login.webPanes = {Pane(1, "about:blank"), Pane(0, "about:blank"), Pane(3, "about:blank")};
-    CLoginWnd login(nullptr, layout);
+    CLoginWnd login(nullptr, layout, *g_web);
     ASSERT_EQ(login.panes().size(), 3u);
     ASSERT_NE(login.panes()[0].host, nullptr);
     EXPECT_EQ(login.panes()[0].host->controlId(), 5000);
@@ -255,7 +257,7 @@ TEST(LoginPanes, ClickOnTheLoginPageCompletesTheLogin)
     // In its stack, as the application builds it: the page loads after the stack's first
     // paint, and the click passes through the button layer above the page.
     CBackgroundWnd stack(nullptr, layout);
-    auto* login = new CLoginWnd(&stack, layout);
+    auto* login = new CLoginWnd(&stack, layout, *g_web);
     auto* top = new CTopWnd(&stack, layout);
     login->SetConnectivityProbe([] { return true; });
     std::vector<std::string> queries; // the task-feed query of each login reported
@@ -288,6 +290,8 @@ int main(int argc, char** argv)
 {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication application(argc, argv);
+    CWebContext web; // off the record
+    g_web = &web;
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

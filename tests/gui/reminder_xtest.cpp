@@ -360,7 +360,8 @@ TEST_F(Reminder, MissingDigitStripFailsOnlyTheTopWindow)
 
 TEST_F(Reminder, DestroyingTheViewRemovesTheReminder)
 {
-    auto* other = new CKorvel2View(nullptr, [] { return App().GetCurrentGame(); });
+    auto* other =
+        new CKorvel2View(*App().webContext(), nullptr, [] { return App().GetCurrentGame(); });
     other->StartSchedule(Feed("12:00:00", "12:10", "12:40"));
     ASSERT_TRUE(WaitFor([&] { return other->reminder().isOpen(); }, TickMs + 3000));
     QPointer<CRemindBack> back = other->reminder().background();

@@ -17,6 +17,7 @@
 #include <memory>
 
 #include "base/message.h"
+#include "browser/web_context.h"
 #include "app/resources.h"
 #include "browser/login_wnd.h"
 #include "browser/mini_browser.h"
@@ -28,6 +29,8 @@
 #include "wait_for.h"
 
 namespace {
+
+CWebContext* g_web = nullptr; // made in main, after the application
 
 std::unique_ptr<QImage> Solid(int w, int h, QColor colour)
 {
@@ -404,7 +407,7 @@ TEST_F(TopLayer, ButtonsFromTheLayoutAndAMaskOfTheirRectangles)
 struct StackRig {
     Owner owner;
     CBackgroundWnd background{&owner, g_layout};
-    CLoginWnd* login = new CLoginWnd(&background, g_layout);
+    CLoginWnd* login = new CLoginWnd(&background, g_layout, *g_web);
     CTopWnd* top = new CTopWnd(&background, g_layout);
 };
 
@@ -588,7 +591,7 @@ TEST(LoginWindow, ConnectivityCheckedOnceTwoSecondsAfterCreation)
     };
     {
         clock.start();
-        CLoginWnd login(nullptr, g_layout);
+        CLoginWnd login(nullptr, g_layout, *g_web);
         login.SetConnectivityProbe(probe);
         ASSERT_TRUE(WaitFor([&] { return shown.size() == 1u; }, 6000));
         EXPECT_EQ(shown[0], "Internet Connect Failed");
@@ -600,7 +603,7 @@ TEST(LoginWindow, ConnectivityCheckedOnceTwoSecondsAfterCreation)
     online = true;
     {
         clock.start();
-        CLoginWnd login(nullptr, g_layout);
+        CLoginWnd login(nullptr, g_layout, *g_web);
         login.SetConnectivityProbe(probe);
         ASSERT_TRUE(WaitFor([&] { return probes == 2; }, 6000));
         EXPECT_GE(probedAt, EarliestMs);
@@ -623,7 +626,7 @@ TEST(LoginWindow, PanesWithoutBrowserAndLoginCompletionQuery)
     pane.flag = 2; // even: no browser
     pane.function = "login";
     game.login.webPanes = {pane};
-    CLoginWnd login(nullptr, g_layout);
+    CLoginWnd login(nullptr, g_layout, *g_web);
     ASSERT_EQ(login.panes().size(), 1u);
     EXPECT_EQ(login.panes()[0].host, nullptr);
     EXPECT_EQ(login.nextControlId(), CLoginWnd::FirstControlId);
@@ -645,6 +648,8 @@ int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
+    CWebContext web; // off the record
+    g_web = &web;
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <thread>
 
 #include "fake_http_server.h"
+#include "net/background_request.h"
 #include "net/network_init.h"
 
 namespace qev {
@@ -131,6 +134,59 @@ TEST_F(HttpGet, TrickleEndsAtTheDeadline)
     EXPECT_GE(took, std::chrono::milliseconds(HttpDeadlineMs - 500));
     EXPECT_LT(took, std::chrono::milliseconds(HttpDeadlineMs + 3000));
     EXPECT_LT(server.BodyBytesSent(), 200u);
+}
+
+// The client's requests run on workers that must end when the player leaves: a server that
+// has not answered yet, and one that trickles, both let go soon after the stop, and the
+// answer is "" even when the whole body arrives meanwhile.
+TEST_F(HttpGet, BackgroundRequestStopsSoonAndGivesNothing)
+{
+    auto silent = MakeReply(200, "late");
+    silent.delayMs = 15000;
+    auto trickle = MakeReply(200, std::string(200, 'x'));
+    trickle.writeSize = 1;
+    trickle.pieceDelayMs = 200;
+    for (const test::FakeReply& reply : {silent, trickle}) {
+        server.Enqueue(reply);
+        std::atomic<bool> answered{false};
+        std::string answer = "unset";
+        const std::size_t before = server.RequestCount();
+        auto start = std::chrono::steady_clock::now();
+        {
+            BackgroundTextRequest request(
+                [this](const std::atomic<bool>& stop) {
+                    return HttpGetText("", "/slow", server.host(), {}, &stop);
+                },
+                [&](std::string text) {
+                    answer = std::move(text);
+                    answered = true;
+                });
+            while (server.RequestCount() == before &&
+                   std::chrono::steady_clock::now() - start < std::chrono::seconds(5))
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            EXPECT_FALSE(request.finished());
+            start = std::chrono::steady_clock::now();
+        }
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_LT(took, std::chrono::milliseconds(2500));
+        EXPECT_TRUE(answered);
+        EXPECT_EQ(answer, "");
+    }
+    // Not stopped: the answer arrives as it would on the calling thread.
+    server.Enqueue(MakeReply(200, "feed"));
+    std::string answer;
+    {
+        BackgroundTextRequest request(
+            [this](const std::atomic<bool>& stop) {
+                return HttpGetText("", "/feed", server.host(), {}, &stop);
+            },
+            [&](std::string text) { answer = std::move(text); });
+        const auto start = std::chrono::steady_clock::now();
+        while (!request.finished() &&
+               std::chrono::steady_clock::now() - start < std::chrono::seconds(5))
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(answer, "feed");
 }
 
 TEST(HttpGetFailures, UnreachableOrUnknownHostGivesEmpty)

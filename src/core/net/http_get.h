@@ -1,5 +1,6 @@
 #pragma once
 // The one synchronous web request: GET a small text body.
+#include <atomic>
 #include <cstddef>
 #include <string>
 
@@ -12,8 +13,8 @@ inline constexpr std::size_t HttpTextLimit = 4 * 1024 * 1024;
 inline constexpr long HttpConnectTimeoutSeconds = 30;
 inline constexpr long HttpStallSeconds = 60;
 inline constexpr long HttpMaxRedirects = 10;
-// Both callers block the user-interface thread: however the server trickles, the whole
-// request (connecting included) ends after this long, and then fails.
+// However the server trickles, the whole request (connecting included) ends after this
+// long, and then fails.
 inline constexpr long HttpDeadlineMs = 20000;
 
 // Where the certificates of https hosts are checked against. Empty: the system's store.
@@ -28,9 +29,11 @@ struct HttpTrust {
 // default 80. Redirects are followed to http and https (certificates checked), no other
 // scheme. The status is not looked at (an error page is a body like any other). Any failure
 // gives "", and so does a body cut short (shorter than its Content-Length, or broken off) or
-// not complete by the deadline. Blocks the caller. Diagnostics go to stderr only when the
-// environment variable QEV_DEBUG_HTTP is set.
+// not complete by the deadline. Blocks the caller: the client calls it on a worker thread
+// (BackgroundTextRequest). stop, when given, may be set from another thread: the request
+// then ends (on Linux within about a second; on Windows between reads) and gives "". Diagnostics go
+// to stderr only when the environment variable QEV_DEBUG_HTTP is set.
 std::string HttpGetText(const std::string& query, const std::string& path, const std::string& host,
-                        const HttpTrust& trust = {});
+                        const HttpTrust& trust = {}, const std::atomic<bool>* stop = nullptr);
 
 } // namespace qev

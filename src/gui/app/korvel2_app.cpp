@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QStandardPaths>
+#include <QStatusBar>
 
 #include "base/app_icon.h"
 #include "app/debug_dialog.h"
@@ -15,6 +17,10 @@
 #include "app/update_modes.h"
 #include "browser/game_view.h"
 #include "browser/login_wnd.h"
+#include "browser/web_context.h"
+#include "browser/web_rules.h"
+#include "base/log.h"
+#include "net/background_request.h"
 #include "net/http_get.h"
 #include "net/network_init.h"
 #include "net/update_flow.h"
@@ -44,8 +50,11 @@ CKorvel2App::CKorvel2App()
 
 CKorvel2App::~CKorvel2App()
 {
+    feedRequest_.reset();
+    reportRequest_.reset();
     mainFrame_.reset();
     loginBackground_.reset(); // and its layers with it
+    web_.reset();             // after every page
     g_app = nullptr;
 }
 
@@ -84,8 +93,14 @@ bool CKorvel2App::InitInstance(std::optional<std::string_view> layoutText)
     LoadImageResources();
     // 10. Current game: the first name in map order.
     if (!layout_.layout.games.empty()) SelectGame(layout_.layout.games.begin()->first);
+    // The web profile every page shares (made before the windows that make pages).
+    web_ = std::make_unique<CWebContext>(
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+            QStringLiteral("/qev"),
+        QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
+            QStringLiteral("/qev"));
     // 11. and 12. Document list and main frame.
-    mainFrame_ = std::make_unique<CMainFrame>(layout_);
+    mainFrame_ = std::make_unique<CMainFrame>(layout_, *web_);
     // 13. Size of the "game" pane; the frame stays hidden.
     if (const qev::WebPane* game = FindGamePane("game"))
         mainFrame_->resize(game->right - game->left, game->bottom - game->top);
@@ -113,7 +128,7 @@ bool CKorvel2App::InitInstance(std::optional<std::string_view> layoutText)
         return false;
     // 20. to 22. The page layer, then the button layer above it, on the background; the
     // stack is one window, shown and centred as one.
-    loginWindow_ = new CLoginWnd(loginBackground_.get(), layout_);
+    loginWindow_ = new CLoginWnd(loginBackground_.get(), layout_, *web_);
     loginTopWindow_ = new CTopWnd(loginBackground_.get(), layout_);
     WireWindows();
     loginBackground_->show();
@@ -149,6 +164,8 @@ void CKorvel2App::WireWindows()
                      });
     QObject::connect(loginWindow_, &CLoginWnd::loggedIn, mainFrame_.get(),
                      [this](const qev::SessionInfo& session) { OnLoggedIn(session); });
+    QObject::connect(web_.get(), &CWebContext::downloadStatus, mainFrame_->statusBar(),
+                     [this](const QString& text) { mainFrame_->statusBar()->showMessage(text); });
 }
 
 void CKorvel2App::SendStartupReport()
@@ -158,15 +175,23 @@ void CKorvel2App::SendStartupReport()
     reportPath = address.path;
     reportHost = address.host;
     reportQuery += "&mac=" + qev::GetMachineIdentity();
-    // The answer is not used and a failure is not reported; the call blocks meanwhile.
-    if (!reportQuery.empty() && !reportHost.empty() && !reportPath.empty())
-        qev::HttpGetText(reportQuery, reportPath, reportHost);
+    // The answer is not used and a failure is not reported; a slow server delays nothing.
+    if (reportQuery.empty() || reportHost.empty() || reportPath.empty()) return;
+    reportRequest_ = std::make_unique<qev::BackgroundTextRequest>(
+        [query = reportQuery, path = reportPath, host = reportHost](const std::atomic<bool>& stop) {
+            return qev::HttpGetText(query, path, host, {}, &stop);
+        },
+        nullptr);
 }
 
 int CKorvel2App::ExitInstance()
 {
-    // The event loop no longer runs: release any download thread waiting on the frame,
-    // end the downloads, then hand over to a downloaded build when one is complete.
+    // The event loop no longer runs: stop the requests under way, release any download
+    // thread waiting on the frame, end the downloads, then hand over to a downloaded build
+    // when one is complete.
+    ++loginSerial_;
+    feedRequest_.reset();
+    reportRequest_.reset();
     if (updateFlow_) {
         if (mainFrame_) DisableUiThreadSinks(mainFrame_.get());
         updateFlow_->Shutdown();
@@ -227,6 +252,10 @@ void CKorvel2App::OpenPane(const QString& function)
 
 void CKorvel2App::ReturnToLogin()
 {
+    // The login has ended: a feed still on its way is dropped.
+    ++loginSerial_;
+    feedRequest_.reset();
+    if (mainFrame_) mainFrame_->SetFullScreen(false);
     CKorvel2View* view = mainFrame_ ? mainFrame_->activeView() : nullptr;
     if (view) view->Navigate(QStringLiteral("about:blank"));
     if (mainFrame_) mainFrame_->hide();
@@ -237,6 +266,8 @@ void CKorvel2App::ReturnToLogin()
 
 void CKorvel2App::LogoutGame()
 {
+    ++loginSerial_; // the login ends here: a feed still on its way is dropped
+    feedRequest_.reset();
     if (!mainFrame_) return;
     mainFrame_->StopSchedules();
     for (const auto& doc : mainFrame_->documents()) {
@@ -250,12 +281,34 @@ void CKorvel2App::LogoutGame()
 
 void CKorvel2App::OnLoggedIn(const qev::SessionInfo& session)
 {
+    if (!qev::IsWebAddress(session.href)) {
+        qev::WriteLog("game address refused (not http or https): " +
+                      qev::AddressForLog(session.href));
+        return;
+    }
     const std::string query = qev::TaskFeedQuery(session);
     ShowGameWindow(QString::fromStdString(session.href), QString::fromStdString(session.title));
-    // Blocks until the feed is there (or "" on failure); the schedule copes with either.
-    const std::string feed = taskFeedFetcher_
-                                 ? taskFeedFetcher_(query)
-                                 : qev::HttpGetText(query, TaskFeedPath, QEV_PORTAL_HOST);
+    // The feed ("" on failure; the schedule copes with either) is read on this thread when
+    // it arrives; until then the game plays.
+    const int serial = ++loginSerial_;
+    auto fetch = taskFeedFetcher_;
+    feedRequest_.reset();
+    feedRequest_ = std::make_unique<qev::BackgroundTextRequest>(
+        [fetch, query](const std::atomic<bool>& stop) {
+            return fetch ? fetch(query)
+                         : qev::HttpGetText(query, TaskFeedPath, QEV_PORTAL_HOST, {}, &stop);
+        },
+        [this, frame = mainFrame_.get(), serial](std::string feed) {
+            // The frame outlives the request (it is stopped and waited for first).
+            QMetaObject::invokeMethod(
+                frame, [this, serial, feed = std::move(feed)] { OnTaskFeed(serial, feed); },
+                Qt::QueuedConnection);
+        });
+}
+
+void CKorvel2App::OnTaskFeed(int serial, const std::string& feed)
+{
+    if (serial != loginSerial_) return;
     if (mainFrame_)
         if (CKorvel2View* view = mainFrame_->activeView()) view->StartSchedule(feed);
 }

@@ -13,14 +13,16 @@
 #include "layout/layout.h"
 
 namespace qev {
+class BackgroundTextRequest;
 class UpdateFlow;
-}
+} // namespace qev
 class CMainFrame;
 class CBackgroundWnd;
 class CLoginWnd;
 class CTopWnd;
 class CKorvel2Doc;
 class CKorvel2View;
+class CWebContext;
 
 class CKorvel2App {
 public:
@@ -56,12 +58,13 @@ public:
     void ReturnToLogin();
     // Stops the schedule and shows the portal's logout page in every "game" view.
     void LogoutGame();
-    // A login completed (the login window's report): the game window, then the task feed
-    // (fetched as it always was) and the schedule of the active view.
+    // A login completed (the login window's report): the game window, then the task feed,
+    // fetched on a worker, and the schedule of the active view once it arrives. A game
+    // address other than http or https is refused: the player stays on the login stack.
     void OnLoggedIn(const qev::SessionInfo& session);
 
-    // The task-feed request (query -> feed text); an empty function (the default) asks the
-    // portal. Tests hand in their own.
+    // The task-feed request (query -> feed text), run on a worker; an empty function (the
+    // default) asks the portal. Tests hand in their own.
     void SetTaskFeedFetcher(std::function<std::string(const std::string& query)> fetch)
     {
         taskFeedFetcher_ = std::move(fetch);
@@ -71,6 +74,7 @@ public:
     // The update check and hand-off; null before start-up reached the main frame.
     qev::UpdateFlow* updateFlow() const { return updateFlow_.get(); }
     CMainFrame* mainFrame() const { return mainFrame_.get(); }
+    CWebContext* webContext() const { return web_.get(); }
     CBackgroundWnd* loginBackground() const { return loginBackground_.get(); }
     CLoginWnd* loginWindow() const;
     CTopWnd* loginTopWindow() const;
@@ -83,12 +87,18 @@ private:
     // The document titled after function (case ignored); empty titles take that name on
     // the way. Null when none matches.
     CKorvel2Doc* FindDocument(const QString& function);
+    // The start-up report, on a worker: its answer is not used.
     void SendStartupReport();
+    // The task feed of login number serial arrived (on this thread); a login that has
+    // ended since drops it.
+    void OnTaskFeed(int serial, const std::string& feed);
     // Connects the windows' reports to the operations above.
     void WireWindows();
 
     qev::LayoutState layout_;
     bool endedAtOnce_ = false;
+    // Every page's profile; it outlives the windows, whose pages it holds.
+    std::unique_ptr<CWebContext> web_;
     // The login stack is destroyed after the main frame (members go in reverse order). It
     // is one window: the background owns its two layers.
     std::unique_ptr<CBackgroundWnd> loginBackground_;
@@ -97,6 +107,9 @@ private:
     std::unique_ptr<CMainFrame> mainFrame_;
     std::unique_ptr<qev::UpdateFlow> updateFlow_;
     std::function<std::string(const std::string&)> taskFeedFetcher_;
+    // Requests under way; each is stopped and waited for before the frame goes.
+    std::unique_ptr<qev::BackgroundTextRequest> reportRequest_, feedRequest_;
+    int loginSerial_ = 0;
 };
 
 // The one application object of this process; ends the process with a clear message when

@@ -1,9 +1,13 @@
 #include "browser/game_view.h"
 
 #include <QPointer>
+#include <QShortcut>
 #include <QUrl>
+#include <QWebEngineFullScreenRequest>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
+
+#include "base/log.h"
 
 #include "base/app_icon.h"
 #include "remind/reminder_rules.h"
@@ -26,29 +30,59 @@ constexpr int PopupWidth = 1024, PopupHeight = 700;
 
 } // namespace
 
+CGamePage::CGamePage(CWebContext& web, PageRole role, QObject* parent)
+    : QWebEnginePage(web.profile(), parent), web_(web), role_(role)
+{
+}
+
 QWebEnginePage* CGamePage::createWindow(WebWindowType /*type*/)
 {
     // Game pop-ups need the session, so they stay in the client with the same profile.
-    auto* popup = new CGamePopup(profile());
+    auto* popup = new CGamePopup(web_);
     popup->show();
     return popup->page();
 }
 
-CGamePopup::CGamePopup(QWebEngineProfile* profile)
+bool CGamePage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame)
+{
+    if (role_ != PageRole::Popup || !isMainFrame || url == QUrl(QStringLiteral("about:blank")) ||
+        qev::IsWebAddress(url.toString().toStdString()))
+        return QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame);
+    qev::WriteLog("game pop-up address refused (not http or https): " +
+                  qev::AddressForLog(url.toString().toStdString()));
+    return false;
+}
+
+CGamePopup::CGamePopup(CWebContext& web)
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowIcon(AppIcon());
-    setPage(new CGamePage(profile, this));
+    auto* page = new CGamePage(web, PageRole::Popup, this);
+    setPage(page);
+    web.Adopt(this, page, PageRole::Popup);
+    web.KeepPopup(this);
     resize(PopupWidth, PopupHeight);
-    connect(page(), &QWebEnginePage::titleChanged, this, &QWidget::setWindowTitle);
-    connect(page(), &QWebEnginePage::windowCloseRequested, this, &QWidget::close);
+    connect(page, &QWebEnginePage::titleChanged, this, &QWidget::setWindowTitle);
+    connect(page, &QWebEnginePage::windowCloseRequested, this, &QWidget::close);
+    connect(page, &QWebEnginePage::fullScreenRequested, this,
+            [this](QWebEngineFullScreenRequest request) {
+                request.accept();
+                request.toggleOn() ? showFullScreen() : showNormal();
+            });
+    // Esc leaves the page's full screen, as in a browser.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, [this] {
+        if (isFullScreen()) triggerPageAction(QWebEnginePage::ExitFullScreen);
+    });
 }
 
-CKorvel2View::CKorvel2View(QWidget* parent, std::function<const qev::GameEntry*()> currentGame)
-    : QWebEngineView(parent),
+CKorvel2View::CKorvel2View(CWebContext& web, QWidget* parent,
+                           std::function<const qev::GameEntry*()> currentGame)
+    : QWebEngineView(parent), web_(web),
       reminder_(CRemindPopup::Owner{[this] { schedule_.CloseReminder(); },
                                     [this](int id, int message) { OnTrayNotify(id, message); },
-                                    [this](int id) { OnCommand(id); }, std::move(currentGame)}),
+                                    [this](int id) { OnCommand(id); }, std::move(currentGame),
+                                    &web}),
       schedule_(&reminder_)
 {
     connect(this, &QWebEngineView::loadFinished, this, [this](bool) { MarkPage(); });
@@ -77,9 +111,21 @@ void CKorvel2View::EnsurePage()
     // Made on first use: a page starts the web engine, which must not hold up start-up
     // (the first view is made while the login stack is about to appear).
     if (ownPage_) return;
-    ownPage_ = new CGamePage(QWebEngineProfile::defaultProfile(), this);
+    ownPage_ = new CGamePage(web_, PageRole::Game, this);
     setPage(ownPage_);
+    web_.Adopt(this, ownPage_, PageRole::Game);
     connect(ownPage_, &QWebEnginePage::linkHovered, this, &CKorvel2View::linkHovered);
+    connect(ownPage_, &QWebEnginePage::fullScreenRequested, this,
+            [this](QWebEngineFullScreenRequest request) {
+                request.accept();
+                pageFullScreen_ = request.toggleOn();
+                emit fullScreenRequested(pageFullScreen_);
+            });
+}
+
+void CKorvel2View::ExitPageFullScreen()
+{
+    if (pageFullScreen_) triggerPageAction(QWebEnginePage::ExitFullScreen);
 }
 
 void CKorvel2View::Navigate(const QString& url)
@@ -114,5 +160,8 @@ void CKorvel2View::OnCommand(int id)
 
 void CKorvel2View::ShowReminderWindows()
 {
-    if (reminder_.isOpen() && reminder_.background()) reminder_.background()->show();
+    if (reminder_.isOpen() && reminder_.background()) {
+        reminder_.background()->show();
+        reminder_.background()->raise();
+    }
 }

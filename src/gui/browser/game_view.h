@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 
+#include "browser/web_context.h"
 #include "remind/activity_schedule.h"
 #include "remind/remind_popup.h"
 
@@ -18,7 +19,8 @@
 class CGamePage : public QWebEnginePage {
     Q_OBJECT
 public:
-    using QWebEnginePage::QWebEnginePage;
+    // role: Game or Popup.
+    CGamePage(CWebContext& web, PageRole role, QObject* parent);
 
 protected:
     QWebEnginePage* createWindow(WebWindowType type) override;
@@ -26,13 +28,21 @@ protected:
                                   const QString&) override
     {
     }
+    // A pop-up's address comes from the page that opened it: web addresses only (and the
+    // blank page a pop-up may start at).
+    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;
+
+private:
+    CWebContext& web_;
+    PageRole role_;
 };
 
 // A window a game page opened: a top-level browser of the client titled after its page.
+// It goes full screen when its page asks, and back on Esc or the page's own exit.
 class CGamePopup : public QWebEngineView {
     Q_OBJECT
 public:
-    explicit CGamePopup(QWebEngineProfile* profile);
+    explicit CGamePopup(CWebContext& web);
 };
 
 class CKorvel2View : public QWebEngineView {
@@ -41,14 +51,18 @@ public:
     // The cookie every game page gets, exactly as written (no attributes).
     static constexpr char MarkCookie[] = "korvel=1";
 
-    // currentGame: the game whose layout the view's reminder is built from (none: no
-    // reminder shows).
-    explicit CKorvel2View(QWidget* parent = nullptr,
+    // web: where the view's page comes from; currentGame: the game whose layout the view's
+    // reminder is built from (none: no reminder shows).
+    explicit CKorvel2View(CWebContext& web, QWidget* parent = nullptr,
                           std::function<const qev::GameEntry*()> currentGame = {});
     ~CKorvel2View() override;
 
     // Shows url; the view's page is made here the first time.
     void Navigate(const QString& url);
+    // Whether the page itself is full screen (an element of it fills the screen).
+    bool pageFullScreen() const { return pageFullScreen_; }
+    // Ends the page's own full screen (as its exit would); nothing when it is not.
+    void ExitPageFullScreen();
     // Reads a task feed into the activity list (appending), restarts the schedule timer
     // (every 2 s) and resets its tick counter.
     void StartSchedule(const std::string& feedText);
@@ -62,8 +76,9 @@ public:
     void OnTrayNotify(int iconId, int mouseMessage);
     // Commands sent to the view: 32782, the tray menu's "退出", removes the reminder.
     void OnCommand(int id);
-    // The frame was minimised: an open reminder stays on screen (it is a window of its own;
-    // this shows it again should the window system have hidden it with its owner).
+    // The frame was minimised or went full screen: an open reminder stays on screen, above
+    // it (it is a window of its own; this shows and raises it again should the window
+    // system have hidden it with its owner or stacked the frame over it).
     void ShowReminderWindows();
     CRemindPopup& reminder() { return reminder_; }
 
@@ -72,16 +87,20 @@ signals:
     void pageMarked(const QUrl& url, bool written);
     // The page's status text: the address of the link under the cursor.
     void linkHovered(const QString& url);
+    // The page entered (on) or left full screen; the request is already accepted.
+    void fullScreenRequested(bool on);
 
 private:
     // Sets the cookie on the loaded page unless its cookie text already holds it.
     void MarkPage();
     void EnsurePage();
 
+    CWebContext& web_;
     CGamePage* ownPage_ = nullptr; // child of the view
     CRemindPopup reminder_;
     qev::ActivitySchedule schedule_;
     QTimer scheduleTimer_;
+    bool pageFullScreen_ = false;
 };
 
 class CKorvel2Doc {

@@ -15,8 +15,8 @@ namespace {
 
 } // namespace
 
-CLoginWnd::CLoginWnd(CBackgroundWnd* stack, qev::LayoutState& layout)
-    : CLayerWnd(stack), layout_(layout)
+CLoginWnd::CLoginWnd(CBackgroundWnd* stack, qev::LayoutState& layout, CWebContext& web)
+    : CLayerWnd(stack), layout_(layout), web_(web)
 {
     // A layer with no input region gets no paint of its own: watch the stack's window.
     if (stack) stack->installEventFilter(this);
@@ -75,7 +75,7 @@ void CLoginWnd::BuildPanes()
     if (!game) return;
     for (const qev::WebPane& pane : game->login.webPanes) {
         PaneRecord record{pane, nullptr};
-        if (auto* host = CMiniBrowser::ForPane(pane, this, nextControlId_)) {
+        if (auto* host = CMiniBrowser::ForPane(pane, this, nextControlId_, web_, PageRole::Login)) {
             connect(host, &CMiniBrowser::sessionStarted, this, &CLoginWnd::OnSession);
             if (painted_) {
                 host->show();

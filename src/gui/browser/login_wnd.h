@@ -31,8 +31,9 @@ public:
     };
 
     // stack: the login background this layer lies on (null: a window of its own, for
-    // tests); layout: the layout state whose current game the panes come from.
-    CLoginWnd(CBackgroundWnd* stack, qev::LayoutState& layout);
+    // tests); layout: the layout state whose current game the panes come from; web: where
+    // the pages come from.
+    CLoginWnd(CBackgroundWnd* stack, qev::LayoutState& layout, CWebContext& web);
     ~CLoginWnd() override;
 
     // Rebuilds the panes from the current game's login layout and takes its size. Control
@@ -79,6 +80,7 @@ private:
     void CheckConnectivity();
 
     qev::LayoutState& layout_;
+    CWebContext& web_;
     std::function<bool()> probe_;
     std::vector<PaneRecord> panes_;
     int nextControlId_ = FirstControlId;

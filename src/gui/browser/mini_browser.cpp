@@ -36,12 +36,16 @@ std::string AttributeOf(const QVariantMap& attributes, const char* name)
 
 } // namespace
 
-CMiniBrowser::CMiniBrowser(QWidget* parent) : QWidget(parent) {}
+CMiniBrowser::CMiniBrowser(CWebContext& web, PageRole role, QWidget* parent)
+    : QWidget(parent), web_(web), role_(role)
+{
+}
 
-CMiniBrowser* CMiniBrowser::ForPane(const qev::WebPane& pane, QWidget* parent, int& nextControlId)
+CMiniBrowser* CMiniBrowser::ForPane(const qev::WebPane& pane, QWidget* parent, int& nextControlId,
+                                    CWebContext& web, PageRole role)
 {
     if (!(pane.flag & PaneHasBrowser)) return nullptr;
-    auto* host = new CMiniBrowser(parent);
+    auto* host = new CMiniBrowser(web, role, parent);
     host->l = pane.l;
     host->t = pane.t;
     host->r = pane.r;
@@ -106,12 +110,13 @@ QWebEnginePage* CMiniBrowser::page()
     if (!page_) {
         // Made on first use: the first page of the process starts the web engine, which
         // takes long enough to be worth keeping out of the way of the first paint.
-        auto* page = new MiniBrowserPage(view_);
+        auto* page = new MiniBrowserPage(web_.profile(), view_);
         connect(page, &QWebEnginePage::newWindowRequested, this,
                 [this](QWebEngineNewWindowRequest& request) {
                     OnNewWindow(request.requestedUrl(), request.isUserInitiated());
                 });
         view_->setPage(page);
+        web_.Adopt(view_, page, role_);
         page_ = page;
     }
     return page_;

@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "browser/session_info.h"
+#include "browser/web_context.h"
 
 #include "layout/layout.h"
 
@@ -23,7 +24,8 @@ inline constexpr int PaneHasBrowser = 0x1;
 class CMiniBrowser : public QWidget {
     Q_OBJECT
 public:
-    explicit CMiniBrowser(QWidget* parent = nullptr);
+    // web: where the page comes from; role: Login or Reminder.
+    CMiniBrowser(CWebContext& web, PageRole role, QWidget* parent = nullptr);
 
     // How far the view extends beyond the host on each side (negative pulls it in).
     // Set before Create.
@@ -54,7 +56,8 @@ public:
     // flag), made in parent with the pane's margins and rectangle and the control id
     // nextControlId (which then moves on); not shown and not navigated. Null when the pane
     // shows no page or the host could not be made.
-    static CMiniBrowser* ForPane(const qev::WebPane& pane, QWidget* parent, int& nextControlId);
+    static CMiniBrowser* ForPane(const qev::WebPane& pane, QWidget* parent, int& nextControlId,
+                                 CWebContext& web, PageRole role);
 
     // The JavaScript that reads the hand-over attributes of the page's active element.
     static const QString& ActiveElementScript();
@@ -64,6 +67,8 @@ signals:
     void sessionStarted(const qev::SessionInfo& session);
 
 private:
+    CWebContext& web_;
+    PageRole role_;
     std::function<void(const QUrl&)> externalOpener_;
     // A page asked for a new window: decide from its active element's attributes.
     void OnNewWindow(const QUrl& requestedUrl, bool userInitiated);

@@ -9,7 +9,9 @@
 #include <QTimer>
 
 #include "base/app_icon.h"
+#include "base/log.h"
 #include "base/message.h"
+#include "browser/web_rules.h"
 #include "remind/remind_windows.h"
 #include "remind/reminder_rules.h"
 
@@ -33,6 +35,8 @@ QIcon TrayIconImage()
 }
 
 } // namespace
+
+CRemindPopup::CRemindPopup() = default;
 
 CRemindPopup::CRemindPopup(Owner owner) : owner_(std::move(owner)) {}
 
@@ -61,7 +65,14 @@ void CRemindPopup::ShowReminder(const qev::ActivityRecord& record, std::int64_t 
     auto* background = new CRemindBack(layout);
     background_ = background;
     connect(background, &CRemindBack::closeRequested, this, &CRemindPopup::HideReminder);
-    background->dataWnd()->BuildPanes(layout.webPanes, qev::ReminderPageAddress(record.pageUrl));
+    // The activity's page is loaded only from a web address; the reminder shows either way.
+    std::string address = qev::ReminderPageAddress(record.pageUrl);
+    if (!address.empty() && !qev::IsWebAddress(address)) {
+        qev::WriteLog("reminder page address refused (not http or https): " +
+                      qev::AddressForLog(address));
+        address.clear();
+    }
+    background->dataWnd()->BuildPanes(layout.webPanes, address, owner_.web);
 
     auto* top = new CRemindTopWnd(background, layout, localStart, localEnd, digitStrip_);
     if (top->Init()) {

@@ -13,6 +13,8 @@
 #include "remind/activity_schedule.h"
 #include "remind/remind_windows.h"
 
+class CWebContext;
+
 class CRemindPopup : public QObject, public qev::ReminderSink {
     Q_OBJECT
 public:
@@ -23,9 +25,11 @@ public:
         std::function<void(int iconId, int mouseMessage)> trayNotify; // tray callback
         std::function<void(int command)> command;                     // the tray menu's command
         std::function<const qev::GameEntry*()> currentGame; // whose <remind> layout is used
+        CWebContext* web = nullptr; // where the panes' pages come from (null: no pages)
     };
 
-    explicit CRemindPopup(Owner owner = {});
+    CRemindPopup();
+    explicit CRemindPopup(Owner owner);
 
     // Where the countdown's digit strip comes from for the reminders this pop-up opens
     // from now on (empty, the default: the built-in image).

@@ -131,16 +131,19 @@ void CRemindDataWnd::DestroyPanes()
 }
 
 void CRemindDataWnd::BuildPanes(const std::vector<qev::WebPane>& panes,
-                                const std::string& pageAddress)
+                                const std::string& pageAddress, CWebContext* web)
 {
     DestroyPanes();
     for (const qev::WebPane& layoutPane : panes) {
         PaneRecord record{layoutPane, nullptr};
         record.pane.url = pageAddress;
-        if (auto* host = CMiniBrowser::ForPane(layoutPane, this, nextControlId_)) {
+        auto* host =
+            web ? CMiniBrowser::ForPane(layoutPane, this, nextControlId_, *web, PageRole::Reminder)
+                : nullptr;
+        if (host) {
             // A "_game" hand-over from the activity's page means nothing here.
             host->show();
-            host->Navigate(QString::fromStdString(pageAddress));
+            if (!pageAddress.empty()) host->Navigate(QString::fromStdString(pageAddress));
             record.host = host;
         }
         panes_.push_back(std::move(record));

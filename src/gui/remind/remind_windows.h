@@ -22,6 +22,7 @@
 
 class CImageButton;
 class CMiniBrowser;
+class CWebContext;
 class CRemindDataWnd;
 class CRemindTopWnd;
 
@@ -70,8 +71,10 @@ public:
     };
 
     explicit CRemindDataWnd(QWidget* parent);
-    // Removes the panes and builds them again from panes, each showing pageAddress.
-    void BuildPanes(const std::vector<qev::WebPane>& panes, const std::string& pageAddress);
+    // Removes the panes and builds them again from panes, each showing pageAddress (none
+    // when it is empty) with a page of web (no browser at all without one).
+    void BuildPanes(const std::vector<qev::WebPane>& panes, const std::string& pageAddress,
+                    CWebContext* web);
     void DestroyPanes();
     const std::vector<PaneRecord>& panes() const { return panes_; }
     // The rectangles of the browser panes.

@@ -9,6 +9,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
+#include <QShortcut>
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QVBoxLayout>
@@ -34,15 +35,18 @@ QString Text(int id)
 const char* const LockTexts[3] = {"CAP", "NUM", "SCRL"};
 // Room around an indicator's text, so the pane keeps its width when the text goes.
 constexpr int LockLabelPadding = 8;
+// After entering full screen, the reminders are raised once more this much later.
+constexpr int FullScreenSettleMs = 300;
 // Caption text size, in pixels.
 constexpr int CaptionFontPixels = 12;
 
 } // namespace
 
-CMainFrame::CMainFrame(qev::LayoutState& layoutState)
+CMainFrame::CMainFrame(qev::LayoutState& layoutState, CWebContext& web)
     : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowMinMaxButtonsHint |
                            Qt::WindowSystemMenuHint),
-      layout_(layoutState), stack_(new QStackedWidget(this)), statusBar_(new QStatusBar(this))
+      layout_(layoutState), web_(web), stack_(new QStackedWidget(this)),
+      statusBar_(new QStatusBar(this))
 {
     setWindowTitle(Text(qev::IdsProductAbbrev));
     setWindowIcon(AppIcon());
@@ -65,6 +69,11 @@ CMainFrame::CMainFrame(qev::LayoutState& layoutState)
     statusBar_->installEventFilter(this);
     lockTimer_.setInterval(LockKeyPollMs);
     connect(&lockTimer_, &QTimer::timeout, this, &CMainFrame::UpdateLockIndicators);
+    connect(new QShortcut(QKeySequence(Qt::Key_F11), this), &QShortcut::activated, this,
+            &CMainFrame::ToggleFullScreen);
+    escape_ = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    escape_->setEnabled(false);
+    connect(escape_, &QShortcut::activated, this, &CMainFrame::ToggleFullScreen);
 }
 
 CMainFrame::~CMainFrame() = default;
@@ -79,8 +88,9 @@ void CMainFrame::SetGame(const QString& url, const QString& title)
 CKorvel2Doc* CMainFrame::NewDocument()
 {
     auto doc = std::make_unique<CKorvel2Doc>();
-    doc->view = new CKorvel2View(stack_, [this] { return layout_.GetCurrentGame(); });
+    doc->view = new CKorvel2View(web_, stack_, [this] { return layout_.GetCurrentGame(); });
     stack_->addWidget(doc->view);
+    connect(doc->view, &CKorvel2View::fullScreenRequested, this, &CMainFrame::SetFullScreen);
     // The page's status text goes to the message pane, as a browser's status line would.
     connect(doc->view, &CKorvel2View::linkHovered, statusBar_,
             [this](const QString& url) { statusBar_->showMessage(url); });
@@ -432,6 +442,58 @@ void CMainFrame::ShowRestored()
     maximised_ = false;
     show();
     update();
+}
+
+void CMainFrame::SetFullScreen(bool on)
+{
+    if (on == fullScreen_) return;
+    fullScreen_ = on;
+    escape_->setEnabled(on);
+    QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    if (on) {
+        maximisedBeforeFullScreen_ = maximised_;
+        geometryBeforeFullScreen_ = geometry();
+        layout()->setContentsMargins(0, 0, 0, 0);
+        statusBar_->hide();
+        setWindowState(windowState() | Qt::WindowFullScreen);
+        // Without a window manager the state alone moves nothing.
+        if (screen) setGeometry(screen->geometry());
+        show();
+        raise();
+        activateWindow();
+        RaiseReminders();
+        // A window manager may restack the frame once it has taken the state: the
+        // reminders go above it again then.
+        QTimer::singleShot(FullScreenSettleMs, this, [this] {
+            if (fullScreen_) RaiseReminders();
+        });
+        return;
+    }
+    layout()->setContentsMargins(qev::FrameBorder, qev::FrameTopMargin, qev::FrameBorder,
+                                 qev::FrameBorder);
+    statusBar_->show();
+    setWindowState(windowState() & ~Qt::WindowFullScreen);
+    if (maximisedBeforeFullScreen_ && screen)
+        setGeometry(screen->availableGeometry());
+    else
+        setGeometry(geometryBeforeFullScreen_);
+    show();
+    update();
+}
+
+void CMainFrame::ToggleFullScreen()
+{
+    CKorvel2View* view = activeView();
+    if (view && view->pageFullScreen())
+        view->ExitPageFullScreen(); // the page's exit comes back through SetFullScreen
+    else
+        SetFullScreen(!fullScreen_);
+}
+
+void CMainFrame::RaiseReminders()
+{
+    for (const auto& doc : documents_)
+        if (doc->view) doc->view->ShowReminderWindows();
 }
 
 // ---- status bar ----

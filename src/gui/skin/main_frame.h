@@ -20,11 +20,13 @@
 #include "skin/caption_rules.h"
 
 class QLabel;
+class QShortcut;
 class QMenu;
 class QStackedWidget;
 class QStatusBar;
 class CKorvel2Doc;
 class CKorvel2View;
+class CWebContext;
 
 // The posted caption action (the private message WM_CAPTION_ACTION).
 class CaptionActionEvent : public QEvent {
@@ -43,8 +45,9 @@ public:
     // The lock-key indicators follow the keyboard at this pace while the frame shows.
     static constexpr int LockKeyPollMs = 250;
 
-    // layout: the layout state whose current game the caption is drawn from.
-    explicit CMainFrame(qev::LayoutState& layout);
+    // layout: the layout state whose current game the caption is drawn from; web: where
+    // the views' pages come from.
+    CMainFrame(qev::LayoutState& layout, CWebContext& web);
     ~CMainFrame() override;
 
     // The template's new-document operation: a new untitled document with its game view.
@@ -69,6 +72,12 @@ public:
     void ShowMaximised();
     void ShowRestored();
     bool IsMaximised() const { return maximised_; }
+    // Full screen: the pages fill the frame's screen, without caption, borders or status
+    // bar, and the reminders are raised above them again; off brings the frame back as it
+    // was (maximised or not). A page's own full-screen request lands here, and F11 toggles
+    // it; Esc leaves it.
+    void SetFullScreen(bool on);
+    bool IsFullScreen() const { return fullScreen_; }
 
     int pressedAction() const { return pressedAction_; }
     bool drawingFrozen() const { return !updatesEnabled(); }
@@ -116,8 +125,12 @@ private:
     void OnSwitchAccount();
     void OnServerList();
     void UpdateLockIndicators();
+    // F11, and Esc while full screen: a page's own full screen ends through the page.
+    void ToggleFullScreen();
+    void RaiseReminders();
 
     qev::LayoutState& layout_;
+    CWebContext& web_;
     QString gameUrl_, gameTitle_;
     QStackedWidget* stack_;
     QStatusBar* statusBar_;
@@ -135,6 +148,11 @@ private:
     QPoint pressGlobal_, moveOffset_;
     bool maximised_ = false;
     QRect restoreGeometry_;
+    bool fullScreen_ = false;
+    // What full screen hides and gives back.
+    bool maximisedBeforeFullScreen_ = false;
+    QRect geometryBeforeFullScreen_;
+    QShortcut* escape_ = nullptr; // only while full screen, so Esc reaches the pages otherwise
     int switchTimer_ = 0;
     bool asking_ = false;
 };

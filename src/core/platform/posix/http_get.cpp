@@ -39,6 +39,12 @@ std::size_t WriteBody(char* data, std::size_t size, std::size_t count, void* use
     return n;
 }
 
+int StopWhenAsked(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    const auto* stop = static_cast<const std::atomic<bool>*>(user);
+    return stop->load() ? 1 : 0;
+}
+
 // Which of the four request steps a libcurl failure corresponds to, for the diagnostics.
 const char* StepText(CURLcode code)
 {
@@ -56,7 +62,7 @@ const char* StepText(CURLcode code)
 } // namespace
 
 std::string HttpGetText(const std::string& query, const std::string& path, const std::string& host,
-                        const HttpTrust& trust)
+                        const HttpTrust& trust, const std::atomic<bool>* stop)
 {
     CURL* curl = curl_easy_init();
     if (!curl) {
@@ -83,6 +89,12 @@ std::string HttpGetText(const std::string& query, const std::string& path, const
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, HttpDeadlineMs);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteBody);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
+    if (stop) {
+        // libcurl asks at least about once a second, also while nothing arrives.
+        curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, StopWhenAsked);
+        curl_easy_setopt(curl, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool>*>(stop));
+    }
 
     const CURLcode code = curl_easy_perform(curl);
     curl_easy_cleanup(curl);

@@ -91,8 +91,9 @@ std::string SendableOverWinInet(const std::string& pathAndQuery)
 // The certificates of https hosts are checked against the Windows store; a PEM file to
 // trust instead (trust.caFile) is a Linux-side option for tests.
 std::string HttpGetText(const std::string& query, const std::string& path, const std::string& host,
-                        const HttpTrust& /*trust*/)
+                        const HttpTrust& /*trust*/, const std::atomic<bool>* stop)
 {
+    const auto stopped = [stop] { return stop && stop->load(); };
     const auto deadline = std::chrono::steady_clock::now() + TextDeadline;
     std::string server = host;
     INTERNET_PORT port = DefaultPort;
@@ -132,6 +133,7 @@ std::string HttpGetText(const std::string& query, const std::string& path, const
     if (!request) return Failed("HttpOpenRequest Failed with error %d ");
     if (!HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0))
         return Failed("HttpSendRequest Failed with error %d ");
+    if (stopped()) return {};
 
     // A body that ends before its announced length is a broken answer, not a short text.
     const long long announced = win32::NumberHeader(request.get(), HTTP_QUERY_CONTENT_LENGTH);
@@ -147,7 +149,7 @@ std::string HttpGetText(const std::string& query, const std::string& path, const
         if (!InternetReadFile(request.get(), piece, want, &got)) return {};
         // A trickle keeps every read short, so the watch's close may never cut one off
         // (Wine does not end a waiting read that way either): the loop looks at the clock.
-        if (std::chrono::steady_clock::now() >= deadline) return {};
+        if (std::chrono::steady_clock::now() >= deadline || stopped()) return {};
         if (got == 0) break;
         const std::size_t room = HttpTextLimit - body.size();
         body.append(piece, std::min<std::size_t>(got, room));

@@ -1,0 +1,53 @@
+#pragma once
+// Rules the client's web pages follow that need no web engine: which addresses the client
+// opens itself, how far a page zooms and where that is remembered, and how a download is
+// named beside files of the same name.
+#include <map>
+#include <string>
+#include <string_view>
+
+namespace qev {
+
+// An address that comes from outside data (a feed, a page's hand-over, a pop-up) and that
+// the client loads itself: "http://" or "https://" (scheme case ignored) followed by a
+// host. Everything else (file:, data:, javascript:, custom schemes, blanks in front) is not.
+bool IsWebAddress(std::string_view address);
+
+// The address as it may appear in a log line: bytes outside printable ASCII as \xNN, at
+// most 200 bytes kept.
+std::string AddressForLog(std::string_view address);
+
+// Page zoom, in percent of the page's own size.
+inline constexpr int MinZoomPercent = 25;
+inline constexpr int MaxZoomPercent = 500;
+inline constexpr int DefaultZoomPercent = 100;
+
+// The step from percent: direction > 0 the next larger, < 0 the next smaller of the usual
+// browser steps (25, 33, 50, 67, 75, 80, 90, 100, 110, 125, 150, 175, 200, 250, 300, 400,
+// 500), 0 back to 100. A value between steps moves to the neighbouring step; the ends stay.
+int NextZoomPercent(int percent, int direction);
+
+// Zoom remembered per host, kept in a small ini file:
+//   [zoom]
+//   host=percent
+// Hosts compare without regard to case. Lines that do not parse are dropped on reading;
+// values are clamped to MinZoomPercent..MaxZoomPercent; 100 % is not stored.
+class ZoomMemory {
+public:
+    void Read(std::string_view fileText);
+    std::string Text() const;
+
+    int PercentFor(std::string_view host) const;
+    // False when nothing changed (the host already had that zoom).
+    bool Set(std::string_view host, int percent);
+
+private:
+    std::map<std::string, int> percents_;
+};
+
+// The name of the n-th copy of a download: n == 0 the name itself, otherwise " (n)" before
+// the extension ("reward.bin" -> "reward (1).bin", "notes" -> "notes (2)"; a name that
+// starts with its only dot, ".profile", keeps it in front: ".profile (1)").
+std::string NumberedFileName(std::string_view name, int n);
+
+} // namespace qev

@@ -1,0 +1,440 @@
+#include "browser/web_context.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QVBoxLayout>
+#include <QWebEngineDownloadRequest>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QWebEngineSettings>
+#include <QWebEngineView>
+#include <QWheelEvent>
+
+#include "base/log.h"
+
+namespace {
+
+constexpr char RoleProperty[] = "qevPageRole";
+constexpr char LastInputProperty[] = "qevLastInput";
+constexpr char DeniedProperty[] = "qevDeniedFeatures";
+constexpr char ProfileName[] = "qev";
+// Progress lines are written at most this often, so a fast download does not flood the
+// status bar's repaints.
+constexpr qint64 ProgressLineMs = 250;
+// Copies named " (1)" up to this; past it the download is refused rather than overwrite.
+constexpr int MaxNumberedCopies = 999;
+
+const char* RoleName(PageRole role)
+{
+    switch (role) {
+    case PageRole::Login: return "login page";
+    case PageRole::Reminder: return "reminder page";
+    case PageRole::Game: return "game page";
+    case PageRole::Popup: return "game pop-up";
+    }
+    return "page";
+}
+
+const char* FeatureName(QWebEnginePage::Feature feature)
+{
+    switch (feature) {
+    case QWebEnginePage::Notifications: return "notifications";
+    case QWebEnginePage::Geolocation: return "location";
+    case QWebEnginePage::MediaAudioCapture: return "microphone";
+    case QWebEnginePage::MediaVideoCapture: return "camera";
+    case QWebEnginePage::MediaAudioVideoCapture: return "camera and microphone";
+    case QWebEnginePage::MouseLock: return "pointer lock";
+    case QWebEnginePage::DesktopVideoCapture: return "screen capture";
+    case QWebEnginePage::DesktopAudioVideoCapture: return "screen capture with sound";
+    }
+    return "unknown feature";
+}
+
+const char* TerminationName(QWebEnginePage::RenderProcessTerminationStatus status)
+{
+    switch (status) {
+    case QWebEnginePage::NormalTerminationStatus: return "normal exit";
+    case QWebEnginePage::AbnormalTerminationStatus: return "abnormal exit";
+    case QWebEnginePage::CrashedTerminationStatus: return "crashed";
+    case QWebEnginePage::KilledTerminationStatus: return "killed";
+    }
+    return "unknown";
+}
+
+void Log(const QString& line)
+{
+    qev::WriteLog(line.toStdString());
+}
+
+QString ForLog(const QUrl& url)
+{
+    return QString::fromStdString(qev::AddressForLog(url.toString().toStdString()));
+}
+
+bool GetsGameRights(PageRole role)
+{
+    return role == PageRole::Game || role == PageRole::Popup;
+}
+
+// Makes folder (and its parents) and leaves it to this user alone.
+bool MakePrivateFolder(const QString& folder)
+{
+    if (!QDir().mkpath(folder)) return false;
+    return QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+// The web view the event was sent into (the view itself or its render widget), or null.
+QWebEngineView* ViewUnder(QObject* watched)
+{
+    for (QObject* object = watched; object; object = object->parent())
+        if (auto* view = qobject_cast<QWebEngineView*>(object)) return view;
+    return nullptr;
+}
+
+// Brings a page back when its render process dies; a second death within a minute shows a
+// message with a Reload button instead, so a page that kills its renderer does not loop.
+class PageKeeper : public QObject {
+public:
+    PageKeeper(QWebEngineView* view, QWebEnginePage* page) : QObject(page), view_(view), page_(page)
+    {
+        connect(page, &QWebEnginePage::urlChanged, this, [this](const QUrl& url) {
+            if (!url.isEmpty()) lastUrl_ = url;
+        });
+        connect(page, &QWebEnginePage::renderProcessTerminated, this,
+                [this](QWebEnginePage::RenderProcessTerminationStatus status, int code) {
+                    OnTerminated(status, code);
+                });
+    }
+
+private:
+    void OnTerminated(QWebEnginePage::RenderProcessTerminationStatus status, int code)
+    {
+        if (status == QWebEnginePage::NormalTerminationStatus) return;
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        const bool again = lastDeath_ != 0 && now - lastDeath_ < CWebContext::CrashLoopMs;
+        lastDeath_ = now;
+        Log(QStringLiteral("%1 render process ended (%2, code %3) at %4: %5")
+                .arg(QString::fromLatin1(RoleName(RoleOf(page_))),
+                     QString::fromLatin1(TerminationName(status)), QString::number(code),
+                     ForLog(lastUrl_),
+                     again ? QStringLiteral("second time within a minute, showing Reload")
+                           : QStringLiteral("loading it again")));
+        if (again)
+            ShowMessage();
+        else
+            page_->load(lastUrl_);
+    }
+
+    void ShowMessage()
+    {
+        if (!view_) return;
+        if (!message_) {
+            message_ = new QWidget(view_);
+            message_->setAutoFillBackground(true);
+            auto* layout = new QVBoxLayout(message_);
+            auto* text = new QLabel(QStringLiteral("This page stopped working."), message_);
+            text->setAlignment(Qt::AlignCenter);
+            auto* reload = new QPushButton(QStringLiteral("Reload"), message_);
+            layout->addStretch();
+            layout->addWidget(text);
+            layout->addWidget(reload, 0, Qt::AlignCenter);
+            layout->addStretch();
+            connect(reload, &QPushButton::clicked, this, [this] {
+                message_->hide();
+                page_->load(lastUrl_);
+            });
+        }
+        message_->setGeometry(view_->rect());
+        message_->show();
+        message_->raise();
+    }
+
+    QPointer<QWebEngineView> view_;
+    QWebEnginePage* page_;
+    QUrl lastUrl_;
+    qint64 lastDeath_ = 0;
+    QPointer<QWidget> message_;
+};
+
+} // namespace
+
+PageRole RoleOf(const QWebEnginePage* page)
+{
+    const QVariant role = page ? page->property(RoleProperty) : QVariant();
+    return role.isValid() ? static_cast<PageRole>(role.toInt()) : PageRole::Login;
+}
+
+CWebContext::CWebContext(const QString& dataFolder, const QString& cacheFolder)
+{
+    ClaimFolders(dataFolder, cacheFolder);
+    zoomFile_ = dataFolder + QStringLiteral("/zoom.ini");
+    QFile zoomFile(zoomFile_);
+    if (zoomFile.open(QIODevice::ReadOnly)) zoom_.Read(zoomFile.read(64 * 1024).toStdString());
+    qApp->installEventFilter(this);
+}
+
+CWebContext::CWebContext()
+{
+    qApp->installEventFilter(this);
+}
+
+CWebContext::~CWebContext()
+{
+    qApp->removeEventFilter(this);
+    for (const QPointer<QWidget>& popup : popups_) delete popup.data();
+}
+
+void CWebContext::ClaimFolders(const QString& dataFolder, const QString& cacheFolder)
+{
+    const QString storage = dataFolder + QStringLiteral("/web");
+    const QString cache = cacheFolder + QStringLiteral("/web");
+    QString refusal;
+    if (!MakePrivateFolder(dataFolder) || !MakePrivateFolder(storage)) {
+        refusal = QStringLiteral("%1 cannot be made").arg(storage);
+    } else if (!MakePrivateFolder(cache)) {
+        refusal = QStringLiteral("%1 cannot be made").arg(cache);
+    } else {
+        lock_ = std::make_unique<QLockFile>(dataFolder + QStringLiteral("/web.lock"));
+        // Held for the whole run, however long: never taken over because of its age (a
+        // lock whose process is gone is still taken over).
+        lock_->setStaleLockTime(0);
+        if (!lock_->tryLock(0)) {
+            refusal = lock_->error() == QLockFile::LockFailedError
+                          ? QStringLiteral("another copy of the client uses %1").arg(storage)
+                          : QStringLiteral("%1 cannot be locked").arg(lock_->fileName());
+            lock_.reset();
+        }
+    }
+    if (!refusal.isEmpty()) {
+        Log(QStringLiteral("web profile: %1; this run keeps no cookies or cache").arg(refusal));
+        return;
+    }
+    storage_ = storage;
+    cache_ = cache;
+}
+
+QWebEngineProfile* CWebContext::profile()
+{
+    if (profile_) return profile_;
+    if (storage_.isEmpty()) {
+        profile_ = new QWebEngineProfile(this); // off the record
+    } else {
+        profile_ = new QWebEngineProfile(QString::fromLatin1(ProfileName), this);
+        profile_->setPersistentStoragePath(storage_);
+        profile_->setCachePath(cache_);
+        profile_->setHttpCacheType(QWebEngineProfile::DiskHttpCache);
+        // Cookies as the site sets them: a session cookie still ends with the client.
+        profile_->setPersistentCookiesPolicy(QWebEngineProfile::AllowPersistentCookies);
+    }
+    connect(profile_, &QWebEngineProfile::downloadRequested, this,
+            &CWebContext::OnDownloadRequested);
+    return profile_;
+}
+
+void CWebContext::Adopt(QWebEngineView* view, QWebEnginePage* page, PageRole role)
+{
+    page->setProperty(RoleProperty, static_cast<int>(role));
+    QWebEngineSettings* settings = page->settings();
+    const bool game = GetsGameRights(role);
+    settings->setAttribute(QWebEngineSettings::FullScreenSupportEnabled, game);
+    settings->setAttribute(QWebEngineSettings::PlaybackRequiresUserGesture, !game);
+
+    connect(page, &QWebEnginePage::featurePermissionRequested, page,
+            [page](const QUrl& origin, QWebEnginePage::Feature feature) {
+                const PageRole role = RoleOf(page);
+                if (feature == QWebEnginePage::MouseLock && GetsGameRights(role)) {
+                    page->setFeaturePermission(origin, feature,
+                                               QWebEnginePage::PermissionGrantedByUser);
+                    return;
+                }
+                page->setFeaturePermission(origin, feature, QWebEnginePage::PermissionDeniedByUser);
+                // One line per page and feature, however often the page asks.
+                const int bit = 1 << static_cast<int>(feature);
+                const int denied = page->property(DeniedProperty).toInt();
+                if (denied & bit) return;
+                page->setProperty(DeniedProperty, denied | bit);
+                Log(QStringLiteral("%1 asked for %2 (%3): denied")
+                        .arg(QString::fromLatin1(RoleName(role)),
+                             QString::fromLatin1(FeatureName(feature)), ForLog(origin)));
+            });
+
+    if (role == PageRole::Game) {
+        // The remembered zoom of a host is applied whenever the page arrives there.
+        const auto applyZoom = [this, page] {
+            const int percent = ZoomFor(page->url().host());
+            if (qRound(page->zoomFactor() * 100) != percent) page->setZoomFactor(percent / 100.0);
+        };
+        connect(page, &QWebEnginePage::urlChanged, this, applyZoom);
+        connect(page, &QWebEnginePage::loadFinished, this, applyZoom);
+    }
+    new PageKeeper(view, page);
+}
+
+int CWebContext::ZoomFor(const QString& host) const
+{
+    return zoom_.PercentFor(host.toStdString());
+}
+
+void CWebContext::RememberZoom(const QString& host, int percent)
+{
+    if (!zoom_.Set(host.toStdString(), percent) || zoomFile_.isEmpty()) return;
+    QSaveFile file(zoomFile_);
+    if (!file.open(QIODevice::WriteOnly)) return;
+    file.write(QByteArray::fromStdString(zoom_.Text()));
+    file.commit();
+}
+
+void CWebContext::StepZoom(QWebEngineView* view, int direction)
+{
+    QWebEnginePage* page = view->page();
+    const QString host = page->url().host();
+    const int percent = qev::NextZoomPercent(qRound(page->zoomFactor() * 100), direction);
+    page->setZoomFactor(percent / 100.0);
+    if (!host.isEmpty()) RememberZoom(host, percent);
+}
+
+bool CWebContext::eventFilter(QObject* watched, QEvent* event)
+{
+    const QEvent::Type type = event->type();
+    if (type != QEvent::MouseButtonPress && type != QEvent::KeyPress &&
+        type != QEvent::TouchBegin && type != QEvent::Wheel)
+        return false;
+    QWebEngineView* view = ViewUnder(watched);
+    QWebEnginePage* page = view ? view->page() : nullptr;
+    if (!page || !profile_ || page->profile() != profile_) return false;
+    const PageRole role = RoleOf(page);
+    if (type == QEvent::Wheel) {
+        auto* wheel = static_cast<QWheelEvent*>(event);
+        if (role != PageRole::Game || !(wheel->modifiers() & Qt::ControlModifier)) return false;
+        const int delta = wheel->angleDelta().y();
+        if (delta != 0) StepZoom(view, delta > 0 ? 1 : -1);
+        return true;
+    }
+    page->setProperty(LastInputProperty, QDateTime::currentMSecsSinceEpoch());
+    if (type == QEvent::KeyPress && role == PageRole::Game) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (!(key->modifiers() & Qt::ControlModifier)) return false;
+        switch (key->key()) {
+        case Qt::Key_Plus:
+        case Qt::Key_Equal: StepZoom(view, 1); return true;
+        case Qt::Key_Minus: StepZoom(view, -1); return true;
+        case Qt::Key_0: StepZoom(view, 0); return true;
+        default: return false;
+        }
+    }
+    return false;
+}
+
+// ---- downloads ----
+
+void CWebContext::OnDownloadRequested(QWebEngineDownloadRequest* download)
+{
+    QWebEnginePage* page = download->page();
+    const QString what = ForLog(download->url());
+    const PageRole role = RoleOf(page);
+    if (!page || !GetsGameRights(role)) {
+        Log(QStringLiteral("download refused: %1 (a %2 gets no downloads)")
+                .arg(what, QString::fromLatin1(RoleName(role))));
+        return download->cancel();
+    }
+    const qint64 lastInput = page->property(LastInputProperty).toLongLong();
+    if (lastInput == 0 || QDateTime::currentMSecsSinceEpoch() - lastInput > InputWindowMs) {
+        Log(QStringLiteral("download refused: %1 (started by the %2 without a click or key)")
+                .arg(what, QString::fromLatin1(RoleName(role))));
+        return download->cancel();
+    }
+
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    QString name = QFileInfo(download->suggestedFileName()).fileName();
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+        name = QStringLiteral("download");
+    // The first free name: no file of that name, and no other download heading there.
+    QString finalName;
+    for (int n = 0; n <= MaxNumberedCopies && finalName.isEmpty(); ++n) {
+        const QString candidate =
+            QString::fromStdString(qev::NumberedFileName(name.toStdString(), n));
+        if (!QFileInfo::exists(folder + QLatin1Char('/') + candidate) &&
+            !reservedNames_.contains(candidate))
+            finalName = candidate;
+    }
+    if (folder.isEmpty() || finalName.isEmpty() || !QDir().mkpath(folder)) {
+        Log(QStringLiteral("download refused: %1 (no free name in %2)").arg(what, folder));
+        emit downloadStatus(QStringLiteral("Download failed: %1").arg(name));
+        return download->cancel();
+    }
+    // The bytes arrive under a hidden name and take the final name only when complete, so
+    // a cut or cancelled download never leaves a partial file under it.
+    const QString partName = QStringLiteral(".%1.%2.part").arg(finalName).arg(download->id());
+    download->setDownloadDirectory(folder);
+    download->setDownloadFileName(partName);
+    reservedNames_.insert(finalName, 1);
+    FollowDownload(download, name, finalName, folder + QLatin1Char('/') + partName);
+    Log(QStringLiteral("download started: %1 to %2/%3").arg(what, folder, finalName));
+    download->accept();
+}
+
+void CWebContext::FollowDownload(QWebEngineDownloadRequest* download, const QString& name,
+                                 const QString& finalName, const QString& partPath)
+{
+    auto lastLine = std::make_shared<qint64>(0);
+    connect(download, &QWebEngineDownloadRequest::receivedBytesChanged, this,
+            [this, download, finalName, lastLine] {
+                const qint64 now = QDateTime::currentMSecsSinceEpoch();
+                if (now - *lastLine < ProgressLineMs) return;
+                *lastLine = now;
+                const qint64 total = download->totalBytes();
+                const qint64 got = download->receivedBytes();
+                emit downloadStatus(
+                    total > 0
+                        ? QStringLiteral("Downloading %1: %2 % (%3 of %4 KiB)")
+                              .arg(finalName)
+                              .arg(got * 100 / total)
+                              .arg(got / 1024)
+                              .arg(total / 1024)
+                        : QStringLiteral("Downloading %1: %2 KiB").arg(finalName).arg(got / 1024));
+            });
+    connect(download, &QWebEngineDownloadRequest::isFinishedChanged, this,
+            [this, download, name, finalName, partPath] {
+                if (!download->isFinished()) return;
+                reservedNames_.remove(finalName);
+                const QString folder = download->downloadDirectory();
+                if (download->state() != QWebEngineDownloadRequest::DownloadCompleted) {
+                    QFile::remove(partPath);
+                    QFile::remove(partPath + QStringLiteral(".download"));
+                    Log(QStringLiteral("download failed: %1 (%2)")
+                            .arg(finalName, download->interruptReasonString()));
+                    emit downloadStatus(QStringLiteral("Download failed: %1 (%2)")
+                                            .arg(finalName, download->interruptReasonString()));
+                    return;
+                }
+                // The name was free when the download began; should a file have taken it
+                // since, the next free one is used (rename never overwrites).
+                QString target;
+                for (int n = 0; n <= MaxNumberedCopies; ++n) {
+                    const QString candidate =
+                        folder + QLatin1Char('/') +
+                        QString::fromStdString(qev::NumberedFileName(name.toStdString(), n));
+                    if (QFile::rename(partPath, candidate)) {
+                        target = candidate;
+                        break;
+                    }
+                    if (!QFileInfo::exists(candidate)) break; // the rename failed otherwise
+                }
+                if (target.isEmpty()) {
+                    QFile::remove(partPath);
+                    Log(QStringLiteral("download failed: %1 (could not be named)").arg(finalName));
+                    emit downloadStatus(QStringLiteral("Download failed: %1").arg(finalName));
+                    return;
+                }
+                Log(QStringLiteral("download saved: %1").arg(target));
+                emit downloadStatus(QStringLiteral("Downloaded: %1").arg(target));
+            });
+}

@@ -1,0 +1,95 @@
+#pragma once
+// What every web page of the client shares: one profile (cookies, local storage, the disk
+// cache), what each kind of page may do (full screen, sound, pointer lock, downloads,
+// permissions), the zoom remembered per host, and the player's recent input on each page.
+// The application makes one and hands it to the windows that make pages.
+#include <QHash>
+#include <QLockFile>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <memory>
+
+#include "browser/web_rules.h"
+
+class QWebEngineDownloadRequest;
+class QWebEnginePage;
+class QWebEngineProfile;
+class QWebEngineView;
+class QWidget;
+
+// What a page is for.
+enum class PageRole {
+    Login,    // the login stack's pages: no full screen, no downloads
+    Reminder, // a reminder's panes: the same
+    Game,     // a game view of the main frame (game, homepage, forum tabs)
+    Popup,    // a window a game page opened
+};
+
+class CWebContext : public QObject {
+    Q_OBJECT
+public:
+    // A download counts as the player's only when a click or a key reached its page this
+    // recently.
+    static constexpr qint64 InputWindowMs = 1000;
+    // A page whose render process ends twice within this long stops reloading itself.
+    static constexpr qint64 CrashLoopMs = 60000;
+
+    // The profile keeps its storage in dataFolder/web and its cache in cacheFolder/web
+    // (both mode 0700), while this process holds dataFolder/web.lock. When another copy
+    // holds the lock or the folders cannot be made, this run's profile is off the record
+    // (and one log line says why). Zoom is remembered in dataFolder/zoom.ini. The profile
+    // itself is made on first use: it starts the web engine, which must not hold up the
+    // first paint.
+    CWebContext(const QString& dataFolder, const QString& cacheFolder);
+    // Off the record, zoom not kept (tests).
+    CWebContext();
+    // Closes the pop-ups first: no page may outlive its profile.
+    ~CWebContext() override;
+
+    QWebEngineProfile* profile();
+    // Whether the profile keeps cookies and cache between runs (known before it is made).
+    bool persistent() const { return !storage_.isEmpty(); }
+
+    // Sets page up for role: its settings, permissions, downloads, zoom and recovery from a
+    // dead render process. view shows page (setPage already done).
+    void Adopt(QWebEngineView* view, QWebEnginePage* page, PageRole role);
+    // A pop-up window is closed before the profile goes.
+    void KeepPopup(QWidget* popup) { popups_.push_back(popup); }
+
+    // Zoom of the pages of host, in percent; remembering writes zoom.ini at once.
+    int ZoomFor(const QString& host) const;
+    void RememberZoom(const QString& host, int percent);
+
+signals:
+    // A line for the status bar: a download's progress, its final path or its failure.
+    void downloadStatus(const QString& text);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // Takes the lock and makes the folders; on failure, says why in the log and leaves the
+    // profile off the record.
+    void ClaimFolders(const QString& dataFolder, const QString& cacheFolder);
+    void OnDownloadRequested(QWebEngineDownloadRequest* download);
+    // Progress and the end of a download saved as partPath, to be named finalName (or
+    // the next free copy of name) once complete.
+    void FollowDownload(QWebEngineDownloadRequest* download, const QString& name,
+                        const QString& finalName, const QString& partPath);
+    // Applies a zoom step to the game page of view (direction as NextZoomPercent).
+    void StepZoom(QWebEngineView* view, int direction);
+
+    std::unique_ptr<QLockFile> lock_;
+    QString storage_, cache_;              // empty: off the record
+    QWebEngineProfile* profile_ = nullptr; // child of this, made on first use
+    QString zoomFile_;
+    qev::ZoomMemory zoom_;
+    QList<QPointer<QWidget>> popups_;
+    // Final names of downloads under way, so two at once do not pick the same one.
+    QHash<QString, int> reservedNames_;
+};
+
+// The role Adopt gave page (Login for a page never adopted).
+PageRole RoleOf(const QWebEnginePage* page);
