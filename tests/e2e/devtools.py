@@ -85,7 +85,8 @@ def evaluate(port, address_part, expression):
         if address_part in page.get("url", ""):
             ws = Socket(page["webSocketDebuggerUrl"])
             ws.send(json.dumps({"id": 1, "method": "Runtime.evaluate", "params": {
-                "expression": expression, "awaitPromise": True, "returnByValue": True}}))
+                "expression": expression, "awaitPromise": True, "returnByValue": True,
+                "userGesture": True}}))
             while True:
                 answer = json.loads(ws.receive())
                 if answer.get("id") == 1:
