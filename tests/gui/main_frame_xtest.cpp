@@ -9,8 +9,13 @@
 #include <QProcess>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QStatusBar>
+#include <QTest>
 
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/korvel2_app.h"
@@ -340,6 +345,70 @@ TEST_F(MainFrame, UnknownActionsDoNothingAndTheLoginCloseAsksTheQuitQuestion)
     rig.app.loginBackground()->RequestClose(); // what the window system's close does
     ASSERT_TRUE(WaitFor([&] { return rig.questions.size() == 2; }, 5000));
     EXPECT_TRUE(rig.app.loginBackground()->isVisible()) << "Cancel keeps the client";
+}
+
+// F11 (a real key) fills the screen with the pages alone; Esc gives the maximised frame
+// back with its caption and status bar, and so does F11 from a restored frame.
+TEST_F(MainFrame, F11AndEscToggleFullScreenAndRestoreTheFrame)
+{
+    Rig& rig = *g_rig;
+    CMainFrame* frame = rig.frame();
+    const QRect screen = frame->screen()->geometry();
+    const QRect maximised = frame->geometry();
+    for (const char* leave : {"Escape", "F11"}) {
+        Xdotool({"mousemove", "600", "500", "key", "F11"});
+        ASSERT_TRUE(WaitFor([&] { return frame->IsFullScreen(); }, 5000)) << leave;
+        EXPECT_TRUE(WaitFor([&] { return frame->geometry() == screen; }, 5000));
+        EXPECT_TRUE(WaitFor(
+            [&] { return frame->activeView()->geometry() == QRect(QPoint(0, 0), screen.size()); },
+            5000));
+        EXPECT_FALSE(frame->statusBar()->isVisible());
+        Xdotool({"mousemove", "600", "500", "key", leave});
+        ASSERT_TRUE(WaitFor([&] { return !frame->IsFullScreen(); }, 5000)) << leave;
+        EXPECT_TRUE(WaitFor([&] { return frame->geometry() == maximised; }, 5000)) << leave;
+        EXPECT_TRUE(frame->IsMaximised());
+        EXPECT_TRUE(frame->statusBar()->isVisible());
+    }
+}
+
+// A game address that is not http or https never opens the game; a feed that arrives after
+// its login ended is dropped; a login's own feed starts the schedule when it comes, while
+// the window thread goes on.
+TEST_F(MainFrame, LoginsTakeOnlyWebAddressesAndTheirOwnFeed)
+{
+    Rig& rig = *g_rig;
+    std::atomic<int> fetches{0};
+    rig.app.SetTaskFeedFetcher([&](const std::string&) {
+        ++fetches;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        return std::string();
+    });
+    rig.app.ReturnToLogin();
+    CKorvel2View* view = rig.frame()->activeView();
+    for (const char* href : {"file:///etc/passwd", "javascript:alert(1)", "data:text/html,x",
+                             "velmora://play", " http://127.0.0.1/"}) {
+        rig.app.OnLoggedIn({"Realm", href, "d", "s", "u"});
+        QApplication::processEvents();
+        EXPECT_FALSE(rig.frame()->isVisible()) << href;
+    }
+    EXPECT_EQ(fetches, 0);
+
+    const qev::SessionInfo session{"Realm One", rig.GameUrl().toStdString(), "d", "s", "u"};
+    QElapsedTimer clock;
+    clock.start();
+    rig.app.OnLoggedIn(session);
+    EXPECT_LT(clock.elapsed(), 250) << "the feed is not waited for";
+    EXPECT_TRUE(rig.frame()->isVisible());
+    rig.app.ReturnToLogin();
+    EXPECT_LT(clock.elapsed(), 250) << "nor waited for when dropped";
+    ASSERT_TRUE(WaitFor([&] { return fetches == 1; }, 2000));
+    QTest::qWait(600); // well past the fetch
+    EXPECT_FALSE(view->scheduleRunning()) << "the feed of an ended login is dropped";
+
+    rig.app.OnLoggedIn(session);
+    EXPECT_TRUE(WaitFor([&] { return view->scheduleRunning(); }, 3000));
+    EXPECT_EQ(fetches, 2);
+    rig.app.SetTaskFeedFetcher([](const std::string&) { return std::string(); });
 }
 
 } // namespace

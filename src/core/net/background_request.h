@@ -20,6 +20,8 @@ public:
     BackgroundTextRequest(const BackgroundTextRequest&) = delete;
     BackgroundTextRequest& operator=(const BackgroundTextRequest&) = delete;
 
+    // Asks the request to give up without waiting for it (the destructor still waits).
+    void Stop() { stop_.store(true); }
     bool finished() const { return finished_.load(); }
 
 private:

@@ -51,6 +51,7 @@ CKorvel2App::CKorvel2App()
 CKorvel2App::~CKorvel2App()
 {
     feedRequest_.reset();
+    stoppedRequests_.clear();
     reportRequest_.reset();
     mainFrame_.reset();
     loginBackground_.reset(); // and its layers with it
@@ -189,8 +190,8 @@ int CKorvel2App::ExitInstance()
     // The event loop no longer runs: stop the requests under way, release any download
     // thread waiting on the frame, end the downloads, then hand over to a downloaded build
     // when one is complete.
-    ++loginSerial_;
-    feedRequest_.reset();
+    DropTaskFeed();
+    stoppedRequests_.clear();
     reportRequest_.reset();
     if (updateFlow_) {
         if (mainFrame_) DisableUiThreadSinks(mainFrame_.get());
@@ -252,9 +253,7 @@ void CKorvel2App::OpenPane(const QString& function)
 
 void CKorvel2App::ReturnToLogin()
 {
-    // The login has ended: a feed still on its way is dropped.
-    ++loginSerial_;
-    feedRequest_.reset();
+    DropTaskFeed(); // the login has ended
     if (mainFrame_) mainFrame_->SetFullScreen(false);
     CKorvel2View* view = mainFrame_ ? mainFrame_->activeView() : nullptr;
     if (view) view->Navigate(QStringLiteral("about:blank"));
@@ -266,8 +265,7 @@ void CKorvel2App::ReturnToLogin()
 
 void CKorvel2App::LogoutGame()
 {
-    ++loginSerial_; // the login ends here: a feed still on its way is dropped
-    feedRequest_.reset();
+    DropTaskFeed(); // the login ends here
     if (!mainFrame_) return;
     mainFrame_->StopSchedules();
     for (const auto& doc : mainFrame_->documents()) {
@@ -290,9 +288,9 @@ void CKorvel2App::OnLoggedIn(const qev::SessionInfo& session)
     ShowGameWindow(QString::fromStdString(session.href), QString::fromStdString(session.title));
     // The feed ("" on failure; the schedule copes with either) is read on this thread when
     // it arrives; until then the game plays.
-    const int serial = ++loginSerial_;
+    DropTaskFeed();
+    const int serial = loginSerial_;
     auto fetch = taskFeedFetcher_;
-    feedRequest_.reset();
     feedRequest_ = std::make_unique<qev::BackgroundTextRequest>(
         [fetch, query](const std::atomic<bool>& stop) {
             return fetch ? fetch(query)
@@ -304,6 +302,15 @@ void CKorvel2App::OnLoggedIn(const qev::SessionInfo& session)
                 frame, [this, serial, feed = std::move(feed)] { OnTaskFeed(serial, feed); },
                 Qt::QueuedConnection);
         });
+}
+
+void CKorvel2App::DropTaskFeed()
+{
+    ++loginSerial_;
+    std::erase_if(stoppedRequests_, [](const auto& request) { return request->finished(); });
+    if (!feedRequest_) return;
+    feedRequest_->Stop();
+    stoppedRequests_.push_back(std::move(feedRequest_));
 }
 
 void CKorvel2App::OnTaskFeed(int serial, const std::string& feed)

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "browser/session_info.h"
 #include "layout/layout.h"
@@ -107,8 +108,14 @@ private:
     std::unique_ptr<CMainFrame> mainFrame_;
     std::unique_ptr<qev::UpdateFlow> updateFlow_;
     std::function<std::string(const std::string&)> taskFeedFetcher_;
-    // Requests under way; each is stopped and waited for before the frame goes.
+    // Ends the login's feed request without waiting for it: a feed still on its way is
+    // dropped.
+    void DropTaskFeed();
+
+    // Requests under way, and feed requests told to stop whose threads may still run; all
+    // are stopped and waited for before the frame goes.
     std::unique_ptr<qev::BackgroundTextRequest> reportRequest_, feedRequest_;
+    std::vector<std::unique_ptr<qev::BackgroundTextRequest>> stoppedRequests_;
     int loginSerial_ = 0;
 };
 

@@ -10,7 +10,6 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QStandardPaths>
-#include <QVBoxLayout>
 #include <QWebEngineDownloadRequest>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
@@ -29,6 +28,10 @@ constexpr char ProfileName[] = "qev";
 // Progress lines are written at most this often, so a fast download does not flood the
 // status bar's repaints.
 constexpr qint64 ProgressLineMs = 250;
+// The message over a page that stopped working.
+constexpr int ReloadButtonWidth = 120;
+constexpr int ReloadButtonHeight = 32;
+constexpr int MessageGap = 8;
 // Copies named " (1)" up to this; past it the download is refused rather than overwrite.
 constexpr int MaxNumberedCopies = 999;
 
@@ -133,26 +136,28 @@ private:
             page_->load(lastUrl_);
     }
 
+    // The message fills the view; its Reload button sits at the view's centre.
     void ShowMessage()
     {
         if (!view_) return;
         if (!message_) {
             message_ = new QWidget(view_);
             message_->setAutoFillBackground(true);
-            auto* layout = new QVBoxLayout(message_);
-            auto* text = new QLabel(QStringLiteral("This page stopped working."), message_);
-            text->setAlignment(Qt::AlignCenter);
-            auto* reload = new QPushButton(QStringLiteral("Reload"), message_);
-            layout->addStretch();
-            layout->addWidget(text);
-            layout->addWidget(reload, 0, Qt::AlignCenter);
-            layout->addStretch();
-            connect(reload, &QPushButton::clicked, this, [this] {
+            text_ = new QLabel(QStringLiteral("This page stopped working."), message_);
+            text_->setAlignment(Qt::AlignCenter);
+            reload_ = new QPushButton(QStringLiteral("Reload"), message_);
+            connect(reload_, &QPushButton::clicked, this, [this] {
                 message_->hide();
                 page_->load(lastUrl_);
             });
         }
-        message_->setGeometry(view_->rect());
+        const QRect area = view_->rect();
+        message_->setGeometry(area);
+        const QSize button(ReloadButtonWidth, ReloadButtonHeight);
+        reload_->setGeometry(
+            QRect(area.center() - QPoint(button.width(), button.height()) / 2, button));
+        text_->setGeometry(0, reload_->y() - MessageGap - ReloadButtonHeight, area.width(),
+                           ReloadButtonHeight);
         message_->show();
         message_->raise();
     }
@@ -162,6 +167,8 @@ private:
     QUrl lastUrl_;
     qint64 lastDeath_ = 0;
     QPointer<QWidget> message_;
+    QLabel* text_ = nullptr; // children of message_
+    QPushButton* reload_ = nullptr;
 };
 
 } // namespace
