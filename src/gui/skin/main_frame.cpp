@@ -155,13 +155,7 @@ void CMainFrame::paintEvent(QPaintEvent* /*event*/)
                              QString::fromStdString(step.text));
             continue;
         }
-        const QImage* image = images.FindImage(step.image);
-        if (!image) continue;
-        if (step.w == image->width() && step.h == image->height())
-            DrawImageAt(painter, image, static_cast<int>(step.x), static_cast<int>(step.y),
-                        image->width(), image->height());
-        else
-            painter.drawImage(QRectF(step.x, step.y, step.w, step.h), *image);
+        DrawImageScaled(painter, step.image, QRectF(step.x, step.y, step.w, step.h));
     }
 }
 
