@@ -43,9 +43,12 @@ const Expected BuiltIn[] = {
     {10004, 4, 120, false}, {10005, 104, 4, false},
 };
 
-QImage Resource(int id)
+// The application icon has its own sizes (res/icons); every other image has a 2x picture.
+constexpr int AppIconId = 128;
+
+QImage Resource(int id, const char* type = "PNG")
 {
-    const auto bytes = qev::FindResource("PNG", id);
+    const auto bytes = qev::FindResource(type, id);
     if (!bytes) return {};
     return QImage::fromData(QByteArrayView(bytes->data(), static_cast<qsizetype>(bytes->size())))
         .convertToFormat(QImage::Format_ARGB32);
@@ -71,6 +74,48 @@ TEST(BuiltInImages, EveryIdIsCompiledInWithItsSizeAndFormat)
         EXPECT_EQ(image.width(), e.width);
         EXPECT_EQ(image.height(), e.height);
     }
+}
+
+// The 2x set: the same ids, each exactly twice the size, always PNG, and drawn from the same
+// shapes (averaged down to 1x it is the 1x picture, within what antialiasing and the GIF
+// matte's hard edges leave).
+TEST(BuiltInImages, EveryImageButTheIconHasA2xPictureOfTheSameShapes)
+{
+    QStringList expectedFiles;
+    for (const Expected& e : BuiltIn) {
+        SCOPED_TRACE(e.id);
+        const auto bytes = qev::FindResource("PNG2X", e.id);
+        if (e.id == AppIconId) {
+            EXPECT_FALSE(bytes.has_value());
+            continue;
+        }
+        expectedFiles << QString("%1@2x.png").arg(e.id);
+        ASSERT_TRUE(bytes.has_value());
+        EXPECT_EQ(bytes->substr(0, 8), std::string_view("\x89PNG\r\n\x1a\n", 8));
+        const QImage fine = Resource(e.id, "PNG2X"), coarse = Resource(e.id);
+        ASSERT_EQ(fine.size(), 2 * coarse.size());
+        const QImage down =
+            fine.convertToFormat(QImage::Format_ARGB32_Premultiplied)
+                .scaled(coarse.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                .convertToFormat(QImage::Format_ARGB32);
+        const QImage base = coarse.convertToFormat(QImage::Format_ARGB32_Premultiplied)
+                                .convertToFormat(QImage::Format_ARGB32);
+        // Antialiasing moves edge pixels by a little; a shape drawn elsewhere or in another
+        // colour moves them by much.
+        int far = 0;
+        for (int y = 0; y < base.height(); ++y)
+            for (int x = 0; x < base.width(); ++x) {
+                const QRgb a = down.pixel(x, y), b = base.pixel(x, y);
+                far +=
+                    std::max({std::abs(qAlpha(a) - qAlpha(b)), std::abs(qRed(a) - qRed(b)),
+                              std::abs(qGreen(a) - qGreen(b)), std::abs(qBlue(a) - qBlue(b))}) > 48;
+            }
+        EXPECT_LE(far, base.width() * base.height() / (e.gif ? 12 : 32)) << "not the same shapes";
+    }
+    QStringList committed = QDir(SourceImages()).entryList({"*@2x.*"}, QDir::Files);
+    expectedFiles.sort();
+    committed.sort();
+    EXPECT_EQ(committed, expectedFiles);
 }
 
 // Antialiased edges and text are not bit-identical across processors (seen: a few pixels one
@@ -139,7 +184,7 @@ TEST(BuiltInImages, CommittedFilesAreWhatTheGeneratorDraws)
     ASSERT_EQ(generator.exitCode(), 0) << generator.readAllStandardError().toStdString();
 
     EXPECT_EQ(QDir(images).entryList({"*.png", "*.gif"}, QDir::Files).size(),
-              static_cast<qsizetype>(std::size(BuiltIn)));
+              static_cast<qsizetype>(2 * std::size(BuiltIn) - 1)); // no 2x icon
     ExpectSamePictures(images, SourceImages(), {"*.png", "*.gif"});
     ExpectSamePictures(icons, QString(QEV_SOURCE_DIR) + "/res/icons", {"*.png"});
 }

@@ -317,13 +317,41 @@ TEST_F(MainFrame, RefreshLoadsTheGamePageAgainWithTheMark)
     EXPECT_TRUE(rig.questions.empty());
 }
 
-TEST_F(MainFrame, StatusBarFollowsTheLockKeys)
+// Shares of the status bar's pixels near the frame's dark ground and near the caption
+// colour (the text's antialiased edges are neither).
+std::pair<double, double> StatusBarColours(CMainFrame* frame)
+{
+    const QImage shot = frame->statusBar()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QImage side =
+        CImageManager::GetInstance().FindImage(10004)->convertToFormat(QImage::Format_RGB32);
+    const QRgb ground = side.pixel(side.width() - 1, 0), caption = qRgb(224, 222, 182);
+    auto near = [](QRgb a, QRgb b) {
+        return std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                         std::abs(qBlue(a) - qBlue(b))}) <= 24;
+    };
+    int onGround = 0, onCaption = 0;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x) {
+            onGround += near(shot.pixel(x, y), ground);
+            onCaption += near(shot.pixel(x, y), caption);
+        }
+    const double all = double(shot.width()) * shot.height();
+    return {onGround / all, onCaption / all};
+}
+
+TEST_F(MainFrame, StatusBarFollowsTheLockKeysInTheFrameColours)
 {
     CMainFrame* frame = g_rig->frame();
     const bool capsBefore = !frame->LockIndicatorText(0).isEmpty();
     Xdotool({"key", "Caps_Lock"});
     EXPECT_TRUE(WaitFor([&] { return frame->LockIndicatorText(0).isEmpty() == capsBefore; }, 5000));
     EXPECT_EQ(frame->LockIndicatorText(0), capsBefore ? "" : "CAP");
+    // Dark like the frame around it; the indicator and a message in the caption colour.
+    frame->statusBar()->showMessage("http://example.test/a/long/enough/address");
+    const auto [ground, text] = StatusBarColours(frame);
+    EXPECT_GE(ground, 0.9) << "the frame's dark ground";
+    EXPECT_GE(text, 0.002) << "text in the caption colour";
+    frame->statusBar()->clearMessage();
     Xdotool({"key", "Caps_Lock"});
     EXPECT_TRUE(WaitFor([&] { return frame->LockIndicatorText(0).isEmpty() != capsBefore; }, 5000));
 }

@@ -146,14 +146,16 @@ QImage LoginBackground()
     p.end();
 
     // The outermost ring must be fully transparent whatever the filters above left there.
-    for (int x = 0; x < LoginWidth; ++x) {
-        img.setPixel(x, 0, 0);
-        img.setPixel(x, LoginHeight - 1, 0);
-    }
-    for (int y = 0; y < LoginHeight; ++y) {
-        img.setPixel(0, y, 0);
-        img.setPixel(LoginWidth - 1, y, 0);
-    }
+    p.begin(&img);
+    p.setCompositionMode(QPainter::CompositionMode_Clear);
+    const QPainterPath inside = [] {
+        QPainterPath path;
+        path.addRect(0, 0, LoginWidth, LoginHeight);
+        path.addRect(1, 1, LoginWidth - 2, LoginHeight - 2);
+        return path;
+    }();
+    p.fillPath(inside, Qt::transparent);
+    p.end();
     return img;
 }
 
@@ -488,10 +490,12 @@ QImage CaptionBase(int w)
 void CaptionSide(QImage& img, int from, bool leftSide)
 {
     const int inner = leftSide ? FrameWidth - 1 : 0;
+    QPainter p(&img);
+    p.setCompositionMode(QPainter::CompositionMode_Source);
     for (int y = 1; y < CaptionHeight; ++y)
         for (int i = 0; i < FrameWidth; ++i) {
             const bool gold = i == 1 || i == 2 || (i == inner && y < FrameWidth - 1);
-            img.setPixelColor(from + i, y, gold ? FrameGold : FrameDark);
+            p.fillRect(from + i, y, 1, 1, gold ? FrameGold : FrameDark);
         }
 }
 
@@ -539,16 +543,16 @@ QImage CaptionRight()
 QImage SideTile()
 {
     QImage img = Canvas(FrameWidth, 120);
-    for (int y = 0; y < 120; ++y)
-        for (int x = 0; x < FrameWidth; ++x) img.setPixelColor(x, y, FrameColour(x));
+    QPainter p(&img);
+    for (int x = 0; x < FrameWidth; ++x) p.fillRect(x, 0, 1, 120, FrameColour(x));
     return img;
 }
 
 QImage BottomTile()
 {
     QImage img = Canvas(104, FrameWidth);
-    for (int y = 0; y < FrameWidth; ++y)
-        for (int x = 0; x < 104; ++x) img.setPixelColor(x, y, FrameColour(FrameWidth - 1 - y));
+    QPainter p(&img);
+    for (int y = 0; y < FrameWidth; ++y) p.fillRect(0, y, 104, 1, FrameColour(FrameWidth - 1 - y));
     return img;
 }
 
@@ -586,6 +590,7 @@ QImage Matte(const QImage& art, const QImage& backdrop)
         p.drawImage(0, 0, art);
     }
     QImage out(art.size(), QImage::Format_ARGB32);
+    out.setDevicePixelRatio(art.devicePixelRatio());
     for (int y = 0; y < art.height(); ++y)
         for (int x = 0; x < art.width(); ++x) {
             const bool shown = qAlpha(art.pixel(x, y)) >= MatteMinimumAlpha;
@@ -598,18 +603,29 @@ QImage Matte(const QImage& art, const QImage& backdrop)
 // column at its centre.
 QImage DigitBackdrop(const QImage& reminder, int width)
 {
-    QImage out(width, DigitHeight, QImage::Format_ARGB32_Premultiplied);
-    const int column = static_cast<int>(DigitWell.center().x());
-    for (int y = 0; y < DigitHeight; ++y) {
-        const QRgb c = reminder.pixel(column, DigitTop + y);
-        for (int x = 0; x < width; ++x) out.setPixel(x, y, c);
+    const int scale = static_cast<int>(reminder.devicePixelRatio());
+    QImage out = Canvas(width, DigitHeight);
+    const int column = static_cast<int>(DigitWell.center().x()) * scale;
+    for (int y = 0; y < out.height(); ++y) {
+        const QRgb c = reminder.pixel(column, DigitTop * scale + y);
+        for (int x = 0; x < out.width(); ++x) out.setPixel(x, y, c);
     }
     return out;
 }
 
+// The part of picture under the 1x rectangle r, with the picture's pixel ratio.
+QImage Part(const QImage& picture, const QRect& r)
+{
+    const int scale = static_cast<int>(picture.devicePixelRatio());
+    QImage part = picture.copy(r.x() * scale, r.y() * scale, r.width() * scale, r.height() * scale);
+    part.setDevicePixelRatio(scale);
+    return part;
+}
+
 // --- application icon ------------------------------------------------------------------
 
-// Side of the built-in icon image; the installed sizes are drawn one by one.
+// Id and side of the built-in icon image; the installed sizes are drawn one by one.
+constexpr int AppIconId = 128;
 constexpr int AppIconImageSize = 256;
 
 // A night-blue tile with a gold rim and a gold "V" over a teal glow: the login window's
@@ -668,7 +684,7 @@ QImage DrawAppIcon(int size)
 const std::vector<ImageDef>& ImageTable()
 {
     static const std::vector<ImageDef> table = {
-        {128, AppIconImageSize, AppIconImageSize, false},
+        {AppIconId, AppIconImageSize, AppIconImageSize, false},
         {1001, 663, 391, false},
         {1010, 32, 32, false},
         {1011, 41, 40, false},
@@ -707,14 +723,15 @@ const std::vector<ImageDef>& ImageTable()
     return table;
 }
 
-std::vector<Piece> DrawAll()
+std::vector<Piece> DrawAll(int scale)
 {
+    const DrawingScale drawingScale(scale);
     const QImage reminder = ReminderBackground();
     auto labelBackdrop = [&reminder](QPoint at, int w, int h) {
-        return reminder.copy(at.x(), at.y(), w, h);
+        return Part(reminder, QRect(at, QSize(w, h)));
     };
     const std::map<int, std::function<QImage()>> painters = {
-        {128, [] { return AppIcon(AppIconImageSize); }},
+        {AppIconId, [] { return AppIcon(AppIconImageSize); }},
         {1001, [] { return LoginBackground(); }},
         {1010, [] { return RoundButton(32, 32, Glyph::Close, Look::Normal); }},
         {1011, [] { return RoundButton(41, 40, Glyph::Close, Look::Normal); }},
@@ -760,15 +777,17 @@ std::vector<Piece> DrawAll()
     };
     std::vector<Piece> pieces;
     for (const ImageDef& def : ImageTable()) {
-        QImage image = painters.at(def.id)();
-        pieces.push_back({def, image.convertToFormat(QImage::Format_ARGB32_Premultiplied)});
+        if (scale != 1 && def.id == AppIconId) continue; // the icon has its own sizes
+        QImage image = painters.at(def.id)().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(1); // the file holds device pixels
+        pieces.push_back({def, std::move(image), scale});
     }
     return pieces;
 }
 
 QByteArray Encode(const Piece& piece)
 {
-    if (piece.def.gif) return EncodeGif(piece.image);
+    if (piece.def.gif && piece.scale == 1) return EncodeGif(piece.image);
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
@@ -777,8 +796,9 @@ QByteArray Encode(const Piece& piece)
     return bytes;
 }
 
-QString FileName(const ImageDef& def)
+QString FileName(const ImageDef& def, int scale)
 {
+    if (scale != 1) return QString("%1@%2x.png").arg(def.id).arg(scale);
     return QString::number(def.id) + (def.gif ? ".gif" : ".png");
 }
 

@@ -19,17 +19,22 @@ const std::vector<ImageDef>& ImageTable();
 
 struct Piece {
     ImageDef def;
-    QImage image; // ARGB32 premultiplied, exactly def.width x def.height
+    QImage image;  // ARGB32 premultiplied, exactly scale times def.width x def.height
+    int scale = 1; // 1, or 2 for the set of high-density screens
 };
 
-// Draws every image of the table. Needs a QGuiApplication and LoadFonts() done first.
-std::vector<Piece> DrawAll();
+// Draws every image of the table at scale 1, or again at scale 2 from the same shapes (the
+// application icon, which has its own sizes, left out). Needs a QGuiApplication and
+// LoadFonts() done first.
+std::vector<Piece> DrawAll(int scale = 1);
 
-// The file contents of a piece: PNG, or GIF for the pieces the table marks so.
+// The file contents of a piece: PNG, or GIF for the 1x pieces the table marks so (a 2x
+// piece is always PNG, its matte the same as its 1x piece's).
 QByteArray Encode(const Piece& piece);
 
-// File name of a piece inside the image folder: "<id>.png" or "<id>.gif".
-QString FileName(const ImageDef& def);
+// File name of a piece inside the image folder: "<id>.png" or "<id>.gif" at scale 1,
+// "<id>@2x.png" at scale 2.
+QString FileName(const ImageDef& def, int scale = 1);
 
 // The sizes the application icon is installed at (the desktop's icon theme), ascending.
 const std::vector<int>& AppIconSizes();

@@ -1,5 +1,6 @@
 // qev-artwork [--preview DIR] [--icons DIR] OUTDIR
-// Draws every built-in image of the client into OUTDIR as <id>.png / <id>.gif. The output
+// Draws every built-in image of the client into OUTDIR as <id>.png / <id>.gif, and each
+// again at twice the size for high-density screens as <id>@2x.png. The output
 // depends on nothing but this program and the DejaVu fonts, so re-running it reproduces the
 // same pictures (antialiasing may differ in the last bit between processors). --preview also
 // writes review pictures (contact sheet, mock-ups) into DIR; --icons writes the application
@@ -33,7 +34,7 @@ bool WriteIcons(const QString& dir)
 {
     if (!QDir().mkpath(dir)) return false;
     for (const int size : artwork::AppIconSizes()) {
-        const artwork::Piece piece{{0, size, size, false}, artwork::DrawAppIcon(size)};
+        const artwork::Piece piece{{0, size, size, false}, artwork::DrawAppIcon(size), 1};
         if (!WriteFile(QDir(dir).filePath(artwork::AppIconFileName(size)), artwork::Encode(piece)))
             return false;
     }
@@ -70,24 +71,28 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "qev-artwork: cannot create %s\n", qPrintable(outDir));
         return 1;
     }
-    const std::vector<artwork::Piece> pieces = artwork::DrawAll();
+    std::vector<artwork::Piece> pieces = artwork::DrawAll(1);
+    for (artwork::Piece& piece : artwork::DrawAll(2)) pieces.push_back(std::move(piece));
     std::vector<artwork::Piece> decoded;
     qint64 total = 0;
     for (const artwork::Piece& piece : pieces) {
-        if (piece.image.width() != piece.def.width || piece.image.height() != piece.def.height) {
+        if (piece.image.width() != piece.scale * piece.def.width ||
+            piece.image.height() != piece.scale * piece.def.height) {
             std::fprintf(stderr, "qev-artwork: %d drawn at the wrong size\n", piece.def.id);
             return 1;
         }
         const QByteArray bytes = artwork::Encode(piece);
-        const QString path = QDir(outDir).filePath(artwork::FileName(piece.def));
+        const QString path = QDir(outDir).filePath(artwork::FileName(piece.def, piece.scale));
         if (!WriteFile(path, bytes)) {
             std::fprintf(stderr, "qev-artwork: cannot write %s\n", qPrintable(path));
             return 1;
         }
         total += bytes.size();
+        if (piece.scale != 1) continue;
         // Previews show what the program will decode, palette reduction included.
-        decoded.push_back({piece.def, QImage::fromData(bytes).convertToFormat(
-                                          QImage::Format_ARGB32_Premultiplied)});
+        decoded.push_back(
+            {piece.def,
+             QImage::fromData(bytes).convertToFormat(QImage::Format_ARGB32_Premultiplied), 1});
     }
     std::printf("qev-artwork: %zu images, %lld bytes in %s\n", pieces.size(),
                 static_cast<long long>(total), qPrintable(outDir));

@@ -11,6 +11,7 @@ namespace {
 
 const char* const FontFolder = "/usr/share/fonts/truetype/dejavu/";
 QString sansFamily, serifFamily;
+int drawingScale = 1;
 
 QFont MakeFont(const QString& family, double pixelSize, bool bold)
 {
@@ -24,9 +25,25 @@ QFont MakeFont(const QString& family, double pixelSize, bool bold)
 
 } // namespace
 
+DrawingScale::DrawingScale(int scale) : previous_(drawingScale)
+{
+    drawingScale = scale;
+}
+
+DrawingScale::~DrawingScale()
+{
+    drawingScale = previous_;
+}
+
+int DrawingScale::Current()
+{
+    return drawingScale;
+}
+
 QImage Canvas(int width, int height)
 {
-    QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
+    QImage image(width * drawingScale, height * drawingScale, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(drawingScale);
     image.fill(Qt::transparent);
     return image;
 }
@@ -37,10 +54,10 @@ void Prepare(QPainter& p)
     p.setRenderHint(QPainter::SmoothPixmapTransform, true);
 }
 
-double RoundedRectDistance(double x, double y, const QRectF& rect, double radius)
+double RoundedRectDistance(QPointF p, const QRectF& rect, double radius)
 {
-    const double px = x + 0.5 - rect.center().x();
-    const double py = y + 0.5 - rect.center().y();
+    const double px = p.x() - rect.center().x();
+    const double py = p.y() - rect.center().y();
     const double qx = std::abs(px) - rect.width() / 2 + radius;
     const double qy = std::abs(py) - rect.height() / 2 + radius;
     const double outside = std::hypot(std::max(qx, 0.0), std::max(qy, 0.0));
@@ -51,10 +68,12 @@ void SoftShadow(QImage& image, const QRectF& rect, double radius, double spread,
                 const QColor& colour, QPointF offset)
 {
     const QRectF shape = rect.translated(offset);
+    const double scale = image.devicePixelRatio();
     for (int y = 0; y < image.height(); ++y) {
         auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
         for (int x = 0; x < image.width(); ++x) {
-            const double d = RoundedRectDistance(x, y, shape, radius);
+            const QPointF centre((x + 0.5) / scale, (y + 0.5) / scale);
+            const double d = RoundedRectDistance(centre, shape, radius);
             double t = d <= 0 ? 1.0 : std::clamp(1.0 - d / spread, 0.0, 1.0);
             t = t * t * (3 - 2 * t);
             const double a = colour.alphaF() * t;

@@ -31,18 +31,36 @@ inline const QColor Ember{0xB8, 0x46, 0x36};
 inline const QColor EmberLight{0xE0, 0x6A, 0x52};
 } // namespace colour
 
-// A transparent ARGB32 premultiplied canvas of the given size.
+// Scale of the set being drawn: 1, or 2 for the set of high-density screens. While a
+// DrawingScale lives, Canvas() makes pictures of scale times the size with that device-pixel
+// ratio, so painters on them keep the 1x coordinates and draw every shape, pen and text
+// outline at the finer grid.
+class DrawingScale {
+public:
+    explicit DrawingScale(int scale);
+    ~DrawingScale();
+    DrawingScale(const DrawingScale&) = delete;
+    DrawingScale& operator=(const DrawingScale&) = delete;
+    // The scale in force (1 outside any DrawingScale).
+    static int Current();
+
+private:
+    int previous_;
+};
+
+// A transparent ARGB32 premultiplied canvas of width x height in 1x pixels: the current
+// scale times that in device pixels.
 QImage Canvas(int width, int height);
 
 // Antialiased painter with smooth pixmap transforms.
 void Prepare(QPainter& p);
 
-// Signed distance from the pixel centre (x + 0.5, y + 0.5) to a rounded rectangle:
-// negative inside, positive outside.
-double RoundedRectDistance(double x, double y, const QRectF& rect, double radius);
+// Signed distance from point p to a rounded rectangle: negative inside, positive outside.
+double RoundedRectDistance(QPointF p, const QRectF& rect, double radius);
 
 // Paints a soft shadow or glow under a rounded rectangle: full `colour` alpha at the edge,
-// fading with a smooth curve to nothing `spread` pixels outside it. Composited over what the
+// fading with a smooth curve to nothing `spread` pixels outside it (1x pixels; every device
+// pixel of the image is computed at its own centre). Composited over what the
 // image already holds, so it is painted before the shape it belongs to.
 void SoftShadow(QImage& image, const QRectF& rect, double radius, double spread,
                 const QColor& colour, QPointF offset = {});

@@ -11,6 +11,7 @@
 #include "browser/mini_browser.h"
 #include "skin/image_button.h"
 #include "skin/image_manager.h"
+#include "skin/layered_wnd.h"
 
 namespace {
 
@@ -59,16 +60,8 @@ CRemindBack::CRemindBack(const qev::WindowLayout& layout)
                                            return std::pair{image->width(), image->height()};
                                        });
     resize(std::max(0, layout.width), std::max(0, layout.height));
-    composed_ = QImage(size(), QImage::Format_ARGB32_Premultiplied);
-    composed_.fill(Qt::transparent);
-    {
-        QPainter painter(&composed_);
-        for (const qev::SpriteEntry& sprite : sprites_) {
-            if (const QImage* image = images.FindImage(sprite.image))
-                DrawImageAt(painter, image, sprite.left, sprite.top, sprite.right - sprite.left,
-                            sprite.bottom - sprite.top);
-        }
-    }
+    composed_ = ComposeSprites(sprites_, size());
+    composedFine_ = ComposeSprites(sprites_, size(), 2);
     data_ = new CRemindDataWnd(this);
     data_->setGeometry(rect());
     UpdateInputMask();
@@ -103,7 +96,8 @@ void CRemindBack::paintEvent(QPaintEvent* /*event*/)
 {
     QPainter painter(this);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.drawImage(0, 0, composed_);
+    DrawImagePart(painter, composed_, &composedFine_, QRectF(QPointF(0, 0), composed_.size()),
+                  composed_.rect());
 }
 
 void CRemindBack::closeEvent(QCloseEvent* event)
@@ -177,6 +171,7 @@ bool CRemindTopWnd::Init()
     if (strip.isNull()) return false;
     // Premultiplied once here, so every tick draws straight from it.
     strip_ = strip.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    if (!digitStrip_) stripFine_ = CImageManager::GetInstance().FindImage2x(qev::DigitStripImageId);
     shownValue_ = qev::CountdownValue(start_, end_, Now());
     buttonRule_.Build(false);
     BuildButtons();
@@ -275,6 +270,7 @@ void CRemindTopWnd::paintEvent(QPaintEvent* /*event*/)
     if (strip_.isNull()) return;
     QPainter painter(this);
     for (const qev::DigitCell& cell : qev::CountdownDigits(shownValue_))
-        painter.drawImage(QPoint(cell.x, qev::CountdownTop), strip_,
-                          QRect(cell.stripX, 0, cell.width, qev::DigitStripHeight));
+        DrawImagePart(painter, strip_, stripFine_,
+                      QRectF(cell.x, qev::CountdownTop, cell.width, qev::DigitStripHeight),
+                      QRect(cell.stripX, 0, cell.width, qev::DigitStripHeight));
 }

@@ -54,6 +54,7 @@ protected:
 private:
     std::vector<qev::SpriteEntry> sprites_;
     QImage composed_;
+    QImage composedFine_; // the same at twice the size, for high-density screens
     CRemindDataWnd* data_ = nullptr;
     QPointer<CRemindTopWnd> top_;
 };
@@ -150,6 +151,8 @@ private:
     qev::ReminderButtonRule buttonRule_;
     std::vector<ButtonEntry> buttons_;
     QImage strip_; // premultiplied
+    // The built-in strip's 2x picture (null for a strip from elsewhere).
+    const QImage* stripFine_ = nullptr;
     QTimer countdownTimer_;
     int ticks_ = 0;
 };

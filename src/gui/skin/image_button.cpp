@@ -65,8 +65,7 @@ void CImageButton::paintEvent(QPaintEvent* /*event*/)
     ++paintCount_;
     QPainter painter(this);
     if (background_ != NoFill) painter.fillRect(rect(), QColor::fromRgba(background_));
-    DrawImageAt(painter, CImageManager::GetInstance().FindImage(CurrentImage()), 0, 0, width(),
-                height());
+    DrawImageAt(painter, CurrentImage(), 0, 0, width(), height());
 }
 
 void CImageButton::TrackHover(bool inside)

@@ -16,6 +16,19 @@ CImageManager::~CImageManager()
     RemoveAll();
 }
 
+namespace {
+
+// The format is sniffed from the data, so GIF artwork filed under "PNG" decodes too.
+// Premultiplied once here, so painting never converts.
+std::unique_ptr<QImage> Decode(QByteArrayView data)
+{
+    QImage decoded = QImage::fromData(data);
+    if (!decoded.isNull()) decoded.convertTo(QImage::Format_ARGB32_Premultiplied);
+    return std::make_unique<QImage>(std::move(decoded));
+}
+
+} // namespace
+
 bool CImageManager::AddImage(int id, std::unique_ptr<QImage> image)
 {
     if (!image) return false;
@@ -25,11 +38,7 @@ bool CImageManager::AddImage(int id, std::unique_ptr<QImage> image)
 bool CImageManager::AddImageData(int id, QByteArrayView data)
 {
     if (images_.count(id)) return false;
-    // The format is sniffed from the data, so GIF artwork filed under "PNG" decodes too.
-    QImage decoded = QImage::fromData(data);
-    // Premultiplied once here, so painting never converts.
-    if (!decoded.isNull()) decoded.convertTo(QImage::Format_ARGB32_Premultiplied);
-    return AddImage(id, std::make_unique<QImage>(std::move(decoded)));
+    return AddImage(id, Decode(data));
 }
 
 const QImage* CImageManager::FindImage(int id) const
@@ -38,9 +47,30 @@ const QImage* CImageManager::FindImage(int id) const
     return it == images_.end() ? nullptr : it->second.get();
 }
 
+bool CImageManager::AddImage2x(int id, std::unique_ptr<QImage> image)
+{
+    if (!image) return false;
+    return images2x_.emplace(id, std::move(image)).second;
+}
+
+bool CImageManager::AddImageData2x(int id, QByteArrayView data)
+{
+    if (images2x_.count(id)) return false;
+    return AddImage2x(id, Decode(data));
+}
+
+const QImage* CImageManager::FindImage2x(int id) const
+{
+    const QImage* base = FindImage(id);
+    auto it = images2x_.find(id);
+    if (!base || it == images2x_.end() || it->second->size() != 2 * base->size()) return nullptr;
+    return it->second.get();
+}
+
 void CImageManager::RemoveAll()
 {
     images_.clear();
+    images2x_.clear();
 }
 
 namespace {
@@ -48,9 +78,11 @@ namespace {
 void LoadRange(CImageManager& manager, int first, int last)
 {
     for (int id = first; id <= last; ++id) {
-        const auto bytes = qev::FindResource("PNG", id);
-        if (bytes)
+        if (const auto bytes = qev::FindResource("PNG", id))
             manager.AddImageData(
+                id, QByteArrayView(bytes->data(), static_cast<qsizetype>(bytes->size())));
+        if (const auto bytes = qev::FindResource("PNG2X", id))
+            manager.AddImageData2x(
                 id, QByteArrayView(bytes->data(), static_cast<qsizetype>(bytes->size())));
     }
 }
@@ -71,6 +103,46 @@ void DrawImageAt(QPainter& painter, const QImage* image, int x, int y, int w, in
     const QRect source = QRect(0, 0, w, h) & image->rect();
     if (source.isEmpty()) return;
     painter.drawImage(QPoint(x, y), *image, source);
+}
+
+void DrawImagePart(QPainter& painter, const QImage& image, const QImage* fine, const QRectF& target,
+                   const QRect& source)
+{
+    const QRect part = source & image.rect();
+    if (part.isEmpty() || target.isEmpty()) return;
+    // A source cut by the image's edge shrinks the target in proportion.
+    const double sx = target.width() / source.width(), sy = target.height() / source.height();
+    const QRectF to(target.x() + (part.x() - source.x()) * sx,
+                    target.y() + (part.y() - source.y()) * sy, part.width() * sx,
+                    part.height() * sy);
+    const QPaintDevice* device = painter.device();
+    const bool dense = device && device->devicePixelRatioF() > 1;
+    if (dense && fine && fine->size() == 2 * image.size()) {
+        painter.save();
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(to, *fine,
+                          QRectF(2 * part.x(), 2 * part.y(), 2 * part.width(), 2 * part.height()));
+        painter.restore();
+    } else if (to.size() == QSizeF(part.size())) {
+        painter.drawImage(to.topLeft(), image, part);
+    } else {
+        painter.drawImage(to, image, QRectF(part));
+    }
+}
+
+void DrawImageAt(QPainter& painter, int id, int x, int y, int w, int h)
+{
+    const CImageManager& images = CImageManager::GetInstance();
+    const QImage* image = images.FindImage(id);
+    if (!image || w <= 0 || h <= 0) return;
+    DrawImagePart(painter, *image, images.FindImage2x(id), QRectF(x, y, w, h), QRect(0, 0, w, h));
+}
+
+void DrawImageScaled(QPainter& painter, int id, const QRectF& target)
+{
+    const CImageManager& images = CImageManager::GetInstance();
+    if (const QImage* image = images.FindImage(id))
+        DrawImagePart(painter, *image, images.FindImage2x(id), target, image->rect());
 }
 
 QRegion OpaqueRegion(const QImage& picture)

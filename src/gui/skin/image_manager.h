@@ -1,6 +1,10 @@
 #pragma once
 // Process-wide cache of the built-in images, keyed by id, and the one drawing rule every
 // skinned window shares. Windows look images up at paint time and never keep them.
+//
+// An image may have a second picture drawn at twice the size for high-density screens.
+// Sizes, input regions and hit tests always come from the 1x picture, so input is the same
+// at every scale; only drawing into a device whose pixel ratio is above 1 takes the 2x one.
 #include <QImage>
 
 #include <map>
@@ -25,12 +29,18 @@ public:
     // The image registered under id, or null. An undecodable image is a null QImage:
     // it measures 0 x 0 and draws nothing.
     const QImage* FindImage(int id) const;
+    // The same for the 2x pictures: registered, decoded and found apart from the 1x ones.
+    bool AddImage2x(int id, std::unique_ptr<QImage> image);
+    bool AddImageData2x(int id, QByteArrayView data);
+    // The 2x picture of id when there is one of exactly twice the 1x picture's size, or null.
+    const QImage* FindImage2x(int id) const;
     // Releases every image. Harmless when already empty.
     void RemoveAll();
 
 private:
     CImageManager() = default;
     std::map<int, std::unique_ptr<QImage>> images_;
+    std::map<int, std::unique_ptr<QImage>> images2x_;
 };
 
 // Ids of the built-in images: window artwork, then the main frame's frame pieces.
@@ -39,13 +49,27 @@ inline constexpr int LastArtworkImageId = 1199;
 inline constexpr int FirstFrameImageId = 10001;
 inline constexpr int LastFrameImageId = 10005;
 
-// Fills the cache from the built-in "PNG" resources (PNG or GIF data) in the two id ranges;
-// absent ids are skipped, undecodable data is registered as an empty image. Always true.
+// Fills the cache from the built-in "PNG" resources (PNG or GIF data) in the two id ranges,
+// and the 2x pictures from the "PNG2X" ones; absent ids are skipped, undecodable data is
+// registered as an empty image. Always true.
 bool LoadImageResources();
 
 // Copies the top-left w x h region of image to (x, y), unscaled. A null or empty image, or
 // an empty region, draws nothing.
 void DrawImageAt(QPainter& painter, const QImage* image, int x, int y, int w, int h);
+
+// The drawing rule for pictures that have a 2x version: draws the 1x region source of image
+// into target (the painter's coordinates). When the painter's device has a pixel ratio above
+// 1 and fine is twice image's size, the same region of fine is drawn instead, smoothly
+// scaled where the ratio is not 2. A null or empty image or region draws nothing.
+void DrawImagePart(QPainter& painter, const QImage& image, const QImage* fine, const QRectF& target,
+                   const QRect& source);
+// DrawImageAt for a cached image: the top-left w x h region of image id at (x, y), from its
+// 2x picture on a high-density device.
+void DrawImageAt(QPainter& painter, int id, int x, int y, int w, int h);
+// The whole of cached image id stretched over target, from its 2x picture on a high-density
+// device.
+void DrawImageScaled(QPainter& painter, int id, const QRectF& target);
 
 // The pixels of picture whose alpha is not 0: what a see-through window shows and where it
 // takes input.

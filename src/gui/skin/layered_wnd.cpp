@@ -47,9 +47,10 @@ CLayeredWnd::CLayeredWnd(Qt::WindowFlags extraFlags)
     UpdateInputMask();
 }
 
-void CLayeredWnd::SetPicture(QImage picture)
+void CLayeredWnd::SetPicture(QImage picture, QImage fine)
 {
     picture_ = std::move(picture);
+    fine_ = std::move(fine);
     UpdateInputMask();
     update();
 }
@@ -89,7 +90,8 @@ void CLayeredWnd::paintEvent(QPaintEvent* /*event*/)
     QPainter painter(this);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     painter.fillRect(rect(), Qt::transparent);
-    if (!picture_.isNull()) painter.drawImage(0, 0, picture_);
+    DrawImagePart(painter, picture_, &fine_, QRectF(QPointF(0, 0), picture_.size()),
+                  picture_.rect());
 }
 
 void CLayeredWnd::mousePressEvent(QMouseEvent* event)
@@ -175,16 +177,14 @@ std::vector<qev::SpriteEntry> SpriteEntriesFromCache(const std::vector<qev::Spri
                                    });
 }
 
-QImage ComposeSprites(const std::vector<qev::SpriteEntry>& sprites, QSize size)
+QImage ComposeSprites(const std::vector<qev::SpriteEntry>& sprites, QSize size, int scale)
 {
-    QImage picture(size, QImage::Format_ARGB32_Premultiplied);
+    QImage picture(size * scale, QImage::Format_ARGB32_Premultiplied);
+    picture.setDevicePixelRatio(scale);
     picture.fill(Qt::transparent);
     QPainter painter(&picture);
-    const CImageManager& images = CImageManager::GetInstance();
-    for (const qev::SpriteEntry& sprite : sprites) {
-        if (const QImage* image = images.FindImage(sprite.image))
-            DrawImageAt(painter, image, sprite.left, sprite.top, sprite.right - sprite.left,
-                        sprite.bottom - sprite.top);
-    }
+    for (const qev::SpriteEntry& sprite : sprites)
+        DrawImageAt(painter, sprite.image, sprite.left, sprite.top, sprite.right - sprite.left,
+                    sprite.bottom - sprite.top);
     return picture;
 }

@@ -31,8 +31,10 @@ public:
     explicit CLayeredWnd(Qt::WindowFlags extraFlags = {});
 
     // Takes picture (premultiplied ARGB, drawn at the top-left, unscaled) as the window's
-    // own pixels and recomputes the input region. A null picture paints nothing.
-    void SetPicture(QImage picture);
+    // own pixels and recomputes the input region. A null picture paints nothing. fine, when
+    // given, is the same picture at twice the size: shown instead on a high-density screen,
+    // while the input region stays picture's.
+    void SetPicture(QImage picture, QImage fine = {});
     const QImage& composed() const { return picture_; }
 
     // Picture's visible pixels + the input regions of the layers, in window coordinates.
@@ -57,6 +59,7 @@ protected:
 
 private:
     QImage picture_;
+    QImage fine_;
     QRegion inputRegion_;
     // Drag without a window manager: the press point relative to the window.
     bool dragging_ = false;
@@ -96,5 +99,6 @@ private:
 // leaves an empty rectangle).
 std::vector<qev::SpriteEntry> SpriteEntriesFromCache(const std::vector<qev::SpriteItem>& sprites);
 // The sprites drawn lowest layer first onto a transparent premultiplied picture of size;
-// entries whose image is not in the cache are skipped.
-QImage ComposeSprites(const std::vector<qev::SpriteEntry>& sprites, QSize size);
+// entries whose image is not in the cache are skipped. At scale 2 the picture has twice the
+// pixels (and that pixel ratio) and is composed from the 2x pictures.
+QImage ComposeSprites(const std::vector<qev::SpriteEntry>& sprites, QSize size, int scale = 1);

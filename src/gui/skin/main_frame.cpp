@@ -40,6 +40,21 @@ constexpr int FullScreenSettleMs = 300;
 // Caption text size, in pixels.
 constexpr int CaptionFontPixels = 12;
 
+// The status bar in the frame's colours: the ground of the side border's inner edge (where
+// it meets the bar), the caption colour for the message and the lock indicators.
+void UseFrameColours(QStatusBar* bar, QRgb captionColour)
+{
+    QColor ground(Qt::black);
+    if (const QImage* side = CImageManager::GetInstance().FindImage(qev::SideBorderImage))
+        if (!side->isNull()) ground = side->pixelColor(side->width() - 1, 0);
+    ground.setAlpha(255);
+    QPalette colours = bar->palette();
+    colours.setColor(QPalette::Window, ground);
+    colours.setColor(QPalette::WindowText, QColor::fromRgba(captionColour));
+    bar->setPalette(colours);
+    bar->setAutoFillBackground(true);
+}
+
 } // namespace
 
 CMainFrame::CMainFrame(qev::LayoutState& layoutState, CWebContext& web)
@@ -59,6 +74,7 @@ CMainFrame::CMainFrame(qev::LayoutState& layoutState, CWebContext& web)
     layout->addWidget(stack_, 1);
     layout->addWidget(statusBar_);
     statusBar_->setSizeGripEnabled(false); // the borders never resize the frame
+    UseFrameColours(statusBar_, layout_.layout.captionColour);
     for (int i = 0; i < 3; ++i) {
         lockLabels_[i] = new QLabel(statusBar_);
         lockLabels_[i]->setAlignment(Qt::AlignCenter);
@@ -165,13 +181,7 @@ void CMainFrame::paintEvent(QPaintEvent* /*event*/)
                              QString::fromStdString(step.text));
             continue;
         }
-        const QImage* image = images.FindImage(step.image);
-        if (!image) continue;
-        if (step.w == image->width() && step.h == image->height())
-            DrawImageAt(painter, image, static_cast<int>(step.x), static_cast<int>(step.y),
-                        image->width(), image->height());
-        else
-            painter.drawImage(QRectF(step.x, step.y, step.w, step.h), *image);
+        DrawImageScaled(painter, step.image, QRectF(step.x, step.y, step.w, step.h));
     }
 }
 
