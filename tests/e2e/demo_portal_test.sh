@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Drives qev-demo-portal with curl: login page links, task feed, manifest, package, Range
-# answers, deliberate drops and resuming, the report endpoint, and a clean stop.
+# Drives qev-demo-portal with curl: login page links, the remembered hero, task feed, manifest,
+# package, Range answers, deliberate drops and resuming, the report endpoint, the game page's
+# cached script pack and downloads, paced bodies, and a clean stop.
 # Usage: demo_portal_test.sh BUILD_DIR
 set -euo pipefail
 
@@ -68,6 +69,64 @@ game=$(fetch "http://127.0.0.1:$((base + 1))/play?server=s2&user=Tess")
 grep -q 'Moonfall Keep' <<<"$game" && grep -q 'korvel=1' <<<"$game" || fail "game page"
 [[ $(fetch -o /dev/null -w '%{http_code}' "http://127.0.0.1:$((base + 2))/") == 200 ]] || fail "forum"
 pass "tips, logout, game and forum pages"
+
+# A hero signs in with "Remember me", comes back greeted without the form, and the logout
+# forgets them; a sign-in without the box has a session cookie only.
+jar="$work/cookies"
+grep -q '<input type="checkbox" name="remember" id="remember">' "$work/login.html" ||
+  fail "login page has no remember box"
+fetch -c "$jar" -D "$work/plain.h" -o /dev/null "$portal_url/micro2?user=Tess"
+grep -qiE '^Set-Cookie: session=[0-9a-f]{16}; Path=/micro2; HttpOnly' "$work/plain.h" &&
+  ! grep -qiE '^Set-Cookie: session=.*(Max-Age|Expires)' "$work/plain.h" ||
+  fail "session cookie: $(cat "$work/plain.h")"
+[[ $(fetch -b "$jar" "$portal_url/micro2") == *'name="user"'* ]] || fail "greeted without remember"
+fetch -b "$jar" -c "$jar" -D "$work/keep.h" -o /dev/null "$portal_url/micro2?user=%3CTess%3E&remember=on"
+grep -qi '^Set-Cookie: remember=%3CTess%3E; Max-Age=2592000; Path=/' "$work/keep.h" ||
+  fail "remember cookie: $(cat "$work/keep.h")"
+fetch -b "$jar" "$portal_url/micro2" >"$work/back.html"
+grep -q '<p id="greeting"[^>]*>Welcome back, &lt;Tess&gt;</p>' "$work/back.html" ||
+  fail "no greeting: $(cat "$work/back.html")"
+[[ $(grep -oE '<a [^>]*target="_game"[^>]*user="&lt;Tess&gt;"' "$work/back.html" | grep -c sid=) == 3 ]] &&
+  ! grep -q 'name="user"' "$work/back.html" || fail "the greeted page is not the realm list"
+fetch -b "$jar" -c "$jar" -D "$work/out.h" -o /dev/null "$portal_url/micro2/Logout"
+grep -qi '^Set-Cookie: remember=; Max-Age=0; Path=/' "$work/out.h" || fail "logout keeps the hero"
+[[ $(fetch -b "$jar" "$portal_url/micro2") == *'name="user"'* ]] || fail "remembered after logout"
+pass "remember me: set, greeted, forgotten by the logout"
+
+# The game page's script pack: cached for a day under a strong tag, answered 304 when the
+# tag matches, every request counted; its downloads, one cut short.
+game_url="http://127.0.0.1:$((base + 1))"
+for id in 'button id="fullscreen"' 'a id="download" [^>]*href="/dl/reward.bin"' \
+  'a id="download-broken" [^>]*href="/dl/broken.bin"' 'audio id="music" autoplay loop src="/assets/music.wav"' \
+  'script src="/assets/pack.js"'; do
+  grep -qE "<$id" <<<"$game" || fail "game page lacks <$id"
+done
+fetch -D "$work/pack.h" -o "$work/pack.js" "$game_url/assets/pack.js"
+etag="$(sed -n 's/^etag: *//Ip' "$work/pack.h" | tr -d '\r')"
+grep -q '^HTTP/1.1 200' "$work/pack.h" && grep -qi '^Cache-Control: max-age=86400' "$work/pack.h" &&
+  [[ $etag == '"'*'"' && $(stat -c %s "$work/pack.js") == 4194304 ]] &&
+  [[ $(tail -c 26 "$work/pack.js") == 'window.packLoaded = true;' ]] || fail "pack: $(cat "$work/pack.h")"
+fetch -D "$work/pack304.h" -o "$work/pack304.body" -H "If-None-Match: $etag" "$game_url/assets/pack.js"
+grep -q '^HTTP/1.1 304' "$work/pack304.h" && [[ ! -s "$work/pack304.body" ]] ||
+  fail "If-None-Match: $(cat "$work/pack304.h")"
+fetch -o /dev/null -H 'If-None-Match: "other"' "$game_url/assets/pack.js"
+[[ $(fetch "http://127.0.0.1:$((base + 2))/stats") == 'pack.js requests=3 200=2 304=1' ]] ||
+  fail "stats: $(fetch "$portal_url/stats")"
+[[ $(grep -c "^GET :$((base + 1)) /assets/pack.js -> " "$work/portal.log") == 3 ]] || fail "pack requests not logged"
+pass "script pack: 200, then 304 for its tag, counted"
+fetch -D "$work/music.h" -o "$work/music.wav" "$game_url/assets/music.wav"
+[[ $(head -c 4 "$work/music.wav") == RIFF ]] || fail "music"
+fetch -D "$work/reward.h" -o "$work/reward.bin" "$game_url/dl/reward.bin"
+grep -qi '^Content-Disposition: attachment; filename="reward.bin"' "$work/reward.h" &&
+  grep -qi '^Content-Type: application/octet-stream' "$work/reward.h" &&
+  [[ $(stat -c %s "$work/reward.bin") == 262144 && $(od -An -tu1 -j 65537 -N1 "$work/reward.bin") == *38 ]] ||
+  fail "reward: $(cat "$work/reward.h")"
+rc=0
+fetch -D "$work/broken.h" -o "$work/broken.bin" "$game_url/dl/broken.bin" 2>/dev/null || rc=$?
+grep -qi '^Content-Length: 262144' "$work/broken.h" && grep -qi '^Content-Disposition: attachment' "$work/broken.h" &&
+  [[ $rc == 18 ]] && cmp -s "$work/broken.bin" <(head -c 65536 "$work/reward.bin") ||
+  fail "broken download: curl exit $rc, $(stat -c %s "$work/broken.bin") bytes"
+pass "reward download, and the broken one cut at 65536 bytes"
 
 [[ $(fetch "$portal_url/micro2/Report?from=demo&mac=0A1B2C3D4E5F") == ok ]] || fail "report answer"
 grep -q '/micro2/Report?from=demo&mac=0A1B2C3D4E5F' "$work/portal.log" || fail "report not logged"
@@ -163,8 +222,9 @@ printf 'inside' >"$files/plain.bin"
 printf 'outside' >"$work/secret.txt"
 mkfifo "$files/pipe"
 ln -s "$work/secret.txt" "$files/out"
-start_portal_or_fail --files "$files"
+start_portal_or_fail --files "$files" --asset-mib 1
 files_url="http://127.0.0.1:$base/files"
+unpaced=$(fetch -o /dev/null -w '%{time_total}' "http://127.0.0.1:$((base + 1))/assets/pack.js")
 [[ $(fetch "$files_url/plain.bin") == inside ]] || fail "regular file in --files"
 for name in pipe out; do
   code=$(fetch -o /dev/null -w '%{http_code}' --max-time 3 "$files_url/$name") || code="timeout"
@@ -180,3 +240,27 @@ for i in $(seq 100); do many+=(-H "X-Filler-$i: $i"); done
   fail "20 header lines refused"
 pass "request heads beyond 64 lines refused (431)"
 stop_with TERM
+
+# --- paced: a 1 MiB body at 500000 bytes per second takes about two seconds, many times the
+# unpaced time, and holds up no other connection; a stop does not wait for it
+start_portal_or_fail --rate 500000 --asset-mib 1
+fetch -o "$work/paced.js" -w '%{time_total}' "http://127.0.0.1:$((base + 1))/assets/pack.js" >"$work/paced.t" &
+fetcher=$!
+for _ in $(seq 100); do [[ -s "$work/paced.js" ]] && break; sleep 0.05; done
+other=$(fetch -o /dev/null -w '%{time_total}' "http://127.0.0.1:$((base + 1))/stats")
+wait "$fetcher" || fail "paced fetch failed"
+paced=$(cat "$work/paced.t")
+[[ $(stat -c %s "$work/paced.js") == 1048576 ]] || fail "paced body size"
+awk -v p="$paced" -v u="$unpaced" -v o="$other" 'BEGIN {exit !(p >= 1.5 && p <= 6 && p >= 5 * u && o < 0.5)}' ||
+  fail "paced ${paced}s, unpaced ${unpaced}s, another request meanwhile ${other}s"
+pass "paced 1 MiB in ${paced}s (unpaced ${unpaced}s), another request meanwhile ${other}s"
+fetch -o "$work/cut.js" "http://127.0.0.1:$((base + 1))/assets/pack.js" 2>/dev/null &
+fetcher=$!
+for _ in $(seq 100); do [[ -s "$work/cut.js" ]] && break; sleep 0.05; done
+kill -TERM "$portal_pid"
+for _ in $(seq 20); do kill -0 "$portal_pid" 2>/dev/null || break; sleep 0.05; done
+kill -0 "$portal_pid" 2>/dev/null && fail "portal still sending its paced body 1 s after SIGTERM"
+wait "$portal_pid" || fail "portal exit status $? after SIGTERM"
+portal_pid=""
+wait "$fetcher" 2>/dev/null || true
+pass "stops at once during a paced body"

@@ -125,7 +125,8 @@ TEST(PortalOptions, ParsesEveryOptionAndRejectsBadValues)
     std::string error;
     ASSERT_TRUE(
         ParsePortalOptions({"--port", "28080", "--offer-update", "/tmp/p.bin", "--files", "/tmp",
-                            "--drop-every", "4096", "--bind", "0.0.0.0", "--secret-key", "/tmp/k"},
+                            "--drop-every", "4096", "--bind", "0.0.0.0", "--secret-key", "/tmp/k",
+                            "--rate", "500000", "--asset-mib", "8"},
                            options, error));
     EXPECT_EQ(options.port, 28080);
     EXPECT_EQ(options.offerUpdateFile, "/tmp/p.bin");
@@ -133,6 +134,12 @@ TEST(PortalOptions, ParsesEveryOptionAndRejectsBadValues)
     EXPECT_EQ(options.filesDir, "/tmp");
     EXPECT_EQ(options.dropEvery, 4096u);
     EXPECT_EQ(options.bindAddress, "0.0.0.0");
+    EXPECT_EQ(options.rate, 500000u);
+    EXPECT_EQ(options.assetMiB, 8);
+    PortalOptions defaults;
+    ASSERT_TRUE(ParsePortalOptions({}, defaults, error));
+    EXPECT_EQ(defaults.rate, 0u);
+    EXPECT_EQ(defaults.assetMiB, 4);
 
     const std::vector<std::vector<std::string>> bad = {
         {"--port"},           {"--port", "0"},
@@ -141,6 +148,9 @@ TEST(PortalOptions, ParsesEveryOptionAndRejectsBadValues)
         {"--drop-every", ""}, {"--files", ""},
         {"--verbose"},        {"18080"},
         {"--secret-key", ""}, {"--secret-key", "/tmp/k"},
+        {"--rate", "0"},      {"--rate", "-5"},
+        {"--rate", "1e6"},    {"--rate"},
+        {"--asset-mib", "0"}, {"--asset-mib", "257"},
     };
     for (const auto& args : bad) {
         PortalOptions o;
@@ -167,6 +177,117 @@ TEST(RealmListPage, EveryLinkCarriesTheSessionAttributes)
         std::distance(std::sregex_iterator(page.begin(), page.end(), link), std::sregex_iterator());
     EXPECT_EQ(count, static_cast<long>(Realms().size()));
     EXPECT_EQ(page.find("\"x\""), std::string::npos) << "raw quotes leaked into the page";
+}
+
+TEST(Cookies, RememberedHeroRoundTripsAndIsEscapedWhereShown)
+{
+    const std::pair<const char*, const char*> read[] = {
+        {"remember=Aldric", "Aldric"},
+        {"session=1f; remember=Al%20dric; korvel=1", "Al dric"},
+        {"remember=\"Tess\"", "Tess"},
+        {"xremember=Bob; remember_me=Bob", ""},
+        {"remember=", ""},
+        {"remember=%20%09%20", ""},
+        {"", ""},
+        {"remember=%3Cb%3E%26", "<b>&"},
+    };
+    for (const auto& [header, hero] : read) EXPECT_EQ(RememberedHero(header), hero) << header;
+
+    for (const std::string name : {"Al \"x\"; y=1", "\xc3\x89lodie", "a,b\\c"}) {
+        const std::string cookie = RememberCookie(name);
+        ASSERT_EQ(cookie.rfind("remember=", 0), 0u) << cookie;
+        const std::string pair = cookie.substr(0, cookie.find(';'));
+        EXPECT_EQ(pair.find_first_of(" \",\\", 0), std::string::npos) << cookie;
+        EXPECT_EQ(RememberedHero(pair), name);
+        EXPECT_NE(cookie.find("; Max-Age=2592000; Path=/"), std::string::npos) << cookie;
+    }
+    EXPECT_EQ(SessionCookie("0123").find("Max-Age"), std::string::npos);
+    EXPECT_EQ(SessionCookie("0123").find("Expires"), std::string::npos);
+
+    const HostSet hosts;
+    const std::string back = RealmListPage(hosts, "<b>Al</b>", "0123abcd", true);
+    EXPECT_NE(
+        back.find("<p id=\"greeting\" class=\"greeting\">Welcome back, &lt;b&gt;Al&lt;/b&gt;</p>"),
+        std::string::npos);
+    EXPECT_EQ(back.find("<b>"), std::string::npos);
+    EXPECT_NE(back.find("href=\"/micro2?forget=1\""), std::string::npos)
+        << "no way to another hero";
+    const std::string fresh = RealmListPage(hosts, "Al", "0123abcd");
+    EXPECT_EQ(fresh.find("id=\"greeting\""), std::string::npos);
+    // Greeted or not, the realm list is the same.
+    EXPECT_EQ(RealmListPage(hosts, "Al", "0123abcd", true).find("<div class=\"realms\">"),
+              fresh.find("<div class=\"realms\">"));
+}
+
+TEST(IfNoneMatchHits, ComparesTagsWeaklyInAList)
+{
+    const std::string tag = "\"4-abc\"";
+    const std::pair<const char*, bool> cases[] = {
+        {"\"4-abc\"", true},
+        {"W/\"4-abc\"", true},
+        {"\"x\", \"4-abc\"", true},
+        {" \"x\" ,\"4-abc\" ", true},
+        {"*", true},
+        {"", false},
+        {"\"4-abd\"", false},
+        {"4-abc", false},
+        {"\"4-abc", false},
+        {"\"x\",", false},
+    };
+    for (const auto& [header, hit] : cases) EXPECT_EQ(IfNoneMatchHits(header, tag), hit) << header;
+}
+
+// The pack, the music and the reward as a browser will read them.
+TEST(GeneratedFiles, PackMusicAndRewardAreWhatTheyClaim)
+{
+    for (const std::size_t mib : {1u, 8u}) {
+        const std::string pack = PackScript(mib * BytesPerMiB);
+        ASSERT_EQ(pack.size(), mib * BytesPerMiB);
+        const std::string end = "*/\nwindow.packLoaded = true;\n";
+        ASSERT_EQ(pack.compare(pack.size() - end.size(), end.size(), end), 0);
+        EXPECT_EQ(pack.find("*/"), pack.size() - end.size()) << "the comment ends early";
+        EXPECT_EQ(pack.rfind("/*", 0), 0u);
+        EXPECT_EQ(StrongEtag(pack), StrongEtag(PackScript(mib * BytesPerMiB)));
+        EXPECT_TRUE(std::regex_match(StrongEtag(pack), std::regex("\"[0-9a-f]+-[0-9a-f]{16}\"")));
+    }
+    EXPECT_NE(StrongEtag(PackScript(BytesPerMiB)), StrongEtag(PackScript(2 * BytesPerMiB)));
+
+    const std::string wav = MusicWav();
+    auto u32 = [&wav](std::size_t at) {
+        std::uint32_t v = 0;
+        for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(wav[at + i]);
+        return v;
+    };
+    auto u16 = [&wav](std::size_t at) {
+        return static_cast<std::uint16_t>(static_cast<unsigned char>(wav[at]) |
+                                          static_cast<unsigned char>(wav[at + 1]) << 8);
+    };
+    ASSERT_EQ(wav.size(), 44u + 16000u);
+    EXPECT_EQ(wav.substr(0, 4), "RIFF");
+    EXPECT_EQ(u32(4), wav.size() - 8);
+    EXPECT_EQ(wav.substr(8, 8), "WAVEfmt ");
+    EXPECT_EQ(u32(16), 16u);
+    EXPECT_EQ(u16(20), 1);      // PCM
+    EXPECT_EQ(u16(22), 1);      // mono
+    EXPECT_EQ(u32(24), 8000u);  // samples per second
+    EXPECT_EQ(u32(28), 16000u); // bytes per second
+    EXPECT_EQ(u16(32), 2);      // block
+    EXPECT_EQ(u16(34), 16);     // bits
+    EXPECT_EQ(wav.substr(36, 4), "data");
+    EXPECT_EQ(u32(40), 16000u);
+    int loudest = 0;
+    for (std::size_t at = 44; at < wav.size(); at += 2) {
+        loudest = std::max(loudest, std::abs(static_cast<int>(static_cast<std::int16_t>(u16(at)))));
+    }
+    EXPECT_GT(loudest, 500) << "silent";
+    EXPECT_LT(loudest, 8192) << "not quiet";
+
+    const std::string reward = RewardData(RewardBytes);
+    ASSERT_EQ(reward.size(), 262144u);
+    for (const std::size_t i : {0u, 1u, 255u, 65536u, 262143u}) {
+        EXPECT_EQ(static_cast<unsigned char>(reward[i]), (i * 31 + 7) & 0xff) << i;
+    }
+    EXPECT_EQ(StatsText(3, 2, 1), "pack.js requests=3 200=2 304=1");
 }
 
 TEST(NewSessionId, IsSixteenHexDigitsAndVaries)

@@ -26,6 +26,19 @@ bool IsHostChar(char c)
            c == '-' || c == '_';
 }
 
+std::string_view Trimmed(std::string_view text)
+{
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    return text;
+}
+
+std::string_view WithoutWeakPrefix(std::string_view tag)
+{
+    if (tag.substr(0, 2) == "W/") tag.remove_prefix(2);
+    return tag;
+}
+
 } // namespace
 
 std::string HtmlEscape(std::string_view text)
@@ -126,6 +139,37 @@ std::string HostNameFromHeader(std::string_view hostHeader, std::string_view fal
         if (!IsHostChar(c)) return std::string(fallback);
     }
     return std::string(name);
+}
+
+std::string CookieValue(std::string_view cookieHeader, std::string_view name)
+{
+    while (!cookieHeader.empty()) {
+        const auto semicolon = cookieHeader.find(';');
+        const std::string_view pair = Trimmed(cookieHeader.substr(0, semicolon));
+        cookieHeader = semicolon == std::string_view::npos ? std::string_view()
+                                                           : cookieHeader.substr(semicolon + 1);
+        const auto equals = pair.find('=');
+        if (equals == std::string_view::npos || Trimmed(pair.substr(0, equals)) != name) continue;
+        std::string_view value = Trimmed(pair.substr(equals + 1));
+        if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+            value = value.substr(1, value.size() - 2);
+        }
+        return std::string(value);
+    }
+    return {};
+}
+
+bool IfNoneMatchHits(std::string_view header, std::string_view etag)
+{
+    if (etag.empty()) return false;
+    const std::string_view wanted = WithoutWeakPrefix(etag);
+    while (!header.empty()) {
+        const auto comma = header.find(',');
+        const std::string_view tag = Trimmed(header.substr(0, comma));
+        header = comma == std::string_view::npos ? std::string_view() : header.substr(comma + 1);
+        if (tag == "*" || (!tag.empty() && WithoutWeakPrefix(tag) == wanted)) return true;
+    }
+    return false;
 }
 
 std::string LogSafe(std::string_view text)

@@ -22,6 +22,13 @@ std::string JsonString(std::string_view text);
 // holds anything but a plain name, IPv4 or bracketed IPv6 address: the name goes into links.
 std::string HostNameFromHeader(std::string_view hostHeader, std::string_view fallback);
 
+// The value of cookie `name` in a Cookie request header; empty when absent.
+std::string CookieValue(std::string_view cookieHeader, std::string_view name);
+
+// Whether an If-None-Match header names `etag` ("*" names any); entity tags compare weakly,
+// as the header asks.
+bool IfNoneMatchHits(std::string_view header, std::string_view etag);
+
 // One log-safe line: control and non-ASCII bytes become \xHH, long text is cut.
 std::string LogSafe(std::string_view text);
 

@@ -3,6 +3,8 @@
 #include "base/utf.h"
 #include "http_text.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <mutex>
 #include <random>
@@ -107,6 +109,11 @@ a.realm .state{font-size:11px;color:var(--muted);width:60px;text-align:right}
 a.realm .bar{width:70px;height:6px;border-radius:3px;background:#1c2747;overflow:hidden}
 a.realm .bar i{display:block;height:100%;background:linear-gradient(90deg,#6fbf73,#d8b45a,#d86a4a)}
 .back{position:absolute;left:36px;bottom:12px;font-size:12px;z-index:2}
+label.keep{display:flex;align-items:center;gap:8px;margin:10px 0 0;font-size:12px;
+ color:var(--ink);letter-spacing:0;cursor:pointer}
+label.keep input{margin:0;width:14px;height:14px;accent-color:#d8b45a;cursor:pointer}
+.greeting{position:absolute;left:450px;top:110px;width:150px;margin:0;font-size:14px;
+ font-style:italic;color:var(--gold-hi)}
 )CSS";
 
 std::string PaneFrame(std::string_view inner)
@@ -229,14 +236,17 @@ std::string LoginPage(std::string_view notice)
     inner += "\" autocomplete=\"off\"><label for=\"user\">Name your hero</label>"
              "<input type=\"text\" id=\"user\" name=\"user\" maxlength=\"24\" "
              "placeholder=\"e.g. Aldric\" autofocus>"
-             "<button type=\"submit\">Enter the realm</button>";
+             "<button type=\"submit\">Enter the realm</button>"
+             "<label class=\"keep\" for=\"remember\"><input type=\"checkbox\" name=\"remember\" "
+             "id=\"remember\">Remember me</label>";
     if (!notice.empty()) inner += "<p class=\"notice\">" + HtmlEscape(notice) + "</p>";
     inner += "</form><div class=\"foot\">Demo portal &middot; no password needed</div>";
     return Page("Velmora - Sign in", PaneCss, PaneFrame(inner),
                 "document.getElementById('user').focus();");
 }
 
-std::string RealmListPage(const HostSet& hosts, std::string_view user, std::string_view sid)
+std::string RealmListPage(const HostSet& hosts, std::string_view user, std::string_view sid,
+                          bool welcomeBack)
 {
     const std::string gameBase = hosts.Url(hosts.gamePort);
     std::string inner =
@@ -252,8 +262,15 @@ std::string RealmListPage(const HostSet& hosts, std::string_view user, std::stri
                  "%\"></i></span>";
         inner += "<span class=\"state\">" + HtmlEscape(realm.state) + "</span></a>";
     }
-    inner += "</div><a class=\"back\" href=\"";
+    inner += "</div>";
+    // Beside the list, so the realms stay where a fresh sign-in shows them.
+    if (welcomeBack) {
+        inner += "<p id=\"greeting\" class=\"greeting\">Welcome back, " + HtmlEscape(user) + "</p>";
+    }
+    // A remembered hero would be greeted again at the plain login address.
+    inner += "<a class=\"back\" href=\"";
     inner += LoginPath;
+    if (welcomeBack) inner += "?forget=1";
     inner += "\">&larr; another hero</a><div class=\"foot\">Demo portal</div>";
     return Page("Velmora - Realms", PaneCss, PaneFrame(inner));
 }
@@ -337,6 +354,14 @@ std::string GamePage(const HostSet& hosts, std::string_view serverKey, std::stri
 .log h3{margin:0 0 6px;font-size:13px;color:var(--gold-hi);letter-spacing:.1em}
 .log li{margin:2px 0;color:var(--muted)}
 .log ul{margin:0;padding-left:18px}
+#fullscreen,.dl{position:fixed;left:10px;width:140px;z-index:5;border-radius:4px;
+ font:13px Georgia,serif;border:1px solid #8a6d2f}
+#fullscreen{top:10px;height:40px;color:#1b1305;cursor:pointer;
+ background:linear-gradient(180deg,#f3dc9a,#c99b3c)}
+.dl{display:block;height:30px;line-height:28px;text-align:center;text-decoration:none;
+ background:rgba(6,11,26,.85)}
+#download{top:60px}
+#download-broken{top:100px}
 )CSS";
     std::string body = "<div class=\"scene\" id=\"scene\" data-server=\"" + HtmlEscape(serverKey) +
                        "\" data-user=\"" + HtmlEscape(user) + "\">";
@@ -360,6 +385,16 @@ std::string GamePage(const HostSet& hosts, std::string_view serverKey, std::stri
             "<li>Gather three starlit herbs</li><li>Visit the <a href=\"" +
             HtmlEscape(hosts.Url(hosts.forumPort)) + "/\">adventurers' hall</a></li></ul></div>";
     body += "</div>";
+    // Fixed in the top-left corner of the page, over the scene: the full-screen button at
+    // (10, 10) 140 x 40, the reward download at (10, 60) and the broken one at (10, 100),
+    // both 140 x 30.
+    body += "<button id=\"fullscreen\">Full screen</button>";
+    body += "<a id=\"download\" class=\"dl\" href=\"" + std::string(RewardPath) +
+            "\">Download reward</a>";
+    body += "<a id=\"download-broken\" class=\"dl\" href=\"" + std::string(BrokenRewardPath) +
+            "\">Download (broken)</a>";
+    body += "<audio id=\"music\" autoplay loop src=\"" + std::string(MusicPath) + "\"></audio>";
+    body += "<script src=\"" + std::string(PackPath) + "\"></script>";
     // The client sets its cookie once the page has loaded, so keep looking.
     const std::string script = R"JS(
 function showCookie(){
@@ -368,6 +403,10 @@ function showCookie(){
  document.getElementById('cookie-state').textContent='korvel=1 '+(set?'present':'not set');
 }
 showCookie();setInterval(showCookie,500);
+document.getElementById('fullscreen').addEventListener('click',function(){
+ var asked=document.documentElement.requestFullscreen();
+ if(asked&&asked.catch)asked.catch(function(){});
+});
 )JS";
     return Page("Velmora - " + realmName, css, body, script);
 }
@@ -422,6 +461,105 @@ std::string NotFoundPage(std::string_view path)
     return Page("Not found", css,
                 "<div class=\"nf\"><h1 class=\"brand\">Lost in the mist</h1><p>Nothing lives at " +
                     HtmlEscape(path) + "</p></div>");
+}
+
+std::string SessionCookie(std::string_view sid)
+{
+    return "session=" + std::string(sid) + "; Path=" + std::string(LoginPath) + "; HttpOnly";
+}
+
+std::string RememberCookie(std::string_view user)
+{
+    return "remember=" + QueryValueEncode(user) + "; Max-Age=" + std::to_string(RememberSeconds) +
+           "; Path=/";
+}
+
+std::string ForgetRememberCookie()
+{
+    return "remember=; Max-Age=0; Path=/";
+}
+
+std::string RememberedHero(std::string_view cookieHeader)
+{
+    return CleanUserName(DecodeRequestPath(CookieValue(cookieHeader, "remember")));
+}
+
+std::string PackScript(std::size_t bytes)
+{
+    const std::string head = "/* Velmora asset pack: art and sound tables of the realm.\n";
+    const std::string tail = "\n*/\nwindow.packLoaded = true;\n";
+    if (bytes < head.size() + tail.size()) bytes = head.size() + tail.size();
+    std::string script = head;
+    script.reserve(bytes);
+    // Filler lines of letters: nothing in them can end the comment early.
+    const std::size_t fillEnd = bytes - tail.size();
+    for (std::size_t i = 0; script.size() < fillEnd; ++i) {
+        script += (script.size() % 64 == 63) ? '\n' : static_cast<char>('a' + (i * 31 + 7) % 26);
+    }
+    script += tail;
+    return script;
+}
+
+std::string StrongEtag(std::string_view body)
+{
+    // FNV-1a, 64 bits, with the length: enough to tell the pack's sizes and contents apart.
+    std::uint64_t hash = 14695981039346656037ull;
+    for (char c : body) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 1099511628211ull;
+    }
+    char text[48];
+    std::snprintf(text, sizeof text, "\"%zx-%016llx\"", body.size(),
+                  static_cast<unsigned long long>(hash));
+    return text;
+}
+
+std::string MusicWav()
+{
+    constexpr std::uint32_t rate = 8000, samples = 8000;
+    constexpr std::uint32_t dataBytes = samples * 2;
+    std::string wav;
+    auto put32 = [&wav](std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) wav += static_cast<char>((v >> (8 * i)) & 0xff);
+    };
+    auto put16 = [&wav](std::uint32_t v) {
+        wav += static_cast<char>(v & 0xff);
+        wav += static_cast<char>((v >> 8) & 0xff);
+    };
+    wav += "RIFF";
+    put32(36 + dataBytes);
+    wav += "WAVEfmt ";
+    put32(16);
+    put16(1); // PCM
+    put16(1); // mono
+    put32(rate);
+    put32(rate * 2);
+    put16(2);
+    put16(16);
+    wav += "data";
+    put32(dataBytes);
+    // A quiet tone that fades in and out, so the loop does not click.
+    constexpr double pi = 3.14159265358979323846;
+    constexpr double amplitude = 2000, fade = 400;
+    for (std::uint32_t i = 0; i < samples; ++i) {
+        const double edge = std::min({1.0, i / fade, (samples - 1 - i) / fade});
+        const double value = amplitude * edge * std::sin(2 * pi * 440 * i / rate);
+        put16(static_cast<std::uint16_t>(static_cast<std::int16_t>(std::lround(value))));
+    }
+    return wav;
+}
+
+std::string RewardData(std::size_t bytes)
+{
+    std::string data(bytes, '\0');
+    for (std::size_t i = 0; i < bytes; ++i) data[i] = static_cast<char>((i * 31 + 7) & 0xff);
+    return data;
+}
+
+std::string StatsText(std::uint64_t requests, std::uint64_t full, std::uint64_t notModified)
+{
+    return "pack.js requests=" + std::to_string(requests) + " 200=" + std::to_string(full) +
+           " 304=" + std::to_string(notModified);
 }
 
 std::string TaskFeedJson(const std::tm& now, const HostSet& hosts)

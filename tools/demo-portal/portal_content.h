@@ -23,6 +23,19 @@ inline constexpr std::string_view StandbyManifestPathWithSlash =
     "/micro_client/mm/qev_new/update2.xml";
 inline constexpr std::string_view PackageFolder = "/micro_client/mm/qev_new/packages/";
 inline constexpr std::string_view FilesFolder = "/files/";
+// The game site's script pack and music, its two downloads, and the counters (any host).
+inline constexpr std::string_view PackPath = "/assets/pack.js";
+inline constexpr std::string_view MusicPath = "/assets/music.wav";
+inline constexpr std::string_view RewardPath = "/dl/reward.bin";
+inline constexpr std::string_view BrokenRewardPath = "/dl/broken.bin";
+inline constexpr std::string_view StatsPath = "/stats";
+
+// The reward download's size, and where the broken one stops.
+constexpr std::size_t RewardBytes = 256 * 1024;
+constexpr std::size_t BrokenRewardCut = 64 * 1024;
+constexpr std::size_t BytesPerMiB = 1024 * 1024;
+// How long a remembered hero is kept, in seconds (30 days).
+constexpr long RememberSeconds = 30L * 24 * 60 * 60;
 
 // Longest player name kept, in characters.
 constexpr std::size_t MaxUserNameChars = 24;
@@ -57,13 +70,34 @@ std::string CleanUserName(std::string_view raw);
 std::string NewSessionId();
 
 std::string LoginPage(std::string_view notice);
-std::string RealmListPage(const HostSet& hosts, std::string_view user, std::string_view sid);
+// welcomeBack: the hero came back with the remember cookie and is greeted by name.
+std::string RealmListPage(const HostSet& hosts, std::string_view user, std::string_view sid,
+                          bool welcomeBack = false);
 std::string TaskTipsPage(int tid);
 std::string LogoutPage(const HostSet& hosts);
 // serverKey empty: the game site's home page.
 std::string GamePage(const HostSet& hosts, std::string_view serverKey, std::string_view user);
 std::string ForumPage(const HostSet& hosts);
 std::string NotFoundPage(std::string_view path);
+
+// Cookies of the portal: the session of one sign-in (gone when the browser closes, and only
+// for the portal's own pages), and the hero a player asked to be remembered.
+std::string SessionCookie(std::string_view sid);
+std::string RememberCookie(std::string_view user);
+std::string ForgetRememberCookie();
+// The remembered hero of a request's Cookie header, cleaned; empty when there is none.
+std::string RememberedHero(std::string_view cookieHeader);
+
+// A script of exactly `bytes` bytes (or its shortest form, when fewer): a long comment, then
+// it sets window.packLoaded.
+std::string PackScript(std::size_t bytes);
+// A strong entity tag for a body: the same bytes always give the same tag.
+std::string StrongEtag(std::string_view body);
+// One second of a quiet 440 Hz tone: 8 kHz, 16-bit PCM, mono, as a WAV file.
+std::string MusicWav();
+// Byte i of the reward download is (i * 31 + 7) & 0xff.
+std::string RewardData(std::size_t bytes);
+std::string StatsText(std::uint64_t requests, std::uint64_t full, std::uint64_t notModified);
 
 // The task feed for the local time `now`, whose "server_time" is `now` to the minute: one
 // activity starting ten minutes later, one running, one later in the day (times clamped to

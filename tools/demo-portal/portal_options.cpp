@@ -18,7 +18,8 @@ bool ParseUnsigned(const std::string& text, std::uint64_t& value)
 const char* PortalUsage()
 {
     return "usage: qev-demo-portal [--port N] [--offer-update FILE [--secret-key KEYFILE]]\n"
-           "                       [--files DIR] [--drop-every BYTES] [--bind ADDR]\n"
+           "                       [--files DIR] [--drop-every BYTES] [--rate BYTES_PER_SECOND]\n"
+           "                       [--asset-mib N] [--bind ADDR]\n"
            "  --port N            portal port (default 18080); game N+1, forum N+2, static N+3\n"
            "  --offer-update FILE announce the next version and serve FILE as its package,\n"
            "                      with its statement FILE.sig beside it: signed with KEYFILE\n"
@@ -28,6 +29,10 @@ const char* PortalUsage()
            "                      sign FILE with this secret key file (qev-sign keygen)\n"
            "  --files DIR         serve the files of DIR under /files/<name>\n"
            "  --drop-every BYTES  close a file response's connection after BYTES body bytes\n"
+           "  --rate BYTES_PER_SECOND\n"
+           "                      send every response body at about this rate (each\n"
+           "                      connection on its own); default: as fast as possible\n"
+           "  --asset-mib N       size of the game page's script pack in MiB (default 4)\n"
            "  --bind ADDR         listen address (default 127.0.0.1)\n";
 }
 
@@ -41,7 +46,8 @@ bool ParsePortalOptions(const std::vector<std::string>& args, PortalOptions& opt
             continue;
         }
         if (name != "--port" && name != "--offer-update" && name != "--secret-key" &&
-            name != "--files" && name != "--drop-every" && name != "--bind") {
+            name != "--files" && name != "--drop-every" && name != "--rate" &&
+            name != "--asset-mib" && name != "--bind") {
             error = "unknown option: " + name;
             return false;
         }
@@ -64,6 +70,18 @@ bool ParsePortalOptions(const std::vector<std::string>& args, PortalOptions& opt
                 error = "--drop-every needs a positive number of bytes";
                 return false;
             }
+        } else if (name == "--rate") {
+            if (!ParseUnsigned(value, options.rate) || options.rate == 0) {
+                error = "--rate needs a positive number of bytes per second";
+                return false;
+            }
+        } else if (name == "--asset-mib") {
+            std::uint64_t mib = 0;
+            if (!ParseUnsigned(value, mib) || mib < 1 || mib > MaxAssetMiB) {
+                error = "--asset-mib needs a number from 1 to " + std::to_string(MaxAssetMiB);
+                return false;
+            }
+            options.assetMiB = static_cast<int>(mib);
         } else if (value.empty()) {
             error = name + " needs a non-empty value";
             return false;

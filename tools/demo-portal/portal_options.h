@@ -11,6 +11,9 @@ constexpr int DefaultPortalPort = 18080;
 constexpr int GamePortOffset = 1;
 constexpr int ForumPortOffset = 2;
 constexpr int StaticPortOffset = 3;
+// Size of the game site's script pack, in MiB.
+constexpr int DefaultAssetMiB = 4;
+constexpr int MaxAssetMiB = 256;
 
 struct PortalOptions {
     int port = DefaultPortalPort;
@@ -19,6 +22,8 @@ struct PortalOptions {
     std::string secretKeyFile;   // signs the offered package; empty: FILE.sig or built-in key
     std::string filesDir;        // empty: no /files/ folder
     std::uint64_t dropEvery = 0; // 0: never drop a file response
+    std::uint64_t rate = 0;      // bytes per second of every response body; 0: unpaced
+    int assetMiB = DefaultAssetMiB;
     bool help = false;
 };
 

@@ -12,6 +12,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -27,6 +29,9 @@ namespace {
 
 // Bytes read from a file per write to the socket: large files stream, never load whole.
 constexpr std::size_t StreamChunk = 256 * 1024;
+// A paced body goes out in pieces of about a twentieth of a second's worth, within these.
+constexpr std::size_t MinPacedChunk = 1024;
+constexpr std::size_t MaxPacedChunk = 64 * 1024;
 // How long Start waits for its listening threads, in milliseconds.
 constexpr int StartWaitSteps = 5000;
 
@@ -104,13 +109,32 @@ private:
     std::uint64_t size = 0;
 };
 
-// One response streaming a whole or partial object, with the optional deliberate drop.
+// One response streaming a whole or partial object, with the optional deliberate drop and
+// the optional pace.
 struct Transfer {
     std::shared_ptr<ServedObject> object;
     std::uint64_t first = 0;
     std::uint64_t dropAfter = 0; // 0: send everything
+    std::uint64_t rate = 0;      // bytes per second; 0: as fast as the socket takes them
+    std::chrono::steady_clock::time_point started;
     std::vector<char> buffer;
     std::string logTag;
+
+    std::size_t Chunk() const
+    {
+        if (rate == 0) return StreamChunk;
+        return static_cast<std::size_t>(
+            std::clamp<std::uint64_t>(rate / 20, MinPacedChunk, MaxPacedChunk));
+    }
+
+    // Waits until `sent` bytes are due at the rate. A wait is a piece's worth, so a stopping
+    // server, which ends a body between pieces, is not held up.
+    void WaitForTurn(std::uint64_t sent)
+    {
+        if (rate == 0) return;
+        if (sent == 0) started = std::chrono::steady_clock::now();
+        std::this_thread::sleep_until(started + std::chrono::microseconds(sent * 1000000 / rate));
+    }
 };
 
 bool IsPlainFileName(const std::string& name)
@@ -141,10 +165,20 @@ struct DemoPortal::Impl {
     std::string packageName;      // file name the manifest offers; empty without an update
     std::string statement;        // served beside the package as its ".sig"
     std::vector<std::unique_ptr<Host>> hosts;
+    // The game site's generated files, made once.
+    std::shared_ptr<ServedObject> pack, music, reward;
+    std::string packEtag;
+    std::atomic<std::uint64_t> packRequests{0}, packFull{0}, packNotModified{0};
 
     Impl(PortalOptions o, std::string offeredStatement)
         : options(std::move(o)), statement(std::move(offeredStatement))
     {
+        const std::string packText =
+            PackScript(static_cast<std::size_t>(options.assetMiB) * BytesPerMiB);
+        packEtag = StrongEtag(packText);
+        pack = std::make_shared<ServedObject>(packText);
+        music = std::make_shared<ServedObject>(MusicWav());
+        reward = std::make_shared<ServedObject>(RewardData(RewardBytes));
         const std::string& bind = options.bindAddress;
         // A wildcard or IPv6 listen address is no name to put into links.
         const bool linkable = bind != "0.0.0.0" && bind.find(':') == std::string::npos;
@@ -198,6 +232,8 @@ struct DemoPortal::Impl {
                     return httplib::Server::HandlerResponse::Handled;
                 }
                 Route(kind, req, res);
+                if (options.rate > 0 && !res.body.empty() && req.method != "HEAD")
+                    PaceBody(req, res);
                 return httplib::Server::HandlerResponse::Handled;
             });
         host.server.set_logger([port](const httplib::Request& req, const httplib::Response& res) {
@@ -223,6 +259,11 @@ struct DemoPortal::Impl {
         const std::string path = DecodeRequestPath(rawPath);
         const HostSet hostSet = HostsFor(req);
 
+        if (path == StatsPath) {
+            res.status = 200;
+            res.set_content(StatsText(packRequests, packFull, packNotModified), "text/plain");
+            return;
+        }
         if (!options.filesDir.empty() && path.rfind(FilesFolder, 0) == 0) {
             const std::string name = path.substr(FilesFolder.size());
             if (IsPlainFileName(name)) {
@@ -243,6 +284,7 @@ struct DemoPortal::Impl {
                 Html(res, GamePage(hostSet, server, CleanUserName(req.get_param_value("user"))));
                 return;
             }
+            if (RouteGameFile(req, res, path)) return;
             break;
         case HostKind::Forum:
             if (path == "/") {
@@ -263,14 +305,26 @@ struct DemoPortal::Impl {
             res.set_header("Cache-Control", "no-store");
         } else if (path == LoginPath || path == std::string(LoginPath) + "/") {
             if (!req.has_param("user")) {
-                Html(res, LoginPage({}));
+                const std::string hero = req.has_param("forget")
+                                             ? std::string()
+                                             : RememberedHero(req.get_header_value("Cookie"));
+                if (hero.empty()) {
+                    if (req.has_param("forget"))
+                        res.set_header("Set-Cookie", ForgetRememberCookie());
+                    Html(res, LoginPage({}));
+                } else {
+                    SignIn(res, hostSet, hero, true);
+                }
                 return;
             }
             const std::string user = CleanUserName(req.get_param_value("user"));
             if (user.empty()) {
                 Html(res, LoginPage("Your hero needs a name."));
             } else {
-                Html(res, RealmListPage(hostSet, user, NewSessionId()));
+                // A sign-in without the box ticked forgets whoever was remembered before.
+                res.set_header("Set-Cookie", req.has_param("remember") ? RememberCookie(user)
+                                                                       : ForgetRememberCookie());
+                SignIn(res, hostSet, user, false);
             }
         } else if (path == TaskFeedPath) {
             const std::time_t now = std::time(nullptr);
@@ -287,6 +341,7 @@ struct DemoPortal::Impl {
             }
             Html(res, TaskTipsPage(tid));
         } else if (path == LogoutPath) {
+            res.set_header("Set-Cookie", ForgetRememberCookie());
             Html(res, LogoutPage(hostSet));
         } else if (path == ReportPath || path.rfind(std::string(ReportPath) + "&", 0) == 0) {
             // A report address without a query gets "&mac=..." straight after its path.
@@ -295,6 +350,58 @@ struct DemoPortal::Impl {
         } else {
             NotFound(res, path);
         }
+    }
+
+    // A fresh session, and the realms for the hero.
+    static void SignIn(httplib::Response& res, const HostSet& hostSet, const std::string& user,
+                       bool welcomeBack)
+    {
+        const std::string sid = NewSessionId();
+        res.set_header("Set-Cookie", SessionCookie(sid));
+        Html(res, RealmListPage(hostSet, user, sid, welcomeBack));
+    }
+
+    // The game site's script pack (cached by the browser, counted), music and downloads.
+    bool RouteGameFile(const httplib::Request& req, httplib::Response& res, const std::string& path)
+    {
+        if (path == PackPath) {
+            ++packRequests;
+            res.headers.erase("Cache-Control");
+            res.set_header("Cache-Control", "max-age=86400");
+            res.set_header("ETag", packEtag);
+            if (IfNoneMatchHits(req.get_header_value("If-None-Match"), packEtag)) {
+                ++packNotModified;
+                res.status = 304;
+                return true;
+            }
+            ServeObject(req, res, pack, "text/javascript; charset=utf-8", 0);
+            if (res.status == 200) ++packFull;
+            return true;
+        }
+        if (path == MusicPath) {
+            ServeObject(req, res, music, "audio/wav", 0);
+            return true;
+        }
+        if (path == RewardPath || path == BrokenRewardPath) {
+            const bool broken = path == BrokenRewardPath;
+            res.set_header("Content-Disposition", broken ? "attachment; filename=\"broken.bin\""
+                                                         : "attachment; filename=\"reward.bin\"");
+            ServeObject(req, res, reward, "application/octet-stream",
+                        broken ? BrokenRewardCut : options.dropEvery);
+            return true;
+        }
+        return false;
+    }
+
+    // Sends a body made in full by a handler at the portal's pace.
+    void PaceBody(const httplib::Request& req, httplib::Response& res)
+    {
+        std::string contentType = res.get_header_value("Content-Type");
+        res.headers.erase("Content-Type");
+        auto object = std::make_shared<ServedObject>(std::move(res.body));
+        res.body.clear();
+        const std::uint64_t length = object->Size();
+        StreamObject(res, std::move(object), 0, length, 0, contentType, LogSafe(req.target));
     }
 
     void RouteStatic(const httplib::Request& req, httplib::Response& res, const std::string& path,
@@ -330,6 +437,14 @@ struct DemoPortal::Impl {
     void ServeObject(const httplib::Request& req, httplib::Response& res,
                      std::shared_ptr<ServedObject> object, const std::string& contentType)
     {
+        ServeObject(req, res, std::move(object), contentType, options.dropEvery);
+    }
+
+    // dropEvery: close the connection after that many body bytes (0: never).
+    void ServeObject(const httplib::Request& req, httplib::Response& res,
+                     std::shared_ptr<ServedObject> object, const std::string& contentType,
+                     std::uint64_t dropEvery)
+    {
         const std::uint64_t total = object->Size();
         const RangeAnswer range = ResolveRange(req.get_header_value("Range"), total);
         res.set_header("Accept-Ranges", "bytes");
@@ -353,23 +468,33 @@ struct DemoPortal::Impl {
             res.set_content("", contentType);
             return;
         }
+        const std::uint64_t dropAfter = dropEvery > 0 && dropEvery < range.length ? dropEvery : 0;
+        StreamObject(res, std::move(object), range.first, range.length, dropAfter, contentType,
+                     LogSafe(req.target));
+    }
+
+    void StreamObject(httplib::Response& res, std::shared_ptr<ServedObject> object,
+                      std::uint64_t first, std::uint64_t length, std::uint64_t dropAfter,
+                      const std::string& contentType, std::string logTag)
+    {
         auto transfer = std::make_shared<Transfer>();
         transfer->object = std::move(object);
-        transfer->first = range.first;
-        if (options.dropEvery > 0 && options.dropEvery < range.length) {
-            transfer->dropAfter = options.dropEvery;
-        }
-        transfer->logTag = LogSafe(req.target);
+        transfer->first = first;
+        transfer->dropAfter = dropAfter;
+        transfer->rate = options.rate;
+        transfer->logTag = std::move(logTag);
         res.set_content_provider(
-            static_cast<std::size_t>(range.length), contentType,
+            static_cast<std::size_t>(length), contentType,
             [transfer](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
-                std::size_t want = length < StreamChunk ? length : StreamChunk;
+                const std::size_t chunk = transfer->Chunk();
+                std::size_t want = length < chunk ? length : chunk;
                 bool drop = false;
                 if (transfer->dropAfter > 0 && offset + want >= transfer->dropAfter) {
                     want = static_cast<std::size_t>(transfer->dropAfter - offset);
                     drop = true;
                 }
                 if (want > 0) {
+                    transfer->WaitForTurn(offset);
                     transfer->buffer.resize(want);
                     if (!transfer->object->Read(transfer->first + offset, transfer->buffer.data(),
                                                 want)) {
