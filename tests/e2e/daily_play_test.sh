@@ -62,10 +62,12 @@ xvfb-run -a -s "-screen 0 1920x1080x24" bash -c '
   page_click() { xdotool mousemove --sync $((646 + $1)) $((392 + $2)) click 1; }
   game_click() { xdotool mousemove --sync $((4 + $1)) $((30 + $2)) click 1; }
   frame_id() { xdotool search --onlyvisible --name "^QEV$" 2>/dev/null | head -1; }
-  # Renderer processes of the client (forked below its zygotes).
+  # Renderer processes of the client: the engine processes its zygotes forked (they may
+  # still carry the zygote name), that is, those below the client but not its children.
   renderers() {
-    ps -eo pid=,ppid=,args= | awk -v root="$pid" "{ parent[\$1] = \$2; renderer[\$1] = (\$0 ~ /--type=renderer/) }
-      END { for (p in parent) { q = p; while (q in parent && q != root) q = parent[q]; if (q == root && renderer[p]) print p } }"
+    ps -eo pid=,ppid=,args= | awk -v root="$pid" "{ parent[\$1] = \$2; engine[\$1] = (\$0 ~ /QtWebEngineProcess/) }
+      END { for (p in parent) { if (!engine[p] || parent[p] == root) continue
+              q = p; while ((q in parent) && q != root) q = parent[q]; if (q == root) print p } }"
   }
   start_client() { QTWEBENGINE_REMOTE_DEBUGGING=$debug "$app" >/dev/null 2>&1 & pid=$!
                    until_js micro2 "document.readyState" "\"complete\"" 300; }
@@ -114,7 +116,7 @@ xvfb-run -a -s "-screen 0 1920x1080x24" bash -c '
 
   step "reminder open"
   until_true "xwininfo -root -children | grep -qF \"283x93+1637+837\"" 100 || { echo "no reminder"; exit 17; }
-  import -window root -crop 100x60+1637+857 +repage "$work/reminder-before.png"
+  import -window root -crop 160x40+1747+842 +repage "$work/reminder-before.png"
 
   step "full screen from the page button"
   size="$(D eval play "[innerWidth, innerHeight]")"
@@ -123,7 +125,7 @@ xvfb-run -a -s "-screen 0 1920x1080x24" bash -c '
   sleep 0.5
   import -window root "$work/fullscreen.png"
   cp "$work/fullscreen.png" "$work/fullscreen-shot.png"
-  import -window root -crop 100x60+1637+857 +repage "$work/reminder-full.png"
+  import -window root -crop 160x40+1747+842 +repage "$work/reminder-full.png"
   diff="$(compare -metric AE -fuzz 10% "$work/reminder-before.png" "$work/reminder-full.png" null: 2>&1)"
   (( ${diff%% *} < 300 )) || { echo "the reminder is not above the full-screen game ($diff pixels differ)"; exit 19; }
   step "Esc restores the frame"
@@ -135,7 +137,7 @@ xvfb-run -a -s "-screen 0 1920x1080x24" bash -c '
 
   step "zoom per host"
   xdotool mousemove --sync 900 500 key ctrl+plus
-  until_true "grep -qx \"127.0.0.1=110\" \"$work/home/.local/share/qev/zoom.ini\"" 50 || { echo "zoom not kept"; cat "$work/home/.local/share/qev/zoom.ini"; exit 23; }
+  until_true "grep -sqx \"127.0.0.1=110\" \"$work/home/.local/share/qev/zoom.ini\"" 50 || { echo "zoom not kept"; cat "$work/home/.local/share/qev/zoom.ini"; exit 23; }
   until_js play "Math.round(devicePixelRatio * 100)" "110" 30 || exit 24
   xdotool key ctrl+0
   until_js play "Math.round(devicePixelRatio * 100)" "100" 30 || exit 25

@@ -32,6 +32,7 @@ constexpr qint64 ProgressLineMs = 250;
 constexpr int ReloadButtonWidth = 120;
 constexpr int ReloadButtonHeight = 32;
 constexpr int MessageGap = 8;
+constexpr int MessageMinWidth = 240;
 // Copies named " (1)" up to this; past it the download is refused rather than overwrite.
 constexpr int MaxNumberedCopies = 999;
 
@@ -153,7 +154,10 @@ private:
         }
         const QRect area = view_->rect();
         message_->setGeometry(area);
-        const QSize button(ReloadButtonWidth, ReloadButtonHeight);
+        // A small pane (a reminder's) has room for the button alone.
+        text_->setVisible(area.width() >= MessageMinWidth);
+        const QSize button(std::min(ReloadButtonWidth, area.width()),
+                           std::min(ReloadButtonHeight, area.height()));
         reload_->setGeometry(
             QRect(area.center() - QPoint(button.width(), button.height()) / 2, button));
         text_->setGeometry(0, reload_->y() - MessageGap - ReloadButtonHeight, area.width(),
@@ -346,6 +350,12 @@ void CWebContext::OnDownloadRequested(QWebEngineDownloadRequest* download)
 {
     QWebEnginePage* page = download->page();
     const QString what = ForLog(download->url());
+    // The engine asks again for a download it takes up by itself after a break: that
+    // download has failed, and is not resumed behind the player's back.
+    if (downloads_.contains(download->id())) {
+        download->cancel();
+        return EndDownload(download->id(), false, QStringLiteral("the transfer broke off"));
+    }
     const PageRole role = RoleOf(page);
     if (!page || !GetsGameRights(role)) {
         Log(QStringLiteral("download refused: %1 (a %2 gets no downloads)")
@@ -364,12 +374,16 @@ void CWebContext::OnDownloadRequested(QWebEngineDownloadRequest* download)
     if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
         name = QStringLiteral("download");
     // The first free name: no file of that name, and no other download heading there.
+    const auto reserved = [this](const QString& candidate) {
+        for (const Download& other : std::as_const(downloads_))
+            if (!other.ended && other.finalName == candidate) return true;
+        return false;
+    };
     QString finalName;
     for (int n = 0; n <= MaxNumberedCopies && finalName.isEmpty(); ++n) {
         const QString candidate =
             QString::fromStdString(qev::NumberedFileName(name.toStdString(), n));
-        if (!QFileInfo::exists(folder + QLatin1Char('/') + candidate) &&
-            !reservedNames_.contains(candidate))
+        if (!QFileInfo::exists(folder + QLatin1Char('/') + candidate) && !reserved(candidate))
             finalName = candidate;
     }
     if (folder.isEmpty() || finalName.isEmpty() || !QDir().mkpath(folder)) {
@@ -382,21 +396,23 @@ void CWebContext::OnDownloadRequested(QWebEngineDownloadRequest* download)
     const QString partName = QStringLiteral(".%1.%2.part").arg(finalName).arg(download->id());
     download->setDownloadDirectory(folder);
     download->setDownloadFileName(partName);
-    reservedNames_.insert(finalName, 1);
-    FollowDownload(download, name, finalName, folder + QLatin1Char('/') + partName);
+    downloads_.insert(download->id(),
+                      Download{folder, name, finalName, folder + QLatin1Char('/') + partName});
+    FollowDownload(download);
     Log(QStringLiteral("download started: %1 to %2/%3").arg(what, folder, finalName));
     download->accept();
 }
 
-void CWebContext::FollowDownload(QWebEngineDownloadRequest* download, const QString& name,
-                                 const QString& finalName, const QString& partPath)
+void CWebContext::FollowDownload(QWebEngineDownloadRequest* download)
 {
+    const quint32 id = download->id();
     auto lastLine = std::make_shared<qint64>(0);
     connect(download, &QWebEngineDownloadRequest::receivedBytesChanged, this,
-            [this, download, finalName, lastLine] {
+            [this, download, id, lastLine] {
                 const qint64 now = QDateTime::currentMSecsSinceEpoch();
-                if (now - *lastLine < ProgressLineMs) return;
+                if (!downloads_.contains(id) || now - *lastLine < ProgressLineMs) return;
                 *lastLine = now;
+                const QString& finalName = downloads_[id].finalName;
                 const qint64 total = download->totalBytes();
                 const qint64 got = download->receivedBytes();
                 emit downloadStatus(
@@ -408,40 +424,50 @@ void CWebContext::FollowDownload(QWebEngineDownloadRequest* download, const QStr
                               .arg(total / 1024)
                         : QStringLiteral("Downloading %1: %2 KiB").arg(finalName).arg(got / 1024));
             });
-    connect(download, &QWebEngineDownloadRequest::isFinishedChanged, this,
-            [this, download, name, finalName, partPath] {
-                if (!download->isFinished()) return;
-                reservedNames_.remove(finalName);
-                const QString folder = download->downloadDirectory();
-                if (download->state() != QWebEngineDownloadRequest::DownloadCompleted) {
-                    QFile::remove(partPath);
-                    QFile::remove(partPath + QStringLiteral(".download"));
-                    Log(QStringLiteral("download failed: %1 (%2)")
-                            .arg(finalName, download->interruptReasonString()));
-                    emit downloadStatus(QStringLiteral("Download failed: %1 (%2)")
-                                            .arg(finalName, download->interruptReasonString()));
+    connect(download, &QWebEngineDownloadRequest::stateChanged, this,
+            [this, download, id](QWebEngineDownloadRequest::DownloadState state) {
+                if (state == QWebEngineDownloadRequest::DownloadRequested ||
+                    state == QWebEngineDownloadRequest::DownloadInProgress)
                     return;
-                }
-                // The name was free when the download began; should a file have taken it
-                // since, the next free one is used (rename never overwrites).
-                QString target;
-                for (int n = 0; n <= MaxNumberedCopies; ++n) {
-                    const QString candidate =
-                        folder + QLatin1Char('/') +
-                        QString::fromStdString(qev::NumberedFileName(name.toStdString(), n));
-                    if (QFile::rename(partPath, candidate)) {
-                        target = candidate;
-                        break;
-                    }
-                    if (!QFileInfo::exists(candidate)) break; // the rename failed otherwise
-                }
-                if (target.isEmpty()) {
-                    QFile::remove(partPath);
-                    Log(QStringLiteral("download failed: %1 (could not be named)").arg(finalName));
-                    emit downloadStatus(QStringLiteral("Download failed: %1").arg(finalName));
-                    return;
-                }
-                Log(QStringLiteral("download saved: %1").arg(target));
-                emit downloadStatus(QStringLiteral("Downloaded: %1").arg(target));
+                // An interrupted download is not taken up again: the engine would go on
+                // retrying in the background.
+                const QString reason = download->interruptReasonString();
+                if (state == QWebEngineDownloadRequest::DownloadInterrupted) download->cancel();
+                EndDownload(id, state == QWebEngineDownloadRequest::DownloadCompleted, reason);
             });
+}
+
+void CWebContext::EndDownload(quint32 id, bool complete, const QString& reason)
+{
+    if (!downloads_.contains(id) || downloads_[id].ended) return;
+    Download& download = downloads_[id];
+    download.ended = true; // its id stays known, so the engine cannot start it again
+    if (!complete) {
+        QFile::remove(download.partPath);
+        Log(QStringLiteral("download failed: %1 (%2)").arg(download.finalName, reason));
+        emit downloadStatus(
+            QStringLiteral("Download failed: %1 (%2)").arg(download.finalName, reason));
+        return;
+    }
+    // The name was free when the download began; should a file have taken it since, the
+    // next free one is used (rename never overwrites).
+    QString target;
+    for (int n = 0; n <= MaxNumberedCopies; ++n) {
+        const QString candidate =
+            download.folder + QLatin1Char('/') +
+            QString::fromStdString(qev::NumberedFileName(download.name.toStdString(), n));
+        if (QFile::rename(download.partPath, candidate)) {
+            target = candidate;
+            break;
+        }
+        if (!QFileInfo::exists(candidate)) break; // the rename failed otherwise
+    }
+    if (target.isEmpty()) {
+        QFile::remove(download.partPath);
+        Log(QStringLiteral("download failed: %1 (could not be named)").arg(download.finalName));
+        emit downloadStatus(QStringLiteral("Download failed: %1").arg(download.finalName));
+        return;
+    }
+    Log(QStringLiteral("download saved: %1").arg(target));
+    emit downloadStatus(QStringLiteral("Downloaded: %1").arg(target));
 }

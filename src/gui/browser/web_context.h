@@ -74,10 +74,11 @@ private:
     // profile off the record.
     void ClaimFolders(const QString& dataFolder, const QString& cacheFolder);
     void OnDownloadRequested(QWebEngineDownloadRequest* download);
-    // Progress and the end of a download saved as partPath, to be named finalName (or
-    // the next free copy of name) once complete.
-    void FollowDownload(QWebEngineDownloadRequest* download, const QString& name,
-                        const QString& finalName, const QString& partPath);
+    // Reports a download's progress and ends it with its last state.
+    void FollowDownload(QWebEngineDownloadRequest* download);
+    // A complete download takes its final name (or the next free copy of its name); any
+    // other end removes its hidden file. Once per download.
+    void EndDownload(quint32 id, bool complete, const QString& reason);
     // Applies a zoom step to the game page of view (direction as NextZoomPercent).
     void StepZoom(QWebEngineView* view, int direction);
 
@@ -87,8 +88,14 @@ private:
     QString zoomFile_;
     qev::ZoomMemory zoom_;
     QList<QPointer<QWidget>> popups_;
-    // Final names of downloads under way, so two at once do not pick the same one.
-    QHash<QString, int> reservedNames_;
+    // Every download this run accepted, by the engine's id. One under way holds its final
+    // name, so two at once do not pick the same one.
+    struct Download {
+        QString folder, name, finalName;
+        QString partPath; // where the bytes arrive
+        bool ended = false;
+    };
+    QHash<quint32, Download> downloads_;
 };
 
 // The role Adopt gave page (Login for a page never adopted).
