@@ -31,7 +31,8 @@ void CBackgroundWnd::BuildSprites()
     if (!game) return; // no game: template size, never painted
     sprites_ = SpriteEntriesFromCache(game->login.sprites);
     resize(std::max(0, game->login.width), std::max(0, game->login.height));
-    SetPicture(ComposeSprites(sprites_, size()), ComposeSprites(sprites_, size(), 2));
+    SetPicture(ComposeSprites(sprites_, size()),
+               [this] { return ComposeSprites(sprites_, size(), 2); });
 }
 
 void CBackgroundWnd::paintEvent(QPaintEvent* event)

@@ -31,46 +31,67 @@ std::unique_ptr<QImage> Decode(QByteArrayView data)
 
 bool CImageManager::AddImage(int id, std::unique_ptr<QImage> image)
 {
-    if (!image) return false;
+    if (!image || encoded_.count(id)) return false;
     return images_.emplace(id, std::move(image)).second;
 }
 
 bool CImageManager::AddImageData(int id, QByteArrayView data)
 {
-    if (images_.count(id)) return false;
+    if (images_.count(id) || encoded_.count(id)) return false;
     return AddImage(id, Decode(data));
+}
+
+bool CImageManager::AddImageSource(int id, QByteArrayView data, bool fine)
+{
+    auto& decoded = fine ? images2x_ : images_;
+    auto& encoded = fine ? encoded2x_ : encoded_;
+    if (decoded.count(id)) return false;
+    return encoded.emplace(id, data).second;
+}
+
+const QImage* CImageManager::Find(int id, bool fine) const
+{
+    auto& decoded = fine ? images2x_ : images_;
+    if (auto it = decoded.find(id); it != decoded.end()) return it->second.get();
+    auto& encoded = fine ? encoded2x_ : encoded_;
+    const auto source = encoded.find(id);
+    if (source == encoded.end()) return nullptr;
+    const QImage* image = decoded.emplace(id, Decode(source->second)).first->second.get();
+    encoded.erase(source);
+    return image;
 }
 
 const QImage* CImageManager::FindImage(int id) const
 {
-    auto it = images_.find(id);
-    return it == images_.end() ? nullptr : it->second.get();
+    return Find(id, false);
 }
 
 bool CImageManager::AddImage2x(int id, std::unique_ptr<QImage> image)
 {
-    if (!image) return false;
+    if (!image || encoded2x_.count(id)) return false;
     return images2x_.emplace(id, std::move(image)).second;
 }
 
 bool CImageManager::AddImageData2x(int id, QByteArrayView data)
 {
-    if (images2x_.count(id)) return false;
+    if (images2x_.count(id) || encoded2x_.count(id)) return false;
     return AddImage2x(id, Decode(data));
 }
 
 const QImage* CImageManager::FindImage2x(int id) const
 {
     const QImage* base = FindImage(id);
-    auto it = images2x_.find(id);
-    if (!base || it == images2x_.end() || it->second->size() != 2 * base->size()) return nullptr;
-    return it->second.get();
+    const QImage* fine = base ? Find(id, true) : nullptr;
+    if (!fine || fine->size() != 2 * base->size()) return nullptr;
+    return fine;
 }
 
 void CImageManager::RemoveAll()
 {
     images_.clear();
     images2x_.clear();
+    encoded_.clear();
+    encoded2x_.clear();
 }
 
 namespace {
@@ -79,11 +100,11 @@ void LoadRange(CImageManager& manager, int first, int last)
 {
     for (int id = first; id <= last; ++id) {
         if (const auto bytes = qev::FindResource("PNG", id))
-            manager.AddImageData(
-                id, QByteArrayView(bytes->data(), static_cast<qsizetype>(bytes->size())));
+            manager.AddImageSource(
+                id, QByteArrayView(bytes->data(), static_cast<qsizetype>(bytes->size())), false);
         if (const auto bytes = qev::FindResource("PNG2X", id))
-            manager.AddImageData2x(
-                id, QByteArrayView(bytes->data(), static_cast<qsizetype>(bytes->size())));
+            manager.AddImageSource(
+                id, QByteArrayView(bytes->data(), static_cast<qsizetype>(bytes->size())), true);
     }
 }
 

@@ -5,6 +5,7 @@
 // An image may have a second picture drawn at twice the size for high-density screens.
 // Sizes, input regions and hit tests always come from the 1x picture, so input is the same
 // at every scale; only drawing into a device whose pixel ratio is above 1 takes the 2x one.
+#include <QByteArrayView>
 #include <QImage>
 
 #include <map>
@@ -34,13 +35,24 @@ public:
     bool AddImageData2x(int id, QByteArrayView data);
     // The 2x picture of id when there is one of exactly twice the 1x picture's size, or null.
     const QImage* FindImage2x(int id) const;
+    // Registers encoded data that lives as long as the process (a built-in resource) under
+    // id, as a 1x or (fine) a 2x picture, decoded on first use: a window decodes only what
+    // it shows. False when id is taken.
+    bool AddImageSource(int id, QByteArrayView data, bool fine);
     // Releases every image. Harmless when already empty.
     void RemoveAll();
 
 private:
     CImageManager() = default;
-    std::map<int, std::unique_ptr<QImage>> images_;
-    std::map<int, std::unique_ptr<QImage>> images2x_;
+    // The picture of id, decoded now if it was registered encoded.
+    const QImage* Find(int id, bool fine) const;
+
+    // Decoded pictures, and those registered encoded and not yet asked for; an id is in
+    // one map of each pair at most. Lookups decode, hence mutable.
+    mutable std::map<int, std::unique_ptr<QImage>> images_;
+    mutable std::map<int, std::unique_ptr<QImage>> images2x_;
+    mutable std::map<int, QByteArrayView> encoded_;
+    mutable std::map<int, QByteArrayView> encoded2x_;
 };
 
 // Ids of the built-in images: window artwork, then the main frame's frame pieces.
@@ -50,8 +62,8 @@ inline constexpr int FirstFrameImageId = 10001;
 inline constexpr int LastFrameImageId = 10005;
 
 // Fills the cache from the built-in "PNG" resources (PNG or GIF data) in the two id ranges,
-// and the 2x pictures from the "PNG2X" ones; absent ids are skipped, undecodable data is
-// registered as an empty image. Always true.
+// and the 2x pictures from the "PNG2X" ones, each decoded on first use; absent ids are
+// skipped, undecodable data finds an empty image. Always true.
 bool LoadImageResources();
 
 // Copies the top-left w x h region of image to (x, y), unscaled. A null or empty image, or

@@ -47,10 +47,11 @@ CLayeredWnd::CLayeredWnd(Qt::WindowFlags extraFlags)
     UpdateInputMask();
 }
 
-void CLayeredWnd::SetPicture(QImage picture, QImage fine)
+void CLayeredWnd::SetPicture(QImage picture, std::function<QImage()> fine)
 {
     picture_ = std::move(picture);
-    fine_ = std::move(fine);
+    fineSource_ = std::move(fine);
+    fine_ = QImage();
     UpdateInputMask();
     update();
 }
@@ -90,6 +91,7 @@ void CLayeredWnd::paintEvent(QPaintEvent* /*event*/)
     QPainter painter(this);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     painter.fillRect(rect(), Qt::transparent);
+    if (fine_.isNull() && fineSource_ && devicePixelRatioF() > 1) fine_ = fineSource_();
     DrawImagePart(painter, picture_, &fine_, QRectF(QPointF(0, 0), picture_.size()),
                   picture_.rect());
 }

@@ -16,6 +16,8 @@
 #include <QRegion>
 #include <QWidget>
 
+#include <functional>
+
 #include <vector>
 
 #include "layout/layout.h"
@@ -32,9 +34,9 @@ public:
 
     // Takes picture (premultiplied ARGB, drawn at the top-left, unscaled) as the window's
     // own pixels and recomputes the input region. A null picture paints nothing. fine, when
-    // given, is the same picture at twice the size: shown instead on a high-density screen,
-    // while the input region stays picture's.
-    void SetPicture(QImage picture, QImage fine = {});
+    // given, makes the same picture at twice the size: shown instead on a high-density
+    // screen (made there on the first paint), while the input region stays picture's.
+    void SetPicture(QImage picture, std::function<QImage()> fine = {});
     const QImage& composed() const { return picture_; }
 
     // Picture's visible pixels + the input regions of the layers, in window coordinates.
@@ -59,6 +61,8 @@ protected:
 
 private:
     QImage picture_;
+    // The 2x picture, made on the first paint of a high-density screen.
+    std::function<QImage()> fineSource_;
     QImage fine_;
     QRegion inputRegion_;
     // Drag without a window manager: the press point relative to the window.
