@@ -3,7 +3,8 @@
 # read through the web engine's remote-debugging port:
 #  day 1: signs in with "Remember me"; the game's music plays unasked; a page's request for
 #         notifications is denied without a window; the game goes full screen from its own
-#         button (the reminder stays above it) and back with Esc; zoom with Ctrl+plus is
+#         button (the reminder stays above it) and back with Esc; the pointer locks and Esc
+#         releases it; zoom with Ctrl+plus is
 #         remembered per host; a click saves a download byte for byte, a second click makes
 #         " (1)", a download cut by the portal leaves no file, and one the page starts on its
 #         own is refused; the game page's render process is killed and the page comes back,
@@ -47,7 +48,7 @@ xvfb-run -a -s "-screen 0 1920x1080x24" bash -c '
   app="$1"; work="$2"; devtools="$3"; base="$4"
   log="$work/portal.log"; clientlog="$work/home/state/qev/qev.log"
   downloads="$work/home/Downloads"
-  debug=$((base + 40))
+  debug=$((base + 9)) # the remote-debugging port (the portal takes base .. base + 3)
   step() { echo "step: $*"; }
   D() { python3 "$devtools" "$debug" "$@"; }
   # until CONDITION [tenths]: waits for a shell condition.
@@ -134,6 +135,11 @@ xvfb-run -a -s "-screen 0 1920x1080x24" bash -c '
   [[ "$(D eval play "!!document.fullscreenElement")" == "false" ]] || exit 21
   geometry="$(xdotool getwindowgeometry "$(frame_id)" | tr "\n" " ")"
   [[ "$geometry" == *"Position: 0,0"* && "$geometry" == *"Geometry: 1920x1080"* ]] || { echo "not maximised: $geometry"; exit 22; }
+
+  step "pointer lock, released by Esc"
+  [[ "$(D eval play "new Promise(function (done) { document.addEventListener(\"pointerlockchange\", function () { done(!!document.pointerLockElement); }, {once: true}); document.addEventListener(\"pointerlockerror\", function () { done(false); }, {once: true}); document.body.requestPointerLock(); })")" == "true" ]] || { echo "pointer lock refused"; exit 37; }
+  xdotool key Escape
+  until_js play "!!document.pointerLockElement" "false" 30 || exit 38
 
   step "zoom per host"
   xdotool mousemove --sync 900 500 key ctrl+plus
