@@ -1,6 +1,7 @@
 #include "remind/reminder_rules.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <limits>
 
 namespace qev {
@@ -44,6 +45,30 @@ CountdownRepaint CountdownTick(std::int64_t start, std::int64_t end, std::int64_
     if (toStart > 0 && toStart < CountdownLeadLimit) return CountdownRepaint::Digits;
     if (now <= start || now >= end) return CountdownRepaint::None;
     return CountdownRepaint::Whole;
+}
+
+std::string CountdownSpeech(bool running, std::int64_t value)
+{
+    if (value < 0) value = 0;
+    const std::int64_t hours = value / 3600;
+    char clock[32];
+    if (hours > 0)
+        std::snprintf(clock, sizeof clock, "%lld:%02d:%02d", static_cast<long long>(hours),
+                      static_cast<int>(value % 3600 / 60), static_cast<int>(value % 60));
+    else
+        std::snprintf(clock, sizeof clock, "%02d:%02d", static_cast<int>(value / 60),
+                      static_cast<int>(value % 60));
+    return running ? "Started " + std::string(clock) + " ago" : "Starts in " + std::string(clock);
+}
+
+std::string_view ReminderButtonName(int action)
+{
+    switch (action) {
+    case RemindCloseAction: return "Close reminder";
+    case RemindCollapseAction: return "Collapse";
+    case RemindExpandAction: return "Expand";
+    default: return {};
+    }
 }
 
 ReminderPlace ExpandedPlace(int screenWidth, int screenHeight, int width, int height)
