@@ -1,7 +1,6 @@
 #include "remind/reminder_rules.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <limits>
 
 namespace qev {
@@ -50,15 +49,12 @@ CountdownRepaint CountdownTick(std::int64_t start, std::int64_t end, std::int64_
 std::string CountdownSpeech(bool running, std::int64_t value)
 {
     if (value < 0) value = 0;
-    const std::int64_t hours = value / 3600;
-    char clock[32];
-    if (hours > 0)
-        std::snprintf(clock, sizeof clock, "%lld:%02d:%02d", static_cast<long long>(hours),
-                      static_cast<int>(value % 3600 / 60), static_cast<int>(value % 60));
-    else
-        std::snprintf(clock, sizeof clock, "%02d:%02d", static_cast<int>(value / 60),
-                      static_cast<int>(value % 60));
-    return running ? "Started " + std::string(clock) + " ago" : "Starts in " + std::string(clock);
+    const auto twoDigits = [](std::int64_t n) {
+        return std::string(n < 10 ? "0" : "") + std::to_string(n);
+    };
+    std::string clock = twoDigits(value % 3600 / 60) + ":" + twoDigits(value % 60);
+    if (value >= 3600) clock = std::to_string(value / 3600) + ":" + clock;
+    return running ? "Started " + clock + " ago" : "Starts in " + clock;
 }
 
 std::string_view ReminderButtonName(int action)

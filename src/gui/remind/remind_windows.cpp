@@ -50,6 +50,7 @@ CRemindBack::CRemindBack(const qev::WindowLayout& layout)
     setAttribute(Qt::WA_QuitOnClose, false);
     setFocusPolicy(Qt::NoFocus);
     setWindowIcon(AppIcon());
+    setAccessibleName(QString::fromLatin1(qev::TrayTip));
 
     const CImageManager& images = CImageManager::GetInstance();
     sprites_ = qev::BuildSpriteEntries(layout.sprites,

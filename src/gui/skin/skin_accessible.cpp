@@ -217,6 +217,9 @@ QAccessibleInterface* SkinAccessibleFactory(const QString& className, QObject* o
         return new ImageButtonAccessible(static_cast<CImageButton*>(object));
     if (className == QLatin1String("CMainFrame"))
         return new FrameAccessible(static_cast<CMainFrame*>(object));
+    // The stacks are windows to a screen reader; their layers are panes in them.
+    if (className == QLatin1String("CLayeredWnd") || className == QLatin1String("CRemindBack"))
+        return new ShownChildrenAccessible(static_cast<QWidget*>(object), QAccessible::Window);
     if (className == QLatin1String("CLayerWnd") || className == QLatin1String("CRemindTopWnd"))
         return new ShownChildrenAccessible(static_cast<QWidget*>(object));
     return nullptr;
