@@ -71,7 +71,7 @@ xvfb-run -a -s "-screen 0 1280x800x24" dbus-run-session -- bash -c '
     [[ -n "$gone" ]]
   }
   visible_windows() { xdotool search --onlyvisible --class "^qev$" 2>/dev/null | sort; }
-  # Opens the caption menu with key $1; prints "x y width height" of the menu that appeared.
+  # Opens the caption menu with key $1: menu is its window, menu_at its "x y width height".
   open_menu() {
     local before after id
     before="$(visible_windows)"
@@ -83,7 +83,7 @@ xvfb-run -a -s "-screen 0 1280x800x24" dbus-run-session -- bash -c '
     done
     [[ -n "$id" ]] || return 1
     menu="$id"
-    xwininfo -id "$id" | awk "/Absolute upper-left X/{x=\$NF} /Absolute upper-left Y/{y=\$NF} /Width:/{w=\$NF} /Height:/{h=\$NF} END{print x, y, w, h}"
+    menu_at="$(xwininfo -id "$id" | awk "/Absolute upper-left X/{x=\$NF} /Absolute upper-left Y/{y=\$NF} /Width:/{w=\$NF} /Height:/{h=\$NF} END{print x, y, w, h}")"
   }
   close_menu() {
     xdotool key Escape
@@ -155,8 +155,8 @@ xvfb-run -a -s "-screen 0 1280x800x24" dbus-run-session -- bash -c '
   # The menu button is 20 x 20 at 84 px from the right edge, 5 px down: the menu opens as for a
   # click in its middle, its right edge with the button'"'"'s, its top at 15 + 16.
   for keys in Menu alt+space; do
-    at="$(open_menu "$keys")" || { echo "$keys opened no menu"; exit 19; }
-    read -r mx my mw mh <<<"$at"
+    open_menu "$keys" || { echo "$keys opened no menu"; exit 19; }
+    read -r mx my mw mh <<<"$menu_at"
     echo "menu from $keys at $mx,$my size ${mw}x$mh"
     ((mx + mw == 1280 - 84 + 20 && my == 15 + 16)) || { echo "menu from $keys misplaced"; exit 19; }
     close_menu || { echo "Escape left the menu open"; exit 19; }
@@ -164,7 +164,7 @@ xvfb-run -a -s "-screen 0 1280x800x24" dbus-run-session -- bash -c '
 
   step "switch account with the keyboard"
   logins="$(count "GET :[0-9]* /micro2 ")"
-  open_menu Menu >/dev/null || { echo "no menu"; exit 20; }
+  open_menu Menu || { echo "no menu"; exit 20; }
   xdotool key Down Down Return # Switch Account
   wait_question "$frame" || { echo "no switch question"; exit 20; }
   answer Return || { echo "the question stayed"; exit 20; }
