@@ -118,6 +118,8 @@ xvfb-run -a -s "-screen 0 1280x800x24" dbus-run-session -- bash -c '
     has "push button '"'"'$name'"'"'" || exit 14
   done
   grep -q "push button '"'"'Expand'"'"'" <<<"$tree_text" && { echo "the hidden Expand tab is exposed"; exit 14; }
+  # The hidden login stack exposes no buttons: the one Minimize is the caption'"'"'s.
+  (($(grep -c "push button '"'"'Minimize'"'"'" <<<"$tree_text") == 1)) || { echo "the hidden stack'"'"'s buttons are exposed"; exit 14; }
   grep -q "push button '"'"'Maximize'"'"'" <<<"$tree_text" && { echo "Maximize while maximised"; exit 14; }
   # The game tab reads as the text it draws (the realm title), beside the window buttons.
   tabs="$(grep -c "^    push button" <<<"$tree_text")"

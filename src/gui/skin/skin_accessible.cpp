@@ -12,10 +12,12 @@
 
 namespace {
 
-// The child widgets a container shows (not windows of their own, not hidden).
+// The child widgets a container shows (not windows of their own, not hidden); none while
+// the container is a hidden window (the login stack while the game window shows).
 QWidgetList ShownChildren(const QWidget* parent)
 {
     QWidgetList shown;
+    if (parent->isWindow() && !parent->isVisible()) return shown;
     for (QObject* object : parent->children()) {
         auto* child = qobject_cast<QWidget*>(object);
         if (child && !child->isWindow() && !child->isHidden()) shown.append(child);
@@ -167,14 +169,14 @@ public:
 
     CMainFrame* frame() const { return static_cast<CMainFrame*>(widget()); }
 
-    int childCount() const override
-    {
-        return frame()->CaptionButtonCount() + ShownChildrenAccessible::childCount();
-    }
+    // The painted buttons, while the frame shows.
+    int Captions() const { return frame()->isVisible() ? frame()->CaptionButtonCount() : 0; }
+
+    int childCount() const override { return Captions() + ShownChildrenAccessible::childCount(); }
 
     QAccessibleInterface* child(int index) const override
     {
-        const int captions = frame()->CaptionButtonCount();
+        const int captions = Captions();
         if (index < 0) return nullptr;
         if (index >= captions) return ShownChildrenAccessible::child(index - captions);
         // The button interfaces are made once per index and live as long as this one.
@@ -195,13 +197,13 @@ public:
             return -1;
         }
         const int index = ShownChildrenAccessible::indexOfChild(child);
-        return index < 0 ? -1 : index + frame()->CaptionButtonCount();
+        return index < 0 ? -1 : index + Captions();
     }
 
     QAccessibleInterface* childAt(int x, int y) const override
     {
         const QPoint at = frame()->mapFromGlobal(QPoint(x, y));
-        for (int i = 0; i < frame()->CaptionButtonCount(); ++i)
+        for (int i = 0; i < Captions(); ++i)
             if (frame()->CaptionButtonRect(i).contains(at)) return child(i);
         return ShownChildrenAccessible::childAt(x, y);
     }
