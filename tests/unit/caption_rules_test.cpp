@@ -196,6 +196,26 @@ TEST(CaptionActions, OnlyTheListedCodesAct)
         EXPECT_FALSE(qev::IsCaptionAction(code)) << code;
 }
 
+TEST(CaptionNames, WindowButtonsFollowTheStateAndTheGameTabItsTitle)
+{
+    struct Case {
+        int action;
+        bool maximised;
+        const char* title;
+        const char* name;
+    };
+    const Case cases[] = {
+        {1001, false, "", "Minimize"}, {1002, true, "", "Close"},
+        {1003, false, "", "Maximize"}, {1003, true, "", "Restore"},
+        {107, false, "", "Menu"},      {101, false, "  Realm 7 ", "Realm 7"},
+        {101, false, "   ", "Game"},   {102, false, "Realm 7", "Homepage"},
+        {103, false, "", "Forum"},     {104, false, "", "Refresh"},
+        {0, false, "Realm 7", ""},     {1004, false, "", ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(qev::CaptionButtonName(c.action, c.maximised, c.title), c.name) << c.action;
+}
+
 // Steps of one kind and image, for counting.
 std::vector<FrameDrawStep> StepsOf(const std::vector<FrameDrawStep>& steps, int image)
 {

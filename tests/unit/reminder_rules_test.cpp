@@ -50,6 +50,21 @@ TEST(Countdown, ValueAndDigitsAtTheEdges)
     EXPECT_EQ(Spelled(qev::CountdownDigits(-5)), "00:00");
 }
 
+TEST(Countdown, SpokenTextKeepsTheHoursTheDigitsDrop)
+{
+    EXPECT_EQ(qev::CountdownSpeech(false, 592), "Starts in 09:52");
+    EXPECT_EQ(qev::CountdownSpeech(true, 190), "Started 03:10 ago");
+    EXPECT_EQ(qev::CountdownSpeech(false, 3700), "Starts in 1:01:40");
+    EXPECT_EQ(qev::CountdownSpeech(false, 89'999), "Starts in 24:59:59");
+    EXPECT_EQ(qev::CountdownSpeech(true, 0), "Started 00:00 ago");
+    EXPECT_EQ(qev::CountdownSpeech(false, -5), "Starts in 00:00");
+    EXPECT_EQ(qev::ReminderButtonName(1005), "Close reminder");
+    EXPECT_EQ(qev::ReminderButtonName(1006), "Collapse");
+    EXPECT_EQ(qev::ReminderButtonName(1007), "Expand");
+    EXPECT_EQ(qev::ReminderButtonName(0), "");
+    EXPECT_EQ(qev::ReminderButtonName(-1), "");
+}
+
 TEST(Countdown, DigitCellsStandAtTheirColumns)
 {
     const auto cells = qev::CountdownDigits(59 * 60 + 47); // 59:47

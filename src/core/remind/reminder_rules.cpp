@@ -46,6 +46,27 @@ CountdownRepaint CountdownTick(std::int64_t start, std::int64_t end, std::int64_
     return CountdownRepaint::Whole;
 }
 
+std::string CountdownSpeech(bool running, std::int64_t value)
+{
+    if (value < 0) value = 0;
+    const auto twoDigits = [](std::int64_t n) {
+        return std::string(n < 10 ? "0" : "") + std::to_string(n);
+    };
+    std::string clock = twoDigits(value % 3600 / 60) + ":" + twoDigits(value % 60);
+    if (value >= 3600) clock = std::to_string(value / 3600) + ":" + clock;
+    return running ? "Started " + clock + " ago" : "Starts in " + clock;
+}
+
+std::string_view ReminderButtonName(int action)
+{
+    switch (action) {
+    case RemindCloseAction: return "Close reminder";
+    case RemindCollapseAction: return "Collapse";
+    case RemindExpandAction: return "Expand";
+    default: return {};
+    }
+}
+
 ReminderPlace ExpandedPlace(int screenWidth, int screenHeight, int width, int height)
 {
     return ReminderPlace{Clamped(std::int64_t{screenWidth} - width),

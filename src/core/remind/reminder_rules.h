@@ -77,6 +77,11 @@ enum class CountdownRepaint {
 };
 CountdownRepaint CountdownTick(std::int64_t start, std::int64_t end, std::int64_t now);
 
+// The countdown as a screen reader speaks it, from the value the digits show: "Starts in
+// 09:52" before the start, "Started 03:10 ago" while the activity runs. Unlike the digits it
+// keeps the hours ("Starts in 1:01:40"). A negative value reads as 0.
+std::string CountdownSpeech(bool running, std::int64_t value);
+
 // Top-left corner of the reminder on a screen of screenWidth x screenHeight (the whole
 // screen, not its work area), expanded or collapsed to its tab.
 struct ReminderPlace {
@@ -106,6 +111,10 @@ private:
     bool running_ = false;
     bool collapsed_ = false;
 };
+
+// What a screen reader calls a reminder button: "Close reminder", "Collapse", "Expand";
+// empty for any other action (the two labels read as the countdown instead).
+std::string_view ReminderButtonName(int action);
 
 // The page a reminder shows: the feed's "display_sUrl" with every backslash removed (the
 // feed may escape its slashes).

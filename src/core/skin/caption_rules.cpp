@@ -95,6 +95,28 @@ CaptionLook ChooseCaptionLook(const ButtonItem& item, bool cursorInside, bool pr
     return look;
 }
 
+std::string CaptionButtonName(int action, bool maximised, std::string_view gameTitle)
+{
+    switch (action) {
+    case ActionGameTab: {
+        const auto first = gameTitle.find_first_not_of(' ');
+        if (first == std::string_view::npos) return "Game";
+        const auto last = gameTitle.find_last_not_of(' ');
+        return std::string(gameTitle.substr(first, last - first + 1));
+    }
+    case ActionHomeTab: return "Homepage";
+    case ActionForumTab: return "Forum";
+    case ActionRefresh: return "Refresh";
+    case ActionServerList: return "Return to Server List";
+    case ActionSwitchAccount: return "Switch Account";
+    case ActionMenu: return "Menu";
+    case ActionMinimize: return "Minimize";
+    case ActionClose: return "Close";
+    case ActionMaximize: return maximised ? "Restore" : "Maximize";
+    default: return {};
+    }
+}
+
 std::vector<FrameDrawStep> PlanFramePaint(const FramePaintInput& in,
                                           const ImageSizeLookup& imageSize)
 {

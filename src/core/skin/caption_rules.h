@@ -98,6 +98,12 @@ CaptionLook ChooseCaptionLook(const ButtonItem& item, bool cursorInside, bool pr
                               bool maximised, std::string_view activeTitle,
                               std::string_view gameTitle);
 
+// What a screen reader calls a caption button: the window buttons as the desktop names
+// them ("Minimize", "Close", "Maximize", or "Restore" while maximised; "Menu"), the game tab
+// by the text it draws (the game title, "Game" without one), the other tabs and commands by
+// their page or menu item. Empty for a code without an action.
+std::string CaptionButtonName(int action, bool maximised, std::string_view gameTitle);
+
 // Everything one paint of the frame needs to know.
 struct FramePaintInput {
     int width = 0, height = 0;

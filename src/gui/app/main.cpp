@@ -9,6 +9,7 @@
 #include "app/update_modes.h"
 #include "base/log.h"
 #include "platform/files.h"
+#include "skin/skin_accessible.h"
 
 int main(int argc, char** argv)
 {
@@ -23,6 +24,7 @@ int main(int argc, char** argv)
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    InstallSkinAccessibility();
     int code = 0;
     {
         CKorvel2App app;

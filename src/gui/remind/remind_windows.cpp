@@ -51,6 +51,7 @@ CRemindBack::CRemindBack(const qev::WindowLayout& layout)
     setAttribute(Qt::WA_QuitOnClose, false);
     setFocusPolicy(Qt::NoFocus);
     setWindowIcon(AppIcon());
+    setAccessibleName(QString::fromLatin1(qev::TrayTip));
 
     const CImageManager& images = CImageManager::GetInstance();
     sprites_ = qev::BuildSpriteEntries(layout.sprites,
@@ -191,10 +192,26 @@ void CRemindTopWnd::BuildButtons()
     for (const qev::ButtonItem& item : layout_.buttons) {
         auto* button = new CImageButton(item, this);
         button->setFocusPolicy(Qt::NoFocus);
+        button->setAccessibleName(QString::fromUtf8(qev::ReminderButtonName(item.action)));
         connect(button, &CImageButton::command, this, &CRemindTopWnd::command);
         buttons_.push_back(ButtonEntry{item.action, button});
     }
     ApplyButtonRule();
+    UpdateSpokenCountdown();
+}
+
+void CRemindTopWnd::UpdateSpokenCountdown()
+{
+    // The labels beside the digits read as the countdown, hours included.
+    const QString text = QString::fromStdString(qev::CountdownSpeech(running(), shownValue_));
+    for (const ButtonEntry& entry : buttons_)
+        if (entry.button->isLabel() && entry.button->accessibleName() != text)
+            entry.button->setAccessibleName(text);
+}
+
+QString CRemindTopWnd::spokenCountdown() const
+{
+    return QString::fromStdString(qev::CountdownSpeech(running(), shownValue_));
 }
 
 void CRemindTopWnd::ApplyButtonRule()
@@ -256,11 +273,13 @@ void CRemindTopWnd::OnCountdownTimer()
         shownValue_ = qev::CountdownValue(start_, end_, now);
         update(RectOf(qev::DigitAreaLeft, qev::DigitAreaTop, qev::DigitAreaRight,
                       qev::DigitAreaBottom));
+        UpdateSpokenCountdown();
         return;
     case qev::CountdownRepaint::Whole:
         shownValue_ = qev::CountdownValue(start_, end_, now);
         update();
         if (!running()) SwitchToRunning();
+        UpdateSpokenCountdown();
         return;
     }
 }

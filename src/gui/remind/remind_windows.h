@@ -112,8 +112,10 @@ public:
     bool running() const { return buttonRule_.running(); }
     std::int64_t start() const { return start_; }
     std::int64_t end() const { return end_; }
-    // The value the digits show now.
+    // The value the digits show now, and as spoken ("Starts in 09:52", hours kept); the
+    // label buttons carry the spoken text as their accessible name.
     std::int64_t shownValue() const { return shownValue_; }
+    QString spokenCountdown() const;
     struct ButtonEntry {
         int action = 0;
         CImageButton* button = nullptr; // child, owned
@@ -142,6 +144,7 @@ private:
     void BuildButtons();
     void DestroyButtons();
     void ApplyButtonRule();
+    void UpdateSpokenCountdown();
     void OnCountdownTimer();
 
     qev::WindowLayout layout_;

@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QEnterEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -12,6 +13,8 @@ CImageButton::CImageButton(QWidget* parent) : QAbstractButton(parent)
     setMouseTracking(true);
     // The parent layers paint no background; the button must not either.
     setAttribute(Qt::WA_NoSystemBackground);
+    // A click must leave the keyboard focus where it was (in the page); Tab reaches the button.
+    setFocusPolicy(Qt::TabFocus);
     // The pressed look is the button's down state, which drops when the mouse leaves while
     // pressed and returns with it; a release outside therefore sends no command.
     connect(this, &QAbstractButton::clicked, this, [this] { emit command(commandId_); });
@@ -23,6 +26,7 @@ CImageButton::CImageButton(const qev::ButtonItem& item, QWidget* parent) : CImag
                                                          std::max(0, item.bottom - item.top))));
     commandId_ = qev::ButtonCommandId(item.action);
     images_ = qev::ButtonImagesFromItem(item);
+    label_ = item.action == 0 || item.action == -1;
 }
 
 void CImageButton::SetImages(const qev::ButtonImages& images)
@@ -34,6 +38,12 @@ void CImageButton::SetImages(const qev::ButtonImages& images)
 void CImageButton::setBackgroundColour(quint32 colour)
 {
     background_ = colour;
+    update();
+}
+
+void CImageButton::setFocusRingColour(quint32 colour)
+{
+    focusRing_ = colour;
     update();
 }
 
@@ -66,6 +76,26 @@ void CImageButton::paintEvent(QPaintEvent* /*event*/)
     QPainter painter(this);
     if (background_ != NoFill) painter.fillRect(rect(), QColor::fromRgba(background_));
     DrawImageAt(painter, CurrentImage(), 0, 0, width(), height());
+    if (hasFocus() && focusRing_ != NoFill) {
+        // The ring follows the button's outline, one pixel inside it: the layer shows only
+        // the visible pixels of the images, so a ring round the rectangle would be cut away.
+        const QRegion shape = OpaqueRegion();
+        const QRegion inner = shape & shape.translated(1, 0) & shape.translated(-1, 0) &
+                              shape.translated(0, 1) & shape.translated(0, -1);
+        painter.setClipRegion(shape - inner);
+        painter.fillRect(rect(), QColor::fromRgba(focusRing_));
+    }
+}
+
+void CImageButton::keyPressEvent(QKeyEvent* event)
+{
+    // Space is the button's own key; Enter presses the focused button as well.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        !event->isAutoRepeat()) {
+        click();
+        return event->accept();
+    }
+    QAbstractButton::keyPressEvent(event);
 }
 
 void CImageButton::TrackHover(bool inside)

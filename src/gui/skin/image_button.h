@@ -1,7 +1,9 @@
 #pragma once
 // The push button of the skin windows: paints itself from the image cache only (normal,
 // hover, pressed, focus, disabled) and tells its window about a completed click with its
-// command id (layout action + 0x8000).
+// command id (layout action + 0x8000). It takes the focus from the keyboard only (Tab), shows
+// it as a 1-pixel ring, and Enter or Space presses it. A layout item with action 0 or -1 is
+// a label: drawn like a button, read as text.
 #include <QAbstractButton>
 
 #include "layout/layout.h"
@@ -21,6 +23,10 @@ public:
     int commandId() const { return commandId_; }
     void setCommandId(int id) { commandId_ = id; }
     bool hovered() const { return hovered_; }
+    // Built from an item with action 0 or -1: it shows, but there is nothing to press.
+    bool isLabel() const { return label_; }
+    // Colour of the ring drawn while the button has the focus (NoFill: no ring).
+    void setFocusRingColour(quint32 colour);
     // Image id the button shows in its present state (it may not be in the cache).
     int CurrentImage() const;
     // Where the button shows anything, in its own coordinates: the visible pixels of its
@@ -41,6 +47,7 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     // Stores the new hover flag and repaints only when it changed.
@@ -50,5 +57,7 @@ private:
     int commandId_ = 0;
     bool hovered_ = false;
     quint32 background_ = NoFill;
+    quint32 focusRing_ = NoFill;
+    bool label_ = false;
     int paintCount_ = 0;
 };

@@ -16,6 +16,8 @@
 #include <QWebEnginePage>
 #include <QWindow>
 
+#include <QAccessible>
+
 #include "base/app_icon.h"
 #include "base/lock_keys.h"
 #include "base/message.h"
@@ -85,8 +87,14 @@ CMainFrame::CMainFrame(qev::LayoutState& layoutState, CWebContext& web)
     statusBar_->installEventFilter(this);
     lockTimer_.setInterval(LockKeyPollMs);
     connect(&lockTimer_, &QTimer::timeout, this, &CMainFrame::UpdateLockIndicators);
-    connect(new QShortcut(QKeySequence(Qt::Key_F11), this), &QShortcut::activated, this,
-            &CMainFrame::ToggleFullScreen);
+    // The frame draws its own caption, so it binds the keys a window's caption would have.
+    // A window manager that grabs Alt+F4 or Alt+Space keeps its own action for them.
+    new QShortcut(QKeySequence(Qt::Key_F5), this, [this] { OnCommand(qev::CommandRefresh); });
+    new QShortcut(QKeySequence(Qt::ALT | Qt::Key_F4), this, [this] { close(); });
+    for (const QKeySequence& keys :
+         {QKeySequence(Qt::ALT | Qt::Key_Space), QKeySequence(Qt::Key_Menu)})
+        new QShortcut(keys, this, [this] { ShowCaptionMenuFromKeyboard(); });
+    new QShortcut(QKeySequence(Qt::Key_F11), this, [this] { ToggleFullScreen(); });
     escape_ = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     escape_->setEnabled(false);
     connect(escape_, &QShortcut::activated, this, &CMainFrame::ToggleFullScreen);
@@ -99,6 +107,53 @@ void CMainFrame::SetGame(const QString& url, const QString& title)
     gameUrl_ = url;
     gameTitle_ = title;
     update();
+    NotifyCaptionNames();
+}
+
+int CMainFrame::CaptionButtonCount() const
+{
+    const auto* buttons = CaptionButtons();
+    return buttons ? static_cast<int>(buttons->size()) : 0;
+}
+
+int CMainFrame::CaptionButtonAction(int index) const
+{
+    if (index < 0 || index >= CaptionButtonCount()) return qev::ActionNone;
+    return (*CaptionButtons())[static_cast<size_t>(index)].action;
+}
+
+QRect CMainFrame::CaptionButtonRect(int index) const
+{
+    if (index < 0 || index >= CaptionButtonCount()) return {};
+    const qev::EdgeRect r =
+        qev::PlaceCaptionButton((*CaptionButtons())[static_cast<size_t>(index)], width());
+    return QRect(QPoint(r.left, r.top), QPoint(r.right - 1, r.bottom - 1));
+}
+
+QString CMainFrame::CaptionButtonName(int index) const
+{
+    return QString::fromStdString(
+        qev::CaptionButtonName(CaptionButtonAction(index), maximised_, gameTitle_.toStdString()));
+}
+
+void CMainFrame::PressCaptionButton(int index)
+{
+    const int action = CaptionButtonAction(index);
+    if (action != qev::ActionNone)
+        QCoreApplication::postEvent(this, new CaptionActionEvent(action));
+}
+
+void CMainFrame::NotifyCaptionNames()
+{
+    if (!QAccessible::isActive()) return;
+    QAccessibleInterface* frame = QAccessible::queryAccessibleInterface(this);
+    if (!frame) return;
+    for (int i = 0; i < frame->childCount(); ++i) {
+        QAccessibleInterface* child = frame->child(i);
+        if (!child || child->object()) continue; // the caption buttons have no object
+        QAccessibleEvent changed(child, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&changed);
+    }
 }
 
 CKorvel2Doc* CMainFrame::NewDocument()
@@ -338,7 +393,7 @@ void CMainFrame::OnCaptionAction(int action)
     case qev::ActionRefresh: OnRefresh(); break;
     case qev::ActionServerList: OnServerList(); break;
     case qev::ActionSwitchAccount: OnSwitchAccount(); break;
-    case qev::ActionMenu: ShowCaptionMenu(); break;
+    case qev::ActionMenu: ShowCaptionMenu(QCursor::pos()); break;
     case qev::ActionMinimize:
         showMinimized();
         // A pending reminder stays on screen while the game is minimised.
@@ -360,7 +415,20 @@ void CMainFrame::OnCommand(int id)
     }
 }
 
-void CMainFrame::ShowCaptionMenu()
+void CMainFrame::ShowCaptionMenuFromKeyboard()
+{
+    QPoint anchor(width() - qev::FrameBorder - qev::CaptionMenuOffsetX,
+                  qev::FrameTopMargin - qev::CaptionMenuOffsetY);
+    for (int i = 0; i < CaptionButtonCount(); ++i)
+        if (CaptionButtonAction(i) == qev::ActionMenu) {
+            const QRect r = CaptionButtonRect(i);
+            anchor = QPoint(r.left() + r.width() / 2, r.top() + r.height() / 2);
+            break;
+        }
+    ShowCaptionMenu(mapToGlobal(anchor));
+}
+
+void CMainFrame::ShowCaptionMenu(const QPoint& anchor)
 {
     // Menu 222: its right edge at the cursor + 10, its top at the cursor + 16.
     QMenu menu(this);
@@ -372,7 +440,7 @@ void CMainFrame::ShowCaptionMenu()
         QAction* action = menu.addAction(QString::fromLatin1(text));
         action->setData(command);
     }
-    const QPoint at = QCursor::pos() + QPoint(qev::CaptionMenuOffsetX, qev::CaptionMenuOffsetY);
+    const QPoint at = anchor + QPoint(qev::CaptionMenuOffsetX, qev::CaptionMenuOffsetY);
     menu.ensurePolished();
     menu.adjustSize();
     QMetaObject::invokeMethod(
@@ -443,6 +511,7 @@ void CMainFrame::ShowMaximised()
     if (screen) setGeometry(screen->availableGeometry());
     show();
     update();
+    NotifyCaptionNames();
 }
 
 void CMainFrame::ShowRestored()
@@ -452,6 +521,7 @@ void CMainFrame::ShowRestored()
     maximised_ = false;
     show();
     update();
+    NotifyCaptionNames();
 }
 
 void CMainFrame::SetFullScreen(bool on)

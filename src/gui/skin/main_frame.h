@@ -88,6 +88,15 @@ public:
     // The game the frame shows: the address Refresh loads, the title the caption draws.
     void SetGame(const QString& url, const QString& title);
 
+    // The caption buttons as assistive technology sees them (the frame paints them itself):
+    // how many, the action, where (window coordinates) and what each is called now.
+    int CaptionButtonCount() const;
+    int CaptionButtonAction(int index) const;
+    QRect CaptionButtonRect(int index) const;
+    QString CaptionButtonName(int index) const;
+    // Presses that button as a completed click does: its caption action is posted.
+    void PressCaptionButton(int index);
+
 signals:
     // The caption menu is open (tests pick its items).
     void captionMenuShown(QMenu* menu);
@@ -120,7 +129,12 @@ private:
     void UpdateButtonAt(const QPoint& at);
     // Sets the caption question title and asks; true on OK.
     bool Ask(int textId);
-    void ShowCaptionMenu();
+    // Opens menu 222 with its right edge at anchor + 10 and its top at anchor + 16 (global).
+    void ShowCaptionMenu(const QPoint& anchor);
+    // The menu for the keyboard: placed as for a click in the middle of the menu button.
+    void ShowCaptionMenuFromKeyboard();
+    // Tells assistive technology that the caption buttons' names may have changed.
+    void NotifyCaptionNames();
     void OnRefresh();
     void OnSwitchAccount();
     void OnServerList();

@@ -27,6 +27,11 @@ void CTopWnd::BuildControls()
     for (const qev::ButtonItem& item : game->login.buttons) {
         auto* button = new CImageButton(item, this);
         button->raise();
+        if (button->commandId() == MinimizeCommand)
+            button->setAccessibleName(QStringLiteral("Minimize"));
+        else if (button->commandId() == CloseCommand)
+            button->setAccessibleName(QStringLiteral("Close"));
+        button->setFocusRingColour(layout_.layout.captionColour);
         connect(button, &CImageButton::command, this, &CTopWnd::OnCommand);
         button->show();
         buttons_.push_back(button);
