@@ -6,11 +6,19 @@
 # size of the process and all its descendants, the web engine's helpers included). Needs
 # bin/qev, bin/qev-startup-reference and (unless a portal already answers on the build's
 # portal port) bin/qev-demo-portal in the build directory.
-#   bench/startup/run.sh BUILD_DIR [RUNS]
+#
+# Then the warm start: the client signs in (name typed, "Remember me" ticked) and opens the
+# first realm; the time from process start to the game page's load (its 8 MiB script pack
+# included, served at 2 MB/s) is taken once with an empty profile (cold) and once more with
+# the profile, cookies and cache the first start left (warm). A warm start that finds the
+# hero remembered goes straight to the realm list. Needs the portal port free (the portal is
+# started paced).
+#   bench/startup/run.sh BUILD_DIR [RUNS] [all|login|warm]
 set -euo pipefail
 
-build="$(cd "${1:?usage: run.sh BUILD_DIR [RUNS]}" && pwd)"
+build="$(cd "${1:?usage: run.sh BUILD_DIR [RUNS] [all|login|warm]}" && pwd)"
 runs="${2:-5}"
+parts="${3:-all}"
 client="$build/bin/qev"
 reference="$build/bin/qev-startup-reference"
 portal="$build/bin/qev-demo-portal"
@@ -33,13 +41,24 @@ cleanup() {
 }
 trap cleanup EXIT
 
-if ! curl -s -o /dev/null "$page"; then
+# start_own_portal [options...]: the build's portal, ours, on the layout's port.
+start_own_portal() {
   [[ -x "$portal" ]] || { echo "no portal on 127.0.0.1:$port and no $portal" >&2; exit 1; }
-  "$portal" --port "$port" >"$work/portal.log" 2>&1 &
+  "$portal" --port "$port" "$@" >"$work/portal.log" 2>&1 &
   portal_pid=$!
   for _ in $(seq 1 50); do curl -s -o /dev/null "$page" && break; sleep 0.1; done
-fi
+  curl -s -o /dev/null "$page" || { echo "the portal did not start" >&2; exit 1; }
+}
+stop_own_portal() {
+  kill "$portal_pid" 2>/dev/null || true
+  wait "$portal_pid" 2>/dev/null || true
+  portal_pid=""
+}
+foreign_portal=false
+if curl -s -o /dev/null "$page"; then foreign_portal=true; fi
 
+login_bench() {
+if ! $foreign_portal; then start_own_portal; fi
 # One run inside the X session: start time, then the two traced moments, in ms.
 cat >"$work/inner.sh" <<'INNER'
 #!/usr/bin/env bash
@@ -48,10 +67,12 @@ work="$1" runs="$2" client="$3" reference="$4" page="$5"
 export QTWEBENGINE_DISABLE_SANDBOX=1
 export QTWEBENGINE_CHROMIUM_FLAGS="${QTWEBENGINE_CHROMIUM_FLAGS:---disable-gpu}"
 export QEV_TRACE_FIRST_PAINT=1
-# Both programs keep their profiles and logs in a private home for the benchmark.
+# Both programs keep their profiles and logs in a private home for the benchmark; the
+# reference's temporary profile folders go with it.
 export HOME="$work/home" XDG_STATE_HOME="$work/home/state" XDG_DATA_HOME="$work/home/data"
 export XDG_CACHE_HOME="$work/home/cache" XDG_CONFIG_HOME="$work/home/config"
-mkdir -p "$HOME"
+export TMPDIR="$work/home/tmp"
+mkdir -p "$HOME" "$TMPDIR"
 # PSS in KiB of a process and all its descendants.
 tree_pss() {
   local pids=("$1") all=() pid total=0 kb
@@ -110,3 +131,125 @@ client_pss="$(pick client 4)"; reference_pss="$(pick reference 4)"
 awk -v a="$client_pss" -v b="$reference_pss" \
   'BEGIN {printf "memory (PSS, MiB):  qev %.0f  reference %.0f  ratio %.2f  difference %+.0f\n",
           a / 1024, b / 1024, a / b, (a - b) / 1024}'
+if ! $foreign_portal; then stop_own_portal; fi
+}
+
+warm_bench() {
+if $foreign_portal; then
+  echo "warm start: skipped, a portal already answers on port $port (the benchmark's own must run, paced)"
+  return 0
+fi
+start_own_portal --rate 2000000 --asset-mib 8
+cat >"$work/warm.sh" <<'WARM'
+#!/usr/bin/env bash
+set -u
+work="$1" runs="$2" client="$3" port="$4"
+portal_log="$work/portal.log"
+export QTWEBENGINE_DISABLE_SANDBOX=1
+export QTWEBENGINE_CHROMIUM_FLAGS="${QTWEBENGINE_CHROMIUM_FLAGS:---disable-gpu}"
+export QEV_TRACE_FIRST_PAINT=1
+# The login stack (663 x 391) is centred on the 1280 x 800 screen; its page starts at
+# (326, 252). Name field (150, 165), "Remember me" (63, 250, below the button) and the
+# first realm (200, 147), in page coordinates.
+# No --sync: a click tried again moves the pointer nowhere, and a synced move would wait for
+# motion that never comes.
+remember_x=63 remember_y=250
+page_click() { xdotool mousemove $((326 + $1)) $((252 + $2)) click 1; }
+count() { grep -c "$1" "$portal_log" || true; }
+# wait_more PATTERN BEFORE TENTHS: until the portal logged PATTERN more than BEFORE times.
+wait_more() {
+  local i
+  for ((i = 0; i < $3; i++)); do (($(count "$1") > $2)) && return 0; sleep 0.1; done
+  return 1
+}
+# Types the hero's name with the box ticked; tries again while the page takes no input.
+sign_in() {
+  local before attempt
+  before="$(count "GET :$port /micro2?user=")"
+  for attempt in 1 2 3 4 5 6 7 8 9 10; do
+    page_click 150 165
+    xdotool type --delay 20 Bench
+    page_click "$remember_x" "$remember_y"
+    xdotool key Return
+    wait_more "GET :$port /micro2?user=" "$before" 20 && return 0
+  done
+  return 1
+}
+open_realm() {
+  local before attempt
+  before="$(count "GET :[0-9]* /play?")"
+  for attempt in 1 2 3 4 5 6 7 8 9 10; do
+    page_click 200 147
+    wait_more "GET :[0-9]* /play?" "$before" 10 && return 0
+  done
+  return 1
+}
+# Quits as a player does (close, then OK), so the profile is written out. The question is the
+# newest window of that name.
+quit_client() {
+  local pid="$1" box="" i
+  xdotool mousemove $((1280 - 14)) 15 click 1
+  for i in $(seq 50); do
+    box="$(xdotool search --onlyvisible --name "^Velmora Client$" 2>/dev/null | tail -1)"
+    [[ -n "$box" ]] && break
+    sleep 0.1
+  done
+  if [[ -n "$box" ]]; then xdotool windowfocus --sync "$box"; xdotool key Return; fi
+  for i in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  if kill -0 "$pid" 2>/dev/null; then echo "client did not quit" >&2; kill "$pid"; fi
+  wait "$pid" 2>/dev/null
+}
+measure() { # name
+  local name="$1" log="$work/$1.log" start pid loaded i remembered=no
+  : >"$log"
+  local logins; logins="$(count "GET :$port /micro2 ")"
+  start="$(date +%s%3N)"
+  "$client" 2>"$log" >/dev/null &
+  pid=$!
+  for i in $(seq 600); do grep -q '^page-loaded ' "$log" && break; sleep 0.05; done
+  wait_more "GET :$port /micro2 " "$logins" 100 || { echo "$name: no login page" >&2; kill "$pid"; return 1; }
+  if grep "GET :$port /micro2 " "$portal_log" | tail -1 | grep -q 'remember='; then
+    remembered=yes
+  else
+    sign_in || { echo "$name: no sign-in" >&2; kill "$pid"; return 1; }
+  fi
+  open_realm || { echo "$name: the realm did not open" >&2; kill "$pid"; return 1; }
+  for i in $(seq 1200); do grep -q '^game-loaded ' "$log" && break; sleep 0.05; done
+  loaded="$(awk '/^game-loaded /{print $2; exit}' "$log")"
+  quit_client "$pid"
+  [[ -n "$loaded" ]] || { echo "$name: no game-loaded trace" >&2; return 1; }
+  echo "$name $((loaded - start)) $remembered" >>"$work/warm-times"
+}
+for run in $(seq 1 "$runs"); do
+  # A fresh profile for the cold start, the same one again for the warm start.
+  home="$work/warm-home-$run"
+  export HOME="$home" XDG_STATE_HOME="$home/state" XDG_DATA_HOME="$home/data"
+  export XDG_CACHE_HOME="$home/cache" XDG_CONFIG_HOME="$home/config" TMPDIR="$home/tmp"
+  mkdir -p "$HOME" "$TMPDIR"
+  measure cold
+  measure warm
+done
+WARM
+chmod +x "$work/warm.sh"
+: >"$work/warm-times"
+xvfb-run -a -s "-screen 0 1280x800x24" "$work/warm.sh" "$work" "$runs" "$client" "$port"
+local stats; stats="$(curl -s "http://127.0.0.1:$port/stats")"
+stop_own_portal
+local cold warm remembered
+cold="$(awk '$1=="cold" {print $2}' "$work/warm-times" | median)"
+warm="$(awk '$1=="warm" {print $2}' "$work/warm-times" | median)"
+remembered="$(awk '$1=="warm" && $3=="yes"' "$work/warm-times" | wc -l)"
+[[ -n "$cold" && -n "$warm" ]] || { echo "warm start: no figures" >&2; cat "$work"/cold.log >&2; return 1; }
+echo "warm start: $runs pairs (median, ms from process start to the game page loaded; 8 MiB pack at 2000000 B/s)"
+echo "  warm starts that found the hero remembered: $remembered of $runs; portal: $stats"
+awk -v c="$cold" -v w="$warm" \
+  'BEGIN {printf "game page loaded:  cold %d  warm %d  warm/cold page-loaded ratio %.2f (target <= 0.30)\n", c, w, w / c}'
+}
+
+median() { sort -n | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
+case "$parts" in
+all) login_bench; warm_bench ;;
+login) login_bench ;;
+warm) warm_bench ;;
+*) echo "unknown part: $parts (all, login or warm)" >&2; exit 2 ;;
+esac

@@ -55,8 +55,9 @@ L572 30 L572 40 L564 40 L564 76 L640 66 L720 84 L800 64 L880 80 L1000 70 L1000 1
 <rect x="388" y="46" width="3" height="6" fill="#f3dc9a" opacity=".6"/>
 </svg>)SVG";
 
+// tail: markup after the page's own script, such as scripts that take long to load.
 std::string Page(std::string_view title, std::string_view css, std::string_view body,
-                 std::string_view script = {})
+                 std::string_view script = {}, std::string_view tail = {})
 {
     std::string page = "<!doctype html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
                        "<meta name=\"viewport\" content=\"width=device-width\">";
@@ -70,6 +71,7 @@ std::string Page(std::string_view title, std::string_view css, std::string_view 
         page += script;
         page += "</script>";
     }
+    page += tail;
     page += "</body></html>\n";
     return page;
 }
@@ -394,7 +396,6 @@ std::string GamePage(const HostSet& hosts, std::string_view serverKey, std::stri
     body += "<a id=\"download-broken\" class=\"dl\" href=\"" + std::string(BrokenRewardPath) +
             "\">Download (broken)</a>";
     body += "<audio id=\"music\" autoplay loop src=\"" + std::string(MusicPath) + "\"></audio>";
-    body += "<script src=\"" + std::string(PackPath) + "\"></script>";
     // The client sets its cookie once the page has loaded, so keep looking.
     const std::string script = R"JS(
 function showCookie(){
@@ -408,7 +409,9 @@ document.getElementById('fullscreen').addEventListener('click',function(){
  if(asked&&asked.catch)asked.catch(function(){});
 });
 )JS";
-    return Page("Velmora - " + realmName, css, body, script);
+    // The pack loads last: the page works while it comes, and its load ends when it is in.
+    return Page("Velmora - " + realmName, css, body, script,
+                "<script src=\"" + std::string(PackPath) + "\"></script>");
 }
 
 std::string ForumPage(const HostSet& hosts)

@@ -1,5 +1,6 @@
 #include "browser/game_view.h"
 
+#include <QDateTime>
 #include <QPointer>
 #include <QShortcut>
 #include <QUrl>
@@ -11,6 +12,8 @@
 
 #include "base/app_icon.h"
 #include "remind/reminder_rules.h"
+
+#include <cstdio>
 
 namespace {
 
@@ -86,6 +89,18 @@ CKorvel2View::CKorvel2View(CWebContext& web, QWidget* parent,
       schedule_(&reminder_)
 {
     connect(this, &QWebEngineView::loadFinished, this, [this](bool) { MarkPage(); });
+    // Start-up benchmark: when the first game page of this process has loaded, its scripts
+    // and their assets included.
+    if (qEnvironmentVariableIsSet("QEV_TRACE_FIRST_PAINT")) {
+        connect(this, &QWebEngineView::loadFinished, this, [this](bool ok) {
+            static bool traced = false;
+            if (traced || !ok || url().path() != QLatin1String("/play")) return;
+            traced = true;
+            std::fprintf(stderr, "game-loaded %lld\n",
+                         static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
+            std::fflush(stderr);
+        });
+    }
     scheduleTimer_.setInterval(qev::SchedulePeriodMs);
     connect(&scheduleTimer_, &QTimer::timeout, this, [this] { schedule_.OnScheduleTimer(); });
 }
