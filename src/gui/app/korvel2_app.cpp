@@ -115,8 +115,11 @@ bool CKorvel2App::InitInstance(std::optional<std::string_view> layoutText)
     qev::WebPane* loginPane = FindWebPane("login", "login");
     qev::WebPane* logoutPane = FindWebPane("gamemain", "logout");
     if (!loginPane || !logoutPane) return false;
-    const auto askAddress = [this](qev::WebPane& pane, CDebugAddressDialog&& dialog) {
+    // The dialog is made only when it is asked: a layout that has both addresses (the
+    // built-in one) starts without building either.
+    const auto askAddress = [this](qev::WebPane& pane, auto makeDialog) {
         if (pane.flag != 0) return true;
+        auto dialog = makeDialog();
         if (dialog.exec() != QDialog::Accepted) {
             endedAtOnce_ = true;
             return false;
@@ -125,7 +128,8 @@ bool CKorvel2App::InitInstance(std::optional<std::string_view> layoutText)
         pane.flag = 1;
         return true;
     };
-    if (!askAddress(*loginPane, CDebugDialog()) || !askAddress(*logoutPane, CDebugDialog2()))
+    if (!askAddress(*loginPane, [] { return CDebugDialog(); }) ||
+        !askAddress(*logoutPane, [] { return CDebugDialog2(); }))
         return false;
     // 20. to 22. The page layer, then the button layer above it, on the background; the
     // stack is one window, shown and centred as one.

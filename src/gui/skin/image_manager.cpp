@@ -151,19 +151,29 @@ void DrawImagePart(QPainter& painter, const QImage& image, const QImage* fine, c
     }
 }
 
+namespace {
+
+// The 2x picture of id, looked up (and so decoded) only for a high-density device.
+const QImage* FineFor(const QPainter& painter, int id)
+{
+    const QPaintDevice* device = painter.device();
+    if (!device || device->devicePixelRatioF() <= 1) return nullptr;
+    return CImageManager::GetInstance().FindImage2x(id);
+}
+
+} // namespace
+
 void DrawImageAt(QPainter& painter, int id, int x, int y, int w, int h)
 {
-    const CImageManager& images = CImageManager::GetInstance();
-    const QImage* image = images.FindImage(id);
+    const QImage* image = CImageManager::GetInstance().FindImage(id);
     if (!image || w <= 0 || h <= 0) return;
-    DrawImagePart(painter, *image, images.FindImage2x(id), QRectF(x, y, w, h), QRect(0, 0, w, h));
+    DrawImagePart(painter, *image, FineFor(painter, id), QRectF(x, y, w, h), QRect(0, 0, w, h));
 }
 
 void DrawImageScaled(QPainter& painter, int id, const QRectF& target)
 {
-    const CImageManager& images = CImageManager::GetInstance();
-    if (const QImage* image = images.FindImage(id))
-        DrawImagePart(painter, *image, images.FindImage2x(id), target, image->rect());
+    if (const QImage* image = CImageManager::GetInstance().FindImage(id))
+        DrawImagePart(painter, *image, FineFor(painter, id), target, image->rect());
 }
 
 QRegion OpaqueRegion(const QImage& picture)
