@@ -13,10 +13,12 @@
 # the profile, cookies and cache the first start left (warm). A warm start that finds the
 # hero remembered goes straight to the realm list. Needs the portal port free (the portal is
 # started paced).
-#   bench/startup/run.sh BUILD_DIR [RUNS] [all|login|warm]
+# Last, the first paint with a start-up report server that accepts and never answers,
+# against the same start without a report address.
+#   bench/startup/run.sh BUILD_DIR [RUNS] [all|login|warm|report]
 set -euo pipefail
 
-build="$(cd "${1:?usage: run.sh BUILD_DIR [RUNS] [all|login|warm]}" && pwd)"
+build="$(cd "${1:?usage: run.sh BUILD_DIR [RUNS] [all|login|warm|report]}" && pwd)"
 runs="${2:-5}"
 parts="${3:-all}"
 client="$build/bin/qev"
@@ -246,10 +248,66 @@ awk -v c="$cold" -v w="$warm" \
   'BEGIN {printf "game page loaded:  cold %d  warm %d  warm/cold page-loaded ratio %.2f (target <= 0.30)\n", c, w, w / c}'
 }
 
+# A start-up report server that accepts and never answers must not hold up the first paint:
+# the same copy of the client (in a folder of its own, where its settings file is read) is
+# started with a report address on such a server and without one, interleaved.
+report_bench() {
+local dir="$work/report-client"
+mkdir -p "$dir"
+cp "$client" "$dir/qev"
+python3 - "$work/stall-port" <<'STALL' &
+import socket, sys, time
+server = socket.socket()
+server.bind(("127.0.0.1", 0))
+server.listen(16)
+open(sys.argv[1], "w").write(str(server.getsockname()[1]))
+held = []
+while True:
+    held.append(server.accept()[0])  # read nothing, answer nothing
+STALL
+local stall_pid=$!
+for _ in $(seq 50); do [[ -s "$work/stall-port" ]] && break; sleep 0.1; done
+local stall_port; stall_port="$(cat "$work/stall-port")"
+cat >"$work/report.sh" <<'REPORT'
+#!/usr/bin/env bash
+set -u
+work="$1" runs="$2" dir="$3" stall_port="$4"
+export QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS="${QTWEBENGINE_CHROMIUM_FLAGS:---disable-gpu}"
+export QEV_TRACE_FIRST_PAINT=1 HOME="$work/report-home" XDG_STATE_HOME="$work/report-home/state"
+mkdir -p "$HOME"
+paint() { # name
+  local log="$work/report-$1.log" start pid
+  : >"$log"
+  start="$(date +%s%3N)"
+  "$dir/qev" 2>"$log" >/dev/null & pid=$!
+  for _ in $(seq 200); do grep -q '^first-paint ' "$log" && break; sleep 0.02; done
+  kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null
+  echo "$1 $(( $(awk '/^first-paint /{print $2; exit}' "$log") - start ))" >>"$work/report-times"
+  sleep 0.3
+}
+for _ in $(seq "$runs"); do
+  rm -f "$dir/pm_config.ini"; paint plain
+  printf '[config]\r\nPM=http://127.0.0.1:%s/report?from=bench\r\n' "$stall_port" >"$dir/pm_config.ini"
+  paint stalled
+done
+REPORT
+chmod +x "$work/report.sh"
+: >"$work/report-times"
+xvfb-run -a -s "-screen 0 1280x800x24" "$work/report.sh" "$work" "$runs" "$dir" "$stall_port"
+kill "$stall_pid" 2>/dev/null; wait "$stall_pid" 2>/dev/null || true
+local plain stalled
+plain="$(awk '$1=="plain" {print $2}' "$work/report-times" | median)"
+stalled="$(awk '$1=="stalled" {print $2}' "$work/report-times" | median)"
+echo "report server that never answers: $runs pairs (median first paint, ms from process start)"
+awk -v p="$plain" -v s="$stalled" \
+  'BEGIN {printf "first paint:  no report %d  stalled report %d  ratio %.2f  difference %+d (target within 200)\n", p, s, s / p, s - p}'
+}
+
 median() { sort -n | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
 case "$parts" in
-all) login_bench; warm_bench ;;
+all) login_bench; warm_bench; report_bench ;;
 login) login_bench ;;
 warm) warm_bench ;;
-*) echo "unknown part: $parts (all, login or warm)" >&2; exit 2 ;;
+report) report_bench ;;
+*) echo "unknown part: $parts (all, login, warm or report)" >&2; exit 2 ;;
 esac
