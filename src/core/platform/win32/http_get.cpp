@@ -37,22 +37,36 @@ std::string Failed(const char* format)
     return {};
 }
 
-// Ends the blocking calls of a request at the deadline by closing the internet handle
-// under them; WinINet makes the pending call fail.
+// Ends the blocking calls of a request at the deadline, or soon after stop is set, by
+// closing the internet handle under them; WinINet makes the pending call fail.
 class DeadlineWatch {
 public:
-    DeadlineWatch(HINTERNET internet, std::chrono::steady_clock::duration limit)
-        : thread_([this, internet, limit] {
+    // How often the stop flag is looked at while the request waits.
+    static constexpr auto StopPoll = std::chrono::milliseconds(100);
+
+    DeadlineWatch(HINTERNET internet, std::chrono::steady_clock::duration limit,
+                  const std::atomic<bool>* stop)
+        : thread_([this, internet, limit, stop] {
+              const auto deadline = std::chrono::steady_clock::now() + limit;
               std::unique_lock lock(mutex_);
-              if (!wake_.wait_for(lock, limit, [this] { return done_; })) {
-                  expired_ = true;
-                  InternetCloseHandle(internet);
+              for (;;) {
+                  const auto now = std::chrono::steady_clock::now();
+                  const auto wait =
+                      stop ? std::min<std::chrono::steady_clock::duration>(StopPoll, deadline - now)
+                           : deadline - now;
+                  if (wake_.wait_for(lock, wait, [this] { return done_; })) return;
+                  if (std::chrono::steady_clock::now() >= deadline || (stop && stop->load())) {
+                      expired_ = true;
+                      InternetCloseHandle(internet);
+                      return;
+                  }
               }
           })
     {
     }
     ~DeadlineWatch() { Stop(); }
-    // Stops watching; true when the deadline had already passed (the handle is closed).
+    // Stops watching; true when the deadline had passed or the stop came (the handle is
+    // closed).
     bool Stop()
     {
         {
@@ -112,7 +126,7 @@ std::string HttpGetText(const std::string& query, const std::string& path, const
     win32::SetTimeout(rawInternet, INTERNET_OPTION_CONNECT_TIMEOUT, limitMs);
     win32::SetTimeout(rawInternet, INTERNET_OPTION_SEND_TIMEOUT, limitMs);
     win32::SetTimeout(rawInternet, INTERNET_OPTION_RECEIVE_TIMEOUT, limitMs);
-    DeadlineWatch watch(rawInternet, deadline - std::chrono::steady_clock::now());
+    DeadlineWatch watch(rawInternet, deadline - std::chrono::steady_clock::now(), stop);
     // Closing the internet handle closes what hangs below it; the watch closes it at the
     // deadline, and otherwise it is closed here after the request and the connection.
     struct CloseUnlessExpired {
