@@ -62,7 +62,6 @@ CRemindBack::CRemindBack(const qev::WindowLayout& layout)
                                        });
     resize(std::max(0, layout.width), std::max(0, layout.height));
     composed_ = ComposeSprites(sprites_, size());
-    composedFine_ = ComposeSprites(sprites_, size(), 2);
     data_ = new CRemindDataWnd(this);
     data_->setGeometry(rect());
     UpdateInputMask();
@@ -95,6 +94,9 @@ void CRemindBack::UpdateInputMask()
 
 void CRemindBack::paintEvent(QPaintEvent* /*event*/)
 {
+    // The 2x picture is composed on the first paint of a high-density screen only.
+    if (composedFine_.isNull() && devicePixelRatioF() > 1)
+        composedFine_ = ComposeSprites(sprites_, size(), 2);
     QPainter painter(this);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     DrawImagePart(painter, composed_, &composedFine_, QRectF(QPointF(0, 0), composed_.size()),
@@ -172,7 +174,8 @@ bool CRemindTopWnd::Init()
     if (strip.isNull()) return false;
     // Premultiplied once here, so every tick draws straight from it.
     strip_ = strip.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    if (!digitStrip_) stripFine_ = CImageManager::GetInstance().FindImage2x(qev::DigitStripImageId);
+    if (!digitStrip_ && devicePixelRatioF() > 1)
+        stripFine_ = CImageManager::GetInstance().FindImage2x(qev::DigitStripImageId);
     shownValue_ = qev::CountdownValue(start_, end_, Now());
     buttonRule_.Build(false);
     BuildButtons();

@@ -54,7 +54,7 @@ protected:
 private:
     std::vector<qev::SpriteEntry> sprites_;
     QImage composed_;
-    QImage composedFine_; // the same at twice the size, for high-density screens
+    QImage composedFine_; // the same at twice the size, made on a high-density screen
     CRemindDataWnd* data_ = nullptr;
     QPointer<CRemindTopWnd> top_;
 };
