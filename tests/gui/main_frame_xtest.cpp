@@ -405,10 +405,12 @@ TEST_F(MainFrame, F11AndEscToggleFullScreenAndRestoreTheFrame)
 TEST_F(MainFrame, LoginsTakeOnlyWebAddressesAndTheirOwnFeed)
 {
     Rig& rig = *g_rig;
+    // A feed that takes this long; the window thread must go on meanwhile.
+    constexpr int FeedMs = 2000;
     std::atomic<int> fetches{0};
     rig.app.SetTaskFeedFetcher([&](const std::string&) {
         ++fetches;
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        std::this_thread::sleep_for(std::chrono::milliseconds(FeedMs));
         return std::string();
     });
     rig.app.ReturnToLogin();
@@ -425,16 +427,16 @@ TEST_F(MainFrame, LoginsTakeOnlyWebAddressesAndTheirOwnFeed)
     QElapsedTimer clock;
     clock.start();
     rig.app.OnLoggedIn(session);
-    EXPECT_LT(clock.elapsed(), 250) << "the feed is not waited for";
+    EXPECT_LT(clock.elapsed(), FeedMs / 2) << "the feed is not waited for";
     EXPECT_TRUE(rig.frame()->isVisible());
     rig.app.ReturnToLogin();
-    EXPECT_LT(clock.elapsed(), 250) << "nor waited for when dropped";
-    ASSERT_TRUE(WaitFor([&] { return fetches == 1; }, 2000));
-    QTest::qWait(600); // well past the fetch
+    EXPECT_LT(clock.elapsed(), FeedMs / 2) << "nor waited for when dropped";
+    ASSERT_TRUE(WaitFor([&] { return fetches == 1; }, FeedMs));
+    QTest::qWait(FeedMs + 500); // past the fetch's end
     EXPECT_FALSE(view->scheduleRunning()) << "the feed of an ended login is dropped";
 
     rig.app.OnLoggedIn(session);
-    EXPECT_TRUE(WaitFor([&] { return view->scheduleRunning(); }, 3000));
+    EXPECT_TRUE(WaitFor([&] { return view->scheduleRunning(); }, 2 * FeedMs + 1000));
     EXPECT_EQ(fetches, 2);
     rig.app.SetTaskFeedFetcher([](const std::string&) { return std::string(); });
 }
