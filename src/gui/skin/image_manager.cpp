@@ -29,24 +29,31 @@ std::unique_ptr<QImage> Decode(QByteArrayView data)
 
 } // namespace
 
+bool CImageManager::Taken(int id, bool fine) const
+{
+    return (fine ? images2x_ : images_).count(id) || (fine ? encoded2x_ : encoded_).count(id);
+}
+
+bool CImageManager::Add(int id, std::unique_ptr<QImage> image, bool fine)
+{
+    if (!image || Taken(id, fine)) return false;
+    return (fine ? images2x_ : images_).emplace(id, std::move(image)).second;
+}
+
 bool CImageManager::AddImage(int id, std::unique_ptr<QImage> image)
 {
-    if (!image || encoded_.count(id)) return false;
-    return images_.emplace(id, std::move(image)).second;
+    return Add(id, std::move(image), false);
 }
 
 bool CImageManager::AddImageData(int id, QByteArrayView data)
 {
-    if (images_.count(id) || encoded_.count(id)) return false;
-    return AddImage(id, Decode(data));
+    return !Taken(id, false) && Add(id, Decode(data), false);
 }
 
 bool CImageManager::AddImageSource(int id, QByteArrayView data, bool fine)
 {
-    auto& decoded = fine ? images2x_ : images_;
-    auto& encoded = fine ? encoded2x_ : encoded_;
-    if (decoded.count(id)) return false;
-    return encoded.emplace(id, data).second;
+    if (Taken(id, fine)) return false;
+    return (fine ? encoded2x_ : encoded_).emplace(id, data).second;
 }
 
 const QImage* CImageManager::Find(int id, bool fine) const
@@ -68,14 +75,12 @@ const QImage* CImageManager::FindImage(int id) const
 
 bool CImageManager::AddImage2x(int id, std::unique_ptr<QImage> image)
 {
-    if (!image || encoded2x_.count(id)) return false;
-    return images2x_.emplace(id, std::move(image)).second;
+    return Add(id, std::move(image), true);
 }
 
 bool CImageManager::AddImageData2x(int id, QByteArrayView data)
 {
-    if (images2x_.count(id) || encoded2x_.count(id)) return false;
-    return AddImage2x(id, Decode(data));
+    return !Taken(id, true) && Add(id, Decode(data), true);
 }
 
 const QImage* CImageManager::FindImage2x(int id) const

@@ -46,6 +46,9 @@ private:
     CImageManager() = default;
     // The picture of id, decoded now if it was registered encoded.
     const QImage* Find(int id, bool fine) const;
+    // Whether id has a 1x (or, fine, a 2x) picture, decoded or not.
+    bool Taken(int id, bool fine) const;
+    bool Add(int id, std::unique_ptr<QImage> image, bool fine);
 
     // Decoded pictures, and those registered encoded and not yet asked for; an id is in
     // one map of each pair at most. Lookups decode, hence mutable.
