@@ -8,64 +8,54 @@
 namespace qev {
 namespace {
 
-// The nesting scan below follows the XML library's own reading closely enough that it never
-// counts less than the library reaches: wherever the library would stop with an error the
-// scan may stop too, since the library recurses no further from there.
+// An upper bound on the element nesting the XML library builds from text, whatever the
+// bytes. A wrong guess here overflows the window thread's stack, so the scan trusts only
+// what it can see: it keeps in step with the library's reading only where that reading is
+// plain, and as soon as it cannot be sure where the library stands it stops lowering the
+// count at all ("lost"), which leaves it counting every '<' that could open an element.
 //
-// The library reads byte-order marks as white space only in UTF-8 mode: from the start
-// when the text begins with one, else only after a top-level declaration that names UTF-8
-// (or no encoding), else never. Which of the three applies is measured, not decided: the
-// deepest of the three scans is taken.
-enum class MarkAsSpace { Always, AfterDeclaration, Never };
-
+// In step means: where the library reads element content or a start tag, the scan does
+// too. The library ends every construct where the scan does:
+// - text: at the next '<', except that a character reference ("&#...;") is stepped over
+//   to its ';' whatever lies between (or the parse stops);
+// - comments at the first "-->", CDATA at the first "]]>", anything else starting "<!",
+//   "<?" or '<' without a name after it at the first '>';
+// - a start tag at the first '>' outside quoted values, where a quote outside a value
+//   either opens one or stops the parse, and a value ends at its own quote (character
+//   references included); "/>" closes the element at once;
+// - an end tag "</name>" at its '>'.
+// Declarations ("<?xml", any case) are read by the library with rules of their own; only
+// the plain form (version, encoding or standalone = a quoted value without '<', '>', '&'
+// or quotes) is followed, anything else makes the scan lost.
+// Where the library gives up with an error it builds nothing more, so any count from
+// there on is an upper bound too.
 class NestingScan {
 public:
-    NestingScan(std::string_view text, int stopAbove, MarkAsSpace marks)
-        : text_(text), stopAbove_(stopAbove), marks_(marks),
-          markIsSpace_(marks == MarkAsSpace::Always)
-    {
-    }
+    NestingScan(std::string_view text, int stopAbove) : text_(text), stopAbove_(stopAbove) {}
 
     int Run()
     {
-        while ((at_ = text_.find('<', at_)) != std::string_view::npos) {
-            if (StartsWithNoCase("<?xml")) {
-                const bool topLevel = depth_ == 0;
-                at_ += 5;
-                if (!Declaration()) break;
-                if (topLevel && marks_ == MarkAsSpace::AfterDeclaration) markIsSpace_ = true;
-            } else if (StartsWith("<!--")) {
-                SkipPast(4, "-->");
-            } else if (StartsWith("<![CDATA[")) {
-                SkipPast(9, "]]>");
-            } else if (StartsWith("</")) {
-                if (depth_ > 0) --depth_;
-                SkipPast(2, ">");
-            } else if (at_ + 1 < text_.size() && IsNameStart(text_[at_ + 1])) {
-                ++at_;
-                if (!Element()) break;
-                if (deepest_ > stopAbove_) break;
+        while (at_ < text_.size() && deepest_ <= stopAbove_) {
+            if (lost_) {
+                CountOpen();
             } else {
-                SkipPast(1, ">"); // "<!", "<?" and anything else the library keeps unparsed
+                switch (mode_) {
+                case Mode::Content: Content(); break;
+                case Mode::Tag: Tag(); break;
+                case Mode::Value: Value(); break;
+                }
             }
         }
         return deepest_;
     }
 
 private:
-    static bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-    static bool IsAlpha(char c)
-    {
-        const auto u = static_cast<unsigned char>(c);
-        return u >= 127 || (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z');
-    }
-    static bool IsNameStart(char c) { return IsAlpha(c) || c == '_'; }
-    static bool IsNameChar(char c)
-    {
-        return IsAlpha(c) || (c >= '0' && c <= '9') || c == '_' || c == '-' || c == '.' || c == ':';
-    }
+    enum class Mode {
+        Content, // text between tags, or the top level
+        Tag,     // inside a start tag, outside a quoted value
+        Value,   // inside a quoted attribute value
+    };
 
-    bool AtEnd() const { return at_ >= text_.size(); }
     bool StartsWith(std::string_view prefix) const
     {
         return text_.substr(at_, prefix.size()) == prefix;
@@ -80,102 +70,129 @@ private:
         }
         return true;
     }
-    // Steps over a header of that length, then past the first end after it.
+    // Moves past the first end at or after at_ + header (to the end of the text if none).
     void SkipPast(std::size_t header, std::string_view end)
     {
         const auto found = text_.find(end, at_ + header);
         at_ = found == std::string_view::npos ? text_.size() : found + end.size();
     }
-    // White space as the library skips it, byte-order marks included in UTF-8 mode.
-    void SkipSpace()
+    void Open() { deepest_ = std::max(deepest_, ++depth_); }
+    void Close()
     {
-        while (!AtEnd()) {
-            if (markIsSpace_ && (StartsWith("\xEF\xBB\xBF") || StartsWith("\xEF\xBF\xBE") ||
-                                 StartsWith("\xEF\xBF\xBF"))) {
-                at_ += 3;
-            } else if (IsSpace(text_[at_])) {
-                ++at_;
-            } else {
-                break;
-            }
-        }
+        if (depth_ > 0) --depth_;
     }
-    void SkipName()
+    // A name may start with an ASCII letter, '_' or any byte from 127 up.
+    static bool StartsName(char c)
     {
-        while (!AtEnd() && IsNameChar(text_[at_])) ++at_;
+        const auto u = static_cast<unsigned char>(c);
+        return u >= 127 || (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || c == '_';
     }
 
-    // name = "value", name = 'value' or name = value; false where the library gives up.
-    bool Attribute()
+    // Lost: every '<' that is not "</", "<?" or "<!" may open an element.
+    void CountOpen()
     {
-        if (AtEnd() || !IsNameStart(text_[at_])) return false;
-        SkipName();
-        SkipSpace();
-        if (AtEnd() || text_[at_] != '=') return false;
+        at_ = text_.find('<', at_);
+        if (at_ == std::string_view::npos) {
+            at_ = text_.size();
+            return;
+        }
         ++at_;
-        SkipSpace();
-        if (AtEnd()) return false;
-        const char quote = text_[at_];
-        if (quote == '"' || quote == '\'') {
-            const auto close = text_.find(quote, at_ + 1);
-            if (close == std::string_view::npos) return false;
-            at_ = close + 1;
-            return true;
-        }
-        for (; !AtEnd() && !IsSpace(text_[at_]) && text_[at_] != '/' && text_[at_] != '>'; ++at_)
-            if (text_[at_] == '"' || text_[at_] == '\'') return false;
-        return true;
+        if (at_ < text_.size() && text_[at_] != '/' && text_[at_] != '?' && text_[at_] != '!')
+            Open();
     }
 
-    // From just after "<": the name, the attributes and "/>" or ">".
-    bool Element()
+    void Content()
     {
-        // The library keeps an element it gave up on, so it counts from its name on.
-        deepest_ = std::max(deepest_, depth_ + 1);
-        SkipName();
+        const char c = text_[at_];
+        if (c == '&' && StartsWith("&#")) {
+            SkipPast(2, ";");
+        } else if (c != '<') {
+            ++at_;
+        } else if (StartsWithNoCase("<?xml")) {
+            Declaration();
+        } else if (StartsWith("<!--")) {
+            SkipPast(4, "-->");
+        } else if (StartsWith("<![CDATA[")) {
+            SkipPast(9, "]]>");
+        } else if (StartsWith("</")) {
+            Close();
+            SkipPast(2, ">");
+        } else if (at_ + 1 < text_.size() && StartsName(text_[at_ + 1])) {
+            Open();
+            at_ += 2;
+            slash_ = false;
+            mode_ = Mode::Tag;
+        } else {
+            SkipPast(1, ">"); // "<!", "<?" and anything else the library keeps unparsed
+        }
+    }
+
+    void Tag()
+    {
+        const char c = text_[at_++];
+        if (c == '"' || c == '\'') {
+            quote_ = c;
+            mode_ = Mode::Value;
+        } else if (c == '>') {
+            if (slash_) Close();
+            mode_ = Mode::Content;
+        }
+        slash_ = c == '/';
+    }
+
+    void Value()
+    {
+        if (text_[at_] == quote_) {
+            ++at_;
+            slash_ = false;
+            mode_ = Mode::Tag;
+        } else if (StartsWith("&#")) {
+            SkipPast(2, ";");
+        } else {
+            ++at_;
+        }
+    }
+
+    // From "<?xml": the plain form is stepped over to its '>', anything else makes the scan
+    // lost.
+    void Declaration()
+    {
+        std::size_t at = at_ + 5;
+        const auto space = [&] {
+            const std::size_t from = at;
+            while (at < text_.size() && (text_[at] == ' ' || text_[at] == '\t' ||
+                                         text_[at] == '\n' || text_[at] == '\r'))
+                ++at;
+            return at > from;
+        };
         for (;;) {
-            SkipSpace();
-            if (AtEnd()) return false;
-            if (text_[at_] == '/') {
-                if (at_ + 1 >= text_.size() || text_[at_ + 1] != '>') return false;
-                at_ += 2;
-                return true;
+            const bool spaced = space();
+            if (text_.substr(at, 1) == ">" || text_.substr(at, 2) == "?>") {
+                at_ = text_.find('>', at) + 1;
+                return;
             }
-            if (text_[at_] == '>') {
-                ++at_;
-                deepest_ = std::max(deepest_, ++depth_);
-                return true;
-            }
-            if (!Attribute()) return false;
+            std::size_t name = 0;
+            for (const std::string_view keyword : {"version=", "encoding=", "standalone="})
+                if (text_.substr(at, keyword.size()) == keyword) name = keyword.size();
+            if (!spaced || name == 0 || at + name >= text_.size()) break;
+            at += name;
+            const char quote = text_[at];
+            if (quote != '"' && quote != '\'') break;
+            const auto end = text_.find_first_of(std::string{quote} + "<>&\"'", at + 1);
+            if (end == std::string_view::npos || text_[end] != quote) break;
+            at = end + 1;
         }
-    }
-
-    // From just after "<?xml": only version, encoding and standalone are read as
-    // attributes (quoted values hide '>'); anything else is stepped over up to white
-    // space or '>'.
-    bool Declaration()
-    {
-        while (!AtEnd()) {
-            if (text_[at_] == '>') {
-                ++at_;
-                return true;
-            }
-            SkipSpace();
-            if (StartsWithNoCase("version") || StartsWithNoCase("encoding") ||
-                StartsWithNoCase("standalone")) {
-                if (!Attribute()) return false;
-            } else {
-                while (!AtEnd() && text_[at_] != '>' && !IsSpace(text_[at_])) ++at_;
-            }
-        }
-        return false;
+        lost_ = true;
+        at_ += 1;
     }
 
     std::string_view text_;
     int stopAbove_;
-    MarkAsSpace marks_;
-    bool markIsSpace_;
     std::size_t at_ = 0;
+    Mode mode_ = Mode::Content;
+    char quote_ = '"';
+    bool slash_ = false; // the last byte of a start tag was a '/' outside a value
+    bool lost_ = false;
     int depth_ = 0;
     int deepest_ = 0;
 };
@@ -184,13 +201,7 @@ private:
 
 int XmlNestingDepth(std::string_view text, int stopAbove)
 {
-    int deepest = 0;
-    for (const MarkAsSpace marks :
-         {MarkAsSpace::Always, MarkAsSpace::AfterDeclaration, MarkAsSpace::Never}) {
-        deepest = std::max(deepest, NestingScan(text, stopAbove, marks).Run());
-        if (deepest > stopAbove) break;
-    }
-    return deepest;
+    return NestingScan(text, stopAbove).Run();
 }
 
 namespace {

@@ -21,10 +21,10 @@ enum class XmlRefusal {
     TooDeep,  // elements nested deeper than MaxXmlDepth
 };
 
-// The deepest element nesting the XML library would reach in text (valid UTF-8), counted
-// without recursion and never less than the library's own: comments, CDATA, declarations
-// and quoted attribute values hide what they hold, "/>" closes at once, and counting stops
-// where the library would stop with an error. Stops early once above stopAbove.
+// An upper bound on the element nesting the XML library builds from text (valid UTF-8),
+// counted without recursion, whatever the bytes: where the scan cannot follow the library's
+// reading it counts every '<' that may open an element and lowers the count no more. Stops
+// early once above stopAbove.
 int XmlNestingDepth(std::string_view text, int stopAbove = MaxXmlDepth);
 
 // Whether text may be handed to the XML library at all (size first, then depth).
