@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "fake_http_server.h"
+#include "net/http_headers.h"
 #include "net/network_init.h"
 
 namespace qev {

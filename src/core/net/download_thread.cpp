@@ -5,6 +5,7 @@
 #include <cstring>
 #include <thread>
 
+#include "net/http_headers.h"
 #include "net/http_stream.h"
 
 namespace qev {
@@ -19,86 +20,7 @@ int Tick()
             .count());
 }
 
-std::string_view TrimSpace(std::string_view s)
-{
-    const auto isSpace = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
-    while (!s.empty() && isSpace(s.front())) s.remove_prefix(1);
-    while (!s.empty() && isSpace(s.back())) s.remove_suffix(1);
-    return s;
-}
-
-// Leading white space, optional sign, decimal digits up to the first non-digit; saturates.
-std::int64_t ToInt64(std::string_view s)
-{
-    std::size_t i = 0;
-    while (i < s.size() && (s[i] == ' ' || (s[i] >= '\t' && s[i] <= '\r'))) ++i;
-    bool negative = false;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
-    std::int64_t value = 0;
-    for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
-        const int digit = s[i] - '0';
-        if (value > (INT64_MAX - digit) / 10) return negative ? INT64_MIN : INT64_MAX;
-        value = value * 10 + digit;
-    }
-    return negative ? -value : value;
-}
-
-struct LengthInfo {
-    std::int64_t length = 0;
-    bool fromContentRange = false;
-};
-
-LengthInfo ParseLength(std::string_view raw)
-{
-    LengthInfo info;
-    static constexpr std::string_view lengthName = "Content-Length:";
-    static constexpr std::string_view rangeName = "Content-Range:";
-    if (const auto at = raw.find(lengthName); at != std::string_view::npos) {
-        const auto start = at + lengthName.size();
-        if (const auto end = raw.find("\r\n", start); end != std::string_view::npos) {
-            info.length = ToInt64(TrimSpace(raw.substr(start, end - start)));
-            return info;
-        }
-    }
-    const auto at = raw.find(rangeName);
-    if (at == std::string_view::npos) return info;
-    std::string_view value = raw.substr(at + rangeName.size());
-    value = value.substr(0, value.find("\r\n"));
-    if (const auto bytes = value.find("bytes"); bytes != std::string_view::npos)
-        value = value.substr(bytes + 5);
-    value = TrimSpace(value);
-    const auto slash = value.find('/');
-    if (slash == std::string_view::npos) return info;
-    info.length = ToInt64(value.substr(slash + 1));
-    info.fromContentRange = true;
-    return info;
-}
-
 } // namespace
-
-std::int64_t ParseLengthHeaders(std::string_view rawHeaders)
-{
-    return ParseLength(rawHeaders).length;
-}
-
-std::int64_t ParseContentRangeStart(std::string_view rawHeaders)
-{
-    static constexpr std::string_view name = "\r\ncontent-range:";
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    for (std::size_t at = 0; at + name.size() <= rawHeaders.size(); ++at) {
-        bool same = true;
-        for (std::size_t i = 0; i < name.size() && same; ++i)
-            same = lower(rawHeaders[at + i]) == name[i];
-        if (!same) continue;
-        std::string_view value = rawHeaders.substr(at + name.size());
-        value = TrimSpace(value.substr(0, value.find("\r\n")));
-        if (value.substr(0, 5) != "bytes") return -1;
-        value = TrimSpace(value.substr(5));
-        if (value.empty() || value[0] < '0' || value[0] > '9') return -1;
-        return ToInt64(value);
-    }
-    return -1;
-}
 
 struct CHttpDownloadThread::State {
     explicit State(DownloadTiming t) : timing(t) {}
@@ -121,6 +43,9 @@ struct CHttpDownloadThread::State {
     void Run();
     void OnDownloadRequest(DownloadRequest& r);
     int ConnectTask();
+    // ConnectTask up to ConnectAttempts times, a retry wait after each failure:
+    // ConnectedCode, the last failure's code, or 0 when an exit was asked meanwhile.
+    int ConnectWithRetries();
     void CloseTask();
     // One step of the task, chosen by its flags; 1 when the next step may follow at once.
     int StepDownload();
@@ -135,7 +60,14 @@ struct CHttpDownloadThread::State {
     int OnOpenFailed();       // the request went unanswered
     int OnRangeMismatch();    // a 206 that starts elsewhere than asked
     int OnAnswer(int status); // any other answer: reading starts, or the object is dropped
+    // A reading step: fills the buffer as far as the step may, then reports it.
     void ReadStep();
+    // Reads what the object has for this step; error becomes EmptyReadCode when the body
+    // stopped before its end. False when the thread is exiting (nothing to report).
+    bool FillBuffer(int& error);
+    // Sends the step's notice: a full buffer, the object complete, a failed read (after
+    // flushing what was read) or a plain step.
+    void ReportStep(int error);
     void ExitInstance();
 
     // Waits ms unless an exit is requested; false when it was.
@@ -280,16 +212,12 @@ void CHttpDownloadThread::State::OnDownloadRequest(DownloadRequest& r)
         const bool sizeOk = r.bufferSize >= MinBufferSize && r.bufferSize <= MaxBufferSize;
         task->buffer.resize(static_cast<std::size_t>(sizeOk ? r.bufferSize : DefaultBufferSize));
         if (task->objects.empty()) return;
-        int result = ConnectFailedCode;
-        for (int attempt = 1; attempt <= ConnectAttempts; ++attempt) {
-            task->connected = false;
-            result = ConnectTask();
-            if (result == 200 || result == 206) {
-                task->flags |= DownloadTask::Ready;
-                Send(task->notifySink, TaskNotice(NoticeConnect, ConnectedCode));
-                return;
-            }
-            if (!Wait(timing.retryWaitMs)) return;
+        const int result = ConnectWithRetries();
+        if (result == 0) return;
+        if (result == ConnectedCode) {
+            task->flags |= DownloadTask::Ready;
+            Send(task->notifySink, TaskNotice(NoticeConnect, ConnectedCode));
+            return;
         }
         Send(task->notifySink, TaskNotice(NoticeConnect, result));
         CloseTask();
@@ -331,6 +259,17 @@ int CHttpDownloadThread::State::ConnectTask()
     // unreachable server shows up when a request is sent.
     task->connected = !task->host.empty() && task->port >= 0 && task->port <= 65535;
     return task->connected ? ConnectedCode : ConnectFailedCode;
+}
+
+int CHttpDownloadThread::State::ConnectWithRetries()
+{
+    int result = ConnectFailedCode;
+    for (int attempt = 1; attempt <= ConnectAttempts; ++attempt) {
+        task->connected = false;
+        if ((result = ConnectTask()) == ConnectedCode) break;
+        if (!Wait(timing.retryWaitMs)) return 0;
+    }
+    return result;
 }
 
 void CHttpDownloadThread::State::CloseTask()
@@ -384,19 +323,16 @@ int CHttpDownloadThread::State::StepReconnect()
         FailTask();
         return 0;
     }
-    for (int attempt = 1; attempt <= ConnectAttempts; ++attempt) {
-        t.connected = false;
-        const int result = ConnectTask();
-        if (result == 200 || result == 206) {
-            t.flags = DownloadTask::Ready;
-            t.reopened = true;
-            Send(t.notifySink, TaskNotice(NoticeConnect, ConnectedCode));
-            return 1;
-        }
-        if (!Wait(timing.retryWaitMs)) return 0;
+    const int result = ConnectWithRetries();
+    if (result == 0) return 0;
+    if (result != ConnectedCode) {
+        FailTask();
+        return 0;
     }
-    FailTask();
-    return 0;
+    t.flags = DownloadTask::Ready;
+    t.reopened = true;
+    Send(t.notifySink, TaskNotice(NoticeConnect, ConnectedCode));
+    return 1;
 }
 
 int CHttpDownloadThread::State::StepReady()
@@ -518,9 +454,14 @@ int CHttpDownloadThread::State::StepReading()
 void CHttpDownloadThread::State::ReadStep()
 {
     if (!request) return;
+    int error = 0;
+    if (FillBuffer(error)) ReportStep(error);
+}
+
+bool CHttpDownloadThread::State::FillBuffer(int& error)
+{
     auto& t = *task;
     int now = Tick();
-    int error = 0;
     t.stepBytes = 0;
     if (now - lastStepEnd >= timing.minStepMs) {
         const auto bufferSize = static_cast<int>(t.buffer.size());
@@ -545,8 +486,8 @@ void CHttpDownloadThread::State::ReadStep()
                 t.stepMillis = now - lastStepEnd;
                 continue;
             }
-            if (request->cancelled()) return; // exiting: the exit flush takes the buffer
-            if (!Wait(timing.retryWaitMs)) return;
+            if (request->cancelled()) return false; // exiting: the exit flush takes the buffer
+            if (!Wait(timing.retryWaitMs)) return false;
             now = Tick();
             t.rangeStart = t.received;
             t.flags = (t.flags | DownloadTask::Reconnect) & ~DownloadTask::Ready;
@@ -555,7 +496,12 @@ void CHttpDownloadThread::State::ReadStep()
         }
     }
     lastStepEnd = now;
+    return true;
+}
 
+void CHttpDownloadThread::State::ReportStep(int error)
+{
+    auto& t = *task;
     DownloadNotice notice = TaskNotice(error ? NoticeError : NoticeStep, error);
     notice.expectedEnd = t.expectedEnd;
     notice.chunkLength = t.fill;

@@ -138,15 +138,6 @@ struct DownloadTask {
     int rangeMismatches = 0;
 };
 
-// The total length announced by a raw header block: the Content-Length value, else the
-// part after '/' of Content-Range (after "bytes"), else 0. Names are matched as written
-// ("Content-Length:"), values are read as leading decimal digits.
-std::int64_t ParseLengthHeaders(std::string_view rawHeaders);
-
-// The first position of a "Content-Range: bytes a-b/c" header (name matched in any case,
-// as servers write it), or -1 when there is none or it does not start with digits.
-std::int64_t ParseContentRangeStart(std::string_view rawHeaders);
-
 class HttpStream;
 
 // The download worker. The object is a handle: the thread keeps its own state and ends on
