@@ -256,7 +256,7 @@ TEST(LoginPanes, ClickOnTheLoginPageCompletesTheLogin)
     game.login.webPanes = {Pane(1, page)};
     // In its stack, as the application builds it: the page loads after the stack's first
     // paint, and the click passes through the button layer above the page.
-    CBackgroundWnd stack(nullptr, layout);
+    CBackgroundWnd stack(layout);
     auto* login = new CLoginWnd(&stack, layout, *g_web);
     auto* top = new CTopWnd(&stack, layout);
     login->SetConnectivityProbe([] { return true; });

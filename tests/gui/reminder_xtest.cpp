@@ -100,6 +100,7 @@ private:
 };
 
 TrayHost* g_tray = nullptr;
+CKorvel2App* g_app = nullptr; // the one application object, made in main()
 
 class Reminder : public ::testing::Test {
 protected:
@@ -117,8 +118,8 @@ protected:
     void SetUp() override
     {
         g_messages.clear();
-        App().ShowGameWindow("about:blank", "Test realm");
-        view = App().mainFrame()->activeView();
+        g_app->ShowGameWindow("about:blank", "Test realm");
+        view = g_app->mainFrame()->activeView();
         ASSERT_NE(view, nullptr);
         view->StopSchedule();
         popup = &view->reminder();
@@ -221,7 +222,7 @@ TEST_F(Reminder, AppearsInTheCornerOnTheFirstTickWithPageCountdownAndTrayIcon)
 
 TEST_F(Reminder, CollapseAndExpandMoveTheWindowAndNeverTakeTheFocus)
 {
-    QWidget* frame = App().mainFrame();
+    QWidget* frame = g_app->mainFrame();
     frame->activateWindow();
     ASSERT_TRUE(WaitFor([&] { return frame->isActiveWindow(); }, 5000));
     OpenWith(Feed("12:00:00", "12:10", "12:40"));
@@ -300,8 +301,8 @@ TEST_F(Reminder, TrayMenuExitRemovesWindowAndIcon)
 
 TEST_F(Reminder, SwitchAccountAndReturnToLoginRemoveWindowAndIcon)
 {
-    for (auto leave : {+[] { App().LogoutGame(); }, +[] { App().ReturnToLogin(); }}) {
-        App().ShowGameWindow("about:blank", "Test realm");
+    for (auto leave : {+[] { g_app->LogoutGame(); }, +[] { g_app->ReturnToLogin(); }}) {
+        g_app->ShowGameWindow("about:blank", "Test realm");
         OpenWith(Feed("12:00:00", "12:10", "12:40"));
         ASSERT_TRUE(WaitFor([&] { return TrayIconShown(); }, 5000));
         QPointer<CRemindBack> back = popup->background();
@@ -361,7 +362,7 @@ TEST_F(Reminder, MissingDigitStripFailsOnlyTheTopWindow)
 TEST_F(Reminder, DestroyingTheViewRemovesTheReminder)
 {
     auto* other =
-        new CKorvel2View(*App().webContext(), nullptr, [] { return App().GetCurrentGame(); });
+        new CKorvel2View(*g_app->webContext(), nullptr, [] { return g_app->GetCurrentGame(); });
     other->StartSchedule(Feed("12:00:00", "12:10", "12:40"));
     ASSERT_TRUE(WaitFor([&] { return other->reminder().isOpen(); }, TickMs + 3000));
     QPointer<CRemindBack> back = other->reminder().background();
@@ -395,6 +396,7 @@ int main(int argc, char** argv)
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     CKorvel2App app;
+    g_app = &app;
     if (!app.InitInstance()) return 1;
     // After start-up: it installs the real message boxes.
     qev::SetMessageHandler([](const std::string& text, const std::string&, int) {

@@ -282,7 +282,8 @@ TEST_F(Background, SpritesComposedOnceByLayerWithMissingImageSkipped)
         {40, 0, Faint, 0}, // alpha 1: visible to input
     };
     Owner owner;
-    CBackgroundWnd background(&owner, g_layout);
+    CBackgroundWnd background(g_layout);
+    QObject::connect(&background, &CLayeredWnd::closeRequested, &owner, &QWidget::close);
     EXPECT_EQ(background.size(), QSize(60, 40));
     ASSERT_EQ(background.sprites().size(), 4u);
     EXPECT_EQ(background.sprites().front().layer, 0);
@@ -311,7 +312,8 @@ TEST_F(Background, SystemCloseBecomesACloseRequestToTheOwner)
     game.login.height = 32;
     game.login.sprites = {{0, 0, Red, 0}};
     Owner owner;
-    CBackgroundWnd background(&owner, g_layout);
+    CBackgroundWnd background(g_layout);
+    QObject::connect(&background, &CLayeredWnd::closeRequested, &owner, &QWidget::close);
     background.show();
     background.RequestClose();
     EXPECT_TRUE(background.isVisible());
@@ -342,7 +344,8 @@ TEST_F(Background, ApplicationQuitIsNotRefused)
     game.login.height = 32;
     game.login.sprites = {{0, 0, Red, 0}};
     QuittingOwner owner;
-    CBackgroundWnd background(&owner, g_layout);
+    CBackgroundWnd background(g_layout);
+    QObject::connect(&background, &CLayeredWnd::closeRequested, &owner, &QWidget::close);
     background.show();
     QTimer::singleShot(0, &owner, [&owner] { owner.close(); });
     QTimer::singleShot(3000, [] { QCoreApplication::exit(1); }); // watchdog
@@ -354,7 +357,7 @@ TEST_F(Background, NoGameLeavesAnUnpaintedWindow)
 {
     g_layout.layout.games.clear();
     g_layout.currentGameName.clear();
-    CBackgroundWnd background(nullptr, g_layout);
+    CBackgroundWnd background(g_layout);
     EXPECT_TRUE(background.sprites().empty());
     EXPECT_TRUE(background.composed().isNull());
     background.RequestClose(); // no owner: nothing to ask, nothing breaks
@@ -405,8 +408,12 @@ TEST_F(TopLayer, ButtonsFromTheLayoutAndAMaskOfTheirRectangles)
 
 // The login stack as the application builds it: one window, two layers over it.
 struct StackRig {
+    StackRig()
+    {
+        QObject::connect(&background, &CLayeredWnd::closeRequested, &owner, &QWidget::close);
+    }
     Owner owner;
-    CBackgroundWnd background{&owner, g_layout};
+    CBackgroundWnd background{g_layout};
     CLoginWnd* login = new CLoginWnd(&background, g_layout, *g_web);
     CTopWnd* top = new CTopWnd(&background, g_layout);
 };

@@ -31,22 +31,11 @@
 #include "skin/top_wnd.h"
 
 namespace {
-CKorvel2App* g_app = nullptr;
-
 // Organisation under which Qt would keep per-user settings; the client stores nothing there.
 constexpr char CompanyKey[] = "qev";
 } // namespace
 
-CKorvel2App& App()
-{
-    if (!g_app) qFatal("App(): no application object exists (make a CKorvel2App first)");
-    return *g_app;
-}
-
-CKorvel2App::CKorvel2App()
-{
-    g_app = this;
-}
+CKorvel2App::CKorvel2App() = default;
 
 CKorvel2App::~CKorvel2App()
 {
@@ -56,7 +45,6 @@ CKorvel2App::~CKorvel2App()
     mainFrame_.reset();
     loginBackground_.reset(); // and its layers with it
     web_.reset();             // after every page
-    g_app = nullptr;
 }
 
 CLoginWnd* CKorvel2App::loginWindow() const
@@ -108,7 +96,7 @@ bool CKorvel2App::InitInstance(std::optional<std::string_view> layoutText)
     // 14. and 15. Main window; the command line carries nothing for an ordinary start.
     // 16. and 17. Login background, labelled for the taskbar.
     const QString abbreviation = QString::fromStdString(qev::LoadString(qev::IdsProductAbbrev));
-    loginBackground_ = std::make_unique<CBackgroundWnd>(mainFrame_.get(), layout_);
+    loginBackground_ = std::make_unique<CBackgroundWnd>(layout_);
     loginBackground_->setWindowTitle(abbreviation);
     // 18. and 19. Open login and logout addresses are asked for; cancel ends the process.
     // A layout without either pane is not supported: start-up fails.
@@ -167,6 +155,9 @@ void CKorvel2App::WireWindows()
                          ReturnToLogin();
                          if (rebuildLogin && loginWindow_) loginWindow_->BuildPanes();
                      });
+    // The stack's close (its button or the window system's) is the frame's: it asks first.
+    QObject::connect(loginBackground_.get(), &CLayeredWnd::closeRequested, mainFrame_.get(),
+                     &QWidget::close);
     QObject::connect(loginWindow_, &CLoginWnd::loggedIn, mainFrame_.get(),
                      [this](const qev::SessionInfo& session) { OnLoggedIn(session); });
     QObject::connect(web_.get(), &CWebContext::downloadStatus, mainFrame_->statusBar(),

@@ -118,7 +118,3 @@ private:
     std::vector<std::unique_ptr<qev::BackgroundTextRequest>> stoppedRequests_;
     int loginSerial_ = 0;
 };
-
-// The one application object of this process; ends the process with a clear message when
-// there is none.
-CKorvel2App& App();

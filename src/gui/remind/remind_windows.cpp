@@ -1,6 +1,5 @@
 #include "remind/remind_windows.h"
 
-#include <QCloseEvent>
 #include <QPainter>
 
 #include <algorithm>
@@ -39,11 +38,9 @@ QRect RectOf(int left, int top, int right, int bottom)
 // ---------------------------------------------------------------------------------------
 
 CRemindBack::CRemindBack(const qev::WindowLayout& layout)
-    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
-                           Qt::WindowDoesNotAcceptFocus | Qt::NoDropShadowWindowHint)
+    : CLayeredWnd(Qt::Tool | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus |
+                  Qt::NoDropShadowWindowHint)
 {
-    setAttribute(Qt::WA_TranslucentBackground);
-    setAttribute(Qt::WA_NoSystemBackground);
     // Popping up must not take the game's keyboard focus, and an open reminder must not
     // keep the program alive.
     setAttribute(Qt::WA_ShowWithoutActivating);
@@ -52,19 +49,14 @@ CRemindBack::CRemindBack(const qev::WindowLayout& layout)
     setFocusPolicy(Qt::NoFocus);
     setWindowIcon(AppIcon());
     setAccessibleName(QString::fromLatin1(qev::TrayTip));
+    SetDraggable(false);
 
-    const CImageManager& images = CImageManager::GetInstance();
-    sprites_ = qev::BuildSpriteEntries(layout.sprites,
-                                       [&images](int id) -> std::optional<std::pair<int, int>> {
-                                           const QImage* image = images.FindImage(id);
-                                           if (!image) return std::nullopt;
-                                           return std::pair{image->width(), image->height()};
-                                       });
+    sprites_ = SpriteEntriesFromCache(layout.sprites);
     resize(std::max(0, layout.width), std::max(0, layout.height));
-    composed_ = ComposeSprites(sprites_, size());
     data_ = new CRemindDataWnd(this);
     data_->setGeometry(rect());
-    UpdateInputMask();
+    SetPicture(ComposeSprites(sprites_, size()),
+               [this] { return ComposeSprites(sprites_, size(), 2); });
 }
 
 void CRemindBack::AttachTopWnd(CRemindTopWnd* top)
@@ -77,39 +69,17 @@ void CRemindBack::AttachTopWnd(CRemindTopWnd* top)
     UpdateInputMask();
 }
 
-void CRemindBack::UpdateInputMask()
+QRegion CRemindBack::LayersInputRegion() const
 {
-    QRegion region = OpaqueRegion(composed_);
+    QRegion region;
     if (data_) region += data_->InputRegion().translated(data_->pos());
     if (top_) {
-        // The top layer covers the pages: it exists only where it shows something. A click
-        // on the digits goes on to this window.
+        // The top layer covers the pages: it exists only where it shows something.
         const QRegion paint = top_->PaintRegion();
         top_->setMask(paint.isEmpty() ? QRegion(-1, -1, 1, 1) : paint);
         region += top_->InputRegion().translated(top_->pos());
     }
-    // An empty region would lift the mask altogether; an off-window pixel masks everything.
-    setMask(region.isEmpty() ? QRegion(-1, -1, 1, 1) : region);
-}
-
-void CRemindBack::paintEvent(QPaintEvent* /*event*/)
-{
-    // The 2x picture is composed on the first paint of a high-density screen only.
-    if (composedFine_.isNull() && devicePixelRatioF() > 1)
-        composedFine_ = ComposeSprites(sprites_, size(), 2);
-    QPainter painter(this);
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
-    DrawImagePart(painter, composed_, &composedFine_, QRectF(QPointF(0, 0), composed_.size()),
-                  composed_.rect());
-}
-
-void CRemindBack::closeEvent(QCloseEvent* event)
-{
-    // The owner decides: a close by the window system removes the reminder like the tray
-    // menu does; the program's own closing of the window goes through.
-    if (!event->spontaneous()) return event->accept();
-    event->ignore();
-    emit closeRequested();
+    return region;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -174,8 +144,8 @@ bool CRemindTopWnd::Init()
     if (strip.isNull()) return false;
     // Premultiplied once here, so every tick draws straight from it.
     strip_ = strip.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    if (!digitStrip_ && devicePixelRatioF() > 1)
-        stripFine_ = CImageManager::GetInstance().FindImage2x(qev::DigitStripImageId);
+    if (!digitStrip_ && IsHighDensity(this))
+        strip2x_ = CImageManager::GetInstance().FindImage2x(qev::DigitStripImageId);
     shownValue_ = qev::CountdownValue(start_, end_, Now());
     buttonRule_.Build(false);
     BuildButtons();
@@ -292,7 +262,7 @@ void CRemindTopWnd::paintEvent(QPaintEvent* /*event*/)
     if (strip_.isNull()) return;
     QPainter painter(this);
     for (const qev::DigitCell& cell : qev::CountdownDigits(shownValue_))
-        DrawImagePart(painter, strip_, stripFine_,
+        DrawImagePart(painter, strip_, strip2x_,
                       QRectF(cell.x, qev::CountdownTop, cell.width, qev::DigitStripHeight),
                       QRect(cell.stripX, 0, cell.width, qev::DigitStripHeight));
 }

@@ -18,6 +18,7 @@
 
 #include "layout/layout.h"
 #include "remind/reminder_rules.h"
+#include "skin/layered_wnd.h"
 #include "skin/skin_rules.h"
 
 class CImageButton;
@@ -26,7 +27,9 @@ class CWebContext;
 class CRemindDataWnd;
 class CRemindTopWnd;
 
-class CRemindBack : public QWidget {
+// A layered window that stays in its corner: presses on its picture do not move it, and a
+// close by the window system becomes closeRequested.
+class CRemindBack : public CLayeredWnd {
     Q_OBJECT
 public:
     // Built from layout (the current game's <remind>): sprites, size, and an empty data
@@ -34,27 +37,17 @@ public:
     explicit CRemindBack(const qev::WindowLayout& layout);
 
     const std::vector<qev::SpriteEntry>& sprites() const { return sprites_; }
-    // The composed picture as painted (premultiplied ARGB, layout size).
-    const QImage& composed() const { return composed_; }
     CRemindDataWnd* dataWnd() const { return data_; }
     CRemindTopWnd* topWnd() const { return top_.data(); }
     void AttachTopWnd(CRemindTopWnd* top);
 
-    // Where the window takes input: its visible pixels and its layers' input regions.
-    void UpdateInputMask();
-
-signals:
-    // The window system asked to close the window.
-    void closeRequested();
-
 protected:
-    void paintEvent(QPaintEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
+    // The panes' rectangles and the top layer's buttons; the top layer is also shaped to
+    // what it shows, so a click on the digits goes on to this window.
+    QRegion LayersInputRegion() const override;
 
 private:
     std::vector<qev::SpriteEntry> sprites_;
-    QImage composed_;
-    QImage composedFine_; // the same at twice the size, made on a high-density screen
     CRemindDataWnd* data_ = nullptr;
     QPointer<CRemindTopWnd> top_;
 };
@@ -155,7 +148,7 @@ private:
     std::vector<ButtonEntry> buttons_;
     QImage strip_; // premultiplied
     // The built-in strip's 2x picture (null for a strip from elsewhere).
-    const QImage* stripFine_ = nullptr;
+    const QImage* strip2x_ = nullptr;
     QTimer countdownTimer_;
     int ticks_ = 0;
 };

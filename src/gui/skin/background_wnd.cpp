@@ -1,6 +1,5 @@
 #include "skin/background_wnd.h"
 
-#include <QCloseEvent>
 #include <QDateTime>
 
 #include <cstdio>
@@ -15,10 +14,10 @@ constexpr char TraceFirstPaintVariable[] = "QEV_TRACE_FIRST_PAINT";
 
 } // namespace
 
-CBackgroundWnd::CBackgroundWnd(QWidget* owner, qev::LayoutState& layout)
+CBackgroundWnd::CBackgroundWnd(qev::LayoutState& layout)
     : CLayeredWnd(Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
                   Qt::WindowSystemMenuHint),
-      owner_(owner), layout_(layout)
+      layout_(layout)
 {
     setWindowIcon(AppIcon());
     PrepareForWebContent(); // the page layer shows the portal's login page
@@ -46,20 +45,4 @@ void CBackgroundWnd::paintEvent(QPaintEvent* event)
             std::fflush(stderr);
         }
     }
-}
-
-void CBackgroundWnd::closeEvent(QCloseEvent* event)
-{
-    // Only the window system's close (e.g. from the taskbar) is the user's close command.
-    // A close from inside the program is the application closing its windows on the way
-    // out; refusing that one would cancel the quit the main frame has just asked for.
-    if (!event->spontaneous()) return event->accept();
-    event->ignore();
-    RequestClose();
-}
-
-void CBackgroundWnd::RequestClose()
-{
-    // The main frame confirms and ends the program.
-    if (owner_) QMetaObject::invokeMethod(owner_.data(), "close", Qt::QueuedConnection);
 }

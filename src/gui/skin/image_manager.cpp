@@ -29,38 +29,53 @@ std::unique_ptr<QImage> Decode(QByteArrayView data)
 
 } // namespace
 
-bool CImageManager::Taken(int id, bool fine) const
+bool IsHighDensity(const QPaintDevice* device)
 {
-    return (fine ? images2x_ : images_).count(id) || (fine ? encoded2x_ : encoded_).count(id);
+    return device && device->devicePixelRatioF() > 1;
 }
 
-bool CImageManager::Add(int id, std::unique_ptr<QImage> image, bool fine)
+std::map<int, std::unique_ptr<QImage>>& CImageManager::Pictures(ImageScale scale) const
 {
-    if (!image || Taken(id, fine)) return false;
-    return (fine ? images2x_ : images_).emplace(id, std::move(image)).second;
+    return scale == ImageScale::X2 ? images2x_ : images_;
+}
+
+std::map<int, QByteArrayView>& CImageManager::Sources(ImageScale scale) const
+{
+    return scale == ImageScale::X2 ? encoded2x_ : encoded_;
+}
+
+bool CImageManager::Taken(int id, ImageScale scale) const
+{
+    return Pictures(scale).count(id) || Sources(scale).count(id);
+}
+
+bool CImageManager::Add(int id, std::unique_ptr<QImage> image, ImageScale scale)
+{
+    if (!image || Taken(id, scale)) return false;
+    return Pictures(scale).emplace(id, std::move(image)).second;
 }
 
 bool CImageManager::AddImage(int id, std::unique_ptr<QImage> image)
 {
-    return Add(id, std::move(image), false);
+    return Add(id, std::move(image), ImageScale::X1);
 }
 
 bool CImageManager::AddImageData(int id, QByteArrayView data)
 {
-    return !Taken(id, false) && Add(id, Decode(data), false);
+    return !Taken(id, ImageScale::X1) && Add(id, Decode(data), ImageScale::X1);
 }
 
-bool CImageManager::AddImageSource(int id, QByteArrayView data, bool fine)
+bool CImageManager::AddImageSource(int id, QByteArrayView data, ImageScale scale)
 {
-    if (Taken(id, fine)) return false;
-    return (fine ? encoded2x_ : encoded_).emplace(id, data).second;
+    if (Taken(id, scale)) return false;
+    return Sources(scale).emplace(id, data).second;
 }
 
-const QImage* CImageManager::Find(int id, bool fine) const
+const QImage* CImageManager::Find(int id, ImageScale scale) const
 {
-    auto& decoded = fine ? images2x_ : images_;
+    auto& decoded = Pictures(scale);
     if (auto it = decoded.find(id); it != decoded.end()) return it->second.get();
-    auto& encoded = fine ? encoded2x_ : encoded_;
+    auto& encoded = Sources(scale);
     const auto source = encoded.find(id);
     if (source == encoded.end()) return nullptr;
     const QImage* image = decoded.emplace(id, Decode(source->second)).first->second.get();
@@ -70,25 +85,25 @@ const QImage* CImageManager::Find(int id, bool fine) const
 
 const QImage* CImageManager::FindImage(int id) const
 {
-    return Find(id, false);
+    return Find(id, ImageScale::X1);
 }
 
 bool CImageManager::AddImage2x(int id, std::unique_ptr<QImage> image)
 {
-    return Add(id, std::move(image), true);
+    return Add(id, std::move(image), ImageScale::X2);
 }
 
 bool CImageManager::AddImageData2x(int id, QByteArrayView data)
 {
-    return !Taken(id, true) && Add(id, Decode(data), true);
+    return !Taken(id, ImageScale::X2) && Add(id, Decode(data), ImageScale::X2);
 }
 
 const QImage* CImageManager::FindImage2x(int id) const
 {
     const QImage* base = FindImage(id);
-    const QImage* fine = base ? Find(id, true) : nullptr;
-    if (!fine || fine->size() != 2 * base->size()) return nullptr;
-    return fine;
+    const QImage* image2x = base ? Find(id, ImageScale::X2) : nullptr;
+    if (!image2x || image2x->size() != 2 * base->size()) return nullptr;
+    return image2x;
 }
 
 void CImageManager::RemoveAll()
@@ -99,6 +114,13 @@ void CImageManager::RemoveAll()
     encoded2x_.clear();
 }
 
+std::optional<std::pair<int, int>> CachedImageSize(int id)
+{
+    const QImage* image = CImageManager::GetInstance().FindImage(id);
+    if (!image) return std::nullopt;
+    return std::pair{image->width(), image->height()};
+}
+
 namespace {
 
 void LoadRange(CImageManager& manager, int first, int last)
@@ -106,10 +128,12 @@ void LoadRange(CImageManager& manager, int first, int last)
     for (int id = first; id <= last; ++id) {
         if (const auto bytes = qev::FindResource("PNG", id))
             manager.AddImageSource(
-                id, QByteArrayView(bytes->data(), static_cast<qsizetype>(bytes->size())), false);
+                id, QByteArrayView(bytes->data(), static_cast<qsizetype>(bytes->size())),
+                ImageScale::X1);
         if (const auto bytes = qev::FindResource("PNG2X", id))
             manager.AddImageSource(
-                id, QByteArrayView(bytes->data(), static_cast<qsizetype>(bytes->size())), true);
+                id, QByteArrayView(bytes->data(), static_cast<qsizetype>(bytes->size())),
+                ImageScale::X2);
     }
 }
 
@@ -131,8 +155,8 @@ void DrawImageAt(QPainter& painter, const QImage* image, int x, int y, int w, in
     painter.drawImage(QPoint(x, y), *image, source);
 }
 
-void DrawImagePart(QPainter& painter, const QImage& image, const QImage* fine, const QRectF& target,
-                   const QRect& source)
+void DrawImagePart(QPainter& painter, const QImage& image, const QImage* image2x,
+                   const QRectF& target, const QRect& source)
 {
     const QRect part = source & image.rect();
     if (part.isEmpty() || target.isEmpty()) return;
@@ -141,12 +165,10 @@ void DrawImagePart(QPainter& painter, const QImage& image, const QImage* fine, c
     const QRectF to(target.x() + (part.x() - source.x()) * sx,
                     target.y() + (part.y() - source.y()) * sy, part.width() * sx,
                     part.height() * sy);
-    const QPaintDevice* device = painter.device();
-    const bool dense = device && device->devicePixelRatioF() > 1;
-    if (dense && fine && fine->size() == 2 * image.size()) {
+    if (IsHighDensity(painter.device()) && image2x && image2x->size() == 2 * image.size()) {
         painter.save();
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.drawImage(to, *fine,
+        painter.drawImage(to, *image2x,
                           QRectF(2 * part.x(), 2 * part.y(), 2 * part.width(), 2 * part.height()));
         painter.restore();
     } else if (to.size() == QSizeF(part.size())) {
@@ -159,11 +181,9 @@ void DrawImagePart(QPainter& painter, const QImage& image, const QImage* fine, c
 namespace {
 
 // The 2x picture of id, looked up (and so decoded) only for a high-density device.
-const QImage* FineFor(const QPainter& painter, int id)
+const QImage* Image2xFor(const QPainter& painter, int id)
 {
-    const QPaintDevice* device = painter.device();
-    if (!device || device->devicePixelRatioF() <= 1) return nullptr;
-    return CImageManager::GetInstance().FindImage2x(id);
+    return IsHighDensity(painter.device()) ? CImageManager::GetInstance().FindImage2x(id) : nullptr;
 }
 
 } // namespace
@@ -172,13 +192,13 @@ void DrawImageAt(QPainter& painter, int id, int x, int y, int w, int h)
 {
     const QImage* image = CImageManager::GetInstance().FindImage(id);
     if (!image || w <= 0 || h <= 0) return;
-    DrawImagePart(painter, *image, FineFor(painter, id), QRectF(x, y, w, h), QRect(0, 0, w, h));
+    DrawImagePart(painter, *image, Image2xFor(painter, id), QRectF(x, y, w, h), QRect(0, 0, w, h));
 }
 
 void DrawImageScaled(QPainter& painter, int id, const QRectF& target)
 {
     if (const QImage* image = CImageManager::GetInstance().FindImage(id))
-        DrawImagePart(painter, *image, FineFor(painter, id), target, image->rect());
+        DrawImagePart(painter, *image, Image2xFor(painter, id), target, image->rect());
 }
 
 QRegion OpaqueRegion(const QImage& picture)

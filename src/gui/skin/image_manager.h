@@ -10,9 +10,20 @@
 
 #include <map>
 #include <memory>
+#include <optional>
+#include <utility>
 
+class QPaintDevice;
 class QPainter;
 class QRegion;
+
+// Which of an image's two pictures: the one at its own size, or the one drawn at twice the
+// size for high-density screens.
+enum class ImageScale { X1, X2 };
+
+// Whether pictures drawn into device should come from their 2x versions (its pixel ratio is
+// above 1).
+bool IsHighDensity(const QPaintDevice* device);
 
 class CImageManager {
 public:
@@ -36,19 +47,21 @@ public:
     // The 2x picture of id when there is one of exactly twice the 1x picture's size, or null.
     const QImage* FindImage2x(int id) const;
     // Registers encoded data that lives as long as the process (a built-in resource) under
-    // id, as a 1x or (fine) a 2x picture, decoded on first use: a window decodes only what
-    // it shows. False when id is taken.
-    bool AddImageSource(int id, QByteArrayView data, bool fine);
+    // id, as its picture of that scale, decoded on first use: a window decodes only what it
+    // shows. False when id is taken.
+    bool AddImageSource(int id, QByteArrayView data, ImageScale scale);
     // Releases every image. Harmless when already empty.
     void RemoveAll();
 
 private:
     CImageManager() = default;
     // The picture of id, decoded now if it was registered encoded.
-    const QImage* Find(int id, bool fine) const;
-    // Whether id has a 1x (or, fine, a 2x) picture, decoded or not.
-    bool Taken(int id, bool fine) const;
-    bool Add(int id, std::unique_ptr<QImage> image, bool fine);
+    const QImage* Find(int id, ImageScale scale) const;
+    // Whether id has a picture of that scale, decoded or not.
+    bool Taken(int id, ImageScale scale) const;
+    bool Add(int id, std::unique_ptr<QImage> image, ImageScale scale);
+    std::map<int, std::unique_ptr<QImage>>& Pictures(ImageScale scale) const;
+    std::map<int, QByteArrayView>& Sources(ImageScale scale) const;
 
     // Decoded pictures, and those registered encoded and not yet asked for; an id is in
     // one map of each pair at most. Lookups decode, hence mutable.
@@ -64,6 +77,9 @@ inline constexpr int LastArtworkImageId = 1199;
 inline constexpr int FirstFrameImageId = 10001;
 inline constexpr int LastFrameImageId = 10005;
 
+// The size of cached image id, as the layout rules ask for it; none when it is not cached.
+std::optional<std::pair<int, int>> CachedImageSize(int id);
+
 // Fills the cache from the built-in "PNG" resources (PNG or GIF data) in the two id ranges,
 // and the 2x pictures from the "PNG2X" ones, each decoded on first use; absent ids are
 // skipped, undecodable data finds an empty image. Always true.
@@ -74,11 +90,11 @@ bool LoadImageResources();
 void DrawImageAt(QPainter& painter, const QImage* image, int x, int y, int w, int h);
 
 // The drawing rule for pictures that have a 2x version: draws the 1x region source of image
-// into target (the painter's coordinates). When the painter's device has a pixel ratio above
-// 1 and fine is twice image's size, the same region of fine is drawn instead, smoothly
-// scaled where the ratio is not 2. A null or empty image or region draws nothing.
-void DrawImagePart(QPainter& painter, const QImage& image, const QImage* fine, const QRectF& target,
-                   const QRect& source);
+// into target (the painter's coordinates). On a high-density device, when image2x is twice
+// image's size, the same region of image2x is drawn instead, smoothly scaled where the ratio
+// is not 2. A null or empty image or region draws nothing.
+void DrawImagePart(QPainter& painter, const QImage& image, const QImage* image2x,
+                   const QRectF& target, const QRect& source);
 // DrawImageAt for a cached image: the top-left w x h region of image id at (x, y), from its
 // 2x picture on a high-density device.
 void DrawImageAt(QPainter& painter, int id, int x, int y, int w, int h);

@@ -1,6 +1,7 @@
 #include "skin/layered_wnd.h"
 
 #include <QChildEvent>
+#include <QCloseEvent>
 #include <QMetaObject>
 #include <QMouseEvent>
 #include <QOpenGLContext>
@@ -47,25 +48,46 @@ CLayeredWnd::CLayeredWnd(Qt::WindowFlags extraFlags)
     UpdateInputMask();
 }
 
-void CLayeredWnd::SetPicture(QImage picture, std::function<QImage()> fine)
+void CLayeredWnd::SetPicture(QImage picture, std::function<QImage()> picture2x)
 {
     picture_ = std::move(picture);
-    fineSource_ = std::move(fine);
-    fine_ = QImage();
+    picture2xSource_ = std::move(picture2x);
+    picture2x_ = QImage();
     UpdateInputMask();
     update();
 }
 
-void CLayeredWnd::UpdateInputMask()
+QRegion CLayeredWnd::LayersInputRegion() const
 {
-    QRegion region = OpaqueRegion(picture_);
+    QRegion region;
     for (QObject* child : children()) {
         auto* layer = qobject_cast<CLayerWnd*>(child);
         if (layer && layer->isVisibleTo(this))
             region += layer->inputRegion().translated(layer->pos()) & layer->geometry();
     }
-    inputRegion_ = region;
+    return region;
+}
+
+void CLayeredWnd::UpdateInputMask()
+{
+    inputRegion_ = OpaqueRegion(picture_) + LayersInputRegion();
     ApplyMask(this, inputRegion_);
+}
+
+void CLayeredWnd::RequestClose()
+{
+    QMetaObject::invokeMethod(
+        this, [this] { emit closeRequested(); }, Qt::QueuedConnection);
+}
+
+void CLayeredWnd::closeEvent(QCloseEvent* event)
+{
+    // Only the window system's close (e.g. from the taskbar) is the user's close command.
+    // A close from inside the program is the application closing its windows on the way
+    // out; refusing that one would cancel the quit the main frame has just asked for.
+    if (!event->spontaneous()) return event->accept();
+    event->ignore();
+    RequestClose();
 }
 
 void CLayeredWnd::PrepareForWebContent()
@@ -91,14 +113,15 @@ void CLayeredWnd::paintEvent(QPaintEvent* /*event*/)
     QPainter painter(this);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     painter.fillRect(rect(), Qt::transparent);
-    if (fine_.isNull() && fineSource_ && devicePixelRatioF() > 1) fine_ = fineSource_();
-    DrawImagePart(painter, picture_, &fine_, QRectF(QPointF(0, 0), picture_.size()),
+    if (picture2x_.isNull() && picture2xSource_ && IsHighDensity(this))
+        picture2x_ = picture2xSource_();
+    DrawImagePart(painter, picture_, &picture2x_, QRectF(QPointF(0, 0), picture_.size()),
                   picture_.rect());
 }
 
 void CLayeredWnd::mousePressEvent(QMouseEvent* event)
 {
-    if (event->button() != Qt::LeftButton) return QWidget::mousePressEvent(event);
+    if (!draggable_ || event->button() != Qt::LeftButton) return QWidget::mousePressEvent(event);
     // The window manager's own move loop when there is one; otherwise follow the mouse.
     if (windowHandle() && windowHandle()->startSystemMove()) return;
     dragging_ = true;
@@ -170,13 +193,7 @@ void CLayerWnd::childEvent(QChildEvent* event)
 
 std::vector<qev::SpriteEntry> SpriteEntriesFromCache(const std::vector<qev::SpriteItem>& sprites)
 {
-    const CImageManager& images = CImageManager::GetInstance();
-    return qev::BuildSpriteEntries(sprites,
-                                   [&images](int id) -> std::optional<std::pair<int, int>> {
-                                       const QImage* image = images.FindImage(id);
-                                       if (!image) return std::nullopt;
-                                       return std::pair{image->width(), image->height()};
-                                   });
+    return qev::BuildSpriteEntries(sprites, CachedImageSize);
 }
 
 QImage ComposeSprites(const std::vector<qev::SpriteEntry>& sprites, QSize size, int scale)

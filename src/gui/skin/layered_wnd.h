@@ -10,7 +10,11 @@
 // Input: the window takes the mouse on the picture's visible pixels (alpha above 0) and on
 // every layer's input region; everything else is click-through. The same region shapes the
 // window, so it looks right without a compositor too. A press on a visible pixel of the
-// picture (not covered by a layer's input region) drags the whole stack.
+// picture (not covered by a layer's input region) drags the whole stack, unless the stack
+// stays where it is put.
+//
+// Closing: the window system's close (the user's) is refused and becomes closeRequested,
+// for the owner to decide; a close from inside the program goes through.
 #include <QImage>
 #include <QPoint>
 #include <QRegion>
@@ -33,10 +37,10 @@ public:
     explicit CLayeredWnd(Qt::WindowFlags extraFlags = {});
 
     // Takes picture (premultiplied ARGB, drawn at the top-left, unscaled) as the window's
-    // own pixels and recomputes the input region. A null picture paints nothing. fine, when
+    // own pixels and recomputes the input region. A null picture paints nothing. picture2x, when
     // given, makes the same picture at twice the size: shown instead on a high-density
     // screen (made there on the first paint), while the input region stays picture's.
-    void SetPicture(QImage picture, std::function<QImage()> fine = {});
+    void SetPicture(QImage picture, std::function<QImage()> picture2x = {});
     const QImage& composed() const { return picture_; }
 
     // Picture's visible pixels + the input regions of the layers, in window coordinates.
@@ -52,19 +56,34 @@ public:
     // composed content from the start.
     void PrepareForWebContent();
 
+    // The stack's close command: emits closeRequested once the caller's event has finished.
+    void RequestClose();
+
+signals:
+    // The user asked to close the stack (the window system's close, or a close button).
+    void closeRequested();
+
 protected:
+    // The input regions of the layers, in window coordinates: by default every visible
+    // CLayerWnd child's.
+    virtual QRegion LayersInputRegion() const;
+    // A stack that stays where it is put ignores presses on its picture.
+    void SetDraggable(bool draggable) { draggable_ = draggable; }
+
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void childEvent(QChildEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     QImage picture_;
     // The 2x picture, made on the first paint of a high-density screen.
-    std::function<QImage()> fineSource_;
-    QImage fine_;
+    std::function<QImage()> picture2xSource_;
+    QImage picture2x_;
     QRegion inputRegion_;
+    bool draggable_ = true;
     // Drag without a window manager: the press point relative to the window.
     bool dragging_ = false;
     QPoint dragOffset_;

@@ -23,7 +23,6 @@
 #include "base/message.h"
 #include "base/strings.h"
 #include "browser/game_view.h"
-#include "browser/login_wnd.h"
 #include "skin/image_manager.h"
 
 namespace {
@@ -201,7 +200,6 @@ const std::vector<qev::ButtonItem>* CMainFrame::CaptionButtons() const
 
 void CMainFrame::paintEvent(QPaintEvent* /*event*/)
 {
-    const CImageManager& images = CImageManager::GetInstance();
     qev::FramePaintInput input;
     input.width = width();
     input.height = height();
@@ -213,12 +211,7 @@ void CMainFrame::paintEvent(QPaintEvent* /*event*/)
     if (const CKorvel2Doc* doc = activeDocument()) input.activeTitle = doc->title.toStdString();
     input.gameTitle = gameTitle_.toStdString();
     input.os = qev::CurrentOsVersion();
-    const auto steps =
-        qev::PlanFramePaint(input, [&images](int id) -> std::optional<std::pair<int, int>> {
-            const QImage* image = images.FindImage(id);
-            if (!image) return std::nullopt;
-            return std::pair{image->width(), image->height()};
-        });
+    const auto steps = qev::PlanFramePaint(input, CachedImageSize);
 
     QPainter painter(this);
     QFont font(Text(qev::IdsCaptionFont));
