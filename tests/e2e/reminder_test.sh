@@ -12,6 +12,7 @@ work="$(mktemp -d)"
 artifacts="$build/test-artifacts"
 mkdir -p "$artifacts"
 source "$(dirname "$0")/portal.sh"
+source "$(dirname "$0")/journey.sh"
 trap 'stop_portal; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; echo "--- portal"; cat "$work/portal.log"; exit 1; }
 
@@ -34,51 +35,8 @@ for value in $(seq 590 600); do
     -crop 136x28+121+50 +repage "$work/expect-$value.png"
 done
 
-export QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu --no-sandbox"
-export QT_QPA_PLATFORM=xcb
-xvfb-run -a -s "-screen 0 1920x1080x24" bash -c '
-  set -u
-  qev="$1"; work="$2"; log="$3"
-  note() { echo "$*" >> "$work/steps"; }
-  trayer --edge top --align left --widthtype request --heighttype pixel --height 32 \
-    --SetDockType false --SetPartialStrut false >/dev/null 2>&1 & tray=$!
-  "$qev" >"$work/qev.out" 2>&1 & pid=$!
-  # The login page loaded.
-  for _ in $(seq 300); do grep -q " /micro2 -> " "$log" && break; sleep 0.1; done
-  sleep 3
-  # The login stack is centred: 663 x 391 at 628,344; its page starts at 646,392.
-  # Name field, then the first realm on the list.
-  xdotool mousemove 796 552 click 1; sleep 0.5
-  xdotool type --delay 30 "Tess Ward"; xdotool key Return
-  for _ in $(seq 100); do grep -q " /micro2?user=" "$log" && break; sleep 0.1; done
-  sleep 2
-  xdotool mousemove 846 540 click 1
-  for _ in $(seq 100); do grep -q " /micro2/GetTasks?" "$log" && break; sleep 0.1; done
-  grep -q " /micro2/GetTasks?" "$log" && note "logged in"
-  # One schedule tick (2 s) and the page of the pane.
-  found=""
-  for _ in $(seq 60); do
-    found=$(xwininfo -root -children | grep -F "283x93+1637+837" || true)
-    [[ -n $found ]] && break
-    sleep 0.1
-  done
-  [[ -n $found ]] && note "reminder at the corner"
-  for _ in $(seq 50); do grep -q " /micro2/TaskTips?tid=1 " "$log" && break; sleep 0.1; done
-  sleep 1.5
-  import -window root -crop 283x93+1637+837 +repage "$work/reminder.png"
-  import -window root "$work/screen.png"
-  xwininfo -root -tree > "$work/tree-open.txt"
-  # The close button (244,0 32 x 32).
-  xdotool mousemove $((1637 + 260)) $((837 + 16)) click 1
-  for _ in $(seq 50); do
-    xwininfo -root -children | grep -qF "283x93+1637+837" || break
-    sleep 0.1
-  done
-  xwininfo -root -children | grep -qF "283x93+1637+837" || note "reminder closed"
-  xwininfo -root -tree > "$work/tree-closed.txt"
-  kill $pid; wait $pid 2>/dev/null
-  kill $tray; wait $tray 2>/dev/null
-  exit 0' _ "$build/bin/qev" "$work" "$work/portal.log"
+client_environment "$work"
+run_journey 1920x1080 reminder "$build/bin/qev" "$work" "$work/portal.log"
 
 touch "$work/steps"
 cp "$work/reminder.png" "$artifacts/reminder.png" 2>/dev/null || true

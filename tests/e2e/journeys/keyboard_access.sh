@@ -1,0 +1,143 @@
+#!/usr/bin/env bash
+# The body of keyboard_access_test.sh, inside its X server with a bus of its own. Arguments:
+# the client, the portal's log, a scratch folder.
+set -u
+source "$(dirname "$0")/../journey.sh"
+app="$1" log="$2" work="$3"
+on_screen 1280 800
+probe() { timeout 60 /usr/bin/python3 "$e2e_dir/atspi_probe.py" "$@"; }
+visible_windows() { xdotool search --onlyvisible --class "^qev$" 2>/dev/null | sort; }
+# Opens the caption menu with key $1: menu is its window, menu_at its "x y width height".
+open_menu() {
+  local before after id
+  before="$(visible_windows)"
+  xdotool windowfocus --sync "$frame"
+  xdotool key "$1"
+  for _ in $(seq 50); do
+    after="$(visible_windows)"
+    id="$(comm -13 <(echo "$before") <(echo "$after") | head -1)"
+    [[ -n $id ]] && break
+    sleep 0.1
+  done
+  [[ -n $id ]] || return 1
+  menu="$id"
+  menu_at="$(xwininfo -id "$id" | awk '/Absolute upper-left X/{x=$NF} /Absolute upper-left Y/{y=$NF} /Width:/{w=$NF} /Height:/{h=$NF} END{print x, y, w, h}')"
+}
+close_menu() {
+  xdotool key Escape
+  until_true '! visible_windows | grep -q "^$menu$"' 50
+}
+tree() { # label text-to-wait-for: the accessible tree in $tree_text, printed
+  local out=""
+  for _ in $(seq 100); do out="$(probe tree 2>/dev/null)" && [[ $out == *"$2"* ]] && break; sleep 0.2; done
+  echo "--- accessible tree: $1"
+  echo "$out"
+  echo "---"
+  tree_text="$out"
+}
+has() { grep -qxF -- "$1" <<<"$(sed "s/^ *//" <<<"$tree_text")" || { echo "not in the tree: $1"; return 1; }; }
+
+QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 "$app" >"$work/qev.out" 2>&1 &
+pid=$!
+
+step "login stack on the accessibility bus"
+wait_log "GET :[0-9]* /micro2 " || exit 10
+tree "login stack" "push button 'Close'"
+has "push button 'Minimize'" || exit 11
+has "push button 'Close'" || exit 11
+
+step "sign in"
+sign_in Aldric || exit 12
+for _ in $(seq 100); do frame="$(shown "^QEV$")"; [[ -n "$frame" ]] && xwininfo -id "$frame" | grep -q "Width: 1280" && break; sleep 0.1; done
+xwininfo -id "$frame" | grep -q "Width: 1280" || { echo "no game window"; exit 13; }
+
+step "caption and reminder on the accessibility bus"
+tree "game window and reminder" "label 'Starts in"
+for name in Menu Minimize Restore Close "Close reminder" Collapse; do
+  has "push button '$name'" || exit 14
+done
+grep -q "push button 'Expand'" <<<"$tree_text" && { echo "the hidden Expand tab is exposed"; exit 14; }
+# The hidden login stack exposes no buttons: the one Minimize is the caption's.
+(($(grep -c "push button 'Minimize'" <<<"$tree_text") == 1)) || { echo "the hidden stack's buttons are exposed"; exit 14; }
+grep -q "push button 'Maximize'" <<<"$tree_text" && { echo "Maximize while maximised"; exit 14; }
+# The game tab reads as the text it draws (the realm title), beside the window buttons.
+tabs="$(grep -c "^    push button" <<<"$tree_text")"
+((tabs == 5)) || { echo "the caption shows 5 buttons, the tree has $tabs"; exit 14; }
+
+step "countdown as text"
+first="$(probe texts "Starts in ")" || { echo "no countdown text"; exit 15; }
+# The activity starts ten minutes after the portal did.
+[[ $first =~ ^Starts\ in\ (0[0-9]:[0-5][0-9]|10:00)$ ]] || { echo "countdown reads \"$first\""; exit 15; }
+second="$first"
+for _ in $(seq 25); do sleep 0.1; second="$(probe texts "Starts in ")"; [[ $second != "$first" ]] && break; done
+echo "countdown: \"$first\" then \"$second\""
+[[ $second != "$first" ]] || { echo "the countdown text did not change"; exit 15; }
+
+step "Close through the accessibility action"
+probe press Close || { echo "no Close to press"; exit 16; }
+wait_question "$frame" || { echo "no quit question after the press"; exit 16; }
+answer Escape || { echo "the question stayed"; exit 16; }
+kill -0 $pid 2>/dev/null || { echo "the client ended on Cancel"; exit 16; }
+
+step "F5"
+plays="$(count "GET :[0-9]* /play?")"
+xdotool windowfocus --sync "$frame"; xdotool key F5
+for _ in $(seq 100); do (($(count "GET :[0-9]* /play?") > plays)) && break; sleep 0.1; done
+(($(count "GET :[0-9]* /play?") > plays)) || { echo "F5 loaded nothing"; exit 17; }
+
+step "Alt+F4"
+xdotool windowfocus --sync "$frame"; xdotool key alt+F4
+wait_question "$frame" || { echo "no quit question after Alt+F4"; exit 18; }
+answer Escape || { echo "the question stayed"; exit 18; }
+xwininfo -id "$frame" | grep -q "IsViewable" || { echo "Cancel did not keep the frame"; exit 18; }
+kill -0 $pid 2>/dev/null || { echo "the client ended on Cancel"; exit 18; }
+
+step "caption menu from the keyboard"
+# The menu button is 20 x 20 at 84 px from the right edge, 5 px down: the menu opens as for a
+# click in its middle, its right edge with the button's, its top at 15 + 16.
+for keys in Menu alt+space; do
+  open_menu "$keys" || { echo "$keys opened no menu"; exit 19; }
+  read -r mx my mw mh <<<"$menu_at"
+  echo "menu from $keys at $mx,$my size ${mw}x$mh"
+  ((mx + mw == 1280 - 84 + 20 && my == 15 + 16)) || { echo "menu from $keys misplaced"; exit 19; }
+  close_menu || { echo "Escape left the menu open"; exit 19; }
+done
+
+step "switch account with the keyboard"
+logins="$(count "GET :[0-9]* /micro2 ")"
+open_menu Menu || { echo "no menu"; exit 20; }
+xdotool key Down Down Return # Switch Account
+wait_question "$frame" || { echo "no switch question"; exit 20; }
+answer Return || { echo "the question stayed"; exit 20; }
+for _ in $(seq 100); do (($(count "GET :[0-9]* /micro2 ") > logins)) && break; sleep 0.1; done
+for _ in $(seq 100); do stack="$(shown "^QEV$")"; [[ -n "$stack" ]] && xwininfo -id "$stack" | grep -q "Width: 663" && break; sleep 0.1; done
+xwininfo -id "$stack" | grep -q "Width: 663" || { echo "no login stack"; exit 20; }
+
+step "Tab to Minimize, Enter"
+page_click 150 165 # the name field; Tab goes through the other fields of the form, then out
+import -window root -crop 48x48+875+210 +repage "$work/ring-before.png"
+focused=""
+for _ in 1 2 3 4; do
+  xdotool key Tab
+  for _ in $(seq 10); do focused="$(probe focused)"; [[ $focused == Minimize ]] && break 2; sleep 0.1; done
+done
+[[ $focused == Minimize ]] || { echo "Tab left the focus on \"$focused\""; exit 21; }
+sleep 0.3 # the ring paints with the next frame
+import -window root -crop 48x48+875+210 +repage "$work/ring-after.png"
+import -window root "$work/login-focus.png"
+ring="$(compare -metric AE "$work/ring-before.png" "$work/ring-after.png" null: 2>&1)"
+echo "focus ring: ${ring%% *} pixels changed"
+((${ring%% *} >= 40)) || { echo "no focus ring on Minimize"; exit 21; }
+xdotool key Return
+for _ in $(seq 50); do xprop -id "$stack" WM_HINTS | grep -q "Iconic" && break; sleep 0.1; done
+xprop -id "$stack" WM_HINTS | grep -q "Iconic" || { echo "Enter did not minimise the stack"; exit 21; }
+
+step "Close of the login stack through the accessibility action, OK"
+probe press Close || { echo "no Close to press"; exit 22; }
+wait_question "$frame" || { echo "no quit question"; exit 22; }
+answer Return
+for _ in $(seq 100); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
+if kill -0 $pid 2>/dev/null; then echo "client did not end"; kill $pid; exit 23; fi
+wait $pid; code=$?
+echo "client exit code $code"
+exit $code

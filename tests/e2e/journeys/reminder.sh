@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# The body of reminder_test.sh, inside its X server with a tray host. Arguments: the client,
+# the scratch folder, the portal's log. Notes what it saw in WORK/steps.
+set -u
+source "$(dirname "$0")/../journey.sh"
+app="$1" work="$2" log="$3"
+on_screen 1920 1080
+note() { echo "$*" >>"$work/steps"; }
+reminder_shown() { xwininfo -root -children | grep -qF "283x93+1637+837"; }
+
+trayer --edge top --align left --widthtype request --heighttype pixel --height 32 \
+  --SetDockType false --SetPartialStrut false >/dev/null 2>&1 &
+tray=$!
+"$app" >"$work/qev.out" 2>&1 &
+pid=$!
+wait_log " /micro2 -> " 300
+sign_in "Tess Ward" && wait_log " /micro2/GetTasks?" 100 && note "logged in"
+# One schedule tick (2 s) and the page of the pane.
+until_true reminder_shown 60 && note "reminder at the corner"
+wait_log " /micro2/TaskTips?tid=1 " 50
+sleep 1.5
+import -window root -crop 283x93+1637+837 +repage "$work/reminder.png"
+import -window root "$work/screen.png"
+xwininfo -root -tree >"$work/tree-open.txt"
+# The close button (244,0 32 x 32).
+xdotool mousemove $((1637 + 260)) $((837 + 16)) click 1
+until_true '! reminder_shown' 50 && note "reminder closed"
+xwininfo -root -tree >"$work/tree-closed.txt"
+kill $pid
+wait $pid 2>/dev/null
+kill $tray
+wait $tray 2>/dev/null
+exit 0
