@@ -57,7 +57,25 @@ CTopWnd* CKorvel2App::loginTopWindow() const
     return loginTopWindow_.data();
 }
 
+// Start-up in the order of its numbered steps, read as phases. Each phase but the first may
+// end the start: false from InitInstance ends the process.
 bool CKorvel2App::InitInstance(std::optional<std::string_view> layoutText)
+{
+    if (!StartPlatform()) return false;
+    ReadLayout(layoutText);
+    MakeFrame();
+    if (!AskOpenAddresses()) return false;
+    ShowLoginStack();
+    // 23. The first document with its game view inside the hidden frame.
+    if (!mainFrame_->NewDocument()) return false;
+    StartUpdateCheck();
+    // 25. to 27. Start-up report.
+    SendStartupReport();
+    // 28. The event loop runs.
+    return true;
+}
+
+bool CKorvel2App::StartPlatform()
 {
     // 1. Common controls: nothing to register here.
     // 2. Arguments select the update modes; main() runs those before this object exists.
@@ -76,12 +94,21 @@ bool CKorvel2App::InitInstance(std::optional<std::string_view> layoutText)
     // 7. Company key.
     QCoreApplication::setOrganizationName(QString::fromLatin1(CompanyKey));
     // 8. Imaging needs no start-up.
+    return true;
+}
+
+void CKorvel2App::ReadLayout(std::optional<std::string_view> layoutText)
+{
     // 9. Layout document, then the images. Failures leave a layout without games.
     if (!layoutText) layoutText = qev::FindResource("XML", qev::LayoutResourceId);
     if (layoutText) qev::LoadLayout(layout_.layout, *layoutText);
     LoadImageResources();
     // 10. Current game: the first name in map order.
     if (!layout_.layout.games.empty()) SelectGame(layout_.layout.games.begin()->first);
+}
+
+void CKorvel2App::MakeFrame()
+{
     // The web profile every page shares (made before the windows that make pages).
     web_ = std::make_unique<CWebContext>(
         QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
@@ -94,6 +121,10 @@ bool CKorvel2App::InitInstance(std::optional<std::string_view> layoutText)
     if (const qev::WebPane* game = FindGamePane("game"))
         mainFrame_->resize(game->right - game->left, game->bottom - game->top);
     // 14. and 15. Main window; the command line carries nothing for an ordinary start.
+}
+
+bool CKorvel2App::AskOpenAddresses()
+{
     // 16. and 17. Login background, labelled for the taskbar.
     const QString abbreviation = QString::fromStdString(qev::LoadString(qev::IdsProductAbbrev));
     loginBackground_ = std::make_unique<CBackgroundWnd>(layout_);
@@ -116,9 +147,12 @@ bool CKorvel2App::InitInstance(std::optional<std::string_view> layoutText)
         pane.flag = 1;
         return true;
     };
-    if (!askAddress(*loginPane, [] { return CDebugDialog(); }) ||
-        !askAddress(*logoutPane, [] { return CDebugDialog2(); }))
-        return false;
+    return askAddress(*loginPane, [] { return CDebugDialog(); }) &&
+           askAddress(*logoutPane, [] { return CDebugDialog2(); });
+}
+
+void CKorvel2App::ShowLoginStack()
+{
     // 20. to 22. The page layer, then the button layer above it, on the background; the
     // stack is one window, shown and centred as one.
     loginWindow_ = new CLoginWnd(loginBackground_.get(), layout_, *web_);
@@ -126,8 +160,10 @@ bool CKorvel2App::InitInstance(std::optional<std::string_view> layoutText)
     WireWindows();
     loginBackground_->show();
     loginWindow_->CenterWindow();
-    // 23. The first document with its game view inside the hidden frame.
-    if (!mainFrame_->NewDocument()) return false;
+}
+
+void CKorvel2App::StartUpdateCheck()
+{
     // 24. Update check: asynchronous; its notices reach the flow on this thread through
     // the main frame, while the download thread waits.
     updateFlow_ = std::make_unique<qev::UpdateFlow>(layout_);
@@ -136,10 +172,6 @@ bool CKorvel2App::InitInstance(std::optional<std::string_view> layoutText)
             if (updateFlow_) updateFlow_->OnDownloadNotice(notice);
         }));
     updateFlow_->CheckForUpdate();
-    // 25. to 27. Start-up report.
-    SendStartupReport();
-    // 28. The event loop runs.
-    return true;
 }
 
 void CKorvel2App::WireWindows()

@@ -95,6 +95,13 @@ private:
     void OnTaskFeed(int serial, const std::string& feed);
     // Connects the windows' reports to the operations above.
     void WireWindows();
+    // The phases of InitInstance, in their order.
+    bool StartPlatform();
+    void ReadLayout(std::optional<std::string_view> layoutText);
+    void MakeFrame();
+    bool AskOpenAddresses();
+    void ShowLoginStack();
+    void StartUpdateCheck();
 
     qev::LayoutState layout_;
     bool endedAtOnce_ = false;
