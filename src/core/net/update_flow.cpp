@@ -208,6 +208,7 @@ NoticeSink UpdateFlow::GatedSink()
 
 std::string UpdateFlow::TargetFolder() const
 {
+    std::lock_guard lock(noticeMutex_);
     return folder_ ? folder_->Path() : std::string();
 }
 
