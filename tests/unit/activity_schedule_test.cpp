@@ -393,6 +393,30 @@ TEST(ActivitySchedule, StopScheduleClearsEverything)
     EXPECT_EQ(rig.schedule.TickCount(), 1);
 }
 
+// A sink that empties and refills the list while the reminder opens (a new login's feed
+// arriving meanwhile) leaves no record of the new list marked shown.
+TEST(ActivitySchedule, ListRefilledWhileTheReminderOpensMarksNothingShown)
+{
+    ZoneGuard zone("UTC");
+    struct RefillingSink : RecordingSink {
+        ActivitySchedule* schedule = nullptr;
+        void ShowReminder(const ActivityRecord& r, std::int64_t s, std::int64_t e) override
+        {
+            RecordingSink::ShowReminder(r, s, e);
+            schedule->StopSchedule();
+            schedule->ParseTaskFeed(Feed(ServerTime(12, 0), {{8, "12:10", "12:30"}}));
+        }
+    } sink;
+    Rig rig(At(12, 0));
+    sink.schedule = &rig.schedule;
+    rig.schedule.SetSink(&sink);
+    rig.schedule.ParseTaskFeed(Feed(ServerTime(12, 0), {{7, "12:10", "12:30"}}));
+    rig.TickAt(At(12, 0));
+    ASSERT_EQ(rig.schedule.Activities().size(), 1u);
+    EXPECT_EQ(rig.schedule.Activities()[0].shown, 0);
+    EXPECT_EQ(rig.schedule.CurrentReminderNo(), 0);
+}
+
 TEST(ActivitySchedule, FeedTimeReading)
 {
     ZoneGuard zone("UTC");

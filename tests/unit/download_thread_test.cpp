@@ -239,20 +239,22 @@ TEST_F(DownloadThread, LengthHeaders)
         const char* extra;
         int expectedEnd;
         std::size_t bytes;
+        int rangeStart = 0; // asked from here
     } cases[] = {
         {"length only", true, nullptr, 100, 100},
         {"range only", false, "Content-Range: bytes 0-99/100", 100, 100},
         {"neither", false, nullptr, 0, 0},
         {"too large", false, "Content-Range: bytes 0-1/3000000000", -1, 0},
+        {"ends before the start", false, "Content-Range: bytes 500-599/400", -1, 0, 500},
     };
     for (const auto& c : cases) {
         CHttpDownloadThread thread(Fast());
         Recorder rec;
-        auto reply = MakeReply(200, Content(100));
+        auto reply = MakeReply(c.rangeStart ? 206 : 200, Content(100));
         reply.lengthHeader = c.contentLength;
         if (c.extra) reply.headers.push_back(c.extra);
         server_.Enqueue(reply);
-        auto start = Start({"/x"});
+        auto start = Start({"/x"}, 0, c.rangeStart);
         start.notifySink = rec.Sink();
         thread.Post(start);
         ASSERT_TRUE(thread.WaitFinished(5000)) << c.name;

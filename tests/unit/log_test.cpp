@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -115,6 +116,29 @@ TEST_F(LogTest, RotatesToOneOlderFileAtTheBound)
     EXPECT_EQ(fs::file_size(older), (MaxLogBytes + 999) / 1000 * 1000);
     EXPECT_EQ(std::distance(fs::directory_iterator(root_), fs::directory_iterator()), 2);
     EXPECT_TRUE(messages_.empty());
+}
+
+// A log of exactly the bound is moved aside before the next line, not one line later.
+TEST_F(LogTest, LogOfExactlyTheBoundIsRotated)
+{
+    std::ofstream(root_ / "qev.log", std::ios::binary) << std::string(MaxLogBytes, 'x');
+    WriteLog("next", root_.string());
+    EXPECT_EQ(ReadAll(root_ / "qev.log"), "next\n");
+    EXPECT_EQ(fs::file_size(root_ / "qev.log.1"), MaxLogBytes);
+}
+
+TEST(LogErrors, CausesOfFileErrors)
+{
+    const std::pair<int, int> cases[] = {{0, FileErrorNone},
+                                         {ENOENT, FileErrorNotFound},
+                                         {ENOSPC, FileErrorDiskFull},
+                                         {EDQUOT, FileErrorDiskFull},
+                                         {EACCES, FileErrorAccessDenied},
+                                         {EIO, FileErrorHardIo},
+                                         {EMFILE, FileErrorTooManyOpen},
+                                         {EXDEV, FileErrorGeneric}};
+    for (const auto& [error, cause] : cases)
+        EXPECT_EQ(FileErrorCauseFromErrno(error), cause) << error;
 }
 
 TEST_F(LogTest, LogPathFollowsTheStateFolder)

@@ -23,6 +23,7 @@
 #include "net/url_codec.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/program_image.h"
 
 namespace qev {
 namespace {
@@ -210,20 +211,29 @@ TEST_F(UpdateFlowTest, NoSourceNoCheck)
 // Reasons not to check at all: each is one log line and no request.
 TEST_F(UpdateFlowTest, NoCheckWithoutAReplaceableProgramAKeyOrAPrivateFolder)
 {
+    const char* keyOff = "the built-in update key does not decode";
+    const char* folderOff = "another user controls the update folder";
     const struct {
         const char* name;
         std::function<void(UpdateFlow&)> set;
         const char* logged;
+        const char* offReason; // shown to the player; "" for the ordinary cases
     } cases[] = {
         {"system-wide program", [](UpdateFlow& f) { f.programPath = "/proc/version"; },
-         "update check skipped: /proc/version cannot be replaced by this user"},
+         "update check skipped: /proc/version cannot be replaced by this user", ""},
         {"key that does not decode", [](UpdateFlow& f) { f.updatePublicKey = "not a key"; },
-         "update check skipped: the built-in update key is not a public key"},
+         "update check skipped: the built-in update key is not a public key", keyOff},
         {"empty key", [](UpdateFlow& f) { f.updatePublicKey.clear(); },
-         "update check skipped: the built-in update key is not a public key"},
+         "update check skipped: the built-in update key is not a public key", keyOff},
         {"folder above writable by everyone",
          [this](UpdateFlow&) { fs::permissions(root_ + "/cache", fs::perms::all); },
-         "update check skipped: no private download folder (" /* + root_/cache ... */},
+         "update check skipped: no private download folder (" /* + root_/cache ... */, folderOff},
+        {"cache that is a file",
+         [this](UpdateFlow&) {
+             fs::remove_all(root_ + "/cache");
+             std::ofstream(root_ + "/cache") << "x";
+         },
+         "update check skipped: no private download folder (", ""},
     };
     Put("/update/update.xml", Manifest("9", "0", Item("/p/", "p")));
     for (const auto& c : cases) {
@@ -237,6 +247,7 @@ TEST_F(UpdateFlowTest, NoCheckWithoutAReplaceableProgramAKeyOrAPrivateFolder)
         EXPECT_FALSE(flow.CheckForUpdate());
         ASSERT_EQ(LogLines().size(), 1u);
         EXPECT_EQ(LogLines()[0].rfind(c.logged, 0), 0u) << LogLines()[0];
+        EXPECT_EQ(flow.OffReason(), c.offReason);
     }
     EXPECT_EQ(server_.RequestCount(), 0u);
 }
@@ -268,6 +279,7 @@ TEST_F(UpdateFlowTest, DownloadFolderIsPrivateAndOwn)
     EXPECT_EQ(LogLines(), std::vector<std::string>{"update check skipped: no private download "
                                                    "folder (" +
                                                    updateRoot_ + " belongs to another user)"});
+    EXPECT_EQ(other.OffReason(), "another user controls the update folder");
 }
 
 TEST_F(UpdateFlowTest, CurrentBuildFetchesOnlyTheManifestAndLeavesNothing)
@@ -279,6 +291,7 @@ TEST_F(UpdateFlowTest, CurrentBuildFetchesOnlyTheManifestAndLeavesNothing)
     EXPECT_TRUE(flow_.packagePath.empty());
     EXPECT_TRUE(FolderNames(flow_).empty());
     EXPECT_TRUE(LogLines().empty());
+    EXPECT_EQ(flow_.OffReason(), "");
     const std::string folder = flow_.TargetFolder();
     flow_.~UpdateFlow();
     new (&flow_) UpdateFlow(state_);
@@ -352,6 +365,14 @@ TEST_F(UpdateFlowTest, RefusalsLeaveNothingAndStartNothing)
         {"package longer than signed",
          "qev next",
          good + "tail",
+         signedGood,
+         {},
+         "65538",
+         "package larger than signed",
+         true},
+        {"package one byte longer than signed",
+         "qev next",
+         good + "t",
          signedGood,
          {},
          "65538",
@@ -450,7 +471,7 @@ TEST_F(UpdateFlowTest, RefusalsLeaveNothingAndStartNothing)
          "65538",
          "file name too long",
          false},
-        {"hostile name", "..", good, signedGood, {}, "65538", "unusable file name \"..\"", false},
+        {"hostile name", ".", good, signedGood, {}, "65538", "unusable file name \".\"", false},
         {"backslash in the name",
          backslashed,
          good,
@@ -696,6 +717,93 @@ TEST_F(UpdateFlowTest, NamesFromOutside)
     EXPECT_EQ(LoggableName(std::string(62, 'x') + "\n"), std::string(62, 'x')); // no half escape
 }
 
+// The longest name a package may have is fetched like any other.
+TEST_F(UpdateFlowTest, NameOfTheLongestAllowedLengthIsFetched)
+{
+    const std::string name(MaxInstallableNameBytes, 'n');
+    Put("/update/update.xml", Manifest("3", "0", Item("/p/", name)));
+    PutSigned("/p/" + name, "long", name, {3, 0});
+    ASSERT_TRUE(flow_.CheckForUpdate());
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ(flow_.packagePath, flow_.TargetFolder() + name);
+}
+
+// Items that would aim a request elsewhere than a mirror's web server are dropped before
+// the choice, with one line for all of them; none is asked for.
+TEST_F(UpdateFlowTest, ItemsAimedElsewhereAreNeverAsked)
+{
+    FakeHttpServer elsewhere;
+    const std::string local = "127.0.0.1:" + std::to_string(elsewhere.port());
+    Put("/update/update.xml",
+        Manifest("3", "0",
+                 "<item host=\"" + local + "\" path=\"/admin/\" file=\"reboot\"/>" +
+                     Item("/p/", "q.bin") + "<item host=\"a@" + local +
+                     "\" path=\"/p/\" file=\"q.bin\"/>"));
+    PutSigned("/p/q.bin", "mirrored", "q.bin", {3, 0});
+    flow_.pickItem = [](std::size_t) { return 0; };
+    ASSERT_TRUE(flow_.CheckForUpdate());
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ(ReadAll(flow_.packagePath), "mirrored");
+    EXPECT_EQ(elsewhere.RequestCount(), 0u);
+    ASSERT_EQ(LogLines().size(), 2u);
+    EXPECT_EQ(LogLines()[0], "update item refused, port " + std::to_string(elsewhere.port()) +
+                                 " is not the source's: " + local + " /admin/ reboot (and 1 more)");
+}
+
+TEST(UpdateFlowItems, ManifestItemRefusal)
+{
+    const struct {
+        const char* host;
+        const char* path;
+        const char* file;
+        const char* refusal; // "" when the item may be asked for
+    } cases[] = {
+        {"mirror.example", "/p/", "qev 2.bin", ""},
+        {"mirror.example:8080", "/p/", "f", ""}, // the source's port
+        {"[::1]:443", "/p/", "f", ""},
+        {"mirror.example", "/p/", "a..b", ""},
+        {"mirror.example:22", "/p/", "f", "port 22 is not the source's"},
+        {"user@mirror.example", "/p/", "f", "a host with a user part"},
+        {"mirror.example/x", "/p/", "f", "not a plain host"},
+        {"mirror.example:x1", "/p/", "f", "not a plain host"},
+        {"mirror.example", "/p/", "%2e.", "a file with a \"..\" segment"},
+        {"mirror.example", "@127.0.0.1/p/", "f", "a path not starting with '/'"},
+        {"mirror.example", "/admin/reboot?confirm=yes&x=", "y", "a path with a query or fragment"},
+        {"mirror.example", "/p/../../admin/", "f", "a path with a \"..\" segment"},
+        {"mirror.example", "/p/%2E%2e/", "f", "a path with a \"..\" segment"},
+        {"mirror.example", "/p\\..\\", "f", "a path with a \"..\" segment"},
+        {"mirror.example", "/p/%0d%0aX: y/", "f", "a path with blanks or bytes past ASCII"},
+        {"mirror.example", "/p/%0d%0a/", "f", "a path with an escaped control byte"},
+        {"mirror.example", "/p/\x7f/", "f", "a path with a control character"},
+        {"mirror.example", "/p/", "f#x", "a file with a query or fragment"},
+        {"mirror.example", "/p/", "f\r\nHost: x", "a file with a control character"},
+        {"mirror.example", "/p/", "f%1f", "a file with an escaped control byte"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ManifestItemRefusal({c.host, c.path, c.file}, 8080), c.refusal)
+            << c.host << " " << c.path << " " << c.file;
+}
+
+TEST(UpdateFlowProgram, ProgramPathFromLink)
+{
+    const FileIdentity image{5, 77};
+    const struct {
+        const char* link;
+        std::optional<FileIdentity> named, running;
+        const char* path;
+    } cases[] = {
+        {"/opt/qev/qev", image, image, "/opt/qev/qev"},
+        {"/opt/qev/qev (deleted)", image, image, ""},     // removed: the text names nothing
+        {"/opt/qev/qev", FileIdentity{5, 78}, image, ""}, // a new file took its place
+        {"/opt/qev/qev", std::nullopt, image, ""},
+        {"/opt/qev/qev", image, std::nullopt, ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ProgramPathFromLink(c.link, c.named, c.running), c.path) << c.link;
+    // This very test program has not been replaced.
+    EXPECT_EQ(GetProgramPath(), fs::read_symlink("/proc/self/exe").string());
+}
+
 // A link planted at the package's name is removed, never written through.
 TEST_F(UpdateFlowTest, LinkPlantedInTheFolderIsNotFollowed)
 {
@@ -779,6 +887,9 @@ TEST_F(UpdateFlowTest, LaunchStartsOnlyTheVerifiedBytes)
             EXPECT_TRUE(started_.empty());
             EXPECT_EQ(LogLines(), std::vector<std::string>{c.logged});
         }
+        const std::string folder = flow.TargetFolder();
+        own.reset();
+        EXPECT_TRUE(fs::exists(folder)); // a verified package stays for the hand-over
     }
 }
 

@@ -28,6 +28,7 @@ TEST(WebRules, OnlyWebAddressesAreOpened)
     for (const auto& c : cases) EXPECT_EQ(IsWebAddress(c.address), c.web) << c.address;
     EXPECT_EQ(AddressForLog(std::string("a\\b\x01\xff", 5) + std::string(300, 'z')),
               "a\\x5Cb\\x01\\xFF" + std::string(195, 'z'));
+    EXPECT_EQ(AddressForLog("del\x7f"), "del\\x7F");
 }
 
 TEST(WebRules, ZoomStepsAndMemory)

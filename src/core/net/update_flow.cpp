@@ -57,6 +57,79 @@ std::string LoggableName(std::string_view name)
     return out;
 }
 
+namespace {
+
+bool IsHexDigit(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// A host name or IPv4 address ("a-1.example_b"), or an IPv6 address in brackets.
+bool IsPlainHost(std::string_view host)
+{
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+        for (const char c : host.substr(1, host.size() - 2))
+            if (!IsHexDigit(c) && c != ':' && c != '.') return false;
+        return true;
+    }
+    if (host.empty()) return false;
+    for (const char c : host) {
+        const bool alnum =
+            (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        if (!alnum && c != '-' && c != '.' && c != '_') return false;
+    }
+    return true;
+}
+
+bool IsControlByte(char c)
+{
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7F;
+}
+
+// Why part (an item's path or file) must not reach a request line, "" when it may.
+// Segments are split at '\\' too: some servers take it for '/'.
+std::string UrlPartRefusal(std::string_view part)
+{
+    for (const char c : part) {
+        if (IsControlByte(c)) return "a control character";
+        if (c == '?' || c == '#') return "a query or fragment";
+    }
+    for (std::size_t start = 0; start <= part.size();) {
+        const std::size_t end = std::min(part.find_first_of("/\\", start), part.size());
+        const std::string segment = UrlDecode(part.substr(start, end - start));
+        if (segment == "..") return "a \"..\" segment";
+        if (std::any_of(segment.begin(), segment.end(), IsControlByte))
+            return "an escaped control byte";
+        start = end + 1;
+    }
+    return {};
+}
+
+} // namespace
+
+std::string ManifestItemRefusal(const UpdateSource& item, int sourcePort)
+{
+    // A user part would make the rest of the "host" a user name and let the item name
+    // another host; anything but a plain name could reach into the path.
+    if (item.host.find('@') != std::string::npos) return "a host with a user part";
+    const auto [host, port] = SplitHostPort(item.host);
+    if (!IsPlainHost(host)) return "not a plain host";
+    // Mirrors serve where the manifest's own server does, or on the web's ports: never a
+    // service of the player's network that listens elsewhere.
+    if (port != sourcePort && port != 80 && port != 443)
+        return "port " + std::to_string(port) + " is not the source's";
+    // The path follows the port in the address: without its '/', it would go on naming
+    // the host.
+    if (item.path.empty() || item.path.front() != '/') return "a path not starting with '/'";
+    for (const char c : item.path)
+        if (c == ' ' || static_cast<unsigned char>(c) >= 0x80)
+            return "a path with blanks or bytes past ASCII";
+    if (std::string why = UrlPartRefusal(item.path); !why.empty()) return "a path with " + why;
+    if (std::string why = UrlPartRefusal(item.file); !why.empty()) return "a file with " + why;
+    return {};
+}
+
 void PostDownloadStart(CHttpDownloadThread& thread, int id, const std::string& objectPath,
                        const std::string& host, const NoticeSink& sink, int startBufferSize,
                        int growTo)
@@ -135,21 +208,54 @@ NoticeSink UpdateFlow::GatedSink()
 
 std::string UpdateFlow::TargetFolder() const
 {
+    std::lock_guard lock(noticeMutex_);
     return folder_ ? folder_->Path() : std::string();
 }
 
 bool UpdateFlow::IsChecking() const
 {
+    // Under the lock: a notice moves the stage and logs or shows what it found in one
+    // step, so whoever sees the check ended also sees all it said.
+    std::lock_guard lock(noticeMutex_);
     return stage_ == Stage::Manifest || stage_ == Stage::Statement || stage_ == Stage::Package;
 }
+
+std::string UpdateFlow::OffReason() const
+{
+    std::lock_guard lock(noticeMutex_);
+    return offReason_;
+}
+
+namespace {
+
+// The player's reason when the download folder was refused because of another user (a
+// folder above it that others can write, or one that is not this user's): updates then
+// stay off at every start until the player moves the cache. "" for any other failure.
+std::string FolderOffReason(const std::string& whyNot)
+{
+    return whyNot.find("another user") != std::string::npos
+               ? "another user controls the update folder"
+               : std::string();
+}
+
+} // namespace
 
 bool UpdateFlow::CheckForUpdate()
 {
     const GameEntry* game = state_.GetCurrentGame();
     if (!game || game->updateSources.empty()) return false;
+    {
+        std::lock_guard lock(noticeMutex_);
+        offReason_.clear();
+    }
+    const std::string program = programPath.empty() ? GetProgramPath() : programPath;
+    if (program.empty()) {
+        // Another copy already put a new build in its place: that one checks next time.
+        WriteLog("update check skipped: the program was replaced while it ran");
+        return false;
+    }
     // A program the user cannot replace belongs to the system's package manager, which
     // updates it; fetching a build that could never be installed only costs the user.
-    const std::string program = programPath.empty() ? GetProgramPath() : programPath;
     if (!CanReplaceFile(program)) {
         WriteLog("update check skipped: " + program +
                  " cannot be replaced by this user (updates come with the system's packages)");
@@ -157,6 +263,8 @@ bool UpdateFlow::CheckForUpdate()
     }
     if (!DecodePublicKey(updatePublicKey)) {
         WriteLog("update check skipped: the built-in update key is not a public key");
+        std::lock_guard lock(noticeMutex_);
+        offReason_ = "the built-in update key does not decode";
         return false;
     }
     RemoveAbandonedUpdateFolders();
@@ -164,6 +272,8 @@ bool UpdateFlow::CheckForUpdate()
     auto folder = UpdateFolder::CreateForRun(whyNot);
     if (!folder) {
         WriteLog("update check skipped: no private download folder (" + whyNot + ")");
+        std::lock_guard lock(noticeMutex_);
+        offReason_ = FolderOffReason(whyNot);
         return false;
     }
     std::lock_guard lock(noticeMutex_);
@@ -280,8 +390,8 @@ void UpdateFlow::SourceFailed()
         StartSource();
         return;
     }
-    stage_ = Stage::Over;
     WriteLog("update check: no update source served an update");
+    stage_ = Stage::Over;
 }
 
 void UpdateFlow::RefusePackage(std::string_view reason)
@@ -399,6 +509,27 @@ std::string ReadHead(const OpenFile* file, std::size_t limit)
 
 } // namespace
 
+std::vector<UpdateSource> UpdateFlow::UsableItems(const std::vector<UpdateSource>& items) const
+{
+    const int sourcePort = SplitHostPort(sources_[source_].host).second;
+    std::vector<UpdateSource> usable;
+    std::string first;
+    std::size_t refused = 0;
+    for (const UpdateSource& item : items) {
+        const std::string why = ManifestItemRefusal(item, sourcePort);
+        if (why.empty())
+            usable.push_back(item);
+        else if (refused++ == 0)
+            first = why + ": " + LoggableName(item.host) + " " + LoggableName(item.path) + " " +
+                    LoggableName(item.file);
+    }
+    // One line per manifest however many items it holds.
+    if (refused > 0)
+        WriteLog("update item refused, " + first +
+                 (refused > 1 ? " (and " + std::to_string(refused - 1) + " more)" : ""));
+    return usable;
+}
+
 void UpdateFlow::OnManifestComplete(const DownloadNotice& notice)
 {
     const bool intact = writer_.Intact(notice.id);
@@ -415,7 +546,7 @@ void UpdateFlow::OnManifestComplete(const DownloadNotice& notice)
         stage_ = Stage::Over;
         return;
     }
-    const auto& items = state_.layout.manifestItems;
+    const std::vector<UpdateSource> items = UsableItems(state_.layout.manifestItems);
     if (items.empty()) {
         StopDownload(ManifestDownload);
         SourceFailed();
@@ -483,8 +614,8 @@ void UpdateFlow::OnPackageComplete(const DownloadNotice& notice)
     }
     packageFile_ = writer_.Take(notice.id);
     packagePath = folder_->Path() + packageName_;
-    stage_ = Stage::Ready;
     WriteLog("update " + FormatBuildVersion(statement_.version) + " served by " + SourceText());
+    stage_ = Stage::Ready;
 }
 
 bool UpdateFlow::IsBuildCurrent(const std::string& path)
@@ -499,6 +630,12 @@ bool UpdateFlow::LaunchUpdater()
     if (stage_ != Stage::Ready || packagePath.empty() || !packageFile_.IsOpen() || !folder_)
         return false;
     const std::string program = programPath.empty() ? GetProgramPath() : programPath;
+    if (program.empty()) {
+        // Another copy installed a build meanwhile: its path is no longer this program's,
+        // and the next start checks again from the new build.
+        WriteLog("update not started: the program was replaced while it ran");
+        return false;
+    }
     std::string whyNot;
     // The image's own name is short and fixed: a package's name may run to 200 bytes, and
     // Windows starts no program whose path reaches its old path limit.

@@ -40,6 +40,13 @@ std::string JoinSourcePath(std::string_view path, std::string_view file);
 // backslash and quote) as \xNN, cut to 64 bytes without splitting an escape.
 std::string LoggableName(std::string_view name);
 
+// Why a manifest item may not be asked for, in a few words; "" when it may. The manifest
+// comes over plain HTTP, so its items may name any mirror but must not aim a request at
+// anything else: the item's port is the manifest source's (sourcePort), 80 or 443; its host
+// is a plain name or address (no user part); its path starts with '/' and, like its file,
+// holds no '?', '#', control character, escaped control byte or ".." segment.
+std::string ManifestItemRefusal(const UpdateSource& item, int sourcePort);
+
 void PostDownloadStart(CHttpDownloadThread& thread, int id, const std::string& objectPath,
                        const std::string& host, const NoticeSink& sink, int startBufferSize,
                        int growTo);
@@ -101,8 +108,14 @@ public:
     bool IsDownloading(int kind) const;
     // This run's folder (ending with '/'), "" before the check made it.
     std::string TargetFolder() const;
-    // True from CheckForUpdate until the check has ended one way or the other.
+    // True from CheckForUpdate until the check has ended one way or the other. Once it is
+    // false, everything the check logged or showed has been logged or shown.
     bool IsChecking() const;
+    // Why updates are off, in a few words for the player, when the check was refused for
+    // something another user may have done to this user: a download folder another user
+    // controls, or a built-in key that does not decode. "" otherwise, including a program
+    // this user cannot replace (updated with the system's packages) and a check that runs.
+    std::string OffReason() const;
 
     // The verified package's path in this run's folder, "" until one is verified. The
     // bytes that are installed come from the file held open since its download, never
@@ -153,6 +166,8 @@ private:
     // The steps; noticeMutex_ is held.
     void StartSource();
     void OnManifestComplete(const DownloadNotice& notice);
+    // The items a request may go to (ManifestItemRefusal); one log line for the others.
+    std::vector<UpdateSource> UsableItems(const std::vector<UpdateSource>& items) const;
     void OnStatementComplete(const DownloadNotice& notice);
     void OnPackageComplete(const DownloadNotice& notice);
     // True when a carrying notice reaches past its bound (which was then dealt with).
@@ -170,7 +185,8 @@ private:
     std::map<int, Running> downloads_; // by kind
     int nextSerial_ = 1;
     bool shutDown_ = false;
-    std::recursive_mutex noticeMutex_; // notices of two downloads may arrive on two threads
+    // Notices of two downloads may arrive on two threads; stage_ is read and written under it.
+    mutable std::recursive_mutex noticeMutex_;
     std::unique_ptr<UpdateFolder> folder_;
     DownloadFileWriter writer_;
     std::vector<UpdateSource> sources_;
@@ -179,6 +195,7 @@ private:
     std::uint32_t cleanMajor_ = 0, cleanMinor_ = 0;
     std::vector<UpdateSource> cleanItems_;
     Stage stage_ = Stage::Idle;
+    std::string offReason_;
     BuildVersion manifestVersion_; // of the manifest that offered the package
     UpdateSource item_;            // the manifest item chosen
     std::string itemObject_;       // its object path on its host

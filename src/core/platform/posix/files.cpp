@@ -17,13 +17,6 @@
 
 namespace qev {
 
-std::string GetProgramPath()
-{
-    char buffer[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
-}
-
 std::string GetTempFolder()
 {
     const char* base = std::getenv("TMPDIR");
