@@ -60,13 +60,13 @@ inline constexpr std::size_t MaxDownloadNameBytes = 200;
 // tags), the line and paragraph separators, and '/', '\\' and ':'.
 bool IsReplacedInFileName(char32_t c);
 
-// The name a download the page calls suggested is saved under, made safe in this order:
+// The name a download is saved under: the one the page suggested, made safe in this order:
 // - only the part after the last '/' or '\\' is kept;
 // - every character IsReplacedInFileName names, and every byte that is not UTF-8, becomes
 //   '_';
 // - leading dots and spaces go (".profile" -> "profile");
 // - a name longer than MaxDownloadNameBytes is cut at a character boundary, keeping its
-//   extension when that is short;
+//   extension (the last dot on) when that is at most 32 bytes;
 // - nothing left gives "download";
 // - a name ending in ".desktop" (any case) gets ".download" after it, still within
 //   MaxDownloadNameBytes, so a file manager never takes it for a launcher.
