@@ -1,6 +1,10 @@
 #include "browser/web_rules.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
 
 namespace qev {
 namespace {
@@ -71,6 +75,84 @@ TEST(WebRules, NumberedCopiesKeepTheExtension)
     EXPECT_EQ(NumberedFileName("pack.tar.gz", 2), "pack.tar (2).gz");
     EXPECT_EQ(NumberedFileName("notes", 3), "notes (3)");
     EXPECT_EQ(NumberedFileName(".profile", 1), ".profile (1)");
+}
+
+TEST(WebRules, SavedNamesAreSafe)
+{
+    const std::string a300(300, 'a'), e150 = [] {
+        std::string e;
+        for (int i = 0; i < 150; ++i) e += "\xC3\xA9"; // é
+        return e;
+    }();
+    const struct {
+        std::string suggested, saved;
+    } cases[] = {
+        {"\xC3\x84rger \xE6\x97\xA5\xE6\x9C\xAC.txt", "\xC3\x84rger \xE6\x97\xA5\xE6\x9C\xAC.txt"},
+        // Only the last path part, whichever separator.
+        {"../../.bashrc", "bashrc"},
+        {"C:\\Users\\me\\evil.exe", "evil.exe"},
+        // C0, DEL, C1 (U+0085), ':'.
+        {"a\nb\tc\x07\x1B:d\x7F\xC2\x85.txt", "a_b_c___d__.txt"},
+        // Bidi override, zero-width space, soft hyphen, tag, line and paragraph separators.
+        {"evil\xE2\x80\xAEtxt.exe", "evil_txt.exe"},
+        {"a\xE2\x80\x8B\xC2\xAD\xF3\xA0\x81\x81\xE2\x80\xA8\xE2\x80\xA9z", "a_____z"},
+        // A byte-order mark in front is replaced before the dots go: not a hidden file.
+        {"\xEF\xBB\xBF.profile", "_.profile"},
+        // Bytes that are not UTF-8: a stray byte, a cut sequence, an encoded surrogate.
+        {"a\xFF b\xC3", "a_ b_"},
+        {"\xED\xA0\x80x", "___x"},
+        // Leading dots and spaces.
+        {".profile", "profile"},
+        {" . .x", "x"},
+        {"...", "download"},
+        // Cut to 200 bytes at a character boundary, the extension kept.
+        {a300 + ".bin", std::string(196, 'a') + ".bin"},
+        {"a" + e150 + ".txt", "a" + e150.substr(0, 194) + ".txt"},
+        {std::string(250, 'x'), std::string(200, 'x')},
+        {"a." + a300, "a." + std::string(198, 'a')},
+        // A launcher is not left as one, within the 200 bytes.
+        {"x.desktop", "x.desktop.download"},
+        {"x.DeskTop", "x.DeskTop.download"},
+        {a300 + ".desktop", std::string(183, 'a') + ".desktop.download"},
+        {"a." + a300.substr(0, 190) + ".desktop" + std::string(40, 'z'),
+         "a." + a300.substr(0, 181) + ".desktop.download"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(SafeDownloadName(c.suggested), c.saved) << AddressForLog(c.suggested);
+        EXPECT_EQ(SafeDownloadName(c.saved), c.saved) << "a safe name stays as it is";
+    }
+}
+
+TEST(WebRules, DownloadsNeverLandInTheHomeFolderItself)
+{
+    namespace fs = std::filesystem;
+    char pattern[] = "/tmp/qev-web-rules-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string root = pattern, home = root + "/home", own = home + "/Downloads";
+    fs::create_directory(home);
+    fs::create_directory_symlink(home, root + "/link");
+    std::ofstream(root + "/file") << "x";
+    const struct {
+        std::string user, chosen;
+    } cases[] = {
+        {root + "/mine/dl", root + "/mine/dl"}, // made when missing
+        {home, own},
+        {home + "/", own},
+        {root + "/home/../home", own},
+        {root + "/link/", own},
+        {"", own},
+        {root + "/file/dl", own}, // cannot be made
+    };
+    for (const auto& c : cases) {
+        fs::remove_all(own);
+        EXPECT_EQ(ChooseDownloadFolder(c.user, home), c.chosen) << c.user;
+        EXPECT_TRUE(fs::is_directory(c.chosen)) << c.user;
+    }
+    // Neither the user's folder nor home's own can be had.
+    fs::remove_all(own);
+    std::ofstream(own) << "x";
+    EXPECT_EQ(ChooseDownloadFolder(home, home), "");
+    fs::remove_all(root);
 }
 
 } // namespace

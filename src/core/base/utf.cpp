@@ -99,6 +99,13 @@ std::string SanitizeUtf8(std::string_view bytes)
     return out;
 }
 
+char32_t DecodeUtf8(std::string_view bytes, std::size_t& i)
+{
+    const std::size_t start = i;
+    const char32_t cp = DecodeOne(bytes, i);
+    return cp == 0xFFFD && bytes.substr(start, i - start) != "\xEF\xBF\xBD" ? InvalidUtf8 : cp;
+}
+
 std::u16string Utf8ToUtf16(std::string_view bytes)
 {
     std::u16string out;

@@ -5,6 +5,10 @@
 #include <cctype>
 #include <charconv>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "base/utf.h"
 
 namespace qev {
 namespace {
@@ -39,6 +43,79 @@ bool IsHostText(std::string_view host)
         return std::isalnum(u) || c == '.' || c == '-' || c == '_' || c == ':' || c == '[' ||
                c == ']';
     });
+}
+
+// A saved name's extension is kept through a cut only when it is at most this long; a
+// longer "extension" is just text after a dot.
+constexpr std::size_t MaxKeptExtensionBytes = 32;
+constexpr std::string_view LauncherEnding = ".desktop";
+constexpr std::string_view LauncherSuffix = ".download";
+
+// The format characters (bidi controls that reorder what a file manager shows, so
+// "evil<RLO>txt.exe" reads as "evilexe.txt"; zero-width characters; the byte-order mark;
+// tags) and the line and paragraph separators, as of Unicode 15.
+struct CharRange {
+    char32_t first, last;
+};
+constexpr CharRange InvisibleCharacters[] = {
+    {0xAD, 0xAD},       {0x600, 0x605},     {0x61C, 0x61C},     {0x6DD, 0x6DD},
+    {0x70F, 0x70F},     {0x890, 0x891},     {0x8E2, 0x8E2},     {0x180E, 0x180E},
+    {0x200B, 0x200F},   {0x2028, 0x202E},   {0x2060, 0x2064},   {0x2066, 0x206F},
+    {0xFEFF, 0xFEFF},   {0xFFF9, 0xFFFB},   {0x110BD, 0x110BD}, {0x110CD, 0x110CD},
+    {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A}, {0xE0001, 0xE0001},
+    {0xE0020, 0xE007F},
+};
+
+// The first bytes of text (valid UTF-8), at most max, ending at a character boundary.
+std::string_view CutAtCharacter(std::string_view text, std::size_t max)
+{
+    if (text.size() <= max) return text;
+    std::size_t end = max;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    return text.substr(0, end);
+}
+
+// name (valid UTF-8, no leading dot) cut to at most max bytes, its extension kept when it
+// is short. max leaves room for the longest kept extension and a character before it.
+std::string CutName(std::string_view name, std::size_t max)
+{
+    if (name.size() <= max) return std::string(name);
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos || name.size() - dot > MaxKeptExtensionBytes)
+        return std::string(CutAtCharacter(name, max));
+    const std::string_view extension = name.substr(dot);
+    return std::string(CutAtCharacter(name.substr(0, dot), max - extension.size())) +
+           std::string(extension);
+}
+
+bool IsLauncherName(std::string_view name)
+{
+    return name.size() >= LauncherEnding.size() &&
+           Lower(name.substr(name.size() - LauncherEnding.size())) == LauncherEnding;
+}
+
+// Paths are UTF-8 in core, whatever the system's narrow encoding.
+std::filesystem::path PathOf(const std::string& utf8)
+{
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+// folder with links, "." and ".." resolved as far as it exists, without a trailing
+// separator, so two spellings of one folder compare equal.
+std::filesystem::path Resolved(const std::string& folder)
+{
+    std::error_code error;
+    std::filesystem::path path = std::filesystem::weakly_canonical(PathOf(folder), error);
+    if (error) path = PathOf(folder).lexically_normal();
+    if (!path.has_filename() && path.has_relative_path()) path = path.parent_path();
+    return path;
+}
+
+bool MakeFolder(const std::string& folder)
+{
+    std::error_code error;
+    std::filesystem::create_directories(PathOf(folder), error);
+    return std::filesystem::is_directory(PathOf(folder), error);
 }
 
 } // namespace
@@ -141,6 +218,56 @@ std::string NumberedFileName(std::string_view name, int n)
     if (dot == 0 || dot == std::string_view::npos) dot = name.size();
     return std::string(name.substr(0, dot)) + " (" + std::to_string(n) + ")" +
            std::string(name.substr(dot));
+}
+
+bool IsReplacedInFileName(char32_t c)
+{
+    if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) return true; // C0, DEL, C1
+    if (c == '/' || c == '\\' || c == ':') return true;
+    return std::any_of(std::begin(InvisibleCharacters), std::end(InvisibleCharacters),
+                       [c](const CharRange& range) { return c >= range.first && c <= range.last; });
+}
+
+std::string SafeDownloadName(std::string_view suggested)
+{
+    // A name with a folder in it would climb out of the download folder.
+    const std::size_t separator = suggested.find_last_of("/\\");
+    if (separator != std::string_view::npos) suggested.remove_prefix(separator + 1);
+    // Controls and invisible characters would forge log lines, hide the real extension or
+    // split the name on screen.
+    std::string name;
+    name.reserve(suggested.size());
+    for (std::size_t i = 0; i < suggested.size();) {
+        const std::size_t start = i;
+        const char32_t c = DecodeUtf8(suggested, i);
+        if (c == InvalidUtf8 || IsReplacedInFileName(c))
+            name += '_';
+        else
+            name.append(suggested.substr(start, i - start));
+    }
+    // A leading dot hides the file, and in a home folder makes it a start-up file
+    // (".profile" runs at the next login).
+    name.erase(0, name.find_first_not_of(". "));
+    if (name.empty()) return "download";
+    name = CutName(name, MaxDownloadNameBytes);
+    // A launcher in the download folder would run its command when opened.
+    if (IsLauncherName(name))
+        name = CutName(name, MaxDownloadNameBytes - LauncherSuffix.size()) +
+               std::string(LauncherSuffix);
+    return name;
+}
+
+std::string ChooseDownloadFolder(const std::string& userFolder, const std::string& home)
+{
+    const std::filesystem::path homePath = Resolved(home);
+    const auto usable = [&](const std::string& folder) {
+        return !folder.empty() && Resolved(folder) != homePath && MakeFolder(folder);
+    };
+    if (usable(userFolder)) return userFolder;
+    if (home.empty()) return {};
+    const std::u8string fallbackPath = (PathOf(home) / "Downloads").u8string();
+    const std::string fallback(fallbackPath.begin(), fallbackPath.end());
+    return usable(fallback) ? fallback : std::string();
 }
 
 } // namespace qev

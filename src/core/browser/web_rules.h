@@ -1,7 +1,8 @@
 #pragma once
 // Rules the client's web pages follow that need no web engine: which addresses the client
 // opens itself, how far a page zooms and where that is remembered, and how a download is
-// named beside files of the same name.
+// named and where it is saved.
+#include <cstddef>
 #include <map>
 #include <string>
 #include <string_view>
@@ -49,5 +50,33 @@ private:
 // the extension ("reward.bin" -> "reward (1).bin", "notes" -> "notes (2)"; a name that
 // starts with its only dot, ".profile", keeps it in front: ".profile (1)").
 std::string NumberedFileName(std::string_view name, int n);
+
+// The longest name a download is saved under, in bytes of UTF-8. Room is left below the
+// file system's 255 for a copy's " (n)" and the hidden name the bytes arrive under.
+inline constexpr std::size_t MaxDownloadNameBytes = 200;
+
+// True for the characters a saved name never holds: the C0 and C1 controls and DEL, the
+// invisible format characters (bidi controls, zero-width characters, the byte-order mark,
+// tags), the line and paragraph separators, and '/', '\\' and ':'.
+bool IsReplacedInFileName(char32_t c);
+
+// The name a download is saved under: the one the page suggested, made safe in this order:
+// - only the part after the last '/' or '\\' is kept;
+// - every character IsReplacedInFileName names, and every byte that is not UTF-8, becomes
+//   '_';
+// - leading dots and spaces go (".profile" -> "profile");
+// - a name longer than MaxDownloadNameBytes is cut at a character boundary, keeping its
+//   extension (the last dot on) when that is at most 32 bytes;
+// - nothing left gives "download";
+// - a name ending in ".desktop" (any case) gets ".download" after it, still within
+//   MaxDownloadNameBytes, so a file manager never takes it for a launcher.
+std::string SafeDownloadName(std::string_view suggested);
+
+// The folder downloads are saved in: userFolder (the desktop's download folder), made
+// when missing. When userFolder is empty, is home itself (links, ".", ".." and a trailing
+// separator resolved) or cannot be made, it is home's "Downloads" instead, made when
+// missing, so a download never lands among home's start-up files. Empty when neither
+// can be had.
+std::string ChooseDownloadFolder(const std::string& userFolder, const std::string& home);
 
 } // namespace qev

@@ -83,6 +83,12 @@ QString ForLog(const QUrl& url)
     return QString::fromStdString(qev::AddressForLog(url.toString().toStdString()));
 }
 
+// Text for a log line: a name or folder a page had a hand in cannot start a line of its own.
+QString Escaped(const QString& text)
+{
+    return QString::fromStdString(qev::AddressForLog(text.toStdString()));
+}
+
 bool GetsGameRights(PageRole role)
 {
     return role == PageRole::Game || role == PageRole::Popup;
@@ -369,10 +375,13 @@ void CWebContext::OnDownloadRequested(QWebEngineDownloadRequest* download)
         return download->cancel();
     }
 
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
-    QString name = QFileInfo(download->suggestedFileName()).fileName();
-    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
-        name = QStringLiteral("download");
+    // The page chooses the name and may aim it at the home folder's start-up files: the
+    // name is made safe, and the home folder itself is never the download folder.
+    const QString folder = QString::fromStdString(qev::ChooseDownloadFolder(
+        QStandardPaths::writableLocation(QStandardPaths::DownloadLocation).toStdString(),
+        QDir::homePath().toStdString()));
+    const QString name =
+        QString::fromStdString(qev::SafeDownloadName(download->suggestedFileName().toStdString()));
     // The first free name: no file of that name, and no other download heading there.
     const auto reserved = [this](const QString& candidate) {
         for (const Download& other : std::as_const(downloads_))
@@ -386,8 +395,8 @@ void CWebContext::OnDownloadRequested(QWebEngineDownloadRequest* download)
         if (!QFileInfo::exists(folder + QLatin1Char('/') + candidate) && !reserved(candidate))
             finalName = candidate;
     }
-    if (folder.isEmpty() || finalName.isEmpty() || !QDir().mkpath(folder)) {
-        Log(QStringLiteral("download refused: %1 (no free name in %2)").arg(what, folder));
+    if (folder.isEmpty() || finalName.isEmpty()) {
+        Log(QStringLiteral("download refused: %1 (no free name in %2)").arg(what, Escaped(folder)));
         emit downloadStatus(QStringLiteral("Download failed: %1").arg(name));
         return download->cancel();
     }
@@ -399,7 +408,8 @@ void CWebContext::OnDownloadRequested(QWebEngineDownloadRequest* download)
     downloads_.insert(download->id(),
                       Download{folder, name, finalName, folder + QLatin1Char('/') + partName});
     FollowDownload(download);
-    Log(QStringLiteral("download started: %1 to %2/%3").arg(what, folder, finalName));
+    Log(QStringLiteral("download started: %1 to %2/%3")
+            .arg(what, Escaped(folder), Escaped(finalName)));
     download->accept();
 }
 
@@ -444,30 +454,32 @@ void CWebContext::EndDownload(quint32 id, bool complete, const QString& reason)
     download.ended = true; // its id stays known, so the engine cannot start it again
     if (!complete) {
         QFile::remove(download.partPath);
-        Log(QStringLiteral("download failed: %1 (%2)").arg(download.finalName, reason));
+        Log(QStringLiteral("download failed: %1 (%2)").arg(Escaped(download.finalName), reason));
         emit downloadStatus(
             QStringLiteral("Download failed: %1 (%2)").arg(download.finalName, reason));
         return;
     }
     // The name was free when the download began; should a file have taken it since, the
     // next free one is used (rename never overwrites).
-    QString target;
+    QString target, savedName;
     for (int n = 0; n <= MaxNumberedCopies; ++n) {
         const QString candidate =
-            download.folder + QLatin1Char('/') +
             QString::fromStdString(qev::NumberedFileName(download.name.toStdString(), n));
-        if (QFile::rename(download.partPath, candidate)) {
-            target = candidate;
+        const QString path = download.folder + QLatin1Char('/') + candidate;
+        if (QFile::rename(download.partPath, path)) {
+            target = path;
+            savedName = candidate;
             break;
         }
-        if (!QFileInfo::exists(candidate)) break; // the rename failed otherwise
+        if (!QFileInfo::exists(path)) break; // the rename failed otherwise
     }
     if (target.isEmpty()) {
         QFile::remove(download.partPath);
-        Log(QStringLiteral("download failed: %1 (could not be named)").arg(download.finalName));
+        Log(QStringLiteral("download failed: %1 (could not be named)")
+                .arg(Escaped(download.finalName)));
         emit downloadStatus(QStringLiteral("Download failed: %1").arg(download.finalName));
         return;
     }
-    Log(QStringLiteral("download saved: %1").arg(target));
+    Log(QStringLiteral("download saved: %1/%2").arg(Escaped(download.folder), Escaped(savedName)));
     emit downloadStatus(QStringLiteral("Downloaded: %1").arg(target));
 }
