@@ -1,21 +1,33 @@
 #!/usr/bin/env bash
 # The client installs like a desktop application: the program in bin/, a valid menu entry,
-# the icon in the hicolor theme at each size; and the Debian package names its library
-# dependencies and can be installed on this system (checked with apt's simulation).
+# the icon in the hicolor theme at each size, its AppStream metadata and its manual page;
+# the installed program answers --help and --version without a display and refuses an
+# unknown option. The Debian package names its library dependencies, carries the build
+# version, has the program stripped in /usr/games, passes lintian without an error or a
+# warning, and can be installed on this system (checked with apt's simulation).
+# Needs the checkers of `scripts/bootstrap packaging`.
 set -euo pipefail
 build="$1"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
+for tool in lintian appstreamcli mandoc; do
+  command -v "$tool" >/dev/null || fail "$tool missing: run scripts/bootstrap packaging"
+done
+version="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")"
+[[ -n "$version" ]] || fail "no project version in the build's cache"
 
 stage="$work/stage"
 cmake --install "$build" --prefix "$stage/usr" >"$work/install.log" 2>&1 ||
   { cat "$work/install.log"; fail "cmake --install"; }
-[[ -x "$stage/usr/bin/qev" ]] || fail "no program in bin/"
+program="$stage/usr/bin/qev"
+[[ -x "$program" ]] || fail "no program in bin/"
+[[ -e "$stage/usr/games" ]] && fail "a plain install has games/"
 desktop="$stage/usr/share/applications/qev.desktop"
 [[ -f "$desktop" ]] || fail "no desktop entry"
 desktop-file-validate "$desktop" || fail "desktop entry does not validate"
 grep -qx 'Name=Velmora Client' "$desktop" || fail "desktop entry name"
+grep -qx 'Exec=qev' "$desktop" || fail "desktop entry command"
 grep -qx 'Icon=qev' "$desktop" || fail "desktop entry icon"
 grep -q '^Categories=.*Game;' "$desktop" || fail "desktop entry category"
 for size in 16 24 32 48 64 128 256; do
@@ -24,16 +36,64 @@ for size in 16 24 32 48 64 128 256; do
   [[ "$(identify -format '%wx%h' "$icon")" == "${size}x${size}" ]] || fail "${size}px icon has another size"
 done
 
+metainfo="$stage/usr/share/metainfo/io.github.qevdev.qev.metainfo.xml"
+[[ -f "$metainfo" ]] || fail "no AppStream metadata"
+appstreamcli validate --no-net "$metainfo" >"$work/appstream.log" 2>&1 ||
+  { cat "$work/appstream.log"; fail "AppStream metadata does not validate"; }
+cat "$work/appstream.log"
+grep -q '^[EW]:' "$work/appstream.log" && fail "AppStream metadata has errors or warnings"
+grep -q "<release version=\"$version\" date=\"[0-9-]*\"" "$metainfo" || fail "AppStream release is not $version"
+
+manual="$stage/usr/share/man/man1/qev.1.gz"
+[[ -f "$manual" ]] || fail "no manual page"
+mandoc -T lint -W warning "$manual" || fail "the manual page has warnings"
+for section in SYNOPSIS DESCRIPTION OPTIONS FILES ENVIRONMENT UPDATES "EXIT STATUS"; do
+  zgrep -qx ".Sh $section" "$manual" || fail "the manual page lacks $section"
+done
+
+# The installed program, without a display.
+check_run() { # expected-code expected-stdout-pattern expected-stderr-pattern args...
+  local code=0 want="$1" out="$2" err="$3"
+  shift 3
+  env -u DISPLAY -u WAYLAND_DISPLAY "$program" "$@" >"$work/out" 2>"$work/err" || code=$?
+  ((code == want)) || fail "qev $* exited $code, not $want"
+  grep -Eq "$out" "$work/out" || fail "qev $* printed: $(cat "$work/out")"
+  if [[ -z "$err" ]]; then
+    [[ ! -s "$work/err" ]] || fail "qev $* wrote to standard error: $(cat "$work/err")"
+  else
+    grep -Eq "$err" "$work/err" || fail "qev $* wrote to standard error: $(cat "$work/err")"
+  fi
+}
+check_run 0 "^qev ${version//./\\.}\$" "" --version
+[[ "$(cat "$work/out")" == "qev $version" ]] || fail "--version printed more than one line"
+check_run 0 '^Usage: qev' "" --help
+grep -q 'QT_SCALE_FACTOR' "$work/out" || fail "--help does not name the environment"
+check_run 2 '^$' '^Usage: qev' --bogus
+
 (cd "$build" && cpack -G DEB -B "$work/pkg") >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log"; fail "cpack"; }
 deb="$(ls "$work"/pkg/*.deb)"
+[[ "$(dpkg-deb -f "$deb" Version)" == "$version" ]] || fail "package version is not $version"
 depends="$(dpkg-deb -f "$deb" Depends)"
 echo "Depends: $depends"
 for lib in libqt6webenginecore6 libqt6widgets6 libcurl4 libtinyxml2.6.2v5 libinih1 libc6 libqt6webenginecore6-bin; do
   grep -Eq "(^|, )$lib( |,|\$)" <<<"$depends" || fail "Depends lacks $lib"
 done
 dpkg-deb -c "$deb" >"$work/contents"
-grep -q '\./usr/bin/qev$' "$work/contents" || fail "package lacks the program"
-grep -q '\./usr/share/applications/qev.desktop$' "$work/contents" || fail "package lacks the entry"
-grep -q 'hicolor/256x256/apps/qev.png$' "$work/contents" || fail "package lacks the icon"
+for path in usr/games/qev usr/share/applications/qev.desktop usr/share/icons/hicolor/256x256/apps/qev.png \
+    usr/share/metainfo/io.github.qevdev.qev.metainfo.xml usr/share/man/man1/qev.1.gz \
+    usr/share/doc/qev/copyright usr/share/doc/qev/changelog.gz; do
+  grep -q "\./$path\$" "$work/contents" || fail "package lacks $path"
+done
+grep -q '\./usr/bin/' "$work/contents" && fail "package has a program in /usr/bin"
+dpkg-deb -x "$deb" "$work/root"
+grep -qx 'Exec=/usr/games/qev' "$work/root/usr/share/applications/qev.desktop" ||
+  fail "package's menu entry does not start /usr/games/qev"
+readelf -S "$work/root/usr/games/qev" | grep -q '\.debug_' && fail "the packaged program is not stripped"
+lint_code=0
+lintian --no-tag-display-limit "$deb" >"$work/lintian.log" 2>&1 || lint_code=$?
+((lint_code <= 1)) || { cat "$work/lintian.log"; fail "lintian did not run ($lint_code)"; }
+echo "lintian: $(grep -c . "$work/lintian.log") lines"
+cat "$work/lintian.log"
+grep -Eq '^[EW]: ' "$work/lintian.log" && fail "lintian reports errors or warnings"
 apt-get install -s -q "$deb" >"$work/apt.log" 2>&1 || { cat "$work/apt.log"; fail "apt cannot install the package"; }
 echo "install e2e: ok ($(basename "$deb"))"

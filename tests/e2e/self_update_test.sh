@@ -3,7 +3,9 @@
 # host, downloads it and its statement (signed by the demo portal with the key the build
 # folder made for itself, which the client of the same build trusts), and when the user
 # closes the client the new build replaces the program file, starts, and cleans up after
-# itself.
+# itself. While it waits, the player signs in and the game window's status bar says that the
+# version is ready (read through the accessibility bus; screenshot in
+# BUILD_DIR/test-artifacts/update_ready.png); the player closes the game window.
 # Uses the built-in layout's hosts (127.0.0.1, ports $QEV_DEMO_PORT_BASE to +3, by default
 # 18080..18083), so those ports must be free.
 set -euo pipefail
@@ -15,8 +17,38 @@ source "$(dirname "$0")/update_client.sh"
 trap 'stop_portal; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; echo "--- portal"; cat "$work/portal.log"; exit 1; }
 
+artifacts="$build/test-artifacts"
+mkdir -p "$artifacts"
+rm -f "$artifacts/update_ready.png"
 offer_update
-run_client "$work/app/qev" "$work/portal.log"
+export XDG_RUNTIME_DIR="$work/run"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+# Run once the update check has served the package: sign in on the portal page, pick the
+# first realm, read the status bar, close the game window and answer OK.
+cat >"$work/play.sh" <<'PLAY'
+work="$1"; shot="$2"; probe_py="$3"; log="$work/portal.log"
+count() { grep -c "$1" "$log" || true; }
+page_click() { xdotool mousemove --sync $((326 + $1)) $((252 + $2)) click 1; }
+for _ in $(seq 200); do grep -q "GET :[0-9]* /micro2 " "$log" && break; sleep 0.1; done
+sleep 1 # the page paints after it loads
+page_click 150 165; xdotool type --delay 30 Aldric; xdotool key Return
+for _ in $(seq 100); do (($(count "GET :[0-9]* /micro2?user=") > 0)) && break; sleep 0.1; done
+sleep 1
+page_click 200 147 # the first realm
+for _ in $(seq 100); do frame="$(xdotool search --onlyvisible --name "^QEV$" | head -1)"; [[ -n "$frame" ]] && xwininfo -id "$frame" | grep -q "Width: 1280" && break; sleep 0.1; done
+for _ in $(seq 100); do
+  timeout 60 /usr/bin/python3 "$probe_py" texts "Version " >"$work/status.txt" && break
+  sleep 0.2
+done
+sleep 1 # the game page paints
+import -window root "$shot"
+xdotool mousemove --sync $((1280 - 14)) 15 click 1 # the caption's Close, then OK
+for _ in $(seq 50); do box="$(xdotool search --onlyvisible --name "^Velmora Client$" | grep -v "^$frame$" | head -1)"; [[ -n "$box" ]] && break; sleep 0.1; done
+xdotool windowfocus --sync "$box"; xdotool key Return
+for _ in $(seq 100); do kill -0 "$QEV_CLIENT_PID" 2>/dev/null || break; sleep 0.1; done
+PLAY
+QEV_CLIENT_BUS=1 QEV_BEFORE_CLOSE="bash '$work/play.sh' '$work' '$artifacts/update_ready.png' '$(dirname "$0")/atspi_probe.py' >'$work/play.log' 2>&1" \
+  run_client "$work/app/qev" "$work/portal.log"
 
 grep -q 'update.xml' "$work/portal.log" || fail "the manifest was not fetched"
 grep -q 'packages/qev+next ' "$work/portal.log" || fail "the package was not fetched (blank sent as +)"
@@ -28,6 +60,10 @@ pkg_line="$(grep -n 'packages/qev+next ' "$work/portal.log" | head -1 | cut -d: 
 grep -q '^update 0.2.1.2 served by ' "$work/state/qev/qev.log" ||
   fail "the client logged: $(cat "$work/state/qev/qev.log")"
 grep -q 'refused' "$work/state/qev/qev.log" && fail "the client logged: $(cat "$work/state/qev/qev.log")"
+status="$(cat "$work/status.txt" 2>/dev/null || true)"
+[[ "$status" == "Version 0.2.1.2 is ready: it installs when you close the client" ]] ||
+  fail "the status bar reads \"$status\" ($(cat "$work/play.log"))"
+[[ -s "$artifacts/update_ready.png" ]] || fail "no screenshot"
 
 # The sealed copy waits for the client, installs itself, starts the new program, which
 # removes the run folder.

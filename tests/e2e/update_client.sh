@@ -25,6 +25,7 @@ offer_update() {
 # ($QEV_UPDATE_CLIENT_SH) to have it.
 close_client() {
   local pid="$1" box="" i
+  kill -0 "$pid" 2>/dev/null || return 0 # closed already (by $QEV_BEFORE_CLOSE)
   xdotool mousemove 939 235 click 1
   for i in $(seq 100); do
     box="$(xdotool search --onlyvisible --name "^Velmora Client$" 2>/dev/null | head -1)"
@@ -38,9 +39,14 @@ close_client() {
 QEV_UPDATE_CLIENT_SH="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/update_client.sh"
 export QEV_UPDATE_CLIENT_SH
 
+# With QEV_CLIENT_BUS=1 the client runs on a private session bus with its accessibility on
+# (for tests/e2e/atspi_probe.py). $QEV_BEFORE_CLOSE gets the client's id as QEV_CLIENT_PID.
 run_client() {
-  xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
+  local bus=()
+  [[ "${QEV_CLIENT_BUS:-}" == 1 ]] && bus=(dbus-run-session --)
+  xvfb-run -a -s "-screen 0 1280x800x24" "${bus[@]}" bash -c '
     app="$1"; log="$2"; source "$QEV_UPDATE_CLIENT_SH"
+    [[ "${QEV_CLIENT_BUS:-}" == 1 ]] && export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
     "$app" >/dev/null 2>&1 & pid=$!
     for i in $(seq 300); do grep -q "packages/qev+next.sig" "$log" && break; sleep 0.1; done
     for i in $(seq 300); do
@@ -48,7 +54,7 @@ run_client() {
         "$XDG_STATE_HOME/qev/qev.log" 2>/dev/null && break
       sleep 0.1
     done
-    [[ -n "${QEV_BEFORE_CLOSE:-}" ]] && bash -c "$QEV_BEFORE_CLOSE"
+    [[ -n "${QEV_BEFORE_CLOSE:-}" ]] && QEV_CLIENT_PID=$pid bash -c "$QEV_BEFORE_CLOSE"
     close_client $pid
     exit 0' _ "$1" "$2"
 }

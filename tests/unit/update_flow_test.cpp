@@ -289,6 +289,7 @@ TEST_F(UpdateFlowTest, CurrentBuildFetchesOnlyTheManifestAndLeavesNothing)
     ASSERT_TRUE(Settle());
     EXPECT_EQ(Requests(), std::vector<std::string>{"GET /update/update.xml HTTP/1.1"});
     EXPECT_TRUE(flow_.packagePath.empty());
+    EXPECT_EQ(flow_.PlayerStatus(), "");
     EXPECT_TRUE(FolderNames(flow_).empty());
     EXPECT_TRUE(LogLines().empty());
     EXPECT_EQ(flow_.OffReason(), "");
@@ -318,6 +319,8 @@ TEST_F(UpdateFlowTest, NewerBuildFetchesStatementThenPackageAndResumes)
     EXPECT_EQ(flow_.packagePath, flow_.TargetFolder() + "qev setup 2.bin");
     EXPECT_TRUE(ReadAll(flow_.packagePath) == package);
     EXPECT_EQ(FolderNames(flow_), std::vector<std::string>{"qev setup 2.bin"}); // no statement
+    EXPECT_EQ(flow_.PlayerStatus(),
+              "Version 0.2.1.2 is ready: it installs when you close the client");
     EXPECT_EQ(LogLines(), std::vector<std::string>{"update 0.2.1.2 served by " + server_.host() +
                                                    "/update/update.xml"});
 }
@@ -514,6 +517,7 @@ TEST_F(UpdateFlowTest, RefusalsLeaveNothingAndStartNothing)
             packageAsked |= server_.RequestLine(i) == "GET " + object + " HTTP/1.1";
         EXPECT_EQ(packageAsked, c.packageAsked);
         EXPECT_TRUE(flow.packagePath.empty());
+        EXPECT_EQ(flow.PlayerStatus(), "");
         EXPECT_TRUE(FolderNames(flow).empty());
         std::vector<std::string> expected;
         if (!c.logged.empty()) expected.push_back("update package refused: " + c.logged);

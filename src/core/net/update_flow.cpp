@@ -618,6 +618,17 @@ void UpdateFlow::OnPackageComplete(const DownloadNotice& notice)
     stage_ = Stage::Ready;
 }
 
+std::string UpdateFlow::PlayerStatus() const
+{
+    std::lock_guard lock(noticeMutex_);
+    // A verified package installs itself at exit (LaunchUpdater): a player who keeps the
+    // client open for days learns here that closing it updates it.
+    if (stage_ == Stage::Ready)
+        return "Version " + FormatBuildVersion(statement_.version) +
+               " is ready: it installs when you close the client";
+    return "";
+}
+
 bool UpdateFlow::IsBuildCurrent(const std::string& path)
 {
     ReadUpdateManifest(state_.layout, path);

@@ -116,6 +116,9 @@ public:
     // controls, or a built-in key that does not decode. "" otherwise, including a program
     // this user cannot replace (updated with the system's packages) and a check that runs.
     std::string OffReason() const;
+    // What the player is told about the update in the game window's status bar; "" when
+    // there is nothing to tell.
+    std::string PlayerStatus() const;
 
     // The verified package's path in this run's folder, "" until one is verified. The
     // bytes that are installed come from the file held open since its download, never

@@ -169,7 +169,9 @@ void CKorvel2App::StartUpdateCheck()
     updateFlow_ = std::make_unique<qev::UpdateFlow>(layout_);
     updateFlow_->SetNoticeSink(
         MakeUiThreadSink(mainFrame_.get(), [this](const qev::DownloadNotice& notice) {
-            if (updateFlow_) updateFlow_->OnDownloadNotice(notice);
+            if (!updateFlow_) return;
+            updateFlow_->OnDownloadNotice(notice);
+            ShowUpdateStatus(); // a package verified while the game plays is told at once
         }));
     updateFlow_->CheckForUpdate();
 }
@@ -194,6 +196,12 @@ void CKorvel2App::WireWindows()
                      [this](const qev::SessionInfo& session) { OnLoggedIn(session); });
     QObject::connect(web_.get(), &CWebContext::downloadStatus, mainFrame_->statusBar(),
                      [this](const QString& text) { mainFrame_->statusBar()->showMessage(text); });
+}
+
+void CKorvel2App::ShowUpdateStatus()
+{
+    if (mainFrame_ && updateFlow_)
+        mainFrame_->SetUpdateStatus(QString::fromStdString(updateFlow_->PlayerStatus()));
 }
 
 void CKorvel2App::SendStartupReport()
@@ -256,6 +264,7 @@ void CKorvel2App::ShowGameWindow(const QString& url, const QString& title)
         r.moveCenter(screen->availableGeometry().center());
         mainFrame_->move(r.topLeft());
     }
+    ShowUpdateStatus();
     mainFrame_->ShowMaximised();
     mainFrame_->activateWindow();
     mainFrame_->raise();

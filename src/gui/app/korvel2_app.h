@@ -102,6 +102,8 @@ private:
     bool AskOpenAddresses();
     void ShowLoginStack();
     void StartUpdateCheck();
+    // The update's state for the player, in the main frame's status bar.
+    void ShowUpdateStatus();
 
     qev::LayoutState layout_;
     bool endedAtOnce_ = false;

@@ -1,10 +1,14 @@
-// The qev program. Any argument selects one of the update hand-over modes, which run
-// without a display and end the process; no argument is an ordinary client start.
+// The qev program. "-u" / "-r" select the update hand-over modes, which run without a
+// display and end the process; help and version are answered without one too. No argument,
+// or only Qt's own options, is an ordinary client start.
 #include <QApplication>
+#include <QLoggingCategory>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "app/command_line.h"
 #include "app/korvel2_app.h"
 #include "app/update_modes.h"
 #include "base/log.h"
@@ -14,7 +18,22 @@
 int main(int argc, char** argv)
 {
     qev::SetLogFolderSource(qev::GetLogFolder);
-    if (argc > 1) return qev::RunUpdateMode(std::vector<std::string>(argv + 1, argv + argc));
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    switch (qev::ClassifyCommandLine(args)) {
+    case qev::CommandLineAction::HandOver: return qev::RunUpdateMode(args);
+    case qev::CommandLineAction::Help: std::fputs(qev::UsageText().c_str(), stdout); return 0;
+    case qev::CommandLineAction::Version: std::fputs(qev::VersionText().c_str(), stdout); return 0;
+    case qev::CommandLineAction::Unknown:
+        std::fputs(qev::UsageText().c_str(), stderr);
+        return qev::UsageExitCode;
+    case qev::CommandLineAction::Run: break;
+    }
+
+    // A terminal that starts the client stays quiet: the web engine's informational lines
+    // (its GL type, every switch it was given) are off. Qt applies QT_LOGGING_CONF and
+    // QT_LOGGING_RULES after these rules, so a user's own setting still decides. (Setting
+    // QT_LOGGING_RULES here would come too late: Qt reads it once, before main() runs.)
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.webengine*.info=false"));
 
     // A Wayland compositor places every top-level window itself, while the login stack and
     // the reminder must sit where the client puts them: on a Wayland desktop run through

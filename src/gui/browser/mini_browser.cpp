@@ -17,13 +17,18 @@ namespace {
 // Set to have the first page load reported on stderr (start-up benchmark).
 constexpr char TraceVariable[] = "QEV_TRACE_FIRST_PAINT";
 
-// Every new-window attempt is decided by the host; the engine itself never opens one.
+// Every new-window attempt is decided by the host; the engine itself never opens one. The
+// page's console stays out of the terminal the client was started from, as a game page's does.
 class MiniBrowserPage : public QWebEnginePage {
 public:
     using QWebEnginePage::QWebEnginePage;
 
 protected:
     QWebEnginePage* createWindow(WebWindowType /*type*/) override { return nullptr; }
+    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString&, int,
+                                  const QString&) override
+    {
+    }
 };
 
 std::string AttributeOf(const QVariantMap& attributes, const char* name)

@@ -76,6 +76,9 @@ CMainFrame::CMainFrame(qev::LayoutState& layoutState, CWebContext& web)
     layout->addWidget(statusBar_);
     statusBar_->setSizeGripEnabled(false); // the borders never resize the frame
     UseFrameColours(statusBar_, layout_.layout.captionColour);
+    updateLabel_ = new QLabel(statusBar_);
+    updateLabel_->hide();
+    statusBar_->addPermanentWidget(updateLabel_);
     for (int i = 0; i < 3; ++i) {
         lockLabels_[i] = new QLabel(statusBar_);
         lockLabels_[i]->setAlignment(Qt::AlignCenter);
@@ -574,6 +577,17 @@ void CMainFrame::RaiseReminders()
 QString CMainFrame::LockIndicatorText(int pane) const
 {
     return pane >= 0 && pane < 3 ? lockLabels_[pane]->text() : QString();
+}
+
+void CMainFrame::SetUpdateStatus(const QString& text)
+{
+    updateLabel_->setText(text);
+    updateLabel_->setVisible(!text.isEmpty());
+}
+
+QString CMainFrame::UpdateStatus() const
+{
+    return updateLabel_->text();
 }
 
 void CMainFrame::UpdateLockIndicators()

@@ -84,6 +84,10 @@ public:
     QStatusBar* statusBar() const { return statusBar_; }
     // The three lock indicators' texts (empty while that lock is off).
     QString LockIndicatorText(int pane) const;
+    // The update-state label, left of the lock indicators: it stays while the message pane
+    // shows links and downloads. Hidden while empty.
+    void SetUpdateStatus(const QString& text);
+    QString UpdateStatus() const;
 
     // The game the frame shows: the address Refresh loads, the title the caption draws.
     void SetGame(const QString& url, const QString& title);
@@ -148,6 +152,7 @@ private:
     QString gameUrl_, gameTitle_;
     QStackedWidget* stack_;
     QStatusBar* statusBar_;
+    QLabel* updateLabel_ = nullptr;
     QLabel* lockLabels_[3] = {};
     QTimer lockTimer_;
     std::vector<std::unique_ptr<CKorvel2Doc>> documents_;
