@@ -56,6 +56,7 @@ file(MAKE_DIRECTORY ${_qev_doc})
 # Debian's documentation of the package: a machine-readable copyright file with the
 # project's license, and a changelog in Debian's format for this version. Compressed
 # without a time stamp, so the same sources give the same package.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/LICENSE)
 file(READ ${PROJECT_SOURCE_DIR}/LICENSE _qev_license)
 string(REGEX REPLACE "^MIT License\n\nCopyright[^\n]*\n\n" "" _qev_license_text "${_qev_license}")
 string(REGEX REPLACE "\n\n" "\n.\n" _qev_license_text "${_qev_license_text}")

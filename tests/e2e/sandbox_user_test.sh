@@ -24,8 +24,10 @@ start_portal_on "$base" || fail "portal did not start"
 
 # The player's own copy of the program and home; nothing of root's is reachable.
 install -m 755 "$build/bin/qev" "$work/qev"
-mkdir -p "$work/home"
-chown "$player" "$work/home"
+# A login session's runtime folder, as a desktop gives one.
+mkdir -p "$work/home" "$work/run"
+chown "$player" "$work/home" "$work/run"
+chmod 700 "$work/run"
 
 set +e
 xvfb-run -a -s "-ac -screen 0 1280x800x24" bash -c '
@@ -33,6 +35,7 @@ xvfb-run -a -s "-ac -screen 0 1280x800x24" bash -c '
   work="$1"; player="$2"; base="$3"
   until_true() { for _ in $(seq "${2:-100}"); do eval "$1" && return 0; sleep 0.1; done; return 1; }
   runuser -u "$player" -- env -i PATH=/usr/bin:/bin DISPLAY="$DISPLAY" HOME="$work/home" \
+    XDG_RUNTIME_DIR="$work/run" \
     QT_QPA_PLATFORM=xcb "$work/qev" >"$work/client.out" 2>&1 & pid=$!
   until_true "grep -q \"GET :$base /micro2 \" \"$work/portal.log\"" 300 || { echo "no login page request"; exit 10; }
   # The page has painted once the login pane is no longer one flat colour.
