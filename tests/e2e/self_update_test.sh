@@ -23,31 +23,7 @@ rm -f "$artifacts/update_ready.png"
 offer_update
 export XDG_RUNTIME_DIR="$work/run"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
-# Run once the update check has served the package: sign in on the portal page, pick the
-# first realm, read the status bar, close the game window and answer OK.
-cat >"$work/play.sh" <<'PLAY'
-work="$1"; shot="$2"; probe_py="$3"; log="$work/portal.log"
-count() { grep -c "$1" "$log" || true; }
-page_click() { xdotool mousemove --sync $((326 + $1)) $((252 + $2)) click 1; }
-for _ in $(seq 200); do grep -q "GET :[0-9]* /micro2 " "$log" && break; sleep 0.1; done
-sleep 1 # the page paints after it loads
-page_click 150 165; xdotool type --delay 30 Aldric; xdotool key Return
-for _ in $(seq 100); do (($(count "GET :[0-9]* /micro2?user=") > 0)) && break; sleep 0.1; done
-sleep 1
-page_click 200 147 # the first realm
-for _ in $(seq 100); do frame="$(xdotool search --onlyvisible --name "^QEV$" | head -1)"; [[ -n "$frame" ]] && xwininfo -id "$frame" | grep -q "Width: 1280" && break; sleep 0.1; done
-for _ in $(seq 100); do
-  timeout 60 /usr/bin/python3 "$probe_py" texts "Version " >"$work/status.txt" && break
-  sleep 0.2
-done
-sleep 1 # the game page paints
-import -window root "$shot"
-xdotool mousemove --sync $((1280 - 14)) 15 click 1 # the caption's Close, then OK
-for _ in $(seq 50); do box="$(xdotool search --onlyvisible --name "^Velmora Client$" | grep -v "^$frame$" | head -1)"; [[ -n "$box" ]] && break; sleep 0.1; done
-xdotool windowfocus --sync "$box"; xdotool key Return
-for _ in $(seq 100); do kill -0 "$QEV_CLIENT_PID" 2>/dev/null || break; sleep 0.1; done
-PLAY
-QEV_CLIENT_BUS=1 QEV_BEFORE_CLOSE="bash '$work/play.sh' '$work' '$artifacts/update_ready.png' '$(dirname "$0")/atspi_probe.py' >'$work/play.log' 2>&1" \
+QEV_CLIENT_BUS=1 QEV_BEFORE_CLOSE="bash '$(dirname "$0")/journeys/update_waiting.sh' '$work/portal.log' '$work/status.txt' '$artifacts/update_ready.png' >'$work/play.log' 2>&1" \
   run_client "$work/app/qev" "$work/portal.log"
 
 grep -q 'update.xml' "$work/portal.log" || fail "the manifest was not fetched"

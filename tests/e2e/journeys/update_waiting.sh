@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Run by self_update_test.sh (through update_client.sh's QEV_BEFORE_CLOSE) once the client has
+# verified the update: sign in, read the game window's status bar through the accessibility
+# bus, keep a screenshot, then close the game window and answer OK. Arguments: the portal's
+# log, the file the status text goes to, the screenshot. The client is $QEV_CLIENT_PID.
+set -u
+source "$(dirname "$0")/../journey.sh"
+log="$1" status="$2" shot="$3"
+pid="$QEV_CLIENT_PID"
+on_screen 1280 800
+
+wait_log "GET :[0-9]* /micro2 " || exit 11
+sign_in Aldric || exit 11
+until_true '[[ -n $(frame_id) ]] && xwininfo -id "$(frame_id)" | grep -q "Width: 1280"' ||
+  { echo "no game window"; exit 12; }
+until_true 'timeout 60 /usr/bin/python3 "$e2e_dir/atspi_probe.py" texts "Version " >"$status"' ||
+  { echo "no update status in the tree"; exit 13; }
+sleep 1 # the game page paints
+import -window root "$shot"
+quit_client
