@@ -69,9 +69,7 @@ check_run() {
   done
 }
 check_run 0 "^qev ${version//./\\.}\$" "" --version
-[[ "$(cat "$work/out")" == "qev $version" ]] || fail "--version printed more than one line"
 check_run 0 '^Usage: qev' "" --help
-grep -q 'QT_SCALE_FACTOR' "$work/out" || fail "--help does not name the environment"
 check_run 2 "" '^Usage: qev' --bogus
 
 (cd "$build" && cpack -G DEB -B "$work/pkg") >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log"; fail "cpack"; }
