@@ -248,6 +248,9 @@ TEST_F(UpdateFlowTest, NoCheckWithoutAReplaceableProgramAKeyOrAPrivateFolder)
         ASSERT_EQ(LogLines().size(), 1u);
         EXPECT_EQ(LogLines()[0].rfind(c.logged, 0), 0u) << LogLines()[0];
         EXPECT_EQ(flow.OffReason(), c.offReason);
+        EXPECT_EQ(flow.PlayerStatus(),
+                  *c.offReason ? "Updates off: " + std::string(c.offReason) + " (see the log)"
+                               : "");
     }
     EXPECT_EQ(server_.RequestCount(), 0u);
 }

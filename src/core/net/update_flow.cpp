@@ -626,6 +626,8 @@ std::string UpdateFlow::PlayerStatus() const
     if (stage_ == Stage::Ready)
         return "Version " + FormatBuildVersion(statement_.version) +
                " is ready: it installs when you close the client";
+    // Another user may have switched this player's updates off for good; the log says more.
+    if (!offReason_.empty()) return "Updates off: " + offReason_ + " (see the log)";
     return "";
 }
 
