@@ -159,13 +159,15 @@ bool UpdateFlow::CheckForUpdate()
         WriteLog("update check skipped: the built-in update key is not a public key");
         return false;
     }
-    RemoveAbandonedUpdateFolders();
     std::string whyNot;
     auto folder = UpdateFolder::CreateForRun(whyNot);
     if (!folder) {
         WriteLog("update check skipped: no private download folder (" + whyNot + ")");
         return false;
     }
+    // Only now that the walk to the root held, and through the root it opened.
+    if (std::string left; folder->RemoveAbandonedRunFolders(left), !left.empty())
+        WriteLog("update clean-up: " + left);
     std::lock_guard lock(noticeMutex_);
     if (folder_) folder_->RemoveAll(); // a second check starts over
     folder_ = std::move(folder);
