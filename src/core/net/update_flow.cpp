@@ -166,8 +166,9 @@ bool UpdateFlow::CheckForUpdate()
         return false;
     }
     // Only now that the walk to the root held, and through the root it opened.
-    if (std::string left; folder->RemoveAbandonedRunFolders(left), !left.empty())
-        WriteLog("update clean-up: " + left);
+    std::string left;
+    folder->RemoveAbandonedRunFolders(left);
+    if (!left.empty()) WriteLog("update clean-up: " + left);
     std::lock_guard lock(noticeMutex_);
     if (folder_) folder_->RemoveAll(); // a second check starts over
     folder_ = std::move(folder);
