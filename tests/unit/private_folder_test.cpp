@@ -72,6 +72,12 @@ TEST(PrivateFolder, WalkRefusesLinksAndFoldersOthersControl)
          "cache", false},
         {"another user's folder above", [&](auto& d) { MakeFolder(d + "/up", 0755, other); },
          "up/cache", false},
+        {"another user's link at the base",
+         [&](auto& d) {
+             link(d + "/good", d + "/cache");
+             ASSERT_EQ(lchown((d + "/cache").c_str(), other, -1), 0);
+         },
+         "cache", false},
         {"another user's base", [&](auto& d) { MakeFolder(d + "/cache", 0755, other); }, "cache",
          false},
         {"another user's qev", [&](auto& d) { MakeFolder(d + "/cache/qev", 0700, other); }, "cache",

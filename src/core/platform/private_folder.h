@@ -12,14 +12,14 @@ namespace qev {
 
 class PrivateFolder {
 public:
-    // Opens base (an absolute path; made 0700 where missing, and a link there is followed:
-    // the user may keep a cache elsewhere), then each of parts in turn inside the one
-    // before, never through a link, making a missing one 0700 and taking the group's and
-    // others' bits off one of ours. Then every folder from the last one up to the root of
-    // the file system, as reached from it, must belong to this user or the administrator
-    // and be writable by nobody else unless sticky; parts must be this user's own. On any
-    // failure: nullptr, and whyNot says why in a few words. Windows: the folders are made
-    // and opened by path, a link refused, and held open so they cannot be renamed.
+    // Opens base (an absolute path; made 0700 where missing, and a link of the user's own
+    // there is followed: the user may keep a cache elsewhere), then each of parts in turn
+    // inside the one before, never through a link, making a missing one 0700 and taking the
+    // group's and others' bits off one of ours. Then every folder from the last one up to
+    // the root of the file system, as reached from it, must belong to this user or the
+    // administrator and be writable by nobody else unless sticky; parts must be this user's
+    // own. On any failure: nullptr, and whyNot says why in a few words. Windows: the folders
+    // are made and opened by path, a link refused, and held open so they cannot be renamed.
     static std::unique_ptr<PrivateFolder>
     Open(const std::string& base, const std::vector<std::string>& parts, std::string& whyNot);
     ~PrivateFolder();

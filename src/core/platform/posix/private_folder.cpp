@@ -163,6 +163,13 @@ std::unique_ptr<PrivateFolder> PrivateFolder::Open(const std::string& base,
         whyNot = "cannot open " + path + ": " + std::strerror(errno);
         return nullptr;
     }
+    // The user's own link is followed; one that another user placed there would let them
+    // pick which of the user's folders the client fills.
+    if (struct stat link{}; lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode) &&
+                            link.st_uid != geteuid() && link.st_uid != 0) {
+        whyNot = path + " is another user's link";
+        return nullptr;
+    }
     for (const std::string& part : parts) {
         if (!IsPlainName(part)) {
             whyNot = "not a folder name: " + part;
