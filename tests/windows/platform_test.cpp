@@ -69,9 +69,10 @@ class PlatformTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        dir_ = GetTempFolder();
+        dir_ = win32::CorePath(fs::temp_directory_path().wstring());
         ASSERT_FALSE(dir_.empty());
-        dir_ += "platform-test-" + std::to_string(CurrentProcessId()) + "/";
+        if (dir_.back() != '/') dir_ += '/';
+        dir_ += "qev-platform-test-" + std::to_string(CurrentProcessId()) + "/";
         fs::create_directories(dir_);
     }
     void TearDown() override
@@ -83,16 +84,11 @@ protected:
     std::string dir_;
 };
 
-TEST_F(PlatformTest, PathsUseForwardSlashesAndTheTempFolderIsOurs)
+TEST_F(PlatformTest, PathsUseForwardSlashes)
 {
     const std::string program = GetProgramPath();
     EXPECT_EQ(program.find('\\'), std::string::npos) << program;
     EXPECT_TRUE(FileExists(program));
-    const std::string temp = GetTempFolder();
-    ASSERT_FALSE(temp.empty());
-    EXPECT_EQ(temp.back(), '/');
-    EXPECT_EQ(temp.substr(temp.size() - 5), "/qev/");
-    EXPECT_TRUE(fs::is_directory(temp));
     EXPECT_EQ(LogFilePath(), "C:/log/qev.log");
 }
 
@@ -509,7 +505,8 @@ TEST_F(UpdateFolderTest, RunFoldersAreLockedWhileTheirRunLastsAndCleanedUpAfter)
     // Clean-up takes the folder nobody holds, with its files, and nothing else.
     ASSERT_TRUE(released->CreateFile("left.bin").IsOpen());
     released.reset();
-    EXPECT_EQ(RemoveAbandonedUpdateFolders(), 1);
+    std::string left;
+    EXPECT_EQ(held->RemoveAbandonedRunFolders(left), 1);
     EXPECT_FALSE(fs::exists(releasedPath));
     for (const std::string& path : {heldPath, handedPath, root + "keep", outside})
         EXPECT_TRUE(fs::is_directory(path)) << path;
@@ -527,7 +524,6 @@ TEST_F(UpdateFolderTest, RunFoldersAreLockedWhileTheirRunLastsAndCleanedUpAfter)
     EXPECT_EQ(UpdateFolderRoot(), "");
     EXPECT_FALSE(UpdateFolder::CreateForRun(whyNot));
     EXPECT_FALSE(whyNot.empty());
-    EXPECT_EQ(RemoveAbandonedUpdateFolders(), 0);
     EXPECT_EQ(Entries(target), 1u);
 }
 

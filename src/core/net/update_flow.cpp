@@ -267,7 +267,6 @@ bool UpdateFlow::CheckForUpdate()
         offReason_ = "the built-in update key does not decode";
         return false;
     }
-    RemoveAbandonedUpdateFolders();
     std::string whyNot;
     auto folder = UpdateFolder::CreateForRun(whyNot);
     if (!folder) {
@@ -276,6 +275,10 @@ bool UpdateFlow::CheckForUpdate()
         offReason_ = FolderOffReason(whyNot);
         return false;
     }
+    // Only now that the walk to the root held, and through the root it opened.
+    std::string left;
+    folder->RemoveAbandonedRunFolders(left);
+    if (!left.empty()) WriteLog("update clean-up: " + left);
     std::lock_guard lock(noticeMutex_);
     if (folder_) folder_->RemoveAll(); // a second check starts over
     folder_ = std::move(folder);

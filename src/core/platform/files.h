@@ -9,11 +9,6 @@ namespace qev {
 // Full path of the running program file.
 std::string GetProgramPath();
 
-// The per-user private temporary folder (created 0700 when missing, refused when it is a
-// link or belongs to someone else), ending with '/'; empty when it cannot be had.
-// Lives under $TMPDIR (default /tmp) as "qev-<uid>".
-std::string GetTempFolder();
-
 // Copies from over to, overwriting. The bytes go to a sibling temporary file first,
 // which then takes to's place in one rename, so to is never half written. to keeps its
 // mode bits (from's when to did not exist). False on any failure (to unchanged).

@@ -53,15 +53,15 @@ private:
 // A folder opened once; every later file operation goes through that handle.
 class UpdateFolder {
 public:
-    // Makes a new folder for this run under UpdateFolderRoot() (mode 0700, its own name),
-    // checks it and takes its lock, held until this object goes. The folder, and every
-    // folder above it, must be out of other users' reach: owned by this user (or the
-    // system's administrator) and not writable by anyone else, unless the folder keeps
-    // others from renaming what is not theirs (the sticky bit). On any failure: nullptr,
-    // and whyNot says why in a few words.
+    // Makes a new folder for this run under UpdateFolderRoot() (mode 0700, a random name),
+    // checks it and takes its lock, held until this object goes. The root is reached
+    // through PrivateFolder's checked walk: no link on the way, and the root and every
+    // folder above it out of other users' reach. On any failure: nullptr, and whyNot says
+    // why in a few words.
     static std::unique_ptr<UpdateFolder> CreateForRun(std::string& whyNot);
     // The hand-over steps: opens the run folder at path (which must be a run folder of
-    // this user, directly under UpdateFolderRoot()) and takes its lock, waiting up to
+    // this user, directly under UpdateFolderRoot(), reached through the same checked walk)
+    // and takes its lock, waiting up to
     // waitMs for the run that holds it to end. nullptr when it is not such a folder, or
     // the lock stays held.
     static std::unique_ptr<UpdateFolder> OpenRunFolder(const std::string& path, int waitMs);
@@ -83,6 +83,13 @@ public:
     bool RemoveFile(const std::string& name);
     // Removes every file in the folder, then the folder; false when something stayed.
     bool RemoveAll();
+    // The start-up clean-up, beside a run folder just made: removes the run folders in the
+    // same root that runs which ended left behind, with the files in them, and nothing
+    // else. Only a folder named "run-" and six characters, of this user, older than a
+    // minute, whose lock nobody holds, holding only regular files of this user with one
+    // name each, goes. Returns how many went; left says what stayed, for one log line
+    // ("" when only folders of runs still living stayed, or nothing).
+    int RemoveAbandonedRunFolders(std::string& left);
 
     struct Handles;
 
@@ -93,13 +100,9 @@ private:
 };
 
 // Where run folders live, ending with the separator: Linux $XDG_CACHE_HOME/qev/update/
-// (else $HOME/.cache/qev/update/); Windows %LOCALAPPDATA%\qev\update\. "" when unknown.
-// The folders above it are made (0700) when missing.
+// (else $HOME/.cache/qev/update/); Windows %LOCALAPPDATA%\qev\update\ (made, private,
+// when missing). "" when unknown.
 std::string UpdateFolderRoot();
-
-// Removes the run folders under UpdateFolderRoot() whose lock nobody holds (left by runs
-// that ended), with the files in them, and nothing else. Returns how many went.
-int RemoveAbandonedUpdateFolders();
 
 // A program image that no process can change any more: Linux, a sealed memory file;
 // Windows, a file in the run folder held open with writing denied to everyone. Made from

@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QScreen>
-#include <QStandardPaths>
 #include <QStatusBar>
 
 #include "base/app_icon.h"
@@ -25,6 +24,7 @@
 #include "net/network_init.h"
 #include "net/update_flow.h"
 #include "platform/files.h"
+#include "platform/private_folder.h"
 #include "skin/background_wnd.h"
 #include "skin/image_manager.h"
 #include "skin/main_frame.h"
@@ -110,11 +110,8 @@ void CKorvel2App::ReadLayout(std::optional<std::string_view> layoutText)
 void CKorvel2App::MakeFrame()
 {
     // The web profile every page shares (made before the windows that make pages).
-    web_ = std::make_unique<CWebContext>(
-        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-            QStringLiteral("/qev"),
-        QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
-            QStringLiteral("/qev"));
+    web_ = std::make_unique<CWebContext>(QString::fromStdString(qev::DataHome()),
+                                         QString::fromStdString(qev::CacheHome()));
     // 11. and 12. Document list and main frame.
     mainFrame_ = std::make_unique<CMainFrame>(layout_, *web_);
     // 13. Size of the "game" pane; the frame stays hidden.

@@ -18,6 +18,7 @@
 #include <QWheelEvent>
 
 #include "base/log.h"
+#include "platform/private_folder.h"
 
 namespace {
 
@@ -94,11 +95,14 @@ bool GetsGameRights(PageRole role)
     return role == PageRole::Game || role == PageRole::Popup;
 }
 
-// Makes folder (and its parents) and leaves it to this user alone.
-bool MakePrivateFolder(const QString& folder)
+// home/qev/web through the checked walk (made 0700 where missing, never through a link,
+// refused when another user could reach into it); "" with refusal saying why otherwise.
+QString OpenWebFolder(const QString& home, QString& refusal)
 {
-    if (!QDir().mkpath(folder)) return false;
-    return QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    std::string whyNot;
+    const auto folder = qev::PrivateFolder::Open(home.toStdString(), {"qev", "web"}, whyNot);
+    if (!folder) refusal = QString::fromStdString(whyNot);
+    return folder ? QString::fromStdString(folder->Path()) : QString();
 }
 
 // The web view the event was sent into (the view itself or its render widget), or null.
@@ -189,12 +193,12 @@ PageRole RoleOf(const QWebEnginePage* page)
     return role.isValid() ? static_cast<PageRole>(role.toInt()) : PageRole::Login;
 }
 
-CWebContext::CWebContext(const QString& dataFolder, const QString& cacheFolder)
+CWebContext::CWebContext(const QString& dataHome, const QString& cacheHome)
 {
-    ClaimFolders(dataFolder, cacheFolder);
-    zoomFile_ = dataFolder + QStringLiteral("/zoom.ini");
+    ClaimFolders(dataHome, cacheHome);
     QFile zoomFile(zoomFile_);
-    if (zoomFile.open(QIODevice::ReadOnly)) zoom_.Read(zoomFile.read(64 * 1024).toStdString());
+    if (!zoomFile_.isEmpty() && zoomFile.open(QIODevice::ReadOnly))
+        zoom_.Read(zoomFile.read(64 * 1024).toStdString());
     qApp->installEventFilter(this);
 }
 
@@ -209,16 +213,14 @@ CWebContext::~CWebContext()
     for (const QPointer<QWidget>& popup : popups_) delete popup.data();
 }
 
-void CWebContext::ClaimFolders(const QString& dataFolder, const QString& cacheFolder)
+void CWebContext::ClaimFolders(const QString& dataHome, const QString& cacheHome)
 {
-    const QString storage = dataFolder + QStringLiteral("/web");
-    const QString cache = cacheFolder + QStringLiteral("/web");
     QString refusal;
-    if (!MakePrivateFolder(dataFolder) || !MakePrivateFolder(storage)) {
-        refusal = QStringLiteral("%1 cannot be made").arg(storage);
-    } else if (!MakePrivateFolder(cache)) {
-        refusal = QStringLiteral("%1 cannot be made").arg(cache);
-    } else {
+    const QString storage = OpenWebFolder(dataHome, refusal);
+    const QString dataFolder = QFileInfo(storage).path(); // qev/, checked with it
+    if (!storage.isEmpty()) zoomFile_ = dataFolder + QStringLiteral("/zoom.ini");
+    const QString cache = storage.isEmpty() ? QString() : OpenWebFolder(cacheHome, refusal);
+    if (!cache.isEmpty()) {
         lock_ = std::make_unique<QLockFile>(dataFolder + QStringLiteral("/web.lock"));
         // Held for the whole run, however long: never taken over because of its age (a
         // lock whose process is gone is still taken over).

@@ -36,13 +36,14 @@ public:
     // A page whose render process ends twice within this long stops reloading itself.
     static constexpr qint64 CrashLoopMs = 60000;
 
-    // The profile keeps its storage in dataFolder/web and its cache in cacheFolder/web
-    // (both mode 0700), while this process holds dataFolder/web.lock. When another copy
-    // holds the lock or the folders cannot be made, this run's profile is off the record
-    // (and one log line says why). Zoom is remembered in dataFolder/zoom.ini. The profile
-    // itself is made on first use: it starts the web engine, which must not hold up the
-    // first paint.
-    CWebContext(const QString& dataFolder, const QString& cacheFolder);
+    // The profile keeps its storage in dataHome/qev/web and its cache in cacheHome/qev/web
+    // (both mode 0700, reached through qev::PrivateFolder's checked walk), while this
+    // process holds dataHome/qev/web.lock. When another copy holds the lock, or a folder
+    // on the way is a link, another user's, or cannot be made, this run's profile is off
+    // the record (and one log line says why). Zoom is remembered in dataHome/qev/zoom.ini.
+    // The profile itself is made on first use: it starts the web engine, which must not
+    // hold up the first paint.
+    CWebContext(const QString& dataHome, const QString& cacheHome);
     // Off the record, zoom not kept (tests).
     CWebContext();
     // Closes the pop-ups first: no page may outlive its profile.
@@ -72,7 +73,7 @@ protected:
 private:
     // Takes the lock and makes the folders; on failure, says why in the log and leaves the
     // profile off the record.
-    void ClaimFolders(const QString& dataFolder, const QString& cacheFolder);
+    void ClaimFolders(const QString& dataHome, const QString& cacheHome);
     void OnDownloadRequested(QWebEngineDownloadRequest* download);
     // Reports a download's progress and ends it with its last state.
     void FollowDownload(QWebEngineDownloadRequest* download);

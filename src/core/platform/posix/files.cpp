@@ -17,20 +17,6 @@
 
 namespace qev {
 
-std::string GetTempFolder()
-{
-    const char* base = std::getenv("TMPDIR");
-    std::string dir = (base && *base) ? base : "/tmp";
-    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-    dir += "/qev-" + std::to_string(getuid());
-    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return {};
-    struct stat st {};
-    // lstat: a link planted in the shared folder must not redirect our files.
-    if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid()) return {};
-    if ((st.st_mode & 0077) != 0 && chmod(dir.c_str(), 0700) != 0) return {};
-    return dir + "/";
-}
-
 namespace {
 
 // A copy's temporary sibling: "<to>.qev-<pid>-<random>.tmp", so a later run can tell its

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/private_folder.h"
 #include "platform/process.h"
 
 extern char** environ;
@@ -23,9 +25,13 @@ extern char** environ;
 namespace qev {
 namespace {
 
-// Run folders are "run-" and six characters that mkdtemp picks.
+// Run folders are "run-" and six random letters or digits.
 constexpr std::string_view RunPrefix = "run-";
 constexpr std::size_t RunSuffixLength = 6;
+constexpr std::string_view RunLetters =
+    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+// A name is tried again when another folder already has it.
+constexpr int RunNameTries = 100;
 // A folder that has no lock yet may be one that another run has only just made: left
 // alone for this long.
 constexpr int YoungFolderSeconds = 60;
@@ -47,43 +53,37 @@ bool IsPlainName(std::string_view name)
     return name.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos;
 }
 
-// Out of other users' reach: ours or the administrator's, and writable by no one else
-// unless the sticky bit keeps others from renaming what is not theirs.
-bool IsPrivateEnough(const struct stat& st, bool mustBeOurs)
+// The update root, reached through the checked walk: every step below goes through the
+// descriptor it gives, so what the names lead to later does not matter.
+std::unique_ptr<PrivateFolder> OpenRoot(std::string& whyNot)
 {
-    const uid_t me = geteuid();
-    if (st.st_uid != me && (mustBeOurs || st.st_uid != 0)) return false;
-    if ((st.st_mode & (S_IWGRP | S_IWOTH)) && !(st.st_mode & S_ISVTX)) return false;
-    return true;
+    const std::string cache = CacheHome();
+    if (cache.empty()) {
+        whyNot = "no cache folder (neither XDG_CACHE_HOME nor HOME is set)";
+        return nullptr;
+    }
+    return PrivateFolder::Open(cache, {"qev", "update"}, whyNot);
 }
 
-// Checks every folder from path up to the root; false names the first one that fails.
-bool FoldersAboveArePrivate(const std::string& path, std::string& whyNot)
+// "run-" and RunSuffixLength random characters; "" when the system gives no randomness.
+std::string RandomRunName()
 {
-    std::string folder = path;
-    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-    for (;;) {
-        const auto slash = folder.rfind('/');
-        if (slash == std::string::npos) return true;
-        folder = slash == 0 ? "/" : folder.substr(0, slash);
-        struct stat st {};
-        if (stat(folder.c_str(), &st) != 0 || !IsPrivateEnough(st, false)) {
-            whyNot = folder + " can be written by another user";
-            return false;
-        }
-        if (folder == "/") return true;
+    std::string name(RunPrefix);
+    unsigned char bytes[32];
+    // 248 = 4 * 62: every character equally likely.
+    constexpr unsigned Even = 4 * RunLetters.size();
+    while (name.size() < RunPrefix.size() + RunSuffixLength) {
+        if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) return {};
+        for (const unsigned char b : bytes)
+            if (b < Even && name.size() < RunPrefix.size() + RunSuffixLength)
+                name += RunLetters[b % RunLetters.size()];
     }
+    return name;
 }
 
-// mkdir -p for the folders of the root, 0700 where this makes them.
-bool MakeFolders(const std::string& path)
+int Duplicate(int fd)
 {
-    for (std::size_t at = 1; at <= path.size(); ++at) {
-        if (at != path.size() && path[at] != '/') continue;
-        const std::string part = path.substr(0, at);
-        if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
-    }
-    return true;
+    return fcntl(fd, F_DUPFD_CLOEXEC, 0);
 }
 
 bool LockNow(int fd)
@@ -95,11 +95,10 @@ bool LockNow(int fd)
     return r == 0;
 }
 
-// Removes every regular file or link inside the folder open as fd; false when anything
-// stayed.
-bool EmptyFolder(int fd)
+// The names in the folder open as fd (without "." and ".."); false when it cannot be read.
+bool ListFolder(int fd, std::vector<std::string>& names)
 {
-    const int listing = dup(fd);
+    const int listing = Duplicate(fd);
     if (listing < 0) return false;
     DIR* dir = fdopendir(listing);
     if (!dir) {
@@ -107,13 +106,36 @@ bool EmptyFolder(int fd)
         return false;
     }
     rewinddir(dir);
-    bool ok = true;
-    std::vector<std::string> names;
     while (const dirent* entry = readdir(dir)) {
         const std::string_view name = entry->d_name;
         if (name != "." && name != "..") names.emplace_back(name);
     }
     closedir(dir);
+    return true;
+}
+
+// Whether the folder open as fd holds nothing but what a run leaves: regular files of this
+// user with one name each. Anything else (a link, a folder, a file with a second name
+// somewhere) is not a run's, and the folder with it is left alone.
+bool HoldsOnlyOwnFiles(int fd)
+{
+    std::vector<std::string> names;
+    if (!ListFolder(fd, names)) return false;
+    for (const std::string& name : names) {
+        struct stat st {};
+        if (fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+            st.st_uid != geteuid() || st.st_nlink != 1)
+            return false;
+    }
+    return true;
+}
+
+// Removes every entry but folders inside the folder open as fd (a link goes, never what it
+// leads to); false when anything stayed.
+bool EmptyFolder(int fd)
+{
+    std::vector<std::string> names;
+    bool ok = ListFolder(fd, names);
     for (const std::string& name : names)
         if (unlinkat(fd, name.c_str(), 0) != 0 && errno != ENOENT) ok = false;
     return ok;
@@ -177,16 +199,8 @@ std::int64_t OpenFile::Size() const
 
 std::string UpdateFolderRoot()
 {
-    // A relative XDG value is invalid by the base-directory rules and is ignored.
-    std::string cache;
-    if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg && xdg[0] == '/')
-        cache = xdg;
-    else if (const char* home = std::getenv("HOME"); home && home[0] == '/')
-        cache = std::string(home) + "/.cache";
-    else
-        return {};
-    while (cache.size() > 1 && cache.back() == '/') cache.pop_back();
-    return cache + "/qev/update/";
+    const std::string cache = CacheHome();
+    return cache.empty() ? std::string() : cache + "/qev/update/";
 }
 
 UpdateFolder::UpdateFolder(std::string path, std::unique_ptr<Handles> handles)
@@ -198,76 +212,71 @@ UpdateFolder::~UpdateFolder() = default;
 
 std::unique_ptr<UpdateFolder> UpdateFolder::CreateForRun(std::string& whyNot)
 {
-    const std::string root = UpdateFolderRoot();
-    if (root.empty()) {
-        whyNot = "no cache folder (neither XDG_CACHE_HOME nor HOME is set)";
-        return nullptr;
-    }
-    if (!MakeFolders(root.substr(0, root.size() - 1))) {
-        whyNot = "cannot make " + root + ": " + std::strerror(errno);
-        return nullptr;
-    }
+    const auto root = OpenRoot(whyNot);
+    if (!root) return nullptr;
     auto handles = std::make_unique<Handles>();
-    handles->parent = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    struct stat rootStat {};
-    if (handles->parent < 0 || fstat(handles->parent, &rootStat) != 0) {
-        whyNot = "cannot open " + root + ": " + std::strerror(errno);
+    handles->parent = Duplicate(root->Descriptor());
+    if (handles->parent < 0) {
+        whyNot = std::string("cannot keep the update folder open: ") + std::strerror(errno);
         return nullptr;
     }
-    // update/ is the client's alone: tightened when it was made looser by someone else's
-    // umask, refused when it belongs to someone else.
-    if (rootStat.st_uid != geteuid()) {
-        whyNot = root + " belongs to another user";
-        return nullptr;
+    for (int attempt = 0; attempt < RunNameTries; ++attempt) {
+        const std::string name = RandomRunName();
+        if (name.empty()) {
+            whyNot = "no random name for a run folder";
+            return nullptr;
+        }
+        if (mkdirat(handles->parent, name.c_str(), 0700) != 0) {
+            if (errno == EEXIST) continue;
+            whyNot = "cannot make a folder in " + root->Path() + ": " + std::strerror(errno);
+            return nullptr;
+        }
+        const std::string path = root->Path() + "/" + name + "/";
+        handles->name = name;
+        handles->folder =
+            openat(handles->parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        struct stat st {};
+        // The clean-up of another run leaves a folder this young alone, lock or not.
+        if (handles->folder < 0 || fstat(handles->folder, &st) != 0 || !S_ISDIR(st.st_mode) ||
+            st.st_uid != geteuid() || (st.st_mode & 077) != 0 || !LockNow(handles->folder)) {
+            whyNot = "the new folder " + path + " is not this user's alone";
+            unlinkat(handles->parent, name.c_str(), AT_REMOVEDIR);
+            return nullptr;
+        }
+        return std::unique_ptr<UpdateFolder>(new UpdateFolder(path, std::move(handles)));
     }
-    if ((rootStat.st_mode & 077) != 0 && fchmod(handles->parent, 0700) != 0) {
-        whyNot = "cannot make " + root + " private: " + std::strerror(errno);
-        return nullptr;
-    }
-    if (!FoldersAboveArePrivate(root, whyNot)) return nullptr;
-
-    std::string pattern = root + std::string(RunPrefix) + std::string(RunSuffixLength, 'X');
-    if (!mkdtemp(pattern.data())) {
-        whyNot = "cannot make a folder in " + root + ": " + std::strerror(errno);
-        return nullptr;
-    }
-    handles->name = pattern.substr(root.size());
-    handles->folder = openat(handles->parent, handles->name.c_str(),
-                             O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    struct stat st {};
-    if (handles->folder < 0 || fstat(handles->folder, &st) != 0 || !S_ISDIR(st.st_mode) ||
-        st.st_uid != geteuid() || (st.st_mode & 077) != 0 || !LockNow(handles->folder)) {
-        whyNot = "the new folder " + pattern + " is not this user's alone";
-        if (handles->folder >= 0) unlinkat(handles->parent, handles->name.c_str(), AT_REMOVEDIR);
-        return nullptr;
-    }
-    return std::unique_ptr<UpdateFolder>(new UpdateFolder(pattern + "/", std::move(handles)));
+    whyNot = "no free name for a run folder in " + root->Path();
+    return nullptr;
 }
 
 std::unique_ptr<UpdateFolder> UpdateFolder::OpenRunFolder(const std::string& path, int waitMs)
 {
-    const std::string root = UpdateFolderRoot();
     std::string folder = path;
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
     const auto slash = folder.rfind('/');
-    if (root.empty() || slash == std::string::npos || folder.substr(0, slash + 1) != root ||
-        !IsRunFolderName(folder.substr(slash + 1)))
-        return nullptr;
+    if (slash == std::string::npos || !IsRunFolderName(folder.substr(slash + 1))) return nullptr;
+    // Only a folder directly under the root the walk checked: the path comes from a
+    // command line anyone could have written.
+    std::string whyNot;
+    const auto root = OpenRoot(whyNot);
+    if (!root || folder.substr(0, slash) != root->Path()) return nullptr;
     auto handles = std::make_unique<Handles>();
     handles->name = folder.substr(slash + 1);
-    handles->parent = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    handles->parent = Duplicate(root->Descriptor());
     if (handles->parent < 0) return nullptr;
     handles->folder = openat(handles->parent, handles->name.c_str(),
                              O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     struct stat st {};
-    if (handles->folder < 0 || fstat(handles->folder, &st) != 0 || st.st_uid != geteuid())
+    if (handles->folder < 0 || fstat(handles->folder, &st) != 0 || st.st_uid != geteuid() ||
+        (st.st_mode & 077) != 0)
         return nullptr;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
     while (!LockNow(handles->folder)) {
         if (std::chrono::steady_clock::now() >= deadline) return nullptr;
         std::this_thread::sleep_for(std::chrono::milliseconds(LockPollMs));
     }
-    return std::unique_ptr<UpdateFolder>(new UpdateFolder(folder + "/", std::move(handles)));
+    const std::string opened = root->Path() + "/" + handles->name + "/";
+    return std::unique_ptr<UpdateFolder>(new UpdateFolder(opened, std::move(handles)));
 }
 
 std::unique_ptr<UpdateFolder> UpdateFolder::OpenPlain(const std::string& path)
@@ -308,40 +317,61 @@ bool UpdateFolder::RemoveAll()
     return ok;
 }
 
-int RemoveAbandonedUpdateFolders()
+int UpdateFolder::RemoveAbandonedRunFolders(std::string& left)
 {
-    const std::string root = UpdateFolderRoot();
-    if (root.empty()) return 0;
-    const int parent = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    left.clear();
+    const int parent = handles_->parent;
     if (parent < 0) return 0;
     std::vector<std::string> names;
-    if (const int listing = dup(parent); listing >= 0) {
-        if (DIR* dir = fdopendir(listing)) {
-            while (const dirent* entry = readdir(dir))
-                if (IsRunFolderName(entry->d_name)) names.emplace_back(entry->d_name);
-            closedir(dir);
-        } else {
-            close(listing);
-        }
+    if (!ListFolder(parent, names)) {
+        left = "the update folder " + path_ + ".. could not be listed";
+        return 0;
     }
+    // What stays, by reason, for the one log line.
+    struct {
+        int other = 0, foreign = 0, young = 0, locked = 0, odd = 0;
+    } kept;
     int removed = 0;
     const auto now = std::chrono::system_clock::now();
     for (const std::string& name : names) {
+        if (name == handles_->name) continue;
         const int fd =
-            openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0) continue;
+            IsRunFolderName(name)
+                ? openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
+                : -1;
         struct stat st {};
-        const bool ours = fstat(fd, &st) == 0 && st.st_uid == geteuid();
-        // mkdtemp and the lock are two steps: a folder made a moment ago may be another
-        // run's, about to be locked.
-        const auto made = std::chrono::system_clock::from_time_t(st.st_mtime);
-        const bool young = now - made < std::chrono::seconds(YoungFolderSeconds);
-        if (ours && !young && LockNow(fd) && EmptyFolder(fd) &&
-            unlinkat(parent, name.c_str(), AT_REMOVEDIR) == 0)
+        if (fd < 0 || fstat(fd, &st) != 0) {
+            ++kept.other;
+        } else if (st.st_uid != geteuid()) {
+            ++kept.foreign;
+        } else if (now - std::chrono::system_clock::from_time_t(st.st_mtime) <
+                   std::chrono::seconds(YoungFolderSeconds)) {
+            // Made and locked are two steps: a folder made a moment ago may be another
+            // run's, about to be locked.
+            ++kept.young;
+        } else if (!LockNow(fd)) {
+            ++kept.locked; // a run that still lives
+        } else if (!HoldsOnlyOwnFiles(fd) || !EmptyFolder(fd) ||
+                   unlinkat(parent, name.c_str(), AT_REMOVEDIR) != 0) {
+            ++kept.odd;
+        } else {
             ++removed;
-        close(fd);
+        }
+        if (fd >= 0) close(fd);
     }
-    close(parent);
+    const std::pair<int, const char*> reasons[] = {
+        {kept.other, "not run folders"},
+        {kept.foreign, "of another user"},
+        {kept.young, "made less than a minute ago"},
+        {kept.locked, "in use"},
+        {kept.odd, "holding more than plain files of this user"},
+    };
+    // A young or held folder is another run's, living: worth a line only beside something
+    // that no run of this user leaves.
+    if (kept.other + kept.foreign + kept.odd == 0) return removed;
+    for (const auto& [count, reason] : reasons)
+        if (count > 0) left += (left.empty() ? "" : ", ") + std::to_string(count) + " " + reason;
+    left = "left in " + UpdateFolderRoot() + ": " + left;
     return removed;
 }
 
@@ -367,8 +397,9 @@ std::optional<SealedProgram> SealedProgram::Seal(const OpenFile& from, std::int6
             whyNot = "the package could not be read";
             return std::nullopt;
         }
-        if (sealed.image_.WriteAt(at, buffer.data(), static_cast<std::size_t>(n)) != 0) {
-            whyNot = std::string("the sealed copy could not be written: ") + std::strerror(errno);
+        if (const int error =
+                sealed.image_.WriteAt(at, buffer.data(), static_cast<std::size_t>(n))) {
+            whyNot = std::string("the sealed copy could not be written: ") + std::strerror(error);
             return std::nullopt;
         }
         at += n;

@@ -95,24 +95,6 @@ std::string GetProgramPath()
     }
 }
 
-std::string GetTempFolder()
-{
-    wchar_t base[PathChars + 1];
-    const DWORD n = GetTempPathW(PathChars + 1, base);
-    if (n == 0 || n > PathChars) return {};
-    // The user's temporary folder is already the user's own; a folder of ours inside it
-    // keeps our files apart. A link in its place is refused, as on Linux.
-    std::wstring dir(base, n);
-    dir += L"qev";
-    if (!CreateDirectoryW(dir.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
-        return {};
-    const DWORD attributes = GetFileAttributesW(dir.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        return {};
-    return CorePath(dir) + "/";
-}
-
 bool CopyFileOver(const std::string& from, const std::string& to)
 {
     // The copy goes to a sibling first and then takes to's place in one move, so a

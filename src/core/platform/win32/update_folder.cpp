@@ -529,8 +529,9 @@ bool UpdateFolder::RemoveAll()
     return EntryIs(folder, FILE_ATTRIBUTE_DIRECTORY) && RemoveDirectoryW(folder.c_str());
 }
 
-int RemoveAbandonedUpdateFolders()
+int UpdateFolder::RemoveAbandonedRunFolders(std::string& left)
 {
+    left.clear();
     const std::string root = UpdateFolderRoot();
     if (root.empty()) return 0;
     std::vector<std::wstring> names;
