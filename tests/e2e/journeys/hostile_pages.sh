@@ -86,6 +86,8 @@ until_js "$hostile" "window.alerts" "10" 150 || fail "the loop did not end"
 until_logged "alert answered without showing" || exit 1
 
 step "pop-ups: none without input"
+press "" # as for the lock
+sleep 1.2
 js "openPopups(3)" >/dev/null
 until_logged "game page pop-up refused" || exit 1
 (($(popups) == 0)) || fail "a pop-up opened without input"
