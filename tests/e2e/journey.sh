@@ -52,7 +52,9 @@ caption_click() { # Menu | Close
   [[ $1 == Menu ]] && from_right=74
   xdotool mousemove --sync $((screen_w - from_right)) 15 click 1
 }
-shown() { xdotool search --onlyvisible --name "$1" 2>/dev/null | grep -v "^${2:-x}$" | head -1; }
+# shown TITLE [BUT]: the newest visible window titled TITLE (a question box opens after the
+# reminder, which may carry the client's name too), other than BUT.
+shown() { xdotool search --onlyvisible --name "$1" 2>/dev/null | grep -v "^${2:-x}$" | sort -n | tail -1; }
 frame_id() { shown "^QEV$"; }
 
 # wait_question FRAME: the client's question box (any window titled as the client but FRAME)

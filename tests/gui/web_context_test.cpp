@@ -51,7 +51,7 @@ TEST(WebContext, ProfileFoldersAreKeptOnlyThroughTheCheckedWalk)
         row.arrange(dir);
         {
             CWebContext web(QString::fromStdString(dir + "/data"),
-                            QString::fromStdString(dir + "/cache"));
+                            QString::fromStdString(dir + "/cache"), {});
             EXPECT_EQ(web.persistent(), row.persistent) << row.what;
         }
         EXPECT_EQ(ModeOf(dir + "/home"), 0755u) << row.what; // never chmod-ed through a link

@@ -414,6 +414,52 @@ document.getElementById('fullscreen').addEventListener('click',function(){
                 "<script src=\"" + std::string(PackPath) + "\"></script>");
 }
 
+std::string HostilePage()
+{
+    return R"HTML(<!doctype html><html><head><meta charset="utf-8"><title>Hostile page</title>
+<style>html,body{margin:0;height:100%;background:#2a1020;color:#f0d0d0;font:14px sans-serif}
+#pad{position:fixed;inset:0;display:flex;align-items:center;justify-content:center}</style>
+</head><body><div id="pad">hostile page</div><script>
+// What one press on the pad does; taken once.
+window.onPress = null;
+window.presses = 0;
+document.addEventListener('mousedown', function () {
+  window.presses++;
+  var run = window.onPress;
+  window.onPress = null;
+  if (run) run();
+}, true);
+window.go = function (address) { location.href = address; };
+// Asks for n windows.
+window.openPopups = function (n) {
+  for (var i = 0; i < n; i++) window.open('/hostile?popup=' + Math.random(), 'p' + Math.random());
+};
+window.locks = 0;
+window.lockErrors = 0;
+document.addEventListener('pointerlockchange', function () {
+  if (document.pointerLockElement) window.locks++;
+});
+document.addEventListener('pointerlockerror', function () { window.lockErrors++; });
+window.tryLock = function () {
+  var asked = document.body.requestPointerLock();
+  if (asked && asked.catch) asked.catch(function () {});
+};
+window.locked = function () { return !!document.pointerLockElement; };
+// n alerts in a row, counted as each returns.
+window.alerts = 0;
+window.dialogLoop = function (n) {
+  setTimeout(function () {
+    for (var i = 0; i < n; i++) { alert('alert ' + (i + 1) + ' of ' + n); window.alerts++; }
+  }, 0);
+};
+// Asks to stay when left, and fetches its heartbeat every 200 ms.
+window.clingOn = function () {
+  window.addEventListener('beforeunload', function (e) { e.preventDefault(); e.returnValue = 'stay'; });
+  setInterval(function () { fetch('/hostile/beat').catch(function () {}); }, 200);
+};
+</script></body></html>)HTML";
+}
+
 std::string ForumPage(const HostSet& hosts)
 {
     const std::string css = R"CSS(

@@ -29,6 +29,10 @@ inline constexpr std::string_view MusicPath = "/assets/music.wav";
 inline constexpr std::string_view RewardPath = "/dl/reward.bin";
 inline constexpr std::string_view BrokenRewardPath = "/dl/broken.bin";
 inline constexpr std::string_view StatsPath = "/stats";
+// A page of the game host that behaves as a hostile page would, for the client's tests,
+// and the address its heartbeat fetches.
+inline constexpr std::string_view HostilePath = "/hostile";
+inline constexpr std::string_view HostileBeatPath = "/hostile/beat";
 
 // The reward download's size, and where the broken one stops.
 constexpr std::size_t RewardBytes = 256 * 1024;
@@ -79,6 +83,9 @@ std::string LogoutPage(const HostSet& hosts);
 std::string GamePage(const HostSet& hosts, std::string_view serverKey, std::string_view user);
 std::string ForumPage(const HostSet& hosts);
 std::string NotFoundPage(std::string_view path);
+// The hostile page: a pad the whole window large whose press runs what window.onPress
+// holds, and helpers a test drives (addresses, pop-ups, pointer lock, dialogs, staying).
+std::string HostilePage();
 
 // Cookies of the portal: the session of one sign-in (gone when the browser closes, and only
 // for the portal's own pages), and the hero a player asked to be remembered.

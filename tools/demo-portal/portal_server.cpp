@@ -284,6 +284,14 @@ struct DemoPortal::Impl {
                 Html(res, GamePage(hostSet, server, CleanUserName(req.get_param_value("user"))));
                 return;
             }
+            if (path == HostilePath) {
+                Html(res, HostilePage());
+                return;
+            }
+            if (path == HostileBeatPath) {
+                res.set_content("beat", "text/plain");
+                return;
+            }
             if (RouteGameFile(req, res, path)) return;
             break;
         case HostKind::Forum:

@@ -110,8 +110,9 @@ void CKorvel2App::ReadLayout(std::optional<std::string_view> layoutText)
 void CKorvel2App::MakeFrame()
 {
     // The web profile every page shares (made before the windows that make pages).
-    web_ = std::make_unique<CWebContext>(QString::fromStdString(qev::DataHome()),
-                                         QString::fromStdString(qev::CacheHome()));
+    web_ = std::make_unique<CWebContext>(
+        QString::fromStdString(qev::DataHome()), QString::fromStdString(qev::CacheHome()),
+        std::vector<std::string>{QEV_PORTAL_HOST, QEV_GAME_HOST, QEV_FORUM_HOST, QEV_STATIC_HOST});
     // 11. and 12. Document list and main frame.
     mainFrame_ = std::make_unique<CMainFrame>(layout_, *web_);
     // 13. Size of the "game" pane; the frame stays hidden.
@@ -192,6 +193,8 @@ void CKorvel2App::WireWindows()
     QObject::connect(loginWindow_, &CLoginWnd::loggedIn, mainFrame_.get(),
                      [this](const qev::SessionInfo& session) { OnLoggedIn(session); });
     QObject::connect(web_.get(), &CWebContext::downloadStatus, mainFrame_->statusBar(),
+                     [this](const QString& text) { mainFrame_->statusBar()->showMessage(text); });
+    QObject::connect(web_.get(), &CWebContext::pageStatus, mainFrame_->statusBar(),
                      [this](const QString& text) { mainFrame_->statusBar()->showMessage(text); });
 }
 
@@ -289,7 +292,10 @@ void CKorvel2App::ReturnToLogin()
     DropTaskFeed(); // the login has ended
     if (mainFrame_) mainFrame_->SetFullScreen(false);
     CKorvel2View* view = mainFrame_ ? mainFrame_->activeView() : nullptr;
-    if (view) view->Navigate(QStringLiteral("about:blank"));
+    if (view) {
+        view->DropPage(); // the old page cannot keep the player
+        view->Navigate(QStringLiteral("about:blank"));
+    }
     if (mainFrame_) mainFrame_->hide();
     if (mainFrame_) mainFrame_->StopSchedules();
     if (loginBackground_) loginBackground_->show();
@@ -301,12 +307,17 @@ void CKorvel2App::LogoutGame()
     DropTaskFeed(); // the login ends here
     if (!mainFrame_) return;
     mainFrame_->StopSchedules();
+    // The old account's windows go with it (they share its cookies).
+    if (web_) web_->ClosePopups();
     for (const auto& doc : mainFrame_->documents()) {
         if (!doc->view || doc->title.compare(QStringLiteral("game"), Qt::CaseInsensitive) != 0)
             continue;
         if (!GetCurrentGame()) continue;
-        if (const qev::WebPane* pane = FindGamePane("logout"))
+        if (const qev::WebPane* pane = FindGamePane("logout")) {
+            // A new page shows the logout page: the old one cannot ask to stay.
+            doc->view->DropPage();
             doc->view->Navigate(QString::fromStdString(pane->url));
+        }
     }
 }
 

@@ -1,10 +1,12 @@
 #include "browser/game_view.h"
 
+#include <QCloseEvent>
 #include <QDateTime>
 #include <QPointer>
 #include <QShortcut>
 #include <QUrl>
 #include <QWebEngineFullScreenRequest>
+#include <QWebEngineNewWindowRequest>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 
@@ -33,34 +35,73 @@ constexpr int PopupWidth = 1024, PopupHeight = 700;
 
 } // namespace
 
-CGamePage::CGamePage(CWebContext& web, PageRole role, QObject* parent)
-    : QWebEnginePage(web.profile(), parent), web_(web), role_(role)
+CGamePage::CGamePage(CWebContext& web, PageRole role, QObject* parent, CGamePage* root)
+    : QWebEnginePage(web.profile(), parent), web_(web), role_(role),
+      root_(role == PageRole::Game ? this : root)
 {
+    connect(this, &QWebEnginePage::newWindowRequested, this,
+            [this](QWebEngineNewWindowRequest& request) { OnNewWindow(request); });
 }
 
-QWebEnginePage* CGamePage::createWindow(WebWindowType /*type*/)
+void CGamePage::OnNewWindow(QWebEngineNewWindowRequest& request)
 {
+    CPageGuard* guard = CPageGuard::Of(this);
+    if (!guard) return;
+    QString reason;
+    if (root_) root_->popups_.removeAll(nullptr);
+    // Rows in order; only a pop-up that opens spends the player's input.
+    if (!request.isUserInitiated() || !guard->HasAllowance(qev::AllowanceKind::Popup))
+        reason = QStringLiteral("not opened by a click or key");
+    else if (!root_)
+        reason = QStringLiteral("its game page has gone");
+    else if (root_->popups_.size() >= MaxOpenPopups)
+        reason = QStringLiteral("%1 pop-ups of the game page are open").arg(MaxOpenPopups);
+    if (!reason.isEmpty()) {
+        guard->Refused("pop-up", QStringLiteral("%1 pop-up refused: %2 (%3)")
+                                     .arg(QString::fromLatin1(RolePageName(role_)),
+                                          QString::fromStdString(qev::AddressForLog(
+                                              request.requestedUrl().toString().toStdString())),
+                                          reason));
+        emit web_.pageStatus(QStringLiteral("Pop-up blocked"));
+        return;
+    }
+    guard->SpendAllowance(qev::AllowanceKind::Popup);
     // Game pop-ups need the session, so they stay in the client with the same profile.
-    auto* popup = new CGamePopup(web_);
+    auto* popup = new CGamePopup(web_, root_);
+    root_->popups_.push_back(popup);
     popup->show();
-    return popup->page();
+    request.openIn(popup->page());
 }
 
 bool CGamePage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame)
 {
-    if (role_ != PageRole::Popup || !isMainFrame || url == QUrl(QStringLiteral("about:blank")) ||
-        qev::IsWebAddress(url.toString().toStdString()))
-        return QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame);
-    qev::WriteLog("game pop-up address refused (not http or https): " +
-                  qev::AddressForLog(url.toString().toStdString()));
-    return false;
+    return web_.AllowNavigation(this, url, isMainFrame) &&
+           QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame);
 }
 
-CGamePopup::CGamePopup(CWebContext& web)
+void CGamePage::javaScriptAlert(const QUrl&, const QString& text)
+{
+    if (CPageGuard* guard = CPageGuard::Of(this)) guard->RunDialog(ScriptAlert, text, {}, nullptr);
+}
+
+bool CGamePage::javaScriptConfirm(const QUrl&, const QString& text)
+{
+    CPageGuard* guard = CPageGuard::Of(this);
+    return guard && guard->RunDialog(ScriptConfirm, text, {}, nullptr);
+}
+
+bool CGamePage::javaScriptPrompt(const QUrl&, const QString& text, const QString& value,
+                                 QString* result)
+{
+    CPageGuard* guard = CPageGuard::Of(this);
+    return guard && guard->RunDialog(ScriptPrompt, text, value, result);
+}
+
+CGamePopup::CGamePopup(CWebContext& web, CGamePage* root)
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowIcon(AppIcon());
-    auto* page = new CGamePage(web, PageRole::Popup, this);
+    auto* page = new CGamePage(web, PageRole::Popup, this, root);
     setPage(page);
     web.Adopt(this, page, PageRole::Popup);
     web.KeepPopup(this);
@@ -77,6 +118,17 @@ CGamePopup::CGamePopup(CWebContext& web)
     connect(escape, &QShortcut::activated, this, [this] {
         if (isFullScreen()) triggerPageAction(QWebEnginePage::ExitFullScreen);
     });
+}
+
+void CGamePopup::closeEvent(QCloseEvent* event)
+{
+    CPageGuard* guard = CPageGuard::Of(page());
+    if (guard && guard->CloseDialog()) {
+        event->ignore();
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+        return;
+    }
+    QWebEngineView::closeEvent(event);
 }
 
 CKorvel2View::CKorvel2View(CWebContext& web, QWidget* parent,
@@ -136,6 +188,17 @@ void CKorvel2View::EnsurePage()
                 pageFullScreen_ = request.toggleOn();
                 emit fullScreenRequested(pageFullScreen_);
             });
+}
+
+void CKorvel2View::DropPage()
+{
+    if (!ownPage_) return;
+    CGamePage* old = ownPage_;
+    old->setParent(nullptr); // or setPage would delete it, its dialog open or not
+    ownPage_ = nullptr;
+    pageFullScreen_ = false;
+    EnsurePage(); // the view shows the new page before the old one goes
+    web_.DropPage(old);
 }
 
 void CKorvel2View::ExitPageFullScreen()

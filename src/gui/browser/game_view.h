@@ -2,6 +2,8 @@
 // A document of the main frame and its game view. The view shows a page, marks every page
 // it loads with the cookie "korvel=1" (so pages can tell they run inside the client), keeps
 // script errors quiet, and carries the activity schedule and the reminder.
+#include <QList>
+#include <QPointer>
 #include <QString>
 #include <QTimer>
 #include <QWebEnginePage>
@@ -15,26 +17,37 @@
 #include "remind/remind_popup.h"
 
 // The page of a game view or of a game pop-up: script errors stay quiet, and a window the
-// page opens becomes a browser window of the client with the same profile (the session).
+// page opens after the player's click becomes a browser window of the client with the same
+// profile (the session).
 class CGamePage : public QWebEnginePage {
     Q_OBJECT
 public:
-    // role: Game or Popup.
-    CGamePage(CWebContext& web, PageRole role, QObject* parent);
+    // At most this many pop-ups of one game view are open at once.
+    static constexpr int MaxOpenPopups = 4;
+
+    // role: Game, or Popup with root the page of the game view it came from.
+    CGamePage(CWebContext& web, PageRole role, QObject* parent, CGamePage* root = nullptr);
 
 protected:
-    QWebEnginePage* createWindow(WebWindowType type) override;
+    // Null: every window goes through OnNewWindow.
+    QWebEnginePage* createWindow(WebWindowType) override { return nullptr; }
     void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString&, int,
                                   const QString&) override
     {
     }
-    // A pop-up's address comes from the page that opened it: web addresses only (and the
-    // blank page a pop-up may start at).
     bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;
+    void javaScriptAlert(const QUrl&, const QString& text) override;
+    bool javaScriptConfirm(const QUrl&, const QString& text) override;
+    bool javaScriptPrompt(const QUrl&, const QString& text, const QString& value,
+                          QString* result) override;
 
 private:
+    void OnNewWindow(QWebEngineNewWindowRequest& request);
+
     CWebContext& web_;
     PageRole role_;
+    QPointer<CGamePage> root_;        // the game view's page (this one for a game view)
+    QList<QPointer<QWidget>> popups_; // of the game view, on its root page
 };
 
 // A window a game page opened: a top-level browser of the client titled after its page.
@@ -42,7 +55,11 @@ private:
 class CGamePopup : public QWebEngineView {
     Q_OBJECT
 public:
-    explicit CGamePopup(CWebContext& web);
+    CGamePopup(CWebContext& web, CGamePage* root);
+
+protected:
+    // A pop-up whose page has a dialog open closes once the dialog has gone.
+    void closeEvent(QCloseEvent* event) override;
 };
 
 class CKorvel2View : public QWebEngineView {
@@ -59,6 +76,9 @@ public:
 
     // Shows url; the view's page is made here the first time.
     void Navigate(const QString& url);
+    // Leaves the page: the view gets a new, blank page object, and the old one goes without
+    // asking its page whether it may (no "leave this page?") and sends nothing more.
+    void DropPage();
     // Whether the page itself is full screen (an element of it fills the screen).
     bool pageFullScreen() const { return pageFullScreen_; }
     // Ends the page's own full screen (as its exit would); nothing when it is not.

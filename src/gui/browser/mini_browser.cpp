@@ -17,11 +17,15 @@ namespace {
 // Set to have the first page load reported on stderr (start-up benchmark).
 constexpr char TraceVariable[] = "QEV_TRACE_FIRST_PAINT";
 
-// Every new-window attempt is decided by the host; the engine itself never opens one. The
-// page's console stays out of the terminal the client was started from, as a game page's does.
+// Every new-window attempt is decided by the host; the engine itself never opens one.
+// Addresses and script dialogs follow the rules of every page of the client, and the page's
+// console stays out of the terminal the client was started from, as a game page's does.
 class MiniBrowserPage : public QWebEnginePage {
 public:
-    using QWebEnginePage::QWebEnginePage;
+    MiniBrowserPage(CWebContext& web, QObject* parent)
+        : QWebEnginePage(web.profile(), parent), web_(web)
+    {
+    }
 
 protected:
     QWebEnginePage* createWindow(WebWindowType /*type*/) override { return nullptr; }
@@ -29,6 +33,30 @@ protected:
                                   const QString&) override
     {
     }
+    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override
+    {
+        return web_.AllowNavigation(this, url, isMainFrame) &&
+               QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame);
+    }
+    void javaScriptAlert(const QUrl&, const QString& text) override
+    {
+        if (CPageGuard* guard = CPageGuard::Of(this))
+            guard->RunDialog(ScriptAlert, text, {}, nullptr);
+    }
+    bool javaScriptConfirm(const QUrl&, const QString& text) override
+    {
+        CPageGuard* guard = CPageGuard::Of(this);
+        return guard && guard->RunDialog(ScriptConfirm, text, {}, nullptr);
+    }
+    bool javaScriptPrompt(const QUrl&, const QString& text, const QString& value,
+                          QString* result) override
+    {
+        CPageGuard* guard = CPageGuard::Of(this);
+        return guard && guard->RunDialog(ScriptPrompt, text, value, result);
+    }
+
+private:
+    CWebContext& web_;
 };
 
 std::string AttributeOf(const QVariantMap& attributes, const char* name)
@@ -44,6 +72,13 @@ std::string AttributeOf(const QVariantMap& attributes, const char* name)
 CMiniBrowser::CMiniBrowser(CWebContext& web, PageRole role, QWidget* parent)
     : QWidget(parent), web_(web), role_(role)
 {
+}
+
+CMiniBrowser::~CMiniBrowser()
+{
+    // A page with a dialog open outlives its view until the dialog has closed.
+    if (CPageGuard* guard = CPageGuard::Of(page_); guard && guard->dialogOpen())
+        web_.DropPage(page_);
 }
 
 CMiniBrowser* CMiniBrowser::ForPane(const qev::WebPane& pane, QWidget* parent, int& nextControlId,
@@ -115,7 +150,7 @@ QWebEnginePage* CMiniBrowser::page()
     if (!page_) {
         // Made on first use: the first page of the process starts the web engine, which
         // takes long enough to be worth keeping out of the way of the first paint.
-        auto* page = new MiniBrowserPage(web_.profile(), view_);
+        auto* page = new MiniBrowserPage(web_, view_);
         connect(page, &QWebEnginePage::newWindowRequested, this,
                 [this](QWebEngineNewWindowRequest& request) {
                     OnNewWindow(request.requestedUrl(), request.isUserInitiated());

@@ -26,6 +26,7 @@ class CMiniBrowser : public QWidget {
 public:
     // web: where the page comes from; role: Login or Reminder.
     CMiniBrowser(CWebContext& web, PageRole role, QWidget* parent = nullptr);
+    ~CMiniBrowser() override;
 
     // How far the view extends beyond the host on each side (negative pulls it in).
     // Set before Create.
@@ -74,6 +75,6 @@ private:
     void OnNewWindow(const QUrl& requestedUrl, bool userInitiated);
 
     QWebEngineView* view_ = nullptr; // child of this host
-    QWebEnginePage* page_ = nullptr; // child of the view
+    QPointer<QWebEnginePage> page_;  // child of the view until dropped
     int controlId_ = 0;
 };

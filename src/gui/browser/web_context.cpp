@@ -6,25 +6,27 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QDesktopServices>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QWebEngineDownloadRequest>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
+#include <QWebEngineRegisterProtocolHandlerRequest>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 #include <QWheelEvent>
 
 #include "base/log.h"
+#include "browser/download_origin.h"
+#include "browser/scheme_rules.h"
 #include "platform/private_folder.h"
 
 namespace {
 
-constexpr char RoleProperty[] = "qevPageRole";
-constexpr char LastInputProperty[] = "qevLastInput";
-constexpr char DeniedProperty[] = "qevDeniedFeatures";
 constexpr char ProfileName[] = "qev";
 // Progress lines are written at most this often, so a fast download does not flood the
 // status bar's repaints.
@@ -36,16 +38,12 @@ constexpr int MessageGap = 8;
 constexpr int MessageMinWidth = 240;
 // Copies named " (1)" up to this; past it the download is refused rather than overwrite.
 constexpr int MaxNumberedCopies = 999;
+// How much of an address the question about a desktop handler shows.
+constexpr int QuestionAddressChars = 120;
 
-const char* RoleName(PageRole role)
+QString RoleName(PageRole role)
 {
-    switch (role) {
-    case PageRole::Login: return "login page";
-    case PageRole::Reminder: return "reminder page";
-    case PageRole::Game: return "game page";
-    case PageRole::Popup: return "game pop-up";
-    }
-    return "page";
+    return QString::fromLatin1(RolePageName(role));
 }
 
 const char* FeatureName(QWebEnginePage::Feature feature)
@@ -136,9 +134,8 @@ private:
         const bool again = lastDeath_ != 0 && now - lastDeath_ < CWebContext::CrashLoopMs;
         lastDeath_ = now;
         Log(QStringLiteral("%1 render process ended (%2, code %3) at %4: %5")
-                .arg(QString::fromLatin1(RoleName(RoleOf(page_))),
-                     QString::fromLatin1(TerminationName(status)), QString::number(code),
-                     ForLog(lastUrl_),
+                .arg(RoleName(RoleOf(page_)), QString::fromLatin1(TerminationName(status)),
+                     QString::number(code), ForLog(lastUrl_),
                      again ? QStringLiteral("second time within a minute, showing Reload")
                            : QStringLiteral("loading it again")));
         if (again)
@@ -189,11 +186,24 @@ private:
 
 PageRole RoleOf(const QWebEnginePage* page)
 {
-    const QVariant role = page ? page->property(RoleProperty) : QVariant();
-    return role.isValid() ? static_cast<PageRole>(role.toInt()) : PageRole::Login;
+    const CPageGuard* guard = CPageGuard::Of(page);
+    return guard ? guard->role() : PageRole::Login;
 }
 
-CWebContext::CWebContext(const QString& dataHome, const QString& cacheHome)
+const char* RolePageName(PageRole role)
+{
+    switch (role) {
+    case PageRole::Login: return "login page";
+    case PageRole::Reminder: return "reminder page";
+    case PageRole::Game: return "game page";
+    case PageRole::Popup: return "game pop-up";
+    }
+    return "page";
+}
+
+CWebContext::CWebContext(const QString& dataHome, const QString& cacheHome,
+                         std::vector<std::string> knownHosts)
+    : knownHosts_(std::move(knownHosts))
 {
     ClaimFolders(dataHome, cacheHome);
     QFile zoomFile(zoomFile_);
@@ -202,7 +212,7 @@ CWebContext::CWebContext(const QString& dataHome, const QString& cacheHome)
     qApp->installEventFilter(this);
 }
 
-CWebContext::CWebContext()
+CWebContext::CWebContext(std::vector<std::string> knownHosts) : knownHosts_(std::move(knownHosts))
 {
     qApp->installEventFilter(this);
 }
@@ -211,6 +221,81 @@ CWebContext::~CWebContext()
 {
     qApp->removeEventFilter(this);
     for (const QPointer<QWidget>& popup : popups_) delete popup.data();
+    for (const QPointer<QWebEnginePage>& page : dropped_) delete page.data();
+}
+
+void CWebContext::ClosePopups()
+{
+    for (const QPointer<QWidget>& popup : std::as_const(popups_))
+        if (popup) popup->close();
+}
+
+void CWebContext::DropPage(QWebEnginePage* page)
+{
+    CPageGuard* guard = CPageGuard::Of(page);
+    if (!guard) return;
+    // No longer owned by its view (which would delete it at once, dialog open or not),
+    // and discarded: its scripts stop, nothing more is sent, and no "leave this page?"
+    // question is asked.
+    page->setParent(nullptr);
+    dropped_.removeAll(nullptr);
+    dropped_.push_back(page);
+    guard->DeleteWhenIdle();
+}
+
+bool CWebContext::AllowNavigation(QWebEnginePage* page, const QUrl& url, bool isMainFrame)
+{
+    CPageGuard* guard = CPageGuard::Of(page);
+    if (!guard) return false;
+    const PageRole role = guard->role();
+    const qev::SchemeVerdict verdict = qev::DecideScheme(
+        url.toString().toStdString(), page->url().toString().toStdString(), GetsGameRights(role),
+        guard->HasAllowance(qev::AllowanceKind::SchemeQuestion));
+    if (verdict == qev::SchemeVerdict::Load) {
+        if (isMainFrame) guard->OnNavigation();
+        return true;
+    }
+    if (verdict == qev::SchemeVerdict::Ask) {
+        guard->SpendAllowance(qev::AllowanceKind::SchemeQuestion);
+        // Asked once the engine's callback has returned: a dialog inside it would run the
+        // page's events under the engine's feet.
+        QMetaObject::invokeMethod(
+            this,
+            [this, page = QPointer<QWebEnginePage>(page), url] {
+                if (page) AskToOpen(page, url);
+            },
+            Qt::QueuedConnection);
+        return false;
+    }
+    guard->Refused("address",
+                   QStringLiteral("%1 address refused: %2").arg(RoleName(role), ForLog(url)));
+    // A pop-up with nothing to show goes, once the engine is done with its page.
+    if (role == PageRole::Popup && isMainFrame && !guard->navigated())
+        if (QWebEngineView* view = QWebEngineView::forPage(page))
+            QMetaObject::invokeMethod(view, &QWidget::close, Qt::QueuedConnection);
+    return false;
+}
+
+void CWebContext::AskToOpen(QWebEnginePage* page, const QUrl& url)
+{
+    QWebEngineView* view = QWebEngineView::forPage(page);
+    const QString who = RoleName(RoleOf(page)); // the page may go while the box is open
+    QString shown = ForLog(url);
+    if (shown.size() > QuestionAddressChars)
+        shown = shown.left(QuestionAddressChars) + QStringLiteral("...");
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Open an outside application?"),
+                    QStringLiteral("This page wants to open a \"%1:\" address with an "
+                                   "application of your desktop:\n\n%2\n\nOpen it?")
+                        .arg(url.scheme().left(40), shown),
+                    QMessageBox::Yes | QMessageBox::No, view ? view->window() : nullptr);
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    box.setWindowModality(Qt::WindowModal);
+    const bool open = box.exec() == QMessageBox::Yes;
+    Log(QStringLiteral("%1 asked to open %2: %3")
+            .arg(who, ForLog(url), open ? QStringLiteral("opened") : QStringLiteral("declined")));
+    if (open) QDesktopServices::openUrl(url);
 }
 
 void CWebContext::ClaimFolders(const QString& dataHome, const QString& cacheHome)
@@ -260,29 +345,46 @@ QWebEngineProfile* CWebContext::profile()
 
 void CWebContext::Adopt(QWebEngineView* view, QWebEnginePage* page, PageRole role)
 {
-    page->setProperty(RoleProperty, static_cast<int>(role));
+    new CPageGuard(page, role);
     QWebEngineSettings* settings = page->settings();
     const bool game = GetsGameRights(role);
     settings->setAttribute(QWebEngineSettings::FullScreenSupportEnabled, game);
     settings->setAttribute(QWebEngineSettings::PlaybackRequiresUserGesture, !game);
+    // Windows open only from the player's click; the engine's own check comes first, the
+    // client's (an input it saw on the view) after.
+    settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
+    // Panes never hand an address to a desktop handler. Game pages have every such address
+    // brought to AllowNavigation, which refuses it or asks the player.
+    settings->setUnknownUrlSchemePolicy(game ? QWebEngineSettings::AllowAllUnknownUrlSchemes
+                                             : QWebEngineSettings::DisallowUnknownUrlSchemes);
+    connect(page, &QWebEnginePage::registerProtocolHandlerRequested, page,
+            [page](QWebEngineRegisterProtocolHandlerRequest request) {
+                request.reject();
+                if (CPageGuard* guard = CPageGuard::Of(page))
+                    guard->Refused("handler",
+                                   QStringLiteral("%1 handler for %2: refused")
+                                       .arg(RoleName(guard->role()), request.scheme().left(40)));
+            });
 
     connect(page, &QWebEnginePage::featurePermissionRequested, page,
             [page](const QUrl& origin, QWebEnginePage::Feature feature) {
+                CPageGuard* guard = CPageGuard::Of(page);
                 const PageRole role = RoleOf(page);
-                if (feature == QWebEnginePage::MouseLock && GetsGameRights(role)) {
+                // The pointer is the player's to give: one lock per click or key, so a
+                // page cannot take it back after Esc.
+                if (feature == QWebEnginePage::MouseLock && GetsGameRights(role) && guard &&
+                    guard->SpendAllowance(qev::AllowanceKind::PointerLock)) {
                     page->setFeaturePermission(origin, feature,
                                                QWebEnginePage::PermissionGrantedByUser);
                     return;
                 }
                 page->setFeaturePermission(origin, feature, QWebEnginePage::PermissionDeniedByUser);
-                // One line per page and feature, however often the page asks.
-                const int bit = 1 << static_cast<int>(feature);
-                const int denied = page->property(DeniedProperty).toInt();
-                if (denied & bit) return;
-                page->setProperty(DeniedProperty, denied | bit);
-                Log(QStringLiteral("%1 asked for %2 (%3): denied")
-                        .arg(QString::fromLatin1(RoleName(role)),
-                             QString::fromLatin1(FeatureName(feature)), ForLog(origin)));
+                if (guard)
+                    guard->Refused(FeatureName(feature),
+                                   QStringLiteral("%1 asked for %2 (%3): denied")
+                                       .arg(RoleName(role),
+                                            QString::fromLatin1(FeatureName(feature)),
+                                            ForLog(origin)));
             });
 
     if (role == PageRole::Game) {
@@ -337,9 +439,11 @@ bool CWebContext::eventFilter(QObject* watched, QEvent* event)
         if (delta != 0) StepZoom(view, delta > 0 ? 1 : -1);
         return true;
     }
-    page->setProperty(LastInputProperty, QDateTime::currentMSecsSinceEpoch());
-    if (type == QEvent::KeyPress && role == PageRole::Game) {
-        auto* key = static_cast<QKeyEvent*>(event);
+    auto* key = type == QEvent::KeyPress ? static_cast<QKeyEvent*>(event) : nullptr;
+    // Esc is the player's way out (of full screen, of the pointer lock): it allows nothing.
+    if (CPageGuard* guard = CPageGuard::Of(page); guard && (!key || key->key() != Qt::Key_Escape))
+        guard->OnInput();
+    if (key && role == PageRole::Game) {
         if (!(key->modifiers() & Qt::ControlModifier)) return false;
         switch (key->key()) {
         case Qt::Key_Plus:
@@ -365,15 +469,36 @@ void CWebContext::OnDownloadRequested(QWebEngineDownloadRequest* download)
         return EndDownload(download->id(), false, QStringLiteral("the transfer broke off"));
     }
     const PageRole role = RoleOf(page);
-    if (!page || !GetsGameRights(role)) {
-        Log(QStringLiteral("download refused: %1 (a %2 gets no downloads)")
-                .arg(what, QString::fromLatin1(RoleName(role))));
+    CPageGuard* guard = CPageGuard::Of(page);
+    if (!guard || !GetsGameRights(role)) {
+        if (guard)
+            guard->Refused("download",
+                           QStringLiteral("download refused: %1 (a %2 gets no downloads)")
+                               .arg(what, RoleName(role)));
+        else
+            Log(QStringLiteral("download refused: %1 (from no page)").arg(what));
         return download->cancel();
     }
-    const qint64 lastInput = page->property(LastInputProperty).toLongLong();
-    if (lastInput == 0 || QDateTime::currentMSecsSinceEpoch() - lastInput > InputWindowMs) {
-        Log(QStringLiteral("download refused: %1 (started by the %2 without a click or key)")
-                .arg(what, QString::fromLatin1(RoleName(role))));
+    switch (qev::DecideDownload(
+        download->url().toString().toStdString(), page->url().toString().toStdString(), knownHosts_,
+        guard->HasAllowance(qev::AllowanceKind::Download), guard->runningDownloads)) {
+    case qev::DownloadVerdict::Accept: break;
+    case qev::DownloadVerdict::ForeignOrigin:
+        guard->Refused("download", QStringLiteral("download refused: %1 (not from the %2's "
+                                                  "host or one of the client's)")
+                                       .arg(what, RoleName(role)));
+        return download->cancel();
+    case qev::DownloadVerdict::TooMany:
+        guard->Refused("download", QStringLiteral("download refused: %1 (%2 of the %3's "
+                                                  "downloads under way)")
+                                       .arg(what)
+                                       .arg(qev::MaxRunningDownloads)
+                                       .arg(RoleName(role)));
+        return download->cancel();
+    case qev::DownloadVerdict::NoAllowance:
+        guard->Refused("download", QStringLiteral("download refused: %1 (started by the %2 "
+                                                  "without a click or key)")
+                                       .arg(what, RoleName(role)));
         return download->cancel();
     }
 
@@ -407,8 +532,10 @@ void CWebContext::OnDownloadRequested(QWebEngineDownloadRequest* download)
     const QString partName = QStringLiteral(".%1.%2.part").arg(finalName).arg(download->id());
     download->setDownloadDirectory(folder);
     download->setDownloadFileName(partName);
-    downloads_.insert(download->id(),
-                      Download{folder, name, finalName, folder + QLatin1Char('/') + partName});
+    downloads_.insert(download->id(), Download{folder, name, finalName,
+                                               folder + QLatin1Char('/') + partName, false, guard});
+    guard->SpendAllowance(qev::AllowanceKind::Download);
+    ++guard->runningDownloads;
     FollowDownload(download);
     Log(QStringLiteral("download started: %1 to %2/%3")
             .arg(what, Escaped(folder), Escaped(finalName)));
@@ -454,6 +581,7 @@ void CWebContext::EndDownload(quint32 id, bool complete, const QString& reason)
     if (!downloads_.contains(id) || downloads_[id].ended) return;
     Download& download = downloads_[id];
     download.ended = true; // its id stays known, so the engine cannot start it again
+    if (download.page) --download.page->runningDownloads;
     if (!complete) {
         QFile::remove(download.partPath);
         Log(QStringLiteral("download failed: %1 (%2)").arg(Escaped(download.finalName), reason));

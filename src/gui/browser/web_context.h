@@ -10,12 +10,16 @@
 #include <QString>
 
 #include <memory>
+#include <string>
+#include <vector>
 
+#include "browser/page_guard.h"
 #include "browser/web_rules.h"
 
 class QWebEngineDownloadRequest;
 class QWebEnginePage;
 class QWebEngineProfile;
+class QUrl;
 class QWebEngineView;
 class QWidget;
 
@@ -30,9 +34,6 @@ enum class PageRole {
 class CWebContext : public QObject {
     Q_OBJECT
 public:
-    // A download counts as the player's only when a click or a key reached its page this
-    // recently.
-    static constexpr qint64 InputWindowMs = 1000;
     // A page whose render process ends twice within this long stops reloading itself.
     static constexpr qint64 CrashLoopMs = 60000;
 
@@ -42,10 +43,12 @@ public:
     // on the way is a link, another user's, or cannot be made, this run's profile is off
     // the record (and one log line says why). Zoom is remembered in dataHome/qev/zoom.ini.
     // The profile itself is made on first use: it starts the web engine, which must not
-    // hold up the first paint.
-    CWebContext(const QString& dataHome, const QString& cacheHome);
+    // hold up the first paint. knownHosts: the layout's hosts ("host[:port]"), from which
+    // pages may download besides their own.
+    CWebContext(const QString& dataHome, const QString& cacheHome,
+                std::vector<std::string> knownHosts);
     // Off the record, zoom not kept (tests).
-    CWebContext();
+    explicit CWebContext(std::vector<std::string> knownHosts = {});
     // Closes the pop-ups first: no page may outlive its profile.
     ~CWebContext() override;
 
@@ -58,6 +61,16 @@ public:
     void Adopt(QWebEngineView* view, QWebEnginePage* page, PageRole role);
     // A pop-up window is closed before the profile goes.
     void KeepPopup(QWidget* popup) { popups_.push_back(popup); }
+    // Closes every game pop-up (the account they belong to has ended).
+    void ClosePopups();
+    // Drops page: its view must already show another page. The page is deleted once no
+    // dialog of it is open, without asking the page whether it may go, and sends nothing
+    // more meanwhile.
+    void DropPage(QWebEnginePage* page);
+
+    // Whether page may go to url (the engine's navigation callback of every page). A
+    // desktop handler's address may instead have the player asked, after the callback.
+    bool AllowNavigation(QWebEnginePage* page, const QUrl& url, bool isMainFrame);
 
     // Zoom of the pages of host, in percent; remembering writes zoom.ini at once.
     int ZoomFor(const QString& host) const;
@@ -66,6 +79,8 @@ public:
 signals:
     // A line for the status bar: a download's progress, its final path or its failure.
     void downloadStatus(const QString& text);
+    // A line for the status bar about a page's request ("Pop-up blocked").
+    void pageStatus(const QString& text);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -80,6 +95,8 @@ private:
     // A complete download takes its final name (or the next free copy of its name); any
     // other end removes its hidden file. Once per download.
     void EndDownload(quint32 id, bool complete, const QString& reason);
+    // Asks the player whether the desktop's handler opens url, which page asked for.
+    void AskToOpen(QWebEnginePage* page, const QUrl& url);
     // Applies a zoom step to the game page of view (direction as NextZoomPercent).
     void StepZoom(QWebEngineView* view, int direction);
 
@@ -89,15 +106,21 @@ private:
     QString zoomFile_;
     qev::ZoomMemory zoom_;
     QList<QPointer<QWidget>> popups_;
+    std::vector<std::string> knownHosts_;
+    // Pages dropped but not yet deleted: none may outlive the profile.
+    QList<QPointer<QWebEnginePage>> dropped_;
     // Every download this run accepted, by the engine's id. One under way holds its final
     // name, so two at once do not pick the same one.
     struct Download {
         QString folder, name, finalName;
         QString partPath; // where the bytes arrive
         bool ended = false;
+        QPointer<CPageGuard> page; // counts its downloads under way
     };
     QHash<quint32, Download> downloads_;
 };
 
 // The role Adopt gave page (Login for a page never adopted).
 PageRole RoleOf(const QWebEnginePage* page);
+// What a page of role is called in the log ("game page").
+const char* RolePageName(PageRole role);

@@ -77,6 +77,7 @@ geometry="$(xdotool getwindowgeometry "$(frame_id)" | tr "\n" " ")"
 [[ "$geometry" == *"Position: 0,0"* && "$geometry" == *"Geometry: 1920x1080"* ]] || { echo "not maximised: $geometry"; exit 22; }
 
 step "pointer lock, released by Esc"
+game_click 900 600 # the lock is the player's to give: one per click
 [[ "$(D eval play "new Promise(function (done) { document.addEventListener(\"pointerlockchange\", function () { done(!!document.pointerLockElement); }, {once: true}); document.addEventListener(\"pointerlockerror\", function () { done(false); }, {once: true}); document.body.requestPointerLock(); })")" == "true" ]] || { echo "pointer lock refused"; exit 37; }
 xdotool key Escape
 until_js play "!!document.pointerLockElement" "false" 30 || exit 38

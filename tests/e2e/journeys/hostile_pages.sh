@@ -1,0 +1,118 @@
+#!/usr/bin/env bash
+# The body of hostile_pages_test.sh, inside its X server. Arguments: the client, the scratch
+# folder (the portal's log and the player's home are in it), the portal's first port.
+set -u
+source "$(dirname "$0")/../journey.sh"
+app="$1" work="$2" base="$3"
+log="$work/portal.log" clientlog="$work/home/state/qev/qev.log" opened="$work/home/opened.log"
+debug=$((base + 9)) # the remote-debugging port (the portal takes base .. base + 3)
+on_screen 1280 800
+hostile="/hostile?main"
+question="^Open an outside application"
+fail() { echo "FAILED: $*"; exit 1; }
+logged() { grep -c -- "$1" "$clientlog" 2>/dev/null || true; }
+until_logged() { # PATTERN: waits for the client's log line
+  until_true "(( \$(logged \"$1\") > 0 ))" || { echo "the client never logged: $1"; return 1; }
+}
+js() { D eval "$hostile" "$1" 2>/dev/null; }
+# The hostile page's pop-ups (the frame is titled otherwise).
+popups() { xdotool search --onlyvisible --name "^Hostile page$" 2>/dev/null | wc -l; }
+# press WHAT: the next press on the page runs WHAT, then a real click presses it (right of and
+# below where pop-ups open).
+press() {
+  local presses
+  presses="$(js "window.presses")"
+  js "window.onPress = function () { $1 }; true" >/dev/null
+  game_click 1150 650
+  until_js "$hostile" "window.presses > $presses" "true" || fail "the click did not reach the page"
+}
+page_ready() {
+  if [[ $1 == realms ]]; then until_js "micro2?user=" "document.readyState" '"complete"' || return 1; fi
+  sleep 0.5
+}
+
+QTWEBENGINE_REMOTE_DEBUGGING=$debug "$app" >/dev/null 2>&1 &
+pid=$!
+until_js micro2 "document.readyState" '"complete"' 300 || fail "no login page"
+step "sign in and open the hostile page"
+sign_in Aldric || fail "no sign-in"
+until_true '[[ -n $(frame_id) ]]' || fail "no game window"
+D eval "/play" "location.href = \"$hostile\"" >/dev/null
+until_js "$hostile" "document.readyState" '"complete"' || fail "no hostile page"
+
+step "schemes: refused without input"
+js 'go("qevtest:without-input")' >/dev/null
+until_logged "game page address refused: qevtest:without-input" || exit 1
+[[ -z "$(shown "$question")" ]] || fail "asked without input"
+step "schemes: after a click the player is asked; No (the default) opens nothing"
+press 'go("qevtest:answer-no")'
+until_true "box=\"\$(shown \"$question\")\"; [[ -n \$box ]]" 50 || fail "no question"
+sleep 0.5 # painted
+import -window root "$work/scheme_question.png" 2>/dev/null || echo "no screenshot"
+answer Return
+until_logged "asked to open qevtest:answer-no: declined" || exit 1
+[[ ! -s "$opened" ]] || fail "No opened $(cat "$opened")"
+step "schemes: Yes opens it with the desktop's handler"
+press 'go("qevtest:answer-yes")'
+until_true "box=\"\$(shown \"$question\")\"; [[ -n \$box ]]" 50 || fail "no question the second time"
+answer alt+y
+until_true "grep -q qevtest:answer-yes \"$opened\" 2>/dev/null" || fail "Yes opened nothing"
+(($(wc -l <"$opened") == 1)) || fail "opened: $(cat "$opened")"
+
+step "pointer lock: none without input"
+press "" # the page has the focus a lock needs; the click's allowance then runs out
+sleep 1.2
+js "tryLock()" >/dev/null
+until_logged "game page asked for pointer lock" || exit 1
+[[ "$(js "locked()")" == "false" ]] || fail "locked without input"
+step "pointer lock: a click gives it; after Esc it is not taken back"
+press "tryLock()"
+until_js "$hostile" "locked()" "true" || fail "the click did not lock the pointer"
+xdotool key Escape
+until_js "$hostile" "locked()" "false" || fail "Esc did not end the lock"
+js "tryLock()" >/dev/null
+until_js "$hostile" "window.lockErrors" "2" || fail "no refusal after Esc"
+[[ "$(js "locked()")" == "false" ]] || fail "the lock was taken again after Esc"
+
+step "a loop of alerts ends by itself"
+js "dialogLoop(10)" >/dev/null
+for n in 1 2; do
+  until_true "box=\"\$(shown \"^Message from\")\"; [[ -n \$box ]]" 50 || fail "alert $n not shown"
+  xdotool windowfocus --sync "$box"
+  xdotool key Return
+  until_true "[[ -z \$(shown \"^Message from\") ]] || [[ \$(shown \"^Message from\") != $box ]]" 50
+done
+until_js "$hostile" "window.alerts" "10" 150 || fail "the loop did not end"
+until_logged "alert answered without showing" || exit 1
+
+step "pop-ups: none without input"
+press "" # as for the lock
+sleep 1.2
+js "openPopups(3)" >/dev/null
+until_logged "game page pop-up refused" || exit 1
+(($(popups) == 0)) || fail "a pop-up opened without input"
+step "pop-ups: one per click, four at most"
+press "openPopups(3)"
+until_true '(( $(popups) == 1 ))' || fail "the click opened $(popups) pop-ups"
+for n in 2 3 4 5; do press "openPopups(1)"; done
+until_true '(( $(popups) == 4 ))' || fail "$(popups) pop-ups open"
+until_logged "4 pop-ups of the game page are open" || exit 1
+(($(popups) == 4)) || fail "a fifth pop-up opened"
+
+step "Switch Account: no question, the old page stops, its pop-ups close"
+press "clingOn()"
+grows "GET :[0-9]* /hostile/beat" 2 || fail "no heartbeat"
+logouts="$(count "GET :[0-9]* /micro2/Logout")"
+switch_account || fail "no switch"
+grows "GET :[0-9]* /micro2/Logout" "$logouts" || fail "no logout page"
+until_true '[[ -z $(frame_id) ]]' || fail "the game window stayed"
+[[ -z "$(shown "^Message from")" ]] || fail "the old page asked to stay"
+until_true '(( $(popups) == 0 ))' || fail "$(popups) pop-ups of the old account are open"
+beats="$(count "GET :[0-9]* /hostile/beat")"
+sleep 1 # five heartbeats' time
+(($(count "GET :[0-9]* /hostile/beat") == beats)) || fail "the old page still sends requests"
+
+step "sign in again, close from the client's own button"
+sign_in Brenna || fail "no second sign-in"
+until_true '[[ -n $(frame_id) ]]' || fail "no game window the second time"
+quit_client
