@@ -73,11 +73,17 @@ page_ready() { sleep 1; }
 sign_in() {
   local before
   before="$(count "GET :[0-9]* /micro2?user=")"
-  page_ready form || return 1
-  page_click 150 165
-  xdotool type --delay 30 "$1"
-  xdotool key Return
-  grows "GET :[0-9]* /micro2?user=" "$before" || { echo "no sign-in"; return 1; }
+  # A second try when the form had not taken the keys yet (a stack still being shown).
+  local try
+  for try in 1 2; do
+    page_ready form || return 1
+    page_click 150 165
+    xdotool key ctrl+a
+    xdotool type --delay 30 "$1"
+    xdotool key Return
+    grows "GET :[0-9]* /micro2?user=" "$before" && break
+    ((try == 1)) || { echo "no sign-in"; return 1; }
+  done
   open_realm
 }
 open_realm() {

@@ -19,7 +19,10 @@ sign_in "Tess Ward" && wait_log " /micro2/GetTasks?" 100 && note "logged in"
 until_true reminder_shown 60 && note "reminder at the corner"
 wait_log " /micro2/TaskTips?tid=1 " 50
 sleep 1.5
-import -window root -crop 283x93+1637+837 +repage "$work/reminder.png"
+# The countdown ticks every second: keep a picture that two looks agree on, not one mid-paint.
+shot() { import -window root -crop 283x93+1637+837 +repage "$1"; }
+shot "$work/reminder.png"
+until_true 'sleep 0.2; shot "$work/again.png"; [[ $(compare -metric AE "$work/reminder.png" "$work/again.png" null: 2>&1) == 0* ]] || { mv "$work/again.png" "$work/reminder.png"; false; }' 20
 import -window root "$work/screen.png"
 xwininfo -root -tree >"$work/tree-open.txt"
 # The close button (244,0 32 x 32).
