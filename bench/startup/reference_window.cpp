@@ -2,11 +2,13 @@
 // size with one view in the login pane's place. It reports the same two moments the client
 // reports with QEV_TRACE_FIRST_PAINT: its window's first paint and the page's first load.
 // Like a browser, it keeps its profile and disk cache on disk, in a fresh temporary folder.
-//   qev-startup-reference [URL]
+// With --maximised, the view fills the maximised window (the game window's counterpart).
+//   qev-startup-reference [URL] [--maximised]
 #include <QApplication>
 #include <QDateTime>
 #include <QPainter>
 #include <QTemporaryDir>
+#include <QVBoxLayout>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
@@ -52,17 +54,27 @@ int main(int argc, char** argv)
     profile.setPersistentStoragePath(storage.path() + QStringLiteral("/storage"));
     profile.setCachePath(storage.path() + QStringLiteral("/cache"));
     profile.setHttpCacheType(QWebEngineProfile::DiskHttpCache);
+    const bool maximised = argc > 2 && QByteArray(argv[2]) == "--maximised";
     TracedWindow window;
     window.resize(663, 391);
     auto* view = new QWebEngineView(&window);
     view->setPage(new QWebEnginePage(&profile, view));
-    view->setGeometry(20, 50, 625, 319);
+    if (maximised) {
+        auto* layout = new QVBoxLayout(&window);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->addWidget(view);
+    } else {
+        view->setGeometry(20, 50, 625, 319);
+    }
     bool loaded = false;
     QObject::connect(view, &QWebEngineView::loadFinished, [&loaded](bool) {
         if (!loaded) Trace("page-loaded");
         loaded = true;
     });
     view->load(QUrl(url));
-    window.show();
+    if (maximised)
+        window.showMaximized();
+    else
+        window.show();
     return QApplication::exec();
 }

@@ -13,12 +13,18 @@
 # the profile, cookies and cache the first start left (warm). A warm start that finds the
 # hero remembered goes straight to the realm list. Needs the portal port free (the portal is
 # started paced).
+# Then the game window: signed in, the game page and the reminder shown, 15 s after the game
+# page loaded, the memory of the client's process tree against the bare window showing the
+# same game page maximised.
 # Last, the first paint with a start-up report server that accepts and never answers,
 # against the same start without a report address.
-#   bench/startup/run.sh BUILD_DIR [RUNS] [all|login|warm|report]
+#   bench/startup/run.sh BUILD_DIR [RUNS] [all|login|warm|game|report]
 set -euo pipefail
 
-build="$(cd "${1:?usage: run.sh BUILD_DIR [RUNS] [all|login|warm|report]}" && pwd)"
+build="$(cd "${1:?usage: run.sh BUILD_DIR [RUNS] [all|login|warm|game|report]}" && pwd)"
+# The player's moves and the memory reading, for the scripts run inside the X sessions.
+player="$(cd "$(dirname "$0")" && pwd)/player.sh"
+export player
 runs="${2:-5}"
 parts="${3:-all}"
 client="$build/bin/qev"
@@ -39,7 +45,7 @@ cleanup() {
     kill "$portal_pid" 2>/dev/null || true
     wait "$portal_pid" 2>/dev/null || true
   fi
-  rm -rf "$work"
+  [[ -n "${KEEP_WORK:-}" ]] || rm -rf "$work"
 }
 trap cleanup EXIT
 
@@ -75,19 +81,7 @@ export HOME="$work/home" XDG_STATE_HOME="$work/home/state" XDG_DATA_HOME="$work/
 export XDG_CACHE_HOME="$work/home/cache" XDG_CONFIG_HOME="$work/home/config"
 export TMPDIR="$work/home/tmp"
 mkdir -p "$HOME" "$TMPDIR"
-# PSS in KiB of a process and all its descendants.
-tree_pss() {
-  local pids=("$1") all=() pid total=0 kb
-  while ((${#pids[@]})); do
-    pid="${pids[0]}"; pids=("${pids[@]:1}"); all+=("$pid")
-    for child in $(cat /proc/"$pid"/task/*/children 2>/dev/null); do pids+=("$child"); done
-  done
-  for pid in "${all[@]}"; do
-    kb="$(awk '/^Pss:/ {print $2; exit}' /proc/"$pid"/smaps_rollup 2>/dev/null)"
-    total=$((total + ${kb:-0}))
-  done
-  echo "$total"
-}
+source "$player"
 measure() { # name command...
   local name="$1"; shift
   local log="$work/$name.log"
@@ -102,7 +96,7 @@ measure() { # name command...
   done
   # Memory once the page has loaded and painted: give it a moment to settle.
   sleep 1
-  local pss; pss="$(tree_pss "$pid")"
+  local pss; pss="$(tree_pss "$pid" | cut -d" " -f1)"
   kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null
   local paint load
   paint="$(awk '/^first-paint /{print $2; exit}' "$log")"
@@ -146,61 +140,10 @@ cat >"$work/warm.sh" <<'WARM'
 #!/usr/bin/env bash
 set -u
 work="$1" runs="$2" client="$3" port="$4"
-portal_log="$work/portal.log"
 export QTWEBENGINE_DISABLE_SANDBOX=1
 export QTWEBENGINE_CHROMIUM_FLAGS="${QTWEBENGINE_CHROMIUM_FLAGS:---disable-gpu}"
 export QEV_TRACE_FIRST_PAINT=1
-# The login stack (663 x 391) is centred on the 1280 x 800 screen; its page starts at
-# (326, 252). Name field (150, 165), "Remember me" (63, 250, below the button) and the
-# first realm (200, 147), in page coordinates.
-# No --sync: a click tried again moves the pointer nowhere, and a synced move would wait for
-# motion that never comes.
-remember_x=63 remember_y=250
-page_click() { xdotool mousemove $((326 + $1)) $((252 + $2)) click 1; }
-count() { grep -c "$1" "$portal_log" || true; }
-# wait_more PATTERN BEFORE TENTHS: until the portal logged PATTERN more than BEFORE times.
-wait_more() {
-  local i
-  for ((i = 0; i < $3; i++)); do (($(count "$1") > $2)) && return 0; sleep 0.1; done
-  return 1
-}
-# Types the hero's name with the box ticked; tries again while the page takes no input.
-sign_in() {
-  local before attempt
-  before="$(count "GET :$port /micro2?user=")"
-  for attempt in 1 2 3 4 5 6 7 8 9 10; do
-    page_click 150 165
-    xdotool type --delay 20 Bench
-    page_click "$remember_x" "$remember_y"
-    xdotool key Return
-    wait_more "GET :$port /micro2?user=" "$before" 20 && return 0
-  done
-  return 1
-}
-open_realm() {
-  local before attempt
-  before="$(count "GET :[0-9]* /play?")"
-  for attempt in 1 2 3 4 5 6 7 8 9 10; do
-    page_click 200 147
-    wait_more "GET :[0-9]* /play?" "$before" 10 && return 0
-  done
-  return 1
-}
-# Quits as a player does (close, then OK), so the profile is written out. The question is the
-# newest window of that name.
-quit_client() {
-  local pid="$1" box="" i
-  xdotool mousemove $((1280 - 14)) 15 click 1
-  for i in $(seq 50); do
-    box="$(xdotool search --onlyvisible --name "^Velmora Client$" 2>/dev/null | tail -1)"
-    [[ -n "$box" ]] && break
-    sleep 0.1
-  done
-  if [[ -n "$box" ]]; then xdotool windowfocus --sync "$box"; xdotool key Return; fi
-  for i in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-  if kill -0 "$pid" 2>/dev/null; then echo "client did not quit" >&2; kill "$pid"; fi
-  wait "$pid" 2>/dev/null
-}
+source "$player"
 measure() { # name
   local name="$1" log="$work/$1.log" start pid loaded i remembered=no
   : >"$log"
@@ -245,7 +188,71 @@ remembered="$(awk '$1=="warm" && $3=="yes"' "$work/warm-times" | wc -l)"
 echo "warm start: $runs pairs (median, ms from process start to the game page loaded; 8 MiB pack at 2000000 B/s)"
 echo "  warm starts that found the hero remembered: $remembered of $runs; portal: $stats"
 awk -v c="$cold" -v w="$warm" \
-  'BEGIN {printf "game page loaded:  cold %d  warm %d  warm/cold page-loaded ratio %.2f (target <= 0.30)\n", c, w, w / c}'
+  'BEGIN {printf "game page loaded:  cold %d  warm %d  warm/cold page-loaded ratio %.2f (target <= 0.20)\n", c, w, w / c}'
+}
+
+# The game window as a player keeps it: signed in, the game page and the reminder shown. Its
+# process tree's memory 15 s after the game page loaded, against the bare window showing the
+# same game page maximised, 15 s after its load; interleaved.
+game_bench() {
+if $foreign_portal; then
+  echo "game window: skipped, a portal already answers on port $port"
+  return 0
+fi
+start_own_portal
+cat >"$work/game.sh" <<'GAME'
+#!/usr/bin/env bash
+set -u
+work="$1" runs="$2" client="$3" reference="$4" port="$5"
+export QTWEBENGINE_DISABLE_SANDBOX=1
+export QTWEBENGINE_CHROMIUM_FLAGS="${QTWEBENGINE_CHROMIUM_FLAGS:---disable-gpu}"
+export QEV_TRACE_FIRST_PAINT=1
+source "$player"
+# until_trace LOG WORD: the traced moment WORD, in ms, once LOG has it.
+until_trace() {
+  local i
+  for i in $(seq 600); do grep -q "^$2 " "$1" && break; sleep 0.05; done
+  awk -v w="$2" '$1 == w {print $2; exit}' "$1"
+}
+settle_and_weigh() { # pid loaded-ms name
+  local now; now="$(date +%s%3N)"
+  (( $2 + 15000 > now )) && sleep "$(awk -v d=$(( $2 + 15000 - now )) 'BEGIN {print d / 1000}')"
+  echo "$3 $(tree_pss "$1")" >>"$work/game-memory"
+}
+for run in $(seq 1 "$runs"); do
+  home="$work/game-home-$run"
+  export HOME="$home" XDG_STATE_HOME="$home/state" XDG_DATA_HOME="$home/data"
+  export XDG_CACHE_HOME="$home/cache" XDG_CONFIG_HOME="$home/config" TMPDIR="$home/tmp"
+  mkdir -p "$HOME" "$TMPDIR"
+  tips="$(count " /micro2/TaskTips?")"
+  "$client" 2>"$work/game-client.log" >/dev/null &
+  pid=$!
+  until_trace "$work/game-client.log" page-loaded >/dev/null
+  if ! { sign_in && open_realm; }; then echo "game window: no game page" >&2; kill "$pid"; wait "$pid"; continue; fi
+  loaded="$(until_trace "$work/game-client.log" game-loaded)"
+  wait_more " /micro2/TaskTips?" "$tips" 100 || echo "game window: no reminder" >&2
+  [[ -n "$loaded" ]] && settle_and_weigh "$pid" "$loaded" client
+  game="$(grep "GET :[0-9]* /play?" "$portal_log" | tail -1 | awk '{print "http://127.0.0.1" $2 $3}')"
+  kill "$pid"; wait "$pid" 2>/dev/null
+  "$reference" "$game" --maximised 2>"$work/game-reference.log" >/dev/null &
+  pid=$!
+  loaded="$(until_trace "$work/game-reference.log" page-loaded)"
+  [[ -n "$loaded" ]] && settle_and_weigh "$pid" "$loaded" reference
+  kill "$pid"; wait "$pid" 2>/dev/null
+done
+GAME
+chmod +x "$work/game.sh"
+: >"$work/game-memory"
+xvfb-run -a -s "-screen 0 1280x800x24" "$work/game.sh" "$work" "$runs" "$client" "$reference" "$port" || echo "game window: the session ended with $?" >&2
+stop_own_portal
+local client_pss reference_pss processes
+client_pss="$(awk '$1=="client" {print $2}' "$work/game-memory" | median)"
+reference_pss="$(awk '$1=="reference" {print $2}' "$work/game-memory" | median)"
+[[ -n "$client_pss" && -n "$reference_pss" ]] || { echo "game window: no figures" >&2; return 1; }
+processes="$(awk '$1=="client" {c=$3} $1=="reference" {r=$3} END {print c " and " r}' "$work/game-memory")"
+echo "game window: $runs pairs (median PSS of the process tree 15 s after the game page loaded; processes $processes)"
+awk -v a="$client_pss" -v b="$reference_pss" \
+  'BEGIN {printf "memory (PSS, MiB):  qev %.0f  bare window %.0f  ratio %.2f (target <= 1.30)\n", a / 1024, b / 1024, a / b}'
 }
 
 # A start-up report server that accepts and never answers must not hold up the first paint:
@@ -305,9 +312,10 @@ awk -v p="$plain" -v s="$stalled" \
 
 median() { sort -n | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
 case "$parts" in
-all) login_bench; warm_bench; report_bench ;;
+all) login_bench; warm_bench; game_bench; report_bench ;;
 login) login_bench ;;
 warm) warm_bench ;;
+game) game_bench ;;
 report) report_bench ;;
-*) echo "unknown part: $parts (all, login, warm or report)" >&2; exit 2 ;;
+*) echo "unknown part: $parts (all, login, warm, game or report)" >&2; exit 2 ;;
 esac

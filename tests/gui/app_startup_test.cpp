@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
+#include <QWebEnginePage>
 
 #include "app/debug_dialog.h"
 #include "app/korvel2_app.h"
@@ -133,7 +134,12 @@ TEST(Startup, BuiltInLayoutBuildsTheLoginStackAndAHiddenFrame)
     for (QWidget* w :
          {static_cast<QWidget*>(app.loginBackground()), static_cast<QWidget*>(app.mainFrame())})
         EXPECT_EQ(w->windowIcon().availableSizes().value(0), QSize(256, 256));
+    // The first document and the update check wait for the stack's first paint.
+    EXPECT_TRUE(app.mainFrame()->documents().empty());
+    EXPECT_EQ(app.updateFlow(), nullptr);
+    WaitFor([&] { return !app.mainFrame()->documents().empty(); }, 5000);
     ASSERT_EQ(app.mainFrame()->documents().size(), 1u);
+    EXPECT_NE(app.updateFlow(), nullptr);
 
     // Login completed: the first document becomes "game", the stack hides, the frame shows.
     app.ShowGameWindow("http://127.0.0.1:1/play", "Server 1");
@@ -147,6 +153,14 @@ TEST(Startup, BuiltInLayoutBuildsTheLoginStackAndAHiddenFrame)
     EXPECT_EQ(VisibleWindows(), 1);
     EXPECT_EQ(UrlOf(app.mainFrame()->activeView(), "http://127.0.0.1:1/play"),
               "http://127.0.0.1:1/play");
+    // The hidden login page gives up its render process while the game plays.
+    QWebEnginePage* loginPage = nullptr;
+    for (const auto& pane : app.loginWindow()->panes())
+        if (pane.host) loginPage = pane.host->page();
+    ASSERT_NE(loginPage, nullptr);
+    using State = QWebEnginePage::LifecycleState;
+    WaitFor([&] { return loginPage->lifecycleState() == State::Discarded; }, 5000);
+    EXPECT_EQ(loginPage->lifecycleState(), State::Discarded);
 
     // A tab opens its page once, then is only activated.
     app.OpenPane("homepage");
@@ -175,6 +189,7 @@ TEST(Startup, BuiltInLayoutBuildsTheLoginStackAndAHiddenFrame)
     EXPECT_EQ(view->schedule().Activities().size(), 1u);
 
     app.ReturnToLogin();
+    EXPECT_EQ(loginPage->lifecycleState(), State::Active);
     EXPECT_FALSE(view->scheduleRunning());
     EXPECT_TRUE(view->schedule().Activities().empty());
     EXPECT_FALSE(app.mainFrame()->isVisible());

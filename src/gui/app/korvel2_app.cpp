@@ -58,21 +58,31 @@ CTopWnd* CKorvel2App::loginTopWindow() const
 }
 
 // Start-up in the order of its numbered steps, read as phases. Each phase but the first may
-// end the start: false from InitInstance ends the process.
+// end the start: false from InitInstance ends the process. The web engine starts before the
+// windows are composed: making its profile blocks this thread for a few hundred
+// milliseconds, and the login page's render process then starts while the stack is built
+// and shown. What the stack's first paint does not need waits for it (FinishStart).
 bool CKorvel2App::InitInstance(std::optional<std::string_view> layoutText)
 {
     if (!StartPlatform()) return false;
     ReadLayout(layoutText);
-    MakeFrame();
     if (!AskOpenAddresses()) return false;
+    StartLoginPages();
+    MakeFrame();
     ShowLoginStack();
+    // 23. to 27. after the stack's first paint; 28. the event loop runs.
+    return true;
+}
+
+void CKorvel2App::FinishStart()
+{
+    if (started_ || !mainFrame_) return;
+    started_ = true;
     // 23. The first document with its game view inside the hidden frame.
-    if (!mainFrame_->NewDocument()) return false;
+    mainFrame_->NewDocument();
     StartUpdateCheck();
     // 25. to 27. Start-up report.
     SendStartupReport();
-    // 28. The event loop runs.
-    return true;
 }
 
 bool CKorvel2App::StartPlatform()
@@ -109,11 +119,8 @@ void CKorvel2App::ReadLayout(std::optional<std::string_view> layoutText)
 
 void CKorvel2App::MakeFrame()
 {
-    // The web profile every page shares (made before the windows that make pages).
-    web_ = std::make_unique<CWebContext>(
-        QString::fromStdString(qev::DataHome()), QString::fromStdString(qev::CacheHome()),
-        std::vector<std::string>{QEV_PORTAL_HOST, QEV_GAME_HOST, QEV_FORUM_HOST, QEV_STATIC_HOST});
-    // 11. and 12. Document list and main frame.
+    // 11. and 12. Document list and main frame: the login stack's owner, whose close the
+    // stack's close asks for.
     mainFrame_ = std::make_unique<CMainFrame>(layout_, *web_);
     // 13. Size of the "game" pane; the frame stays hidden.
     if (const qev::WebPane* game = FindGamePane("game"))
@@ -149,11 +156,21 @@ bool CKorvel2App::AskOpenAddresses()
            askAddress(*logoutPane, [] { return CDebugDialog2(); });
 }
 
+void CKorvel2App::StartLoginPages()
+{
+    // The web profile every page shares, then 20. the page layer, whose pages begin to
+    // load at once (their views show with the stack's first paint).
+    web_ = std::make_unique<CWebContext>(
+        QString::fromStdString(qev::DataHome()), QString::fromStdString(qev::CacheHome()),
+        std::vector<std::string>{QEV_PORTAL_HOST, QEV_GAME_HOST, QEV_FORUM_HOST, QEV_STATIC_HOST});
+    web_->profile();
+    loginWindow_ = new CLoginWnd(loginBackground_.get(), layout_, *web_);
+}
+
 void CKorvel2App::ShowLoginStack()
 {
-    // 20. to 22. The page layer, then the button layer above it, on the background; the
-    // stack is one window, shown and centred as one.
-    loginWindow_ = new CLoginWnd(loginBackground_.get(), layout_, *web_);
+    // 21. and 22. The button layer above the page layer, on the background; the stack is
+    // one window, shown and centred as one.
     loginTopWindow_ = new CTopWnd(loginBackground_.get(), layout_);
     WireWindows();
     loginBackground_->show();
@@ -183,13 +200,14 @@ void CKorvel2App::WireWindows()
     QObject::connect(mainFrame_.get(), &CMainFrame::logoutRequested, mainFrame_.get(),
                      [this] { LogoutGame(); });
     QObject::connect(mainFrame_.get(), &CMainFrame::returnToLoginRequested, mainFrame_.get(),
-                     [this](bool rebuildLogin) {
-                         ReturnToLogin();
-                         if (rebuildLogin && loginWindow_) loginWindow_->BuildPanes();
-                     });
+                     [this](bool rebuildLogin) { ReturnToLogin(rebuildLogin); });
     // The stack's close (its button or the window system's) is the frame's: it asks first.
     QObject::connect(loginBackground_.get(), &CLayeredWnd::closeRequested, mainFrame_.get(),
                      &QWidget::close);
+    // The rest of the start waits for the stack to be on screen.
+    QObject::connect(
+        loginWindow_, &CLoginWnd::firstPainted, mainFrame_.get(), [this] { FinishStart(); },
+        Qt::QueuedConnection);
     QObject::connect(loginWindow_, &CLoginWnd::loggedIn, mainFrame_.get(),
                      [this](const qev::SessionInfo& session) { OnLoggedIn(session); });
     QObject::connect(web_.get(), &CWebContext::downloadStatus, mainFrame_->statusBar(),
@@ -249,6 +267,7 @@ CKorvel2Doc* CKorvel2App::FindDocument(const QString& function)
 
 void CKorvel2App::ShowGameWindow(const QString& url, const QString& title)
 {
+    FinishStart(); // a login before the stack was painted (tests) still finds its view
     CKorvel2Doc* doc = FindDocument(QStringLiteral("game"));
     if (!doc) return;
     if (doc->view) {
@@ -259,6 +278,10 @@ void CKorvel2App::ShowGameWindow(const QString& url, const QString& title)
         mainFrame_->ActivateDocument(doc);
     }
     if (loginBackground_) loginBackground_->hide(); // the stack, layers and all
+    // The hidden login page keeps no render process while the game plays. Not from here:
+    // the login may still be inside that page's own callback.
+    if (loginWindow_)
+        QMetaObject::invokeMethod(loginWindow_, &CLoginWnd::DiscardPanes, Qt::QueuedConnection);
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect r = mainFrame_->frameGeometry();
         r.moveCenter(screen->availableGeometry().center());
@@ -287,7 +310,7 @@ void CKorvel2App::OpenPane(const QString& function)
     mainFrame_->ActivateDocument(doc);
 }
 
-void CKorvel2App::ReturnToLogin()
+void CKorvel2App::ReturnToLogin(bool rebuildLogin)
 {
     DropTaskFeed(); // the login has ended
     if (mainFrame_) mainFrame_->SetFullScreen(false);
@@ -298,8 +321,15 @@ void CKorvel2App::ReturnToLogin()
     }
     if (mainFrame_) mainFrame_->hide();
     if (mainFrame_) mainFrame_->StopSchedules();
+    // The login page loads again before its view shows: a discarded page that is shown
+    // loads by itself, and would then load twice.
+    if (loginWindow_) {
+        if (rebuildLogin)
+            loginWindow_->BuildPanes(); // new pages: the old account's go
+        else
+            loginWindow_->RefreshPanes();
+    }
     if (loginBackground_) loginBackground_->show();
-    if (loginWindow_) loginWindow_->RefreshPanes();
 }
 
 void CKorvel2App::LogoutGame()

@@ -55,8 +55,9 @@ public:
     void ShowGameWindow(const QString& url, const QString& title);
     // Shows the page of a caption tab ("game", "homepage", "bbs"), creating its view once.
     void OpenPane(const QString& function);
-    // Back to the login stack: blank the game page, stop the schedule, reload the login page.
-    void ReturnToLogin();
+    // Back to the login stack: blank the game page, stop the schedule, reload the login page
+    // (rebuildLogin: new login panes instead, as after a logout).
+    void ReturnToLogin(bool rebuildLogin = false);
     // Stops the schedule and shows the portal's logout page in every "game" view.
     void LogoutGame();
     // A login completed (the login window's report): the game window, then the task feed,
@@ -100,13 +101,18 @@ private:
     void ReadLayout(std::optional<std::string_view> layoutText);
     void MakeFrame();
     bool AskOpenAddresses();
+    void StartLoginPages();
     void ShowLoginStack();
+    // The start's steps after the stack's first paint; once, whichever comes first of that
+    // paint and a login.
+    void FinishStart();
     void StartUpdateCheck();
     // The update's state for the player, in the main frame's status bar.
     void ShowUpdateStatus();
 
     qev::LayoutState layout_;
     bool endedAtOnce_ = false;
+    bool started_ = false;
     // Every page's profile; it outlives the windows, whose pages it holds.
     std::unique_ptr<CWebContext> web_;
     // The login stack is destroyed after the main frame (members go in reverse order). It

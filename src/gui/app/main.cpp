@@ -40,6 +40,12 @@ int main(int argc, char** argv)
     // XWayland (X11) unless the user chose a platform. Without DISPLAY, Qt's choice stands.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "xcb");
+    // Pages of one site (the game page and the reminder's pane) share one render process.
+    // The engine reads its flags when it starts; any flags the user set stay, first.
+    if (QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+        !flags.contains("--process-per-site"))
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS",
+                flags.isEmpty() ? "--process-per-site" : flags + " --process-per-site");
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);

@@ -11,10 +11,6 @@
 #include "skin/background_wnd.h"
 #include "skin/top_wnd.h"
 
-namespace {
-
-} // namespace
-
 CLoginWnd::CLoginWnd(CBackgroundWnd* stack, qev::LayoutState& layout, CWebContext& web)
     : CLayerWnd(stack), layout_(layout), web_(web)
 {
@@ -64,7 +60,6 @@ void CLoginWnd::DestroyControls()
 {
     for (PaneRecord& record : panes_) delete record.host.data();
     panes_.clear();
-    pendingLoads_.clear();
     DestroyButtons(); // the login window has none of its own; kept in step with the panes
 }
 
@@ -77,14 +72,10 @@ void CLoginWnd::BuildPanes()
         PaneRecord record{pane, nullptr};
         if (auto* host = CMiniBrowser::ForPane(pane, this, nextControlId_, web_, PageRole::Login)) {
             connect(host, &CMiniBrowser::sessionStarted, this, &CLoginWnd::OnSession);
-            if (painted_) {
-                host->show();
-                host->Navigate(QString::fromStdString(pane.url));
-            } else {
-                // Showing a page view starts the web engine: wait for the first paint.
-                host->hide();
-                pendingLoads_.emplace_back(host, QString::fromStdString(pane.url));
-            }
+            // The page loads at once; its view shows with the stack's first paint, which
+            // showing it earlier would hold up.
+            host->setVisible(painted_);
+            host->Navigate(QString::fromStdString(pane.url));
             record.host = host;
         }
         panes_.push_back(std::move(record));
@@ -110,18 +101,14 @@ void CLoginWnd::OnFirstPaint()
     if (painted_) return;
     painted_ = true;
     if (parent()) parent()->removeEventFilter(this);
-    // Starting the web engine takes a while: let the stack appear first, then load.
-    QMetaObject::invokeMethod(this, &CLoginWnd::StartPendingLoads, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, &CLoginWnd::ShowPanes, Qt::QueuedConnection);
+    emit firstPainted();
 }
 
-void CLoginWnd::StartPendingLoads()
+void CLoginWnd::ShowPanes()
 {
-    for (auto& [host, url] : pendingLoads_) {
-        if (!host) continue;
-        host->show();
-        host->Navigate(url);
-    }
-    pendingLoads_.clear();
+    for (PaneRecord& record : panes_)
+        if (record.host) record.host->show();
     UpdateInputMask();
 }
 
@@ -129,6 +116,13 @@ void CLoginWnd::RefreshPanes()
 {
     for (PaneRecord& record : panes_)
         if (record.host && record.host->created()) record.host->Refresh();
+}
+
+void CLoginWnd::DiscardPanes()
+{
+    if (isVisible()) return; // shown again in the meantime
+    for (PaneRecord& record : panes_)
+        if (record.host) record.host->Discard();
 }
 
 void CLoginWnd::CenterWindow()

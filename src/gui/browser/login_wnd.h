@@ -36,13 +36,14 @@ public:
     CLoginWnd(CBackgroundWnd* stack, qev::LayoutState& layout, CWebContext& web);
     ~CLoginWnd() override;
 
-    // Rebuilds the panes from the current game's login layout and takes its size. Control
-    // ids continue from the last one given, never reset. Before the window has first been
-    // painted, the pages load right after that paint, so the stack shows without waiting
-    // for the web engine to start.
+    // Rebuilds the panes from the current game's login layout and takes its size, and
+    // starts their pages' loads. Control ids continue from the last one given, never reset.
+    // Before the window has first been painted, the views stay hidden until that paint.
     void BuildPanes();
-    // Reloads every pane that has a browser.
+    // Reloads every pane that has a browser (a discarded page loads again).
     void RefreshPanes();
+    // While the stack is hidden, its pages give up their render processes.
+    void DiscardPanes();
     // Centres the stack (the one window this layer is part of) on the screen.
     void CenterWindow();
 
@@ -66,16 +67,18 @@ public:
 signals:
     // A page handed over a session: the player is logged in.
     void loggedIn(const qev::SessionInfo& session);
+    // The stack's window has been painted for the first time.
+    void firstPainted();
 
 protected:
-    // The first paint of the stack's window starts the pending page loads.
+    // The first paint of the stack's window shows the page views.
     bool eventFilter(QObject* watched, QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:
     void DestroyControls();
-    // The pages of panes built before the window first appeared.
-    void StartPendingLoads();
+    // The views of panes built before the window first appeared.
+    void ShowPanes();
     void OnFirstPaint();
     void CheckConnectivity();
 
@@ -86,5 +89,4 @@ private:
     int nextControlId_ = FirstControlId;
     QTimer connectivityTimer_;
     bool painted_ = false;
-    std::vector<std::pair<QPointer<CMiniBrowser>, QString>> pendingLoads_;
 };

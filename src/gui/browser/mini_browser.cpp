@@ -169,7 +169,19 @@ void CMiniBrowser::Navigate(const QString& url)
 
 void CMiniBrowser::Refresh()
 {
-    if (page_) page_->triggerAction(QWebEnginePage::Reload);
+    if (!page_) return;
+    if (page_->lifecycleState() == QWebEnginePage::LifecycleState::Discarded)
+        page_->setLifecycleState(QWebEnginePage::LifecycleState::Active); // loads it again
+    else
+        page_->triggerAction(QWebEnginePage::Reload);
+}
+
+void CMiniBrowser::Discard()
+{
+    // The engine refuses to discard a page on screen.
+    if (page_ && !page_->isVisible() &&
+        page_->lifecycleState() == QWebEnginePage::LifecycleState::Active)
+        page_->setLifecycleState(QWebEnginePage::LifecycleState::Discarded);
 }
 
 void CMiniBrowser::OnNewWindow(const QUrl& requestedUrl, bool userInitiated)

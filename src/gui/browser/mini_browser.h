@@ -38,8 +38,11 @@ public:
     bool created() const { return view_ != nullptr; }
     // Loads url (only after a successful Create).
     void Navigate(const QString& url);
-    // Reloads the current page.
+    // Reloads the current page; a discarded one loads again.
     void Refresh();
+    // Frees the page's render process while its view is hidden; the page keeps its
+    // address and history for Refresh.
+    void Discard();
 
     int controlId() const { return controlId_; }
     QWebEngineView* view() const { return view_; }

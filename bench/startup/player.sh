@@ -1,0 +1,69 @@
+# shellcheck shell=bash disable=SC2154
+# What the benchmark's player does with the mouse and keyboard, sourced by its inner scripts
+# inside the X session. Needs work and port set; the portal's log is WORK/portal.log.
+# The login stack (663 x 391) is centred on the 1280 x 800 screen; its page starts at
+# (326, 252). Name field (150, 165), "Remember me" (63, 250, below the button) and the
+# first realm (200, 147), in page coordinates.
+# No --sync: a click tried again moves the pointer nowhere, and a synced move would wait for
+# motion that never comes.
+portal_log="$work/portal.log"
+remember_x=63 remember_y=250
+page_click() { xdotool mousemove $((326 + $1)) $((252 + $2)) click 1; }
+count() { grep -c "$1" "$portal_log" || true; }
+# wait_more PATTERN BEFORE TENTHS: until the portal logged PATTERN more than BEFORE times.
+wait_more() {
+  local i
+  for ((i = 0; i < $3; i++)); do (($(count "$1") > $2)) && return 0; sleep 0.1; done
+  return 1
+}
+# Types the hero's name with the box ticked; tries again while the page takes no input.
+sign_in() {
+  local before
+  before="$(count "GET :$port /micro2?user=")"
+  for _ in 1 2 3 4 5 6 7 8 9 10; do
+    page_click 150 165
+    xdotool type --delay 20 Bench
+    page_click "$remember_x" "$remember_y"
+    xdotool key Return
+    wait_more "GET :$port /micro2?user=" "$before" 20 && return 0
+  done
+  return 1
+}
+open_realm() {
+  local before
+  before="$(count "GET :[0-9]* /play?")"
+  for _ in 1 2 3 4 5 6 7 8 9 10; do
+    page_click 200 147
+    wait_more "GET :[0-9]* /play?" "$before" 10 && return 0
+  done
+  return 1
+}
+# Quits as a player does (close, then OK), so the profile is written out. The question is the
+# newest window of that name.
+quit_client() {
+  local pid="$1" box="" i
+  xdotool mousemove $((1280 - 14)) 15 click 1
+  for i in $(seq 50); do
+    box="$(xdotool search --onlyvisible --name "^Velmora Client$" 2>/dev/null | tail -1)"
+    [[ -n "$box" ]] && break
+    sleep 0.1
+  done
+  if [[ -n "$box" ]]; then xdotool windowfocus --sync "$box"; xdotool key Return; fi
+  for i in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  if kill -0 "$pid" 2>/dev/null; then echo "client did not quit" >&2; kill "$pid"; fi
+  wait "$pid" 2>/dev/null
+}
+# PSS in KiB of a process and all its descendants, and how many processes that is.
+tree_pss() {
+  local pids=("$1") all=() pid total=0 kb
+  while ((${#pids[@]})); do
+    pid="${pids[0]}"; pids=("${pids[@]:1}"); all+=("$pid")
+    # shellcheck disable=SC2013 # the files hold numbers separated by spaces
+    for child in $(cat /proc/"$pid"/task/*/children 2>/dev/null); do pids+=("$child"); done
+  done
+  for pid in "${all[@]}"; do
+    kb="$(awk '/^Pss:/ {print $2; exit}' /proc/"$pid"/smaps_rollup 2>/dev/null)"
+    total=$((total + ${kb:-0}))
+  done
+  echo "$total ${#all[@]}"
+}
