@@ -240,10 +240,11 @@ for run in $(seq 1 "$runs"); do
   [[ -n "$loaded" ]] && settle_and_weigh "$pid" "$loaded" reference
   kill "$pid"; wait "$pid" 2>/dev/null
 done
+exit 0
 GAME
 chmod +x "$work/game.sh"
 : >"$work/game-memory"
-xvfb-run -a -s "-screen 0 1280x800x24" "$work/game.sh" "$work" "$runs" "$client" "$reference" "$port" || echo "game window: the session ended with $?" >&2
+xvfb-run -a -s "-screen 0 1280x800x24" "$work/game.sh" "$work" "$runs" "$client" "$reference" "$port"
 stop_own_portal
 local client_pss reference_pss processes
 client_pss="$(awk '$1=="client" {print $2}' "$work/game-memory" | median)"
