@@ -6,6 +6,10 @@
 # first realm (200, 147), in page coordinates.
 # No --sync: a click tried again moves the pointer nowhere, and a synced move would wait for
 # motion that never comes.
+# Both programs run without the engine's sandbox and GPU, and report their traced moments.
+export QTWEBENGINE_DISABLE_SANDBOX=1
+export QTWEBENGINE_CHROMIUM_FLAGS="${QTWEBENGINE_CHROMIUM_FLAGS:---disable-gpu}"
+export QEV_TRACE_FIRST_PAINT=1
 portal_log="$work/portal.log"
 remember_x=63 remember_y=250
 page_click() { xdotool mousemove $((326 + $1)) $((252 + $2)) click 1; }

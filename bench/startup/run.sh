@@ -72,9 +72,6 @@ cat >"$work/inner.sh" <<'INNER'
 #!/usr/bin/env bash
 set -u
 work="$1" runs="$2" client="$3" reference="$4" page="$5"
-export QTWEBENGINE_DISABLE_SANDBOX=1
-export QTWEBENGINE_CHROMIUM_FLAGS="${QTWEBENGINE_CHROMIUM_FLAGS:---disable-gpu}"
-export QEV_TRACE_FIRST_PAINT=1
 # Both programs keep their profiles and logs in a private home for the benchmark; the
 # reference's temporary profile folders go with it.
 export HOME="$work/home" XDG_STATE_HOME="$work/home/state" XDG_DATA_HOME="$work/home/data"
@@ -140,9 +137,6 @@ cat >"$work/warm.sh" <<'WARM'
 #!/usr/bin/env bash
 set -u
 work="$1" runs="$2" client="$3" port="$4"
-export QTWEBENGINE_DISABLE_SANDBOX=1
-export QTWEBENGINE_CHROMIUM_FLAGS="${QTWEBENGINE_CHROMIUM_FLAGS:---disable-gpu}"
-export QEV_TRACE_FIRST_PAINT=1
 source "$player"
 measure() { # name
   local name="$1" log="$work/$1.log" start pid loaded i remembered=no
@@ -204,9 +198,6 @@ cat >"$work/game.sh" <<'GAME'
 #!/usr/bin/env bash
 set -u
 work="$1" runs="$2" client="$3" reference="$4" port="$5"
-export QTWEBENGINE_DISABLE_SANDBOX=1
-export QTWEBENGINE_CHROMIUM_FLAGS="${QTWEBENGINE_CHROMIUM_FLAGS:---disable-gpu}"
-export QEV_TRACE_FIRST_PAINT=1
 source "$player"
 # until_trace LOG WORD: the traced moment WORD, in ms, once LOG has it.
 until_trace() {
