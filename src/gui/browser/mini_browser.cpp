@@ -148,8 +148,7 @@ QWebEnginePage* CMiniBrowser::page()
 {
     if (!view_) return nullptr;
     if (!page_) {
-        // Made on first use: the first page of the process starts the web engine, which
-        // takes long enough to be worth keeping out of the way of the first paint.
+        // Made on first use: a pane that never navigates costs no page.
         auto* page = new MiniBrowserPage(web_, view_);
         connect(page, &QWebEnginePage::newWindowRequested, this,
                 [this](QWebEngineNewWindowRequest& request) {
