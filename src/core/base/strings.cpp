@@ -30,6 +30,8 @@ std::string LoadString(int id)
     case IdsDownloadingPart: return "Downloading %1: %2 % (%3 of %4 KiB)";
     case IdsDownloadingKiB: return "Downloading %1: %2 KiB";
     case IdsDownloaded: return "Downloaded: %1";
+    case IdsPageMessage: return "Message from %1";
+    case IdsStopPageDialogs: return "Don't let this page open more dialogs";
     default: return {};
     }
 }
