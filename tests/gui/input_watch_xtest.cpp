@@ -61,14 +61,20 @@ TEST(InputWatch, InputCountsOnThePageAViewShowsNow)
         QWebEnginePage* first = NewPage(view);
         ASSERT_TRUE(loaded.wait(20000)) << row.what;
         loaded.clear();
+        // A press on the first render widget counts; its allowance is spent here.
+        const auto press = [&view](QWebEnginePage* page) {
+            QTest::mousePress(view.focusProxy(), Qt::LeftButton, {}, QPoint(10, 10));
+            return CPageGuard::Of(page)->SpendAllowance(qev::AllowanceKind::Download);
+        };
+        ASSERT_TRUE(view.focusProxy() && press(first)) << row.what;
         row.change(view);
         QWebEnginePage* page = view.page();
         ASSERT_TRUE(WaitFor([&] { return !loaded.isEmpty(); }, 20000)) << row.what;
         ASSERT_TRUE(WaitFor([&] { return view.focusProxy() != nullptr; }, 10000)) << row.what;
-        QTest::mousePress(view.focusProxy(), Qt::LeftButton, {}, QPoint(10, 10));
-        EXPECT_TRUE(CPageGuard::Of(page)->HasAllowance(qev::AllowanceKind::Download)) << row.what;
-        if (page != first)
+        EXPECT_TRUE(press(page)) << row.what;
+        if (page != first) {
             EXPECT_FALSE(CPageGuard::Of(first)->HasAllowance(qev::AllowanceKind::Download));
+        }
     }
 }
 
