@@ -9,6 +9,7 @@
 
 #include "browser/downloads.h"
 #include "browser/input_watch.h"
+#include "browser/page_keeper.h"
 #include "platform/private_folder.h"
 
 namespace {

@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "browser/page_guard.h"
-#include "browser/page_keeper.h"
 #include "browser/page_rules.h"
 #include "browser/web_rules.h"
 
@@ -29,9 +28,6 @@ class QWidget;
 class CWebContext : public QObject {
     Q_OBJECT
 public:
-    // A page whose render process ends twice within this long stops reloading itself.
-    static constexpr qint64 CrashLoopMs = CPageKeeper::CrashLoopMs;
-
     // The profile keeps its storage in dataHome/qev/web and its cache in cacheHome/qev/web
     // (both mode 0700, reached through qev::PrivateFolder's checked walk), while this
     // process holds dataHome/qev/web.lock. When another copy holds the lock, or a folder
