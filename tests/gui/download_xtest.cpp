@@ -8,9 +8,13 @@
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QWebEngineDownloadRequest>
 #include <QWebEnginePage>
+#include <QWebEngineProfile>
 
 #include "base/log.h"
+#include "browser/downloads.h"
 #include "browser/game_view.h"
 #include "fake_http_server.h"
 
@@ -111,6 +115,67 @@ TEST(Downloads, OnlyAfterInputUnderASafeNameOutsideTheHomeFolder)
     EXPECT_EQ(Files(downloads).toStdString(),
               "profile|reward (1).bin|reward.bin|x.desktop.download|\xC3\xA9_.txt");
     EXPECT_EQ(Files(home).toStdString(), "") << "nothing lands in the home folder itself";
+}
+
+// The class on its own, handed a folder and the allowed hosts: which page may download
+// from where, and where the file lands.
+TEST(Downloads, ClassTakesItsFolderAndHostsFromItsOwner)
+{
+    qev::test::FakeHttpServer own, other;
+    own.SetHandler(Serve);
+    other.SetHandler(Serve);
+    QTemporaryDir dir;
+    QWebEngineProfile profile; // off the record
+    QWebEnginePage page(&profile);
+    QSignalSpy loaded(&page, &QWebEnginePage::loadFinished);
+    page.load(QUrl(QString::fromStdString("http://" + own.host() + "/page")));
+    ASSERT_TRUE(loaded.wait(20000));
+    const struct {
+        PageRole role;
+        bool input, fromOther, otherKnown;
+        const char* saved; // null: refused
+    } rows[] = {
+        {PageRole::Game, true, false, false, "a.bin"},
+        {PageRole::Popup, true, true, true, "b.bin"},
+        {PageRole::Game, false, false, false, nullptr},
+        {PageRole::Login, true, false, false, nullptr},
+        {PageRole::Reminder, true, false, false, nullptr},
+        {PageRole::Game, true, true, false, nullptr},
+    };
+    for (const auto& row : rows) {
+        CDownloads downloads(dir.path() + "/mine", dir.path(),
+                             {row.otherKnown ? other.host() : std::string("elsewhere")});
+        delete CPageGuard::Of(&page);
+        auto* guard = new CPageGuard(&page, row.role);
+        QSignalSpy status(&downloads, &CDownloads::status);
+        QWebEngineDownloadRequest::DownloadState state{};
+        const auto connection =
+            QObject::connect(&profile, &QWebEngineProfile::downloadRequested, &downloads,
+                             [&](QWebEngineDownloadRequest* download) {
+                                 downloads.OnRequested(download);
+                                 state = download->state();
+                             });
+        if (row.input) guard->OnInput();
+        const std::string name = row.saved ? row.saved : "refused.bin";
+        page.runJavaScript(QString::fromStdString(
+            "fetchIt('" + (row.fromOther ? "http://" + other.host() : "") + "/dl/" + name + "')"));
+        ASSERT_TRUE(
+            WaitFor([&] { return state != QWebEngineDownloadRequest::DownloadRequested; }, 20000))
+            << name;
+        QObject::disconnect(connection);
+        if (!row.saved) {
+            EXPECT_EQ(state, QWebEngineDownloadRequest::DownloadCancelled) << name;
+            continue;
+        }
+        ASSERT_TRUE(WaitFor(
+            [&] {
+                return !status.isEmpty() && status.last()[0].toString().startsWith("Downloaded");
+            },
+            20000))
+            << name;
+        EXPECT_EQ(status.last()[0].toString(), "Downloaded: " + dir.path() + "/mine/" + row.saved);
+    }
+    EXPECT_EQ(Files(dir.path() + "/mine").toStdString(), "a.bin|b.bin");
 }
 
 } // namespace

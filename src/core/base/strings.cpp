@@ -19,6 +19,19 @@ std::string LoadString(int id)
     case IdsFrameCaption: return "Velmora Client";
     case IdsCannotBeEmpty: return "Can not be empty";
     case IdsInternetFailed: return "Internet Connect Failed";
+    case IdsPageStopped: return "This page stopped working.";
+    case IdsReload: return "Reload";
+    case IdsAskOpenCaption: return "Open an outside application?";
+    case IdsAskOpenText:
+        return "This page wants to open a \"%1:\" address with an application of your "
+               "desktop:\n\n%2\n\nOpen it?";
+    case IdsDownloadFailedName: return "Download failed: %1";
+    case IdsDownloadFailedWhy: return "Download failed: %1 (%2)";
+    case IdsDownloadingPart: return "Downloading %1: %2 % (%3 of %4 KiB)";
+    case IdsDownloadingKiB: return "Downloading %1: %2 KiB";
+    case IdsDownloaded: return "Downloaded: %1";
+    case IdsPageMessage: return "Message from %1";
+    case IdsStopPageDialogs: return "Don't let this page open more dialogs";
     default: return {};
     }
 }

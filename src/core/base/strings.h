@@ -15,6 +15,18 @@ enum StringId : int {
     IdsFrameCaption = 102,   // "Velmora Client"
     IdsCannotBeEmpty = 103,  // "Can not be empty"
     IdsInternetFailed = 104, // "Internet Connect Failed"
+    // Web pages: a dead render process, an outside application, downloads, script dialogs.
+    IdsPageStopped = 200,        // "This page stopped working."
+    IdsReload = 201,             // "Reload"
+    IdsAskOpenCaption = 202,     // "Open an outside application?"
+    IdsAskOpenText = 203,        // scheme, address
+    IdsDownloadFailedName = 204, // name
+    IdsDownloadFailedWhy = 205,  // name, reason
+    IdsDownloadingPart = 206,    // name, percent, KiB received, KiB in all
+    IdsDownloadingKiB = 207,     // name, KiB received
+    IdsDownloaded = 208,         // path
+    IdsPageMessage = 209,        // host
+    IdsStopPageDialogs = 210,    // "Don't let this page open more dialogs"
 };
 
 // The text of a string-table entry; empty for an id the table does not hold.

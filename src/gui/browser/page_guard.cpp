@@ -13,6 +13,7 @@
 #include <QWebEngineView>
 
 #include "base/log.h"
+#include "base/ui_text.h"
 #include "browser/web_context.h"
 
 namespace {
@@ -90,7 +91,7 @@ bool CPageGuard::RunDialog(int kind, const QString& text, const QString& default
     // buttons stay usable.
     auto* dialog = new QDialog(view ? view->window() : nullptr);
     dialog->setWindowModality(Qt::WindowModal);
-    dialog->setWindowTitle(QStringLiteral("Message from %1").arg(page_->url().host()));
+    dialog->setWindowTitle(UiText(qev::IdsPageMessage).arg(page_->url().host()));
     auto* layout = new QVBoxLayout(dialog);
     auto* label = new QLabel(text.left(MaxDialogText), dialog);
     label->setTextFormat(Qt::PlainText);
@@ -101,7 +102,7 @@ bool CPageGuard::RunDialog(int kind, const QString& text, const QString& default
         input = new QLineEdit(defaultValue.left(MaxDialogText), dialog);
         layout->addWidget(input);
     }
-    auto* stop = new QCheckBox(QStringLiteral("Don't let this page open more dialogs"), dialog);
+    auto* stop = new QCheckBox(UiText(qev::IdsStopPageDialogs), dialog);
     layout->addWidget(stop);
     auto* buttons =
         new QDialogButtonBox(kind == ScriptAlert ? QDialogButtonBox::Ok

@@ -1,9 +1,9 @@
 #pragma once
 // What every web page of the client shares: one profile (cookies, local storage, the disk
-// cache), what each kind of page may do (full screen, sound, pointer lock, downloads,
-// permissions), the zoom remembered per host, and the player's recent input on each page.
-// The application makes one and hands it to the windows that make pages.
-#include <QHash>
+// cache) and its lock, and the parts that serve every page: the rules of each kind of page
+// (page_rules.h, kept on the page's guard), the player's input and the zoom
+// (input_watch.h), recovery from a dead render process (page_keeper.h) and the downloads
+// (downloads.h). The application makes one and hands it to the windows that make pages.
 #include <QLockFile>
 #include <QObject>
 #include <QPointer>
@@ -14,29 +14,20 @@
 #include <vector>
 
 #include "browser/page_guard.h"
+#include "browser/page_rules.h"
 #include "browser/web_rules.h"
 
-class QWebEngineDownloadRequest;
+class CDownloads;
+class CInputWatch;
 class QWebEnginePage;
 class QWebEngineProfile;
 class QUrl;
 class QWebEngineView;
 class QWidget;
 
-// What a page is for.
-enum class PageRole {
-    Login,    // the login stack's pages: no full screen, no downloads
-    Reminder, // a reminder's panes: the same
-    Game,     // a game view of the main frame (game, homepage, forum tabs)
-    Popup,    // a window a game page opened
-};
-
 class CWebContext : public QObject {
     Q_OBJECT
 public:
-    // A page whose render process ends twice within this long stops reloading itself.
-    static constexpr qint64 CrashLoopMs = 60000;
-
     // The profile keeps its storage in dataHome/qev/web and its cache in cacheHome/qev/web
     // (both mode 0700, reached through qev::PrivateFolder's checked walk), while this
     // process holds dataHome/qev/web.lock. When another copy holds the lock, or a folder
@@ -44,7 +35,8 @@ public:
     // the record (and one log line says why). Zoom is remembered in dataHome/qev/zoom.ini.
     // The profile itself is made on first use: it starts the web engine, which must not
     // hold up the first paint. knownHosts: the layout's hosts ("host[:port]"), from which
-    // pages may download besides their own.
+    // pages may download besides their own. The desktop's download folder is looked up here
+    // and handed to the downloads.
     CWebContext(const QString& dataHome, const QString& cacheHome,
                 std::vector<std::string> knownHosts);
     // Off the record, zoom not kept (tests).
@@ -82,45 +74,19 @@ signals:
     // A line for the status bar about a page's request ("Pop-up blocked").
     void pageStatus(const QString& text);
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
     // Takes the lock and makes the folders; on failure, says why in the log and leaves the
-    // profile off the record.
-    void ClaimFolders(const QString& dataHome, const QString& cacheHome);
-    void OnDownloadRequested(QWebEngineDownloadRequest* download);
-    // Reports a download's progress and ends it with its last state.
-    void FollowDownload(QWebEngineDownloadRequest* download);
-    // A complete download takes its final name (or the next free copy of its name); any
-    // other end removes its hidden file. Once per download.
-    void EndDownload(quint32 id, bool complete, const QString& reason);
-    // Asks the player whether the desktop's handler opens url, which page asked for.
-    void AskToOpen(QWebEnginePage* page, const QUrl& url);
-    // Applies a zoom step to the game page of view (direction as NextZoomPercent).
-    void StepZoom(QWebEngineView* view, int direction);
+    // profile off the record. Returns where zoom is remembered ("" when off the record).
+    QString ClaimFolders(const QString& dataHome, const QString& cacheHome);
+    // The parts every constructor makes.
+    void MakeParts(const QString& zoomFile, std::vector<std::string> knownHosts);
 
     std::unique_ptr<QLockFile> lock_;
     QString storage_, cache_;              // empty: off the record
     QWebEngineProfile* profile_ = nullptr; // child of this, made on first use
-    QString zoomFile_;
-    qev::ZoomMemory zoom_;
+    CInputWatch* input_ = nullptr;         // children of this
+    CDownloads* downloads_ = nullptr;
     QList<QPointer<QWidget>> popups_;
-    std::vector<std::string> knownHosts_;
     // Pages dropped but not yet deleted: none may outlive the profile.
     QList<QPointer<QWebEnginePage>> dropped_;
-    // Every download this run accepted, by the engine's id. One under way holds its final
-    // name, so two at once do not pick the same one.
-    struct Download {
-        QString folder, name, finalName;
-        QString partPath; // where the bytes arrive
-        bool ended = false;
-        QPointer<CPageGuard> page; // counts its downloads under way
-    };
-    QHash<quint32, Download> downloads_;
 };
-
-// The role Adopt gave page (Login for a page never adopted).
-PageRole RoleOf(const QWebEnginePage* page);
-// What a page of role is called in the log ("game page").
-const char* RolePageName(PageRole role);
