@@ -5,7 +5,7 @@
 #include <string>
 
 #include "net/chunk_writer.h"
-#include "net/url_codec.h"
+#include "base/url_codec.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -11,7 +11,7 @@
 #include "app/debug_dialog.h"
 #include "app/korvel2_app.h"
 #include "base/message.h"
-#include "app/resources.h"
+#include "base/resources.h"
 #include "browser/game_view.h"
 #include "browser/login_wnd.h"
 #include "skin/background_wnd.h"

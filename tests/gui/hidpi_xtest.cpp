@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "app/korvel2_app.h"
-#include "app/resources.h"
+#include "base/resources.h"
 #include "base/message.h"
 #include "browser/game_view.h"
 #include "browser/login_wnd.h"

@@ -20,7 +20,7 @@
 
 #include "app/korvel2_app.h"
 #include "base/message.h"
-#include "app/resources.h"
+#include "base/resources.h"
 #include "base/strings.h"
 #include "browser/game_view.h"
 #include "browser/login_wnd.h"

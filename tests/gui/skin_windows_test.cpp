@@ -18,7 +18,7 @@
 
 #include "base/message.h"
 #include "browser/web_context.h"
-#include "app/resources.h"
+#include "base/resources.h"
 #include "browser/login_wnd.h"
 #include "browser/mini_browser.h"
 #include "skin/background_wnd.h"

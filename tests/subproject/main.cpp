@@ -1,8 +1,8 @@
 // Uses the core from an outer project: the built-in layout resource and a core function.
 #include <cstdio>
 
-#include "app/resources.h"
-#include "net/url_codec.h"
+#include "base/resources.h"
+#include "base/url_codec.h"
 
 int main()
 {

@@ -11,7 +11,7 @@
 
 #include "fake_http_server.h"
 #include "net/http_headers.h"
-#include "net/network_init.h"
+#include "platform/network_init.h"
 
 namespace qev {
 namespace {

@@ -1,4 +1,4 @@
-#include "net/http_get.h"
+#include "platform/http_get.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 
 #include "fake_http_server.h"
 #include "net/background_request.h"
-#include "net/network_init.h"
+#include "platform/network_init.h"
 
 namespace qev {
 namespace {

@@ -1,7 +1,7 @@
 // HttpGetText's redirects to https against a local TLS server. Apart from the other
 // HttpGetText tests because the server is run with POSIX calls and trusted through a PEM
 // file, which only the Linux HTTP stack takes.
-#include "net/http_get.h"
+#include "platform/http_get.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -17,7 +17,7 @@
 #include <fstream>
 
 #include "fake_http_server.h"
-#include "net/network_init.h"
+#include "platform/network_init.h"
 
 namespace qev {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "net/http_get.h"
+#include "platform/http_get.h"
 
 namespace qev {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/resources.h"
+#include "base/resources.h"
 #include "layout/layout.h"
 
 using namespace qev;

@@ -1,4 +1,4 @@
-#include "net/url_codec.h"
+#include "base/url_codec.h"
 
 #include <gtest/gtest.h>
 

@@ -18,7 +18,7 @@
 #include "app/settings.h"
 #include "app/update_modes.h"
 #include "fake_http_server.h"
-#include "net/http_get.h"
+#include "platform/http_get.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/update_folder.h"

@@ -14,7 +14,7 @@
 #include "base/log.h"
 #include "net/chunk_writer.h"
 #include "net/download_thread.h"
-#include "net/network_init.h"
+#include "platform/network_init.h"
 #include "net/update_flow.h"
 #include "platform/files.h"
 

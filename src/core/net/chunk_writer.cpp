@@ -1,6 +1,6 @@
 #include "net/chunk_writer.h"
 
-#include "net/url_codec.h"
+#include "base/url_codec.h"
 
 namespace qev {
 

@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "net/http_headers.h"
-#include "net/http_stream.h"
+#include "platform/http_stream.h"
 
 namespace qev {
 namespace {

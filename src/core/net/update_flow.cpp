@@ -12,7 +12,7 @@
 #include "base/strings.h"
 #include "layout/update_manifest.h"
 #include "layout/xml_text.h"
-#include "net/url_codec.h"
+#include "base/url_codec.h"
 #include "platform/files.h"
 #include "platform/process.h"
 

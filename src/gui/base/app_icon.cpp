@@ -3,7 +3,7 @@
 #include <QCoreApplication>
 #include <QImage>
 
-#include "app/resources.h"
+#include "base/resources.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <ctime>
 
 #include "base/app_icon.h"
-#include "app/resources.h"
+#include "base/resources.h"
 #include "browser/mini_browser.h"
 #include "skin/image_button.h"
 #include "skin/image_manager.h"

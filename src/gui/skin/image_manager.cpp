@@ -3,7 +3,7 @@
 #include <QBitmap>
 #include <QPainter>
 
-#include "app/resources.h"
+#include "base/resources.h"
 
 CImageManager& CImageManager::GetInstance()
 {

@@ -1,4 +1,4 @@
-#include "net/http_get.h"
+#include "platform/http_get.h"
 
 #include <curl/curl.h>
 
@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "base/utf.h"
-#include "net/url_codec.h"
+#include "base/url_codec.h"
 
 namespace qev {
 namespace {

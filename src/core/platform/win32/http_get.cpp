@@ -1,4 +1,4 @@
-#include "net/http_get.h"
+#include "platform/http_get.h"
 
 #include <algorithm>
 #include <chrono>
@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "base/utf.h"
-#include "net/url_codec.h"
+#include "base/url_codec.h"
 #include "platform/win32/internet.h"
 #include "platform/win32/wide.h"
 

@@ -1,4 +1,4 @@
-#include "net/http_stream.h"
+#include "platform/http_stream.h"
 
 #include <condition_variable>
 #include <mutex>
@@ -88,7 +88,7 @@ struct HttpStream::Transfer {
     }
 };
 
-#include "net/http_stream_common.inc"
+#include "platform/http_stream_common.inc"
 
 int HttpStream::Open(const std::string& objectPath, const std::vector<std::string>& headers)
 {

@@ -1,4 +1,4 @@
-#include "net/network_init.h"
+#include "platform/network_init.h"
 
 namespace qev {
 
