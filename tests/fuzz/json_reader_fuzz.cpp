@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "layout/json_reader.h"
+#include "core/layout/json_reader.h"
 
 namespace {
 

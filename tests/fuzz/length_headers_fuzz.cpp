@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "net/http_headers.h"
+#include "core/net/http_headers.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "remind/activity_schedule.h"
+#include "core/remind/activity_schedule.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <string>
 #include <string_view>
 
-#include "base/utf.h"
+#include "core/base/utf.h"
 
-#include "layout/update_manifest.h"
-#include "layout/xml_text.h"
+#include "core/layout/update_manifest.h"
+#include "core/layout/xml_text.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "net/update_statement.h"
+#include "core/net/update_statement.h"
 #include "test_keys.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "net/chunk_writer.h"
-#include "base/url_codec.h"
+#include "core/base/url_codec.h"
+#include "core/net/chunk_writer.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "base/utf.h"
-#include "browser/web_rules.h"
+#include "core/base/utf.h"
+#include "core/browser/web_rules.h"
 
 namespace {
 

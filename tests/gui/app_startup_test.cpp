@@ -8,15 +8,15 @@
 #include <QTimer>
 #include <QWebEnginePage>
 
-#include "app/debug_dialog.h"
-#include "app/korvel2_app.h"
-#include "base/message.h"
-#include "base/resources.h"
-#include "browser/game_view.h"
-#include "browser/login_wnd.h"
-#include "skin/background_wnd.h"
-#include "skin/main_frame.h"
-#include "skin/top_wnd.h"
+#include "core/base/message.h"
+#include "core/base/resources.h"
+#include "gui/app/debug_dialog.h"
+#include "gui/app/korvel2_app.h"
+#include "gui/game/game_view.h"
+#include "gui/game/main_frame.h"
+#include "gui/login/background_wnd.h"
+#include "gui/login/login_wnd.h"
+#include "gui/login/top_wnd.h"
 
 #include "wait_for.h"
 

@@ -2,7 +2,7 @@
 // layouts assume; the committed files are what the generator draws; the GIF writer
 // produces files that decoders read back; and the pieces that are tiled or overlapped by the
 // windows fit together.
-#include "base/resources.h"
+#include "core/base/resources.h"
 #include "gif_writer.h"
 
 #include <QBuffer>

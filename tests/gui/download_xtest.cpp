@@ -13,10 +13,10 @@
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 
-#include "base/log.h"
-#include "browser/downloads.h"
-#include "browser/game_view.h"
+#include "core/base/log.h"
 #include "fake_http_server.h"
+#include "gui/browser/downloads.h"
+#include "gui/game/game_view.h"
 
 #include "wait_for.h"
 

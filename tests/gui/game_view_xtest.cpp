@@ -9,8 +9,8 @@
 
 #include <string>
 
-#include "browser/game_view.h"
 #include "fake_http_server.h"
+#include "gui/game/game_view.h"
 
 #include "wait_for.h"
 

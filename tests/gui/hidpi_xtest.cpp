@@ -13,19 +13,19 @@
 #include <functional>
 #include <vector>
 
-#include "app/korvel2_app.h"
-#include "base/resources.h"
-#include "base/message.h"
-#include "browser/game_view.h"
-#include "browser/login_wnd.h"
-#include "browser/mini_browser.h"
-#include "remind/remind_popup.h"
-#include "remind/remind_windows.h"
-#include "remind/reminder_rules.h"
-#include "skin/background_wnd.h"
-#include "skin/image_button.h"
-#include "skin/layered_wnd.h"
-#include "skin/main_frame.h"
+#include "core/base/message.h"
+#include "core/base/resources.h"
+#include "core/remind/reminder_rules.h"
+#include "gui/app/korvel2_app.h"
+#include "gui/browser/mini_browser.h"
+#include "gui/game/game_view.h"
+#include "gui/game/main_frame.h"
+#include "gui/login/background_wnd.h"
+#include "gui/login/login_wnd.h"
+#include "gui/remind/remind_popup.h"
+#include "gui/remind/remind_windows.h"
+#include "gui/skin/image_button.h"
+#include "gui/skin/layered_wnd.h"
 
 #include "wait_for.h"
 

@@ -12,7 +12,7 @@
 
 #include <functional>
 
-#include "browser/web_context.h"
+#include "gui/browser/web_context.h"
 
 #include "wait_for.h"
 

@@ -18,17 +18,17 @@
 #include <thread>
 #include <vector>
 
-#include "app/korvel2_app.h"
-#include "base/message.h"
-#include "base/resources.h"
-#include "base/strings.h"
-#include "browser/game_view.h"
-#include "browser/login_wnd.h"
+#include "core/base/message.h"
+#include "core/base/resources.h"
+#include "core/base/strings.h"
 #include "fake_http_server.h"
-#include "skin/background_wnd.h"
-#include "skin/image_manager.h"
-#include "skin/main_frame.h"
-#include "skin/top_wnd.h"
+#include "gui/app/korvel2_app.h"
+#include "gui/game/game_view.h"
+#include "gui/game/main_frame.h"
+#include "gui/login/background_wnd.h"
+#include "gui/login/login_wnd.h"
+#include "gui/login/top_wnd.h"
+#include "gui/skin/image_manager.h"
 
 #include "wait_for.h"
 

@@ -11,10 +11,10 @@
 
 #include <vector>
 
-#include "browser/login_wnd.h"
-#include "browser/mini_browser.h"
-#include "skin/background_wnd.h"
-#include "skin/top_wnd.h"
+#include "gui/browser/mini_browser.h"
+#include "gui/login/background_wnd.h"
+#include "gui/login/login_wnd.h"
+#include "gui/login/top_wnd.h"
 
 Q_DECLARE_METATYPE(qev::SessionInfo)
 

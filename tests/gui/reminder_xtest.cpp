@@ -16,15 +16,15 @@
 #include <string>
 #include <vector>
 
-#include "app/korvel2_app.h"
-#include "base/message.h"
-#include "browser/game_view.h"
-#include "browser/login_wnd.h"
-#include "browser/mini_browser.h"
-#include "remind/remind_popup.h"
-#include "remind/remind_windows.h"
-#include "skin/image_button.h"
-#include "skin/main_frame.h"
+#include "core/base/message.h"
+#include "gui/app/korvel2_app.h"
+#include "gui/browser/mini_browser.h"
+#include "gui/game/game_view.h"
+#include "gui/game/main_frame.h"
+#include "gui/login/login_wnd.h"
+#include "gui/remind/remind_popup.h"
+#include "gui/remind/remind_windows.h"
+#include "gui/skin/image_button.h"
 
 #include "wait_for.h"
 

@@ -16,15 +16,15 @@
 
 #include <memory>
 
-#include "base/message.h"
-#include "browser/web_context.h"
-#include "base/resources.h"
-#include "browser/login_wnd.h"
-#include "browser/mini_browser.h"
-#include "skin/background_wnd.h"
-#include "skin/image_button.h"
-#include "skin/image_manager.h"
-#include "skin/top_wnd.h"
+#include "core/base/message.h"
+#include "core/base/resources.h"
+#include "gui/browser/mini_browser.h"
+#include "gui/browser/web_context.h"
+#include "gui/login/background_wnd.h"
+#include "gui/login/login_wnd.h"
+#include "gui/login/top_wnd.h"
+#include "gui/skin/image_button.h"
+#include "gui/skin/image_manager.h"
 
 #include "wait_for.h"
 

@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <functional>
 
-#include "browser/web_context.h"
+#include "gui/browser/web_context.h"
 
 namespace fs = std::filesystem;
 

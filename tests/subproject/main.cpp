@@ -1,8 +1,8 @@
 // Uses the core from an outer project: the built-in layout resource and a core function.
 #include <cstdio>
 
-#include "base/resources.h"
-#include "base/url_codec.h"
+#include "core/base/resources.h"
+#include "core/base/url_codec.h"
 
 int main()
 {

@@ -5,7 +5,7 @@
 // made here is on that list. Tests take their seeds from here and nowhere else.
 #include <cstddef>
 
-#include "net/update_statement.h"
+#include "core/net/update_statement.h"
 
 namespace qev::test {
 

@@ -1,4 +1,4 @@
-#include "remind/activity_schedule.h"
+#include "core/remind/activity_schedule.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include <climits>
 #include <map>
 
-#include "skin/caption_rules.h"
+#include "core/skin/caption_rules.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "net/chunk_writer.h"
+#include "core/net/chunk_writer.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>

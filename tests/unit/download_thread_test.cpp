@@ -1,4 +1,4 @@
-#include "net/download_thread.h"
+#include "core/net/download_thread.h"
 
 #include <gtest/gtest.h>
 
@@ -9,9 +9,9 @@
 #include <mutex>
 #include <thread>
 
+#include "core/net/http_headers.h"
+#include "core/platform/network_init.h"
 #include "fake_http_server.h"
-#include "net/http_headers.h"
-#include "platform/network_init.h"
 
 namespace qev {
 namespace {

@@ -1,6 +1,6 @@
 // Whether the program file can be replaced decides whether the client updates itself, so the
 // answer is checked as the user who would run it: an ordinary user, not this test's root.
-#include "platform/files.h"
+#include "core/platform/files.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

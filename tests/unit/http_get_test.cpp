@@ -1,4 +1,4 @@
-#include "platform/http_get.h"
+#include "core/platform/http_get.h"
 
 #include <gtest/gtest.h>
 
@@ -7,9 +7,9 @@
 #include <thread>
 #include <vector>
 
+#include "core/net/background_request.h"
+#include "core/platform/network_init.h"
 #include "fake_http_server.h"
-#include "net/background_request.h"
-#include "platform/network_init.h"
 
 namespace qev {
 namespace {

@@ -1,7 +1,7 @@
 // HttpGetText's redirects to https against a local TLS server. Apart from the other
 // HttpGetText tests because the server is run with POSIX calls and trusted through a PEM
 // file, which only the Linux HTTP stack takes.
-#include "platform/http_get.h"
+#include "core/platform/http_get.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -16,8 +16,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "core/platform/network_init.h"
 #include "fake_http_server.h"
-#include "platform/network_init.h"
 
 namespace qev {
 namespace {

@@ -1,4 +1,4 @@
-#include "layout/json_reader.h"
+#include "core/layout/json_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/http_get.h"
+#include "core/platform/http_get.h"
 
 namespace qev {
 namespace {

@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "base/resources.h"
-#include "layout/layout.h"
+#include "core/base/resources.h"
+#include "core/layout/layout.h"
 
 using namespace qev;
 

@@ -1,4 +1,4 @@
-#include "base/log.h"
+#include "core/base/log.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "base/message.h"
+#include "core/base/message.h"
 
 namespace qev {
 namespace {

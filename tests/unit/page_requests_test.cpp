@@ -1,8 +1,8 @@
-#include "browser/dialog_gate.h"
-#include "browser/download_origin.h"
-#include "browser/input_allowance.h"
-#include "browser/refusal_limiter.h"
-#include "browser/scheme_rules.h"
+#include "core/browser/dialog_gate.h"
+#include "core/browser/download_origin.h"
+#include "core/browser/input_allowance.h"
+#include "core/browser/refusal_limiter.h"
+#include "core/browser/scheme_rules.h"
 
 #include <gtest/gtest.h>
 

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <functional>
 
-#include "platform/private_folder.h"
+#include "core/platform/private_folder.h"
 
 using namespace qev;
 namespace fs = std::filesystem;

@@ -5,7 +5,7 @@
 #include <climits>
 #include <string>
 
-#include "remind/reminder_rules.h"
+#include "core/remind/reminder_rules.h"
 
 namespace {
 

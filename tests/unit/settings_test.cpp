@@ -1,4 +1,4 @@
-#include "app/settings.h"
+#include "core/app/settings.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -10,7 +10,7 @@
 #include <optional>
 #include <vector>
 
-#include "platform/files.h"
+#include "core/platform/files.h"
 
 namespace qev {
 namespace {

@@ -4,8 +4,8 @@
 #include <climits>
 #include <map>
 
-#include "browser/session_info.h"
-#include "skin/skin_rules.h"
+#include "core/browser/session_info.h"
+#include "core/skin/skin_rules.h"
 
 namespace {
 

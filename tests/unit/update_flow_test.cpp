@@ -1,4 +1,4 @@
-#include "net/update_flow.h"
+#include "core/net/update_flow.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -15,15 +15,15 @@
 #include <sstream>
 #include <thread>
 
-#include "base/message.h"
+#include "core/base/message.h"
+#include "core/base/url_codec.h"
+#include "core/net/update_statement.h"
+#include "core/platform/files.h"
+#include "core/platform/network_init.h"
+#include "core/platform/process.h"
+#include "core/platform/program_image.h"
 #include "fake_http_server.h"
 #include "test_keys.h"
-#include "platform/network_init.h"
-#include "net/update_statement.h"
-#include "base/url_codec.h"
-#include "platform/files.h"
-#include "platform/process.h"
-#include "platform/program_image.h"
 
 namespace qev {
 namespace {

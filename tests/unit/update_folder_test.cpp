@@ -12,7 +12,7 @@
 #include <fstream>
 #include <regex>
 
-#include "platform/update_folder.h"
+#include "core/platform/update_folder.h"
 
 using namespace qev;
 namespace fs = std::filesystem;

@@ -1,7 +1,7 @@
 // The update keys a build may trust: the build folder's own pair agrees with the key built
 // into the client, and every secret the repository holds, or ever held, has its public key
 // on the list that configure refuses (cmake/committed_update_keys.txt).
-#include "net/update_statement.h"
+#include "core/net/update_statement.h"
 #include "test_keys.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "layout/update_manifest.h"
+#include "core/layout/update_manifest.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -10,9 +10,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "base/log.h"
-#include "layout/layout.h"
-#include "layout/xml_text.h"
+#include "core/base/log.h"
+#include "core/layout/layout.h"
+#include "core/layout/xml_text.h"
 
 namespace qev {
 namespace {

@@ -12,10 +12,10 @@
 #include <fstream>
 #include <thread>
 
-#include "app/update_modes.h"
-#include "platform/files.h"
-#include "platform/process.h"
-#include "platform/update_folder.h"
+#include "core/app/update_modes.h"
+#include "core/platform/files.h"
+#include "core/platform/process.h"
+#include "core/platform/update_folder.h"
 
 using namespace qev;
 namespace fs = std::filesystem;

@@ -1,5 +1,5 @@
 // The signed update statement: its exact format, every check in order, and the key texts.
-#include "net/update_statement.h"
+#include "core/net/update_statement.h"
 
 #include "test_keys.h"
 

@@ -1,4 +1,4 @@
-#include "base/url_codec.h"
+#include "core/base/url_codec.h"
 
 #include <gtest/gtest.h>
 

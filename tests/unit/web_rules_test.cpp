@@ -1,4 +1,4 @@
-#include "browser/web_rules.h"
+#include "core/browser/web_rules.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>

@@ -14,15 +14,15 @@
 #include <thread>
 #include <vector>
 
-#include "base/log.h"
-#include "app/settings.h"
-#include "app/update_modes.h"
+#include "core/app/settings.h"
+#include "core/app/update_modes.h"
+#include "core/base/log.h"
+#include "core/platform/files.h"
+#include "core/platform/http_get.h"
+#include "core/platform/process.h"
+#include "core/platform/update_folder.h"
+#include "core/platform/win32/wide.h"
 #include "fake_http_server.h"
-#include "platform/http_get.h"
-#include "platform/files.h"
-#include "platform/process.h"
-#include "platform/update_folder.h"
-#include "platform/win32/wide.h"
 
 #ifndef NOMINMAX
 #define NOMINMAX

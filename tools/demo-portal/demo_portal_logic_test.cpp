@@ -7,9 +7,9 @@
 #include "portal_options.h"
 #include "served_file.h"
 
-#include "layout/json_reader.h"
-#include "layout/update_manifest.h"
-#include "net/update_statement.h"
+#include "core/layout/json_reader.h"
+#include "core/layout/update_manifest.h"
+#include "core/net/update_statement.h"
 
 #include <gtest/gtest.h>
 

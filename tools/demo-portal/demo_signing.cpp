@@ -3,8 +3,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "core/net/update_statement.h"
 #include "demo_update_key.h"
-#include "net/update_statement.h"
 
 namespace qev::portal {
 namespace {

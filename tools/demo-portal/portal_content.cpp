@@ -1,6 +1,6 @@
 #include "portal_content.h"
 
-#include "base/utf.h"
+#include "core/base/utf.h"
 #include "http_text.h"
 
 #include <algorithm>

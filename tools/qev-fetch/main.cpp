@@ -11,12 +11,12 @@
 #include <mutex>
 #include <string>
 
-#include "base/log.h"
-#include "net/chunk_writer.h"
-#include "net/download_thread.h"
-#include "platform/network_init.h"
-#include "net/update_flow.h"
-#include "platform/files.h"
+#include "core/base/log.h"
+#include "core/net/chunk_writer.h"
+#include "core/net/download_thread.h"
+#include "core/net/update_flow.h"
+#include "core/platform/files.h"
+#include "core/platform/network_init.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "net/update_statement.h"
+#include "core/net/update_statement.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
-#include "app/settings.h"
+#include "core/app/settings.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
-#include "platform/adapters.h"
-#include "platform/files.h"
-#include "platform/profile.h"
+#include "core/platform/adapters.h"
+#include "core/platform/files.h"
+#include "core/platform/profile.h"
 
 namespace qev {
 namespace {

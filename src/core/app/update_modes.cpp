@@ -1,11 +1,11 @@
-#include "app/update_modes.h"
+#include "core/app/update_modes.h"
 
-#include "base/log.h"
-#include "layout/layout.h"
-#include "net/update_statement.h"
-#include "platform/files.h"
-#include "platform/process.h"
-#include "platform/update_folder.h"
+#include "core/base/log.h"
+#include "core/layout/layout.h"
+#include "core/net/update_statement.h"
+#include "core/platform/files.h"
+#include "core/platform/process.h"
+#include "core/platform/update_folder.h"
 
 namespace qev {
 namespace {

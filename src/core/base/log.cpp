@@ -1,4 +1,4 @@
-#include "base/log.h"
+#include "core/base/log.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "base/message.h"
+#include "core/base/message.h"
 
 namespace qev {
 namespace {

@@ -1,9 +1,9 @@
-#include "base/message.h"
+#include "core/base/message.h"
 
 #include <cstdio>
 #include <mutex>
 
-#include "base/strings.h"
+#include "core/base/strings.h"
 
 namespace qev {
 namespace {

@@ -1,4 +1,4 @@
-#include "base/strings.h"
+#include "core/base/strings.h"
 
 namespace qev {
 

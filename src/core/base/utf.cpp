@@ -1,4 +1,4 @@
-#include "base/utf.h"
+#include "core/base/utf.h"
 
 namespace qev {
 namespace {

@@ -1,8 +1,8 @@
-#include "browser/download_origin.h"
+#include "core/browser/download_origin.h"
 
 #include <cctype>
 
-#include "browser/scheme_rules.h"
+#include "core/browser/scheme_rules.h"
 
 namespace qev {
 namespace {

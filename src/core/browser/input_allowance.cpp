@@ -1,4 +1,4 @@
-#include "browser/input_allowance.h"
+#include "core/browser/input_allowance.h"
 
 namespace qev {
 

@@ -1,4 +1,4 @@
-#include "browser/refusal_limiter.h"
+#include "core/browser/refusal_limiter.h"
 
 namespace qev {
 

@@ -1,4 +1,4 @@
-#include "browser/scheme_rules.h"
+#include "core/browser/scheme_rules.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "browser/session_info.h"
+#include "core/browser/session_info.h"
 
 namespace qev {
 

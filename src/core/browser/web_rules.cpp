@@ -1,4 +1,4 @@
-#include "browser/web_rules.h"
+#include "core/browser/web_rules.h"
 
 #include <algorithm>
 #include <array>
@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "base/utf.h"
+#include "core/base/utf.h"
 
 namespace qev {
 namespace {

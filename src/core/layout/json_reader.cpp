@@ -1,4 +1,4 @@
-#include "layout/json_reader.h"
+#include "core/layout/json_reader.h"
 
 #include <climits>
 #include <cstring>

@@ -1,10 +1,10 @@
-#include "layout/layout.h"
+#include "core/layout/layout.h"
 
 #include <climits>
 #include <string>
 #include <tinyxml.h>
 
-#include "layout/xml_text.h"
+#include "core/layout/xml_text.h"
 
 namespace qev {
 namespace {

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "base/utf.h"
+#include "core/base/utf.h"
 
 namespace qev {
 

@@ -1,9 +1,9 @@
-#include "layout/update_manifest.h"
+#include "core/layout/update_manifest.h"
 
 #include <cstdio>
 
-#include "base/log.h"
-#include "layout/xml_text.h"
+#include "core/base/log.h"
+#include "core/layout/xml_text.h"
 
 namespace qev {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "layout/layout.h"
+#include "core/layout/layout.h"
 
 namespace qev {
 

@@ -1,9 +1,9 @@
-#include "layout/xml_text.h"
+#include "core/layout/xml_text.h"
 
 #include <algorithm>
 #include <string>
 
-#include "base/utf.h"
+#include "core/base/utf.h"
 
 namespace qev {
 namespace {

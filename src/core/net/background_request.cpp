@@ -1,4 +1,4 @@
-#include "net/background_request.h"
+#include "core/net/background_request.h"
 
 namespace qev {
 

@@ -1,6 +1,6 @@
-#include "net/chunk_writer.h"
+#include "core/net/chunk_writer.h"
 
-#include "base/url_codec.h"
+#include "core/base/url_codec.h"
 
 namespace qev {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "net/download_thread.h"
-#include "platform/update_folder.h"
+#include "core/net/download_thread.h"
+#include "core/platform/update_folder.h"
 
 namespace qev {
 

@@ -1,12 +1,12 @@
-#include "net/download_thread.h"
+#include "core/net/download_thread.h"
 
 #include <algorithm>
 #include <climits>
 #include <cstring>
 #include <thread>
 
-#include "net/http_headers.h"
-#include "platform/http_stream.h"
+#include "core/net/http_headers.h"
+#include "core/platform/http_stream.h"
 
 namespace qev {
 namespace {

@@ -1,4 +1,4 @@
-#include "net/http_headers.h"
+#include "core/net/http_headers.h"
 
 #include <climits>
 

@@ -1,4 +1,4 @@
-#include "net/update_flow.h"
+#include "core/net/update_flow.h"
 
 #include <algorithm>
 #include <chrono>
@@ -7,14 +7,14 @@
 #include <thread>
 #include <vector>
 
-#include "base/log.h"
-#include "base/message.h"
-#include "base/strings.h"
-#include "layout/update_manifest.h"
-#include "layout/xml_text.h"
-#include "base/url_codec.h"
-#include "platform/files.h"
-#include "platform/process.h"
+#include "core/base/log.h"
+#include "core/base/message.h"
+#include "core/base/strings.h"
+#include "core/base/url_codec.h"
+#include "core/layout/update_manifest.h"
+#include "core/layout/xml_text.h"
+#include "core/platform/files.h"
+#include "core/platform/process.h"
 
 namespace qev {
 

@@ -17,11 +17,11 @@
 #include <string_view>
 #include <vector>
 
-#include "layout/layout.h"
-#include "net/chunk_writer.h"
-#include "net/download_thread.h"
-#include "net/update_statement.h"
-#include "platform/update_folder.h"
+#include "core/layout/layout.h"
+#include "core/net/chunk_writer.h"
+#include "core/net/download_thread.h"
+#include "core/net/update_statement.h"
+#include "core/platform/update_folder.h"
 
 namespace qev {
 

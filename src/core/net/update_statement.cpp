@@ -1,4 +1,4 @@
-#include "net/update_statement.h"
+#include "core/net/update_statement.h"
 
 #include <sodium.h>
 

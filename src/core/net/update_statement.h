@@ -29,7 +29,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/update_folder.h"
+#include "core/platform/update_folder.h"
 
 namespace qev {
 

@@ -1,6 +1,6 @@
 // The command-line rules are the same on every platform: a Windows program splits its own
 // line, and the Linux side splits it to build an argument vector.
-#include "platform/process.h"
+#include "core/platform/process.h"
 
 namespace qev {
 

@@ -1,4 +1,4 @@
-#include "platform/program_image.h"
+#include "core/platform/program_image.h"
 
 namespace qev {
 

@@ -1,14 +1,14 @@
-#include "remind/activity_schedule.h"
+#include "core/remind/activity_schedule.h"
 
 #include <climits>
 #include <ctime>
 #include <optional>
 #include <utility>
 
-#include "base/log.h"
-#include "base/utf.h"
-#include "layout/json_reader.h"
-#include "layout/layout.h"
+#include "core/base/log.h"
+#include "core/base/utf.h"
+#include "core/layout/json_reader.h"
+#include "core/layout/layout.h"
 
 namespace qev {
 namespace {

@@ -1,4 +1,4 @@
-#include "remind/reminder_rules.h"
+#include "core/remind/reminder_rules.h"
 
 #include <algorithm>
 #include <limits>

@@ -1,4 +1,4 @@
-#include "skin/caption_rules.h"
+#include "core/skin/caption_rules.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "layout/layout.h"
-#include "platform/os_version.h"
-#include "skin/skin_rules.h"
+#include "core/layout/layout.h"
+#include "core/platform/os_version.h"
+#include "core/skin/skin_rules.h"
 
 namespace qev {
 

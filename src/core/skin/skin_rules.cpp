@@ -1,4 +1,4 @@
-#include "skin/skin_rules.h"
+#include "core/skin/skin_rules.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include "layout/layout.h"
+#include "core/layout/layout.h"
 
 namespace qev {
 

@@ -1,10 +1,10 @@
-#include "app/debug_dialog.h"
+#include "gui/app/debug_dialog.h"
 
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "base/message.h"
-#include "base/strings.h"
+#include "core/base/message.h"
+#include "core/base/strings.h"
 
 namespace {
 // The templates are laid out in dialog units; these are the pixels of the usual 8-point font.

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "browser/session_info.h"
-#include "layout/layout.h"
+#include "core/browser/session_info.h"
+#include "core/layout/layout.h"
 
 namespace qev {
 class BackgroundTextRequest;

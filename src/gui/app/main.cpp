@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "app/command_line.h"
-#include "app/korvel2_app.h"
-#include "app/update_modes.h"
-#include "base/log.h"
-#include "platform/files.h"
-#include "skin/skin_accessible.h"
+#include "core/app/command_line.h"
+#include "core/app/update_modes.h"
+#include "core/base/log.h"
+#include "core/platform/files.h"
+#include "gui/app/korvel2_app.h"
+#include "gui/app/skin_accessible.h"
 
 int main(int argc, char** argv)
 {

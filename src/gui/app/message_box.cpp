@@ -1,9 +1,9 @@
-#include "app/message_box.h"
+#include "gui/app/message_box.h"
 
 #include <QApplication>
 #include <QMessageBox>
 
-#include "base/message.h"
+#include "core/base/message.h"
 
 void InstallMessageBoxHandler()
 {

@@ -1,4 +1,4 @@
-#include "app/ui_thread_sink.h"
+#include "gui/app/ui_thread_sink.h"
 
 #include <QMetaObject>
 #include <QThread>

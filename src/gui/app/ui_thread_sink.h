@@ -3,7 +3,7 @@
 // handler runs on the object's thread, so the notice (and its chunk) stays valid.
 #include <QObject>
 
-#include "net/download_thread.h"
+#include "core/net/download_thread.h"
 
 // A sink that runs handler on context's thread and blocks the calling thread until it has
 // run; called on context's thread itself, it runs handler directly. When context is

@@ -1,9 +1,9 @@
-#include "base/app_icon.h"
+#include "gui/base/app_icon.h"
 
 #include <QCoreApplication>
 #include <QImage>
 
-#include "base/resources.h"
+#include "core/base/resources.h"
 
 namespace {
 

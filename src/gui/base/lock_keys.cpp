@@ -1,4 +1,4 @@
-#include "base/lock_keys.h"
+#include "gui/base/lock_keys.h"
 
 #include <QGuiApplication>
 #include <QtGui/qguiapplication_platform.h>

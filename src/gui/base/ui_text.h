@@ -2,7 +2,7 @@
 // The string table's texts as Qt strings.
 #include <QString>
 
-#include "base/strings.h"
+#include "core/base/strings.h"
 
 inline QString UiText(int id)
 {

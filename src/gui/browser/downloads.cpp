@@ -1,4 +1,4 @@
-#include "browser/downloads.h"
+#include "gui/browser/downloads.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -8,10 +8,10 @@
 
 #include <memory>
 
-#include "base/ui_text.h"
-#include "browser/download_origin.h"
-#include "browser/page_rules.h"
-#include "browser/web_rules.h"
+#include "core/browser/download_origin.h"
+#include "core/browser/web_rules.h"
+#include "gui/base/ui_text.h"
+#include "gui/browser/page_rules.h"
 
 namespace {
 

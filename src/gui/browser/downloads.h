@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "browser/page_guard.h"
+#include "gui/browser/page_guard.h"
 
 class QWebEngineDownloadRequest;
 

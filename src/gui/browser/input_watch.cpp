@@ -1,4 +1,4 @@
-#include "browser/input_watch.h"
+#include "gui/browser/input_watch.h"
 
 #include <QApplication>
 #include <QFile>
@@ -11,8 +11,8 @@
 
 #include <optional>
 
-#include "browser/page_guard.h"
-#include "browser/page_rules.h"
+#include "gui/browser/page_guard.h"
+#include "gui/browser/page_rules.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <QPointer>
 #include <QString>
 
-#include "browser/web_rules.h"
+#include "core/browser/web_rules.h"
 
 class QWebEnginePage;
 class QWebEngineProfile;

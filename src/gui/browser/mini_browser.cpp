@@ -1,4 +1,4 @@
-#include "browser/mini_browser.h"
+#include "gui/browser/mini_browser.h"
 
 #include <QDateTime>
 #include <QDesktopServices>
@@ -8,7 +8,7 @@
 #include <QWebEngineScript>
 #include <QWebEngineView>
 
-#include "skin/skin_rules.h"
+#include "core/skin/skin_rules.h"
 
 #include <cstdio>
 

@@ -9,10 +9,10 @@
 
 #include <functional>
 
-#include "browser/session_info.h"
-#include "browser/web_context.h"
+#include "core/browser/session_info.h"
+#include "gui/browser/web_context.h"
 
-#include "layout/layout.h"
+#include "core/layout/layout.h"
 
 class QWebEnginePage;
 class QWebEngineView;

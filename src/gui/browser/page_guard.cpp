@@ -1,4 +1,4 @@
-#include "browser/page_guard.h"
+#include "gui/browser/page_guard.h"
 
 #include <algorithm>
 
@@ -12,9 +12,9 @@
 #include <QWebEnginePage>
 #include <QWebEngineView>
 
-#include "base/log.h"
-#include "base/ui_text.h"
-#include "browser/web_context.h"
+#include "core/base/log.h"
+#include "gui/base/ui_text.h"
+#include "gui/browser/web_context.h"
 
 namespace {
 

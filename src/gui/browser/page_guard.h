@@ -7,9 +7,9 @@
 #include <QPointer>
 #include <QString>
 
-#include "browser/dialog_gate.h"
-#include "browser/input_allowance.h"
-#include "browser/refusal_limiter.h"
+#include "core/browser/dialog_gate.h"
+#include "core/browser/input_allowance.h"
+#include "core/browser/refusal_limiter.h"
 
 class QDialog;
 class QWebEnginePage;

@@ -1,4 +1,4 @@
-#include "browser/page_keeper.h"
+#include "gui/browser/page_keeper.h"
 
 #include <QDateTime>
 #include <QLabel>
@@ -7,8 +7,8 @@
 
 #include <algorithm>
 
-#include "base/ui_text.h"
-#include "browser/page_rules.h"
+#include "gui/base/ui_text.h"
+#include "gui/browser/page_rules.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "browser/page_rules.h"
+#include "gui/browser/page_rules.h"
 
 #include <QDesktopServices>
 #include <QMessageBox>
@@ -8,11 +8,11 @@
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
-#include "base/log.h"
-#include "base/ui_text.h"
-#include "browser/page_guard.h"
-#include "browser/scheme_rules.h"
-#include "browser/web_rules.h"
+#include "core/base/log.h"
+#include "core/browser/scheme_rules.h"
+#include "core/browser/web_rules.h"
+#include "gui/base/ui_text.h"
+#include "gui/browser/page_guard.h"
 
 namespace {
 

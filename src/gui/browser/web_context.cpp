@@ -1,4 +1,4 @@
-#include "browser/web_context.h"
+#include "gui/browser/web_context.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -7,10 +7,10 @@
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 
-#include "browser/downloads.h"
-#include "browser/input_watch.h"
-#include "browser/page_keeper.h"
-#include "platform/private_folder.h"
+#include "core/platform/private_folder.h"
+#include "gui/browser/downloads.h"
+#include "gui/browser/input_watch.h"
+#include "gui/browser/page_keeper.h"
 
 namespace {
 

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "browser/page_guard.h"
-#include "browser/page_rules.h"
-#include "browser/web_rules.h"
+#include "core/browser/web_rules.h"
+#include "gui/browser/page_guard.h"
+#include "gui/browser/page_rules.h"
 
 class CDownloads;
 class CInputWatch;

@@ -1,4 +1,4 @@
-#include "remind/remind_popup.h"
+#include "gui/remind/remind_popup.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -8,12 +8,12 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
-#include "base/app_icon.h"
-#include "base/log.h"
-#include "base/message.h"
-#include "browser/web_rules.h"
-#include "remind/remind_windows.h"
-#include "remind/reminder_rules.h"
+#include "core/base/log.h"
+#include "core/base/message.h"
+#include "core/browser/web_rules.h"
+#include "core/remind/reminder_rules.h"
+#include "gui/base/app_icon.h"
+#include "gui/remind/remind_windows.h"
 
 namespace {
 

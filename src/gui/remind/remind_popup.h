@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <functional>
 
-#include "layout/layout.h"
-#include "remind/activity_schedule.h"
-#include "remind/remind_windows.h"
+#include "core/layout/layout.h"
+#include "core/remind/activity_schedule.h"
+#include "gui/remind/remind_windows.h"
 
 class CWebContext;
 

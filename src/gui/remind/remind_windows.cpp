@@ -1,16 +1,16 @@
-#include "remind/remind_windows.h"
+#include "gui/remind/remind_windows.h"
 
 #include <QPainter>
 
 #include <algorithm>
 #include <ctime>
 
-#include "base/app_icon.h"
-#include "base/resources.h"
-#include "browser/mini_browser.h"
-#include "skin/image_button.h"
-#include "skin/image_manager.h"
-#include "skin/layered_wnd.h"
+#include "core/base/resources.h"
+#include "gui/base/app_icon.h"
+#include "gui/browser/mini_browser.h"
+#include "gui/skin/image_button.h"
+#include "gui/skin/image_manager.h"
+#include "gui/skin/layered_wnd.h"
 
 namespace {
 

@@ -16,10 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "layout/layout.h"
-#include "remind/reminder_rules.h"
-#include "skin/layered_wnd.h"
-#include "skin/skin_rules.h"
+#include "core/layout/layout.h"
+#include "core/remind/reminder_rules.h"
+#include "core/skin/skin_rules.h"
+#include "gui/skin/layered_wnd.h"
 
 class CImageButton;
 class CMiniBrowser;

@@ -1,4 +1,4 @@
-#include "skin/image_button.h"
+#include "gui/skin/image_button.h"
 
 #include <QColor>
 #include <QEnterEvent>
@@ -6,7 +6,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 
-#include "skin/image_manager.h"
+#include "gui/skin/image_manager.h"
 
 CImageButton::CImageButton(QWidget* parent) : QAbstractButton(parent)
 {

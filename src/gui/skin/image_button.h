@@ -6,8 +6,8 @@
 // a label: drawn like a button, read as text.
 #include <QAbstractButton>
 
-#include "layout/layout.h"
-#include "skin/skin_rules.h"
+#include "core/layout/layout.h"
+#include "core/skin/skin_rules.h"
 
 class CImageButton : public QAbstractButton {
     Q_OBJECT

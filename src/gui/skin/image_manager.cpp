@@ -1,9 +1,9 @@
-#include "skin/image_manager.h"
+#include "gui/skin/image_manager.h"
 
 #include <QBitmap>
 #include <QPainter>
 
-#include "base/resources.h"
+#include "core/base/resources.h"
 
 CImageManager& CImageManager::GetInstance()
 {

@@ -1,4 +1,4 @@
-#include "skin/layered_wnd.h"
+#include "gui/skin/layered_wnd.h"
 
 #include <QChildEvent>
 #include <QCloseEvent>
@@ -9,8 +9,8 @@
 #include <QPainter>
 #include <QWindow>
 
-#include "skin/image_button.h"
-#include "skin/image_manager.h"
+#include "gui/skin/image_button.h"
+#include "gui/skin/image_manager.h"
 
 namespace {
 

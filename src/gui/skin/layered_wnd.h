@@ -24,8 +24,8 @@
 
 #include <vector>
 
-#include "layout/layout.h"
-#include "skin/skin_rules.h"
+#include "core/layout/layout.h"
+#include "core/skin/skin_rules.h"
 
 class CImageButton;
 

@@ -1,4 +1,4 @@
-#include "platform/adapters.h"
+#include "core/platform/adapters.h"
 
 #include <ifaddrs.h>
 #include <net/if.h>

@@ -1,6 +1,6 @@
-#include "platform/files.h"
+#include "core/platform/files.h"
 
-#include "platform/update_folder.h"
+#include "core/platform/update_folder.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "platform/http_get.h"
+#include "core/platform/http_get.h"
 
 #include <curl/curl.h>
 
@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "base/utf.h"
-#include "base/url_codec.h"
+#include "core/base/url_codec.h"
+#include "core/base/utf.h"
 
 namespace qev {
 namespace {

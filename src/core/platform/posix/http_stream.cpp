@@ -1,4 +1,4 @@
-#include "platform/http_stream.h"
+#include "core/platform/http_stream.h"
 
 #include <curl/curl.h>
 #include <strings.h>
@@ -57,7 +57,7 @@ struct HttpStream::Transfer {
     bool Pump();
 };
 
-#include "platform/http_stream_common.inc"
+#include "core/platform/http_stream_common.inc"
 
 std::size_t HttpStream::Transfer::OnHeader(char* data, std::size_t size, std::size_t count,
                                            void* self)

@@ -1,4 +1,4 @@
-#include "platform/os_version.h"
+#include "core/platform/os_version.h"
 
 #include <sys/utsname.h>
 

@@ -1,4 +1,4 @@
-#include "platform/private_folder.h"
+#include "core/platform/private_folder.h"
 
 #include <fcntl.h>
 #include <limits.h>

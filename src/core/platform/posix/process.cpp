@@ -1,4 +1,4 @@
-#include "platform/process.h"
+#include "core/platform/process.h"
 
 #include <cerrno>
 #include <csignal>

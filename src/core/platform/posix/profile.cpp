@@ -1,4 +1,4 @@
-#include "platform/profile.h"
+#include "core/platform/profile.h"
 
 #include <ini.h>
 #include <strings.h>

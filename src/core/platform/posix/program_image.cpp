@@ -1,5 +1,5 @@
-#include "platform/files.h"
-#include "platform/program_image.h"
+#include "core/platform/files.h"
+#include "core/platform/program_image.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "platform/update_folder.h"
+#include "core/platform/update_folder.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -17,8 +17,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/private_folder.h"
-#include "platform/process.h"
+#include "core/platform/private_folder.h"
+#include "core/platform/process.h"
 
 extern char** environ;
 

@@ -1,4 +1,4 @@
-#include "platform/adapters.h"
+#include "core/platform/adapters.h"
 
 #include <windows.h>
 // windows.h first: the helper API's headers rely on its types.

@@ -1,4 +1,4 @@
-#include "platform/files.h"
+#include "core/platform/files.h"
 
 #include <windows.h>
 
@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/win32/wide.h"
+#include "core/platform/win32/wide.h"
 
 // windows.h maps DeleteFile to DeleteFileW; ours is qev::DeleteFile.
 #undef DeleteFile

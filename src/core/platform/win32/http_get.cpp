@@ -1,4 +1,4 @@
-#include "platform/http_get.h"
+#include "core/platform/http_get.h"
 
 #include <algorithm>
 #include <chrono>
@@ -8,10 +8,10 @@
 #include <mutex>
 #include <thread>
 
-#include "base/utf.h"
-#include "base/url_codec.h"
-#include "platform/win32/internet.h"
-#include "platform/win32/wide.h"
+#include "core/base/url_codec.h"
+#include "core/base/utf.h"
+#include "core/platform/win32/internet.h"
+#include "core/platform/win32/wide.h"
 
 namespace qev {
 namespace {

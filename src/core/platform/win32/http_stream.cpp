@@ -1,11 +1,11 @@
-#include "platform/http_stream.h"
+#include "core/platform/http_stream.h"
 
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 
-#include "platform/win32/internet.h"
-#include "platform/win32/wide.h"
+#include "core/platform/win32/internet.h"
+#include "core/platform/win32/wide.h"
 
 namespace qev {
 namespace {
@@ -88,7 +88,7 @@ struct HttpStream::Transfer {
     }
 };
 
-#include "platform/http_stream_common.inc"
+#include "core/platform/http_stream_common.inc"
 
 int HttpStream::Open(const std::string& objectPath, const std::vector<std::string>& headers)
 {

@@ -1,9 +1,9 @@
-#include "platform/win32/internet.h"
+#include "core/platform/win32/internet.h"
 
 #include <cstdlib>
 #include <vector>
 
-#include "platform/win32/wide.h"
+#include "core/platform/win32/wide.h"
 
 namespace qev::win32 {
 

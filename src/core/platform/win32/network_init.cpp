@@ -1,4 +1,4 @@
-#include "platform/network_init.h"
+#include "core/platform/network_init.h"
 
 namespace qev {
 

@@ -1,10 +1,10 @@
-#include "platform/private_folder.h"
+#include "core/platform/private_folder.h"
 
 #include <windows.h>
 
 #include <vector>
 
-#include "platform/win32/wide.h"
+#include "core/platform/win32/wide.h"
 
 namespace qev {
 namespace {

@@ -1,10 +1,10 @@
-#include "platform/process.h"
+#include "core/platform/process.h"
 
 #include <windows.h>
 
 #include <vector>
 
-#include "platform/win32/wide.h"
+#include "core/platform/win32/wide.h"
 
 namespace qev {
 namespace {

@@ -1,10 +1,10 @@
-#include "platform/profile.h"
+#include "core/platform/profile.h"
 
 #include <windows.h>
 
 #include <vector>
 
-#include "platform/win32/wide.h"
+#include "core/platform/win32/wide.h"
 
 namespace qev {
 

@@ -1,4 +1,4 @@
-#include "platform/update_folder.h"
+#include "core/platform/update_folder.h"
 
 #include <windows.h>
 #include <ntsecapi.h>
@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "platform/process.h"
-#include "platform/win32/wide.h"
+#include "core/platform/process.h"
+#include "core/platform/win32/wide.h"
 
 // windows.h maps CreateFile and DeleteFile to their W forms; ours are qev's own names.
 #undef CreateFile

@@ -1,4 +1,4 @@
-#include "platform/win32/wide.h"
+#include "core/platform/win32/wide.h"
 
 #include <windows.h>
 

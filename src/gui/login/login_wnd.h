@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "browser/mini_browser.h"
-#include "browser/session_info.h"
-#include "layout/layout.h"
-#include "skin/layered_wnd.h"
+#include "core/browser/session_info.h"
+#include "core/layout/layout.h"
+#include "gui/browser/mini_browser.h"
+#include "gui/skin/layered_wnd.h"
 
 class CBackgroundWnd;
 

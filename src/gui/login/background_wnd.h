@@ -7,8 +7,8 @@
 // closeRequested, which the application hands to the main frame.
 #include <vector>
 
-#include "layout/layout.h"
-#include "skin/layered_wnd.h"
+#include "core/layout/layout.h"
+#include "gui/skin/layered_wnd.h"
 
 class CBackgroundWnd : public CLayeredWnd {
     Q_OBJECT

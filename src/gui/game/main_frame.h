@@ -16,8 +16,8 @@
 #include <memory>
 #include <vector>
 
-#include "layout/layout.h"
-#include "skin/caption_rules.h"
+#include "core/layout/layout.h"
+#include "core/skin/caption_rules.h"
 
 class QLabel;
 class QShortcut;

@@ -1,15 +1,15 @@
-#include "browser/login_wnd.h"
+#include "gui/login/login_wnd.h"
 
 #include <QGuiApplication>
 #include <QNetworkInformation>
 #include <QNetworkInterface>
 #include <QScreen>
 
-#include "base/message.h"
-#include "base/strings.h"
-#include "browser/mini_browser.h"
-#include "skin/background_wnd.h"
-#include "skin/top_wnd.h"
+#include "core/base/message.h"
+#include "core/base/strings.h"
+#include "gui/browser/mini_browser.h"
+#include "gui/login/background_wnd.h"
+#include "gui/login/top_wnd.h"
 
 CLoginWnd::CLoginWnd(CBackgroundWnd* stack, qev::LayoutState& layout, CWebContext& web)
     : CLayerWnd(stack), layout_(layout), web_(web)

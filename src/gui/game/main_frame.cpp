@@ -1,4 +1,4 @@
-#include "skin/main_frame.h"
+#include "gui/game/main_frame.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -18,12 +18,12 @@
 
 #include <QAccessible>
 
-#include "base/app_icon.h"
-#include "base/lock_keys.h"
-#include "base/message.h"
-#include "base/strings.h"
-#include "browser/game_view.h"
-#include "skin/image_manager.h"
+#include "core/base/message.h"
+#include "core/base/strings.h"
+#include "gui/base/app_icon.h"
+#include "gui/base/lock_keys.h"
+#include "gui/game/game_view.h"
+#include "gui/skin/image_manager.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 #include <functional>
 #include <string>
 
-#include "browser/web_context.h"
-#include "remind/activity_schedule.h"
-#include "remind/remind_popup.h"
+#include "core/remind/activity_schedule.h"
+#include "gui/browser/web_context.h"
+#include "gui/remind/remind_popup.h"
 
 // The page of a game view or of a game pop-up: script errors stay quiet, and a window the
 // page opens after the player's click becomes a browser window of the client with the same

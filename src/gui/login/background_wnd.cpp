@@ -1,11 +1,11 @@
-#include "skin/background_wnd.h"
+#include "gui/login/background_wnd.h"
 
 #include <QDateTime>
 
 #include <cstdio>
 #include <cstdlib>
 
-#include "base/app_icon.h"
+#include "gui/base/app_icon.h"
 
 namespace {
 

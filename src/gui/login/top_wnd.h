@@ -5,8 +5,8 @@
 
 #include <vector>
 
-#include "layout/layout.h"
-#include "skin/layered_wnd.h"
+#include "core/layout/layout.h"
+#include "gui/skin/layered_wnd.h"
 
 class CBackgroundWnd;
 class CImageButton;

@@ -1,7 +1,7 @@
-#include "skin/top_wnd.h"
+#include "gui/login/top_wnd.h"
 
-#include "skin/background_wnd.h"
-#include "skin/image_button.h"
+#include "gui/login/background_wnd.h"
+#include "gui/skin/image_button.h"
 
 CTopWnd::CTopWnd(CBackgroundWnd* stack, qev::LayoutState& layout)
     : CLayerWnd(stack), layout_(layout)

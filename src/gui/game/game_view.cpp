@@ -1,4 +1,4 @@
-#include "browser/game_view.h"
+#include "gui/game/game_view.h"
 
 #include <QCloseEvent>
 #include <QDateTime>
@@ -10,10 +10,10 @@
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 
-#include "base/log.h"
+#include "core/base/log.h"
 
-#include "base/app_icon.h"
-#include "remind/reminder_rules.h"
+#include "core/remind/reminder_rules.h"
+#include "gui/base/app_icon.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "skin/skin_accessible.h"
+#include "gui/app/skin_accessible.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -7,8 +7,8 @@
 
 #include <vector>
 
-#include "skin/image_button.h"
-#include "skin/main_frame.h"
+#include "gui/game/main_frame.h"
+#include "gui/skin/image_button.h"
 
 namespace {
 
