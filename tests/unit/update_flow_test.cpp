@@ -485,7 +485,7 @@ TEST_F(UpdateFlowTest, RefusalsLeaveNothingAndStartNothing)
          signedGood,
          {},
          "65538",
-         "unusable file name \"qev\\x5cnext\"",
+         "unusable file name \"qev\\x5Cnext\"",
          false},
     };
     for (const auto& c : cases) {
@@ -720,7 +720,7 @@ TEST_F(UpdateFlowTest, NamesFromOutside)
 
     EXPECT_EQ(LoggableName("plain name.bin"), "plain name.bin");
     EXPECT_EQ(LoggableName(std::string("a\0b\x7f\xc3\xa9\\\"", 8)),
-              "a\\x00b\\x7f\\xc3\\xa9\\x5c\\x22");
+              "a\\x00b\\x7F\\xC3\\xA9\\x5C\\x22");
     EXPECT_EQ(LoggableName(std::string(100, 'x')), std::string(64, 'x'));
     EXPECT_EQ(LoggableName(std::string(62, 'x') + "\n"), std::string(62, 'x')); // no half escape
 }

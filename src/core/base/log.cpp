@@ -9,6 +9,25 @@
 #include "core/base/message.h"
 
 namespace qev {
+
+std::string EscapeForLog(std::string_view text, std::string_view alsoEscaped, bool keepHighBytes,
+                         std::size_t maxBytes)
+{
+    static constexpr char Digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        const bool escaped = byte < 0x20 || byte == 0x7F || (byte > 0x7F && !keepHighBytes) ||
+                             alsoEscaped.find(c) != std::string_view::npos;
+        const std::string piece = escaped
+                                      ? std::string{'\\', 'x', Digits[byte >> 4], Digits[byte & 15]}
+                                      : std::string(1, c);
+        if (out.size() + piece.size() > maxBytes) break;
+        out += piece;
+    }
+    return out;
+}
+
 namespace {
 
 constexpr const char* LogFileName = "qev.log";

@@ -45,6 +45,12 @@ std::string LogFolderPath();
 // LogFolderPath() + "/qev.log" (empty when the folder is unknown).
 std::string LogFilePath();
 
+// text as it may stand in a log line, whoever wrote it: control bytes, DEL and the characters
+// in alsoEscaped as \xNN, and so is every byte from 0x80 unless keepHighBytes (for UTF-8 names
+// the system gave); cut to at most maxBytes without splitting an escape.
+std::string EscapeForLog(std::string_view text, std::string_view alsoEscaped,
+                         bool keepHighBytes = false, std::size_t maxBytes = std::string_view::npos);
+
 // Appends text and a line break to the log, opening and closing the file on every call.
 // The folder (and its parents) is created when missing; a log of MaxLogBytes or more is
 // rotated first. Failures are shown through

@@ -4,10 +4,10 @@
 #include <array>
 #include <cctype>
 #include <charconv>
-#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
+#include "core/base/log.h"
 #include "core/base/utf.h"
 
 namespace qev {
@@ -133,18 +133,7 @@ bool IsWebAddress(std::string_view address)
 
 std::string AddressForLog(std::string_view address)
 {
-    std::string out;
-    for (const char c : address.substr(0, std::min(address.size(), MaxLoggedAddressBytes))) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u >= 0x20 && u < 0x7f && c != '\\') {
-            out += c;
-        } else {
-            char hex[5];
-            std::snprintf(hex, sizeof hex, "\\x%02X", u);
-            out += hex;
-        }
-    }
-    return out;
+    return EscapeForLog(address.substr(0, std::min(address.size(), MaxLoggedAddressBytes)), "\\");
 }
 
 int NextZoomPercent(int percent, int direction)

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <random>
 #include <thread>
 #include <vector>
@@ -44,17 +43,7 @@ std::string JoinSourcePath(std::string_view path, std::string_view file)
 std::string LoggableName(std::string_view name)
 {
     constexpr std::size_t MaxLogged = 64;
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string out;
-    for (const char c : name) {
-        const auto byte = static_cast<unsigned char>(c);
-        std::string piece(1, c);
-        if (byte < 0x20 || byte >= 0x7F || c == '\\' || c == '"')
-            piece = std::string("\\x") + digits[byte >> 4] + digits[byte & 15];
-        if (out.size() + piece.size() > MaxLogged) break;
-        out += piece;
-    }
-    return out;
+    return EscapeForLog(name, "\\\"", false, MaxLogged);
 }
 
 namespace {

@@ -21,9 +21,22 @@ constexpr qint64 ProgressLineMs = 250;
 // Copies named " (1)" up to this; past it the download is refused rather than overwrite.
 constexpr int MaxNumberedCopies = 999;
 
-QString Numbered(const QString& name, int n)
+// What a tried name turned out to be.
+enum class NameTry { Taken, Took, GiveUp };
+
+// Tries name, "name (1)" ... "name (999)" in turn; the one tryName took, or empty.
+template <class TryName> QString FirstNumbered(const QString& name, TryName tryName)
 {
-    return QString::fromStdString(qev::NumberedFileName(name.toStdString(), n));
+    for (int n = 0; n <= MaxNumberedCopies; ++n) {
+        const QString candidate =
+            QString::fromStdString(qev::NumberedFileName(name.toStdString(), n));
+        switch (tryName(candidate)) {
+        case NameTry::Took: return candidate;
+        case NameTry::GiveUp: return {};
+        case NameTry::Taken: break;
+        }
+    }
+    return {};
 }
 
 } // namespace
@@ -77,12 +90,11 @@ QString CDownloads::FreeName(const QString& folder, const QString& name) const
             if (!other.ended && other.finalName == candidate) return true;
         return false;
     };
-    for (int n = 0; n <= MaxNumberedCopies; ++n) {
-        const QString candidate = Numbered(name, n);
-        if (!QFileInfo::exists(folder + QLatin1Char('/') + candidate) && !reserved(candidate))
-            return candidate;
-    }
-    return {};
+    return FirstNumbered(name, [&](const QString& candidate) {
+        const bool taken =
+            QFileInfo::exists(folder + QLatin1Char('/') + candidate) || reserved(candidate);
+        return taken ? NameTry::Taken : NameTry::Took;
+    });
 }
 
 void CDownloads::OnRequested(QWebEngineDownloadRequest* download)
@@ -172,17 +184,12 @@ void CDownloads::End(quint32 id, bool complete, const QString& reason)
     }
     // The name was free when the download began; should a file have taken it since, the
     // next free one is used (rename never overwrites).
-    QString target, savedName;
-    for (int n = 0; n <= MaxNumberedCopies && target.isEmpty(); ++n) {
-        const QString path = download.folder + QLatin1Char('/') + Numbered(download.name, n);
-        if (QFile::rename(download.partPath, path)) {
-            target = path;
-            savedName = Numbered(download.name, n);
-        } else if (!QFileInfo::exists(path)) {
-            break; // the rename failed otherwise
-        }
-    }
-    if (target.isEmpty()) {
+    const QString savedName = FirstNumbered(download.name, [&](const QString& candidate) {
+        const QString path = download.folder + QLatin1Char('/') + candidate;
+        if (QFile::rename(download.partPath, path)) return NameTry::Took;
+        return QFileInfo::exists(path) ? NameTry::Taken : NameTry::GiveUp; // failed otherwise
+    });
+    if (savedName.isEmpty()) {
         QFile::remove(download.partPath);
         WebLog(QStringLiteral("download failed: %1 (could not be named)")
                    .arg(LogText(download.finalName)));
@@ -191,5 +198,5 @@ void CDownloads::End(quint32 id, bool complete, const QString& reason)
     }
     WebLog(
         QStringLiteral("download saved: %1/%2").arg(LogText(download.folder), LogText(savedName)));
-    emit status(UiText(qev::IdsDownloaded).arg(target));
+    emit status(UiText(qev::IdsDownloaded).arg(download.folder + QLatin1Char('/') + savedName));
 }

@@ -6,10 +6,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
+
+#include "core/base/log.h"
 
 namespace qev {
 namespace {
@@ -64,18 +65,7 @@ std::string NameOf(int fd, const std::string& fallback)
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
     const ssize_t n = readlink(self.c_str(), buffer, sizeof buffer);
     if (n <= 0 || n >= static_cast<ssize_t>(sizeof buffer)) return fallback;
-    std::string name;
-    for (const char c : std::string_view(buffer, static_cast<std::size_t>(n))) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u >= 0x20 && u != 0x7f) {
-            name += c;
-        } else {
-            char hex[5];
-            std::snprintf(hex, sizeof hex, "\\x%02X", u);
-            name += hex;
-        }
-    }
-    return name;
+    return EscapeForLog(std::string_view(buffer, static_cast<std::size_t>(n)), {}, true);
 }
 
 // mkdir -p, 0700 where this makes a folder: the base folders of the user's own home, which
