@@ -201,6 +201,13 @@ TEST(ActivitySchedule, ZoneWithOffsetKeepsTheLocalDate)
     rig.TickAt(At(23, 50));
     ASSERT_EQ(rig.sink.events, (Events{"show 4"}));
     EXPECT_EQ(rig.sink.starts[0] - rig.now, 300);
+
+    // A time past midnight written from 24 on is the next day's (the demo portal's feed).
+    Rig late(At(23, 55));
+    late.schedule.ParseTaskFeed(Feed(ServerTime(23, 55), {{5, "24:05", "24:35"}}));
+    late.TickAt(At(23, 55));
+    ASSERT_EQ(late.sink.events, (Events{"show 5"}));
+    EXPECT_EQ(late.sink.starts[0] - late.now, 600);
 }
 
 TEST(ActivitySchedule, OverlappingActivitiesFirstInFeedOrderDecides)

@@ -360,15 +360,15 @@ TEST(TaskFeedJson, PlacesActivitiesAroundNowAndReadsBackInTheClient)
     }
 }
 
-TEST(TaskFeedJson, KeepsTimesInsideTheDay)
+TEST(TaskFeedJson, TimesPastMidnightCountOnFrom24AndNoneBeforeIt)
 {
     const HostSet hosts;
     std::string serverTime;
     const auto late = ReadFeed(TaskFeedJson(At(23, 55, 0), hosts), serverTime);
     ASSERT_EQ(late.size(), 3u);
-    EXPECT_EQ(late[0].start, "23:59");
-    EXPECT_EQ(late[1].over, "23:59");
-    EXPECT_EQ(late[2].start, "23:59");
+    EXPECT_EQ(late[0].start, "24:05");
+    EXPECT_EQ(late[1].over, "24:20");
+    EXPECT_EQ(late[2].start, "26:55");
     const auto early = ReadFeed(TaskFeedJson(At(0, 2, 0), hosts), serverTime);
     ASSERT_EQ(early.size(), 3u);
     EXPECT_EQ(early[1].start, "00:00");

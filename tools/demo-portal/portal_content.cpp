@@ -12,7 +12,6 @@
 namespace qev::portal {
 namespace {
 
-constexpr int MinutesPerDay = 24 * 60;
 // Where the feed's activities sit relative to now, in minutes.
 constexpr int UpcomingStartsIn = 10;
 constexpr int RunningStartedAgo = 5;
@@ -131,15 +130,14 @@ std::string PaneFrame(std::string_view inner)
 
 std::string TwoDigits(int value)
 {
-    char text[8];
-    std::snprintf(text, sizeof text, "%02d", value);
-    return text;
+    return (value < 10 ? "0" : "") + std::to_string(value);
 }
 
+// A time on the feed's day; one past midnight counts its hours on from 24 ("24:05"), which
+// the client reads as the next day, so the schedule keeps its shape whatever the hour.
 std::string ClockText(int minuteOfDay)
 {
     if (minuteOfDay < 0) minuteOfDay = 0;
-    if (minuteOfDay >= MinutesPerDay) minuteOfDay = MinutesPerDay - 1;
     return TwoDigits(minuteOfDay / 60) + ":" + TwoDigits(minuteOfDay % 60);
 }
 
