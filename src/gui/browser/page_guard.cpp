@@ -14,7 +14,6 @@
 
 #include "core/base/log.h"
 #include "gui/base/ui_text.h"
-#include "gui/browser/web_context.h"
 
 namespace {
 

@@ -10,10 +10,10 @@
 #include "core/browser/dialog_gate.h"
 #include "core/browser/input_allowance.h"
 #include "core/browser/refusal_limiter.h"
+#include "gui/browser/page_role.h"
 
 class QDialog;
 class QWebEnginePage;
-enum class PageRole;
 
 class CPageGuard : public QObject {
     Q_OBJECT

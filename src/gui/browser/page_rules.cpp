@@ -83,27 +83,6 @@ PageRole RoleOf(const QWebEnginePage* page)
     return guard ? guard->role() : PageRole::Login;
 }
 
-const char* RolePageName(PageRole role)
-{
-    switch (role) {
-    case PageRole::Login: return "login page";
-    case PageRole::Reminder: return "reminder page";
-    case PageRole::Game: return "game page";
-    case PageRole::Popup: return "game pop-up";
-    }
-    return "page";
-}
-
-QString RoleName(PageRole role)
-{
-    return QString::fromLatin1(RolePageName(role));
-}
-
-bool GetsGameRights(PageRole role)
-{
-    return role == PageRole::Game || role == PageRole::Popup;
-}
-
 void WebLog(const QString& line)
 {
     qev::WriteLog(line.toStdString());

@@ -4,25 +4,14 @@
 // player's recent input, its refusals).
 #include <QString>
 
+#include "gui/browser/page_role.h"
+
 class QObject;
 class QUrl;
 class QWebEnginePage;
 
-// What a page is for.
-enum class PageRole {
-    Login,    // the login stack's pages: no full screen, no downloads
-    Reminder, // a reminder's panes: the same
-    Game,     // a game view of the main frame (game, homepage, forum tabs)
-    Popup,    // a window a game page opened
-};
-
 // The role page was adopted with (Login for a page never adopted).
 PageRole RoleOf(const QWebEnginePage* page);
-// What a page of role is called in the log ("game page").
-const char* RolePageName(PageRole role);
-QString RoleName(PageRole role);
-// Game pages and their pop-ups: full screen, sound, pointer lock, downloads.
-bool GetsGameRights(PageRole role);
 
 // Gives page its guard for role, its settings, and answers its feature and handler
 // requests.
