@@ -32,6 +32,7 @@ std::string LoadString(int id)
     case IdsDownloaded: return "Downloaded: %1";
     case IdsPageMessage: return "Message from %1";
     case IdsStopPageDialogs: return "Don't let this page open more dialogs";
+    case IdsPopupBlocked: return "Pop-up blocked";
     default: return {};
     }
 }

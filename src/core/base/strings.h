@@ -27,6 +27,7 @@ enum StringId : int {
     IdsDownloaded = 208,         // path
     IdsPageMessage = 209,        // host
     IdsStopPageDialogs = 210,    // "Don't let this page open more dialogs"
+    IdsPopupBlocked = 211,       // "Pop-up blocked"
 };
 
 // The text of a string-table entry; empty for an id the table does not hold.

@@ -14,6 +14,7 @@
 
 #include "core/remind/reminder_rules.h"
 #include "gui/base/app_icon.h"
+#include "gui/base/ui_text.h"
 
 #include <cstdio>
 
@@ -62,7 +63,7 @@ void CGamePage::OnNewWindow(QWebEngineNewWindowRequest& request)
                                           QString::fromStdString(qev::AddressForLog(
                                               request.requestedUrl().toString().toStdString())),
                                           reason));
-        emit web_.pageStatus(QStringLiteral("Pop-up blocked"));
+        emit web_.pageStatus(UiText(qev::IdsPopupBlocked));
         return;
     }
     guard->SpendAllowance(qev::AllowanceKind::Popup);

@@ -395,7 +395,9 @@ void CMainFrame::OnCaptionAction(int action)
         // A pending reminder stays on screen while the game is minimised.
         if (CKorvel2View* view = activeView()) view->ShowReminderWindows();
         break;
-    case qev::ActionClose: QMetaObject::invokeMethod(this, "close", Qt::QueuedConnection); break;
+    case qev::ActionClose:
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+        break;
     case qev::ActionMaximize: maximised_ ? ShowRestored() : ShowMaximised(); break;
     default: break; // codes without an action do nothing
     }
