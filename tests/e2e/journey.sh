@@ -46,8 +46,7 @@ wait_log() { until_true "grep -qs \"$1\" \"$log\"" "${2:-200}" || { echo "timed 
 # page at 4, 30 and its caption buttons (Menu, Close) 74 and 14 px left of the right edge, 15 down.
 on_screen() {
   screen_w="$1" screen_h="$2"
-  stack_x=$(((screen_w - 663) / 2)) stack_y=$(((screen_h - 391) / 2))
-  page_x=$((stack_x + 18)) page_y=$((stack_y + 48))
+  page_x=$(((screen_w - 663) / 2 + 18)) page_y=$(((screen_h - 391) / 2 + 48))
 }
 page_click() { xdotool mousemove --sync $((page_x + $1)) $((page_y + $2)) click 1; }
 game_click() { xdotool mousemove --sync $((4 + $1)) $((30 + $2)) click 1; }
@@ -56,7 +55,6 @@ caption_click() { # Menu | Close
   [[ $1 == Menu ]] && from_right=74
   xdotool mousemove --sync $((screen_w - from_right)) 15 click 1
 }
-stack_close_click() { xdotool mousemove --sync $((stack_x + 631)) $((stack_y + 31)) click 1; }
 # shown TITLE [BUT]: the newest visible window titled TITLE (a question box opens after the
 # reminder, which may carry the client's name too), other than BUT.
 shown() { xdotool search --onlyvisible --name "$1" 2>/dev/null | grep -v "^${2:-x}$" | sort -n | tail -1; }
@@ -112,7 +110,7 @@ switch_account() {
 # quit_client: the caption's Close and OK (quit_stack: the login stack's); returns the
 # client's ($pid) exit code.
 quit_client() { quit_by caption_click Close; }
-quit_stack() { quit_by stack_close_click; }
+quit_stack() { quit_by xdotool mousemove --sync $((page_x - 18 + 631)) $((page_y - 48 + 31)) click 1; }
 quit_by() {
   local frame
   frame="$(frame_id)"

@@ -19,25 +19,8 @@ offer_update
 cp "$work/offer/qev next" "$work/evil"
 printf 'EVIL-BUILD-MARK!' | dd of="$work/evil" bs=1 seek=$(($(stat -c %s "$work/evil") - 16)) \
   conv=notrunc status=none
-cat >"$work/meddle.sh" <<'SCRIPT'
-# Rewrites every regular file under the download folders ($1) in place (truncate + write) and
-# plants the attacker's build ($2) at every name it sees, for about 20 s from the background
-# (its id in $3), and gives it a second before the client closes.
-meddle() {
-  local end=$((SECONDS + 20))
-  while ((SECONDS < end)); do
-    for f in "$1"/qev/update/*/*; do
-      [[ -f "$f" ]] && cat "$2" >"$f" 2>/dev/null
-    done
-    sleep 0.01
-  done
-}
-meddle "$1" "$2" >/dev/null 2>&1 &
-echo $! >"$3"
-sleep 1
-SCRIPT
 run_journey 1280x800 update_close "$work/app/qev" "$work/portal.log" \
-  "$work/meddle.sh" "$XDG_CACHE_HOME" "$work/evil" "$work/meddler.pid"
+  "$e2e_dir/journeys/update_meddle.sh" "$XDG_CACHE_HOME" "$work/evil" "$work/meddler.pid"
 meddler="$(cat "$work/meddler.pid" 2>/dev/null || true)"
 
 grep -q '^update 0.2.1.2 served by ' "$work/state/qev/qev.log" ||

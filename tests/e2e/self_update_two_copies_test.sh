@@ -26,26 +26,6 @@ static_port=$(("${QEV_DEMO_PORT_BASE:-18080}" + 3))
 cp "$work/offer/qev next" "$work/evil"
 printf 'EVIL-BUILD-MARK!' >>"$work/evil"
 
-# The hostile host: the same manifest, an unsigned package of the same name, and a
-# statement that is never answered.
-cat >"$work/hostile.py" <<'PY'
-import http.server, sys, time
-manifest, evil, port = sys.argv[1], sys.argv[2], int(sys.argv[3])
-class Handler(http.server.BaseHTTPRequestHandler):
-    def do_GET(self):
-        sys.stderr.write("GET %s\n" % self.path); sys.stderr.flush()
-        if self.path.endswith(".sig"):
-            time.sleep(600)
-            return
-        body = open(manifest if self.path.endswith(".xml") else evil, "rb").read()
-        self.send_response(200)
-        self.send_header("Content-Length", str(len(body)))
-        self.end_headers()
-        self.wfile.write(body)
-    def log_message(self, *args):
-        pass
-http.server.ThreadingHTTPServer(("127.0.0.1", port), Handler).serve_forever()
-PY
 curl -s "http://127.0.0.1:$static_port/micro_client/mm/qev_new/update.xml" >"$work/manifest.xml"
 grep -q 'qev next' "$work/manifest.xml" || fail "the portal's manifest names no package"
 

@@ -22,8 +22,7 @@ done
 [[ -n "$painted" ]] || { echo "the login page did not render (spread $spread)"; exit 11; }
 # Its render processes are sandboxed: forked from the zygote of the engine inside a user
 # namespace other than the one of the client (and so still named after the zygote).
-own="$(readlink "/proc/$pid/ns/user")"
-sandboxed=0
+own="$(readlink "/proc/$pid/ns/user")"; sandboxed=0
 for p in $(pgrep -u "$player" -f QtWebEngineProcess); do
   grep -q -- "--no-sandbox" "/proc/$p/cmdline" && { echo "process $p runs with --no-sandbox"; exit 12; }
   [[ "$(readlink "/proc/$p/ns/user")" != "$own" ]] && sandboxed=$((sandboxed + 1))
@@ -32,10 +31,7 @@ echo "engine processes in a sandbox namespace: $sandboxed"
 ((sandboxed > 0)) || exit 13
 # Only the engine error reports may be there (this X server has no GPU to give it).
 if grep -Ev "^\[[0-9]+:[0-9]+:[0-9/.]+:(ERROR|FATAL):" "$work/client.out" >"$work/chatter"; then
-  echo "the client wrote to the terminal:"
-  head -20 "$work/chatter"
-  exit 14
+  echo "the client wrote to the terminal:"; head -20 "$work/chatter"; exit 14
 fi
-kill $pid
-wait $pid
+kill $pid; wait $pid
 exit 0

@@ -12,9 +12,8 @@ on_screen 1280 800
 pid=$!
 wait_log "served by" 300 || { echo "the first copy verified nothing"; kill $pid; exit 1; }
 # The host turns hostile.
-kill "$portal"
-while kill -0 "$portal" 2>/dev/null; do sleep 0.05; done
-python3 "$work/hostile.py" "$work/manifest.xml" "$work/evil" "$port" 2>"$work/hostile.log" &
+kill "$portal"; while kill -0 "$portal" 2>/dev/null; do sleep 0.05; done
+python3 "$e2e_dir/update_hostile_host.py" "$work/manifest.xml" "$work/evil" "$port" 2>"$work/hostile.log" &
 echo $! >"$work/hostile.pid"
 until_true '(exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null' 50
 "$work/app/qev" >/dev/null 2>&1 &
@@ -34,6 +33,5 @@ sleep 0.5
 quit_stack
 # Give the hand-over its time, then end the second copy.
 sleep 5
-kill $second 2>/dev/null
-wait $second 2>/dev/null
+kill $second 2>/dev/null; wait $second 2>/dev/null
 exit 0
