@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2154 # $log, $pid, $box, $debug: the journey's own
 # Sourced by the end-to-end journeys. A journey is two files: tests/e2e/<name>_test.sh starts
 # the demo portal, gives the client its environment (client_environment) and runs the body,
 # tests/e2e/journeys/<name>.sh, inside an X server of its own (run_journey); the body uses
@@ -17,14 +18,16 @@ client_environment() {
   export QT_QPA_PLATFORM=xcb
 }
 
-# run_journey [--bus] WIDTHxHEIGHT NAME ARGS...: runs journeys/NAME.sh with ARGS in a new X
-# server of that size (--bus: with a session bus of its own, for the accessibility tree).
+# run_journey [--bus] [--ac] WIDTHxHEIGHT NAME ARGS...: runs journeys/NAME.sh with ARGS in a
+# new X server of that size (--bus: with a session bus of its own and the client's
+# accessibility on, for the accessibility tree; --ac: open to every user).
 run_journey() {
-  local bus=()
-  if [[ $1 == --bus ]]; then bus=(dbus-run-session --); shift; fi
+  local bus=() server=""
+  if [[ $1 == --bus ]]; then bus=(dbus-run-session -- env QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1); shift; fi
+  if [[ $1 == --ac ]]; then server="-ac "; shift; fi
   local screen="$1" name="$2"
   shift 2
-  xvfb-run -a -s "-screen 0 ${screen}x24" "${bus[@]}" bash "$e2e_dir/journeys/$name.sh" "$@"
+  xvfb-run -a -s "$server-screen 0 ${screen}x24" "${bus[@]}" bash "$e2e_dir/journeys/$name.sh" "$@"
 }
 
 # --- inside the X session
@@ -36,11 +39,11 @@ until_true() { for _ in $(seq "${2:-100}"); do eval "$1" && return 0; sleep 0.1;
 # for one more than BEFORE.
 count() { grep -c "$1" "$log" || true; }
 grows() { until_true "(( \$(count \"$1\") > $2 ))" "${3:-100}"; }
-wait_log() { until_true "grep -q \"$1\" \"$log\"" "${2:-200}" || { echo "timed out waiting for $1"; return 1; }; }
+wait_log() { until_true "grep -qs \"$1\" \"$log\"" "${2:-200}" || { echo "timed out waiting for $1"; return 1; }; }
 
 # on_screen WIDTH HEIGHT: the places below. The login stack (663 x 391) is centred, its page
-# 18, 48 inside it; the maximised frame puts its game page at 4, 30 and its caption buttons
-# (Menu, Close) 74 and 14 px left of the right edge, 15 down.
+# 18, 48 and its close button (32 x 32) 615, 15 inside it; the maximised frame puts its game
+# page at 4, 30 and its caption buttons (Menu, Close) 74 and 14 px left of the right edge, 15 down.
 on_screen() {
   screen_w="$1" screen_h="$2"
   page_x=$(((screen_w - 663) / 2 + 18)) page_y=$(((screen_h - 391) / 2 + 48))
@@ -104,11 +107,14 @@ switch_account() {
   wait_question "$frame" || { echo "no switch question"; return 1; }
   answer Return
 }
-# quit_client: the caption's Close and OK; returns the client's ($pid) exit code.
-quit_client() {
+# quit_client: the caption's Close and OK (quit_stack: the login stack's); returns the
+# client's ($pid) exit code.
+quit_client() { quit_by caption_click Close; }
+quit_stack() { quit_by xdotool mousemove --sync $((page_x - 18 + 631)) $((page_y - 48 + 31)) click 1; }
+quit_by() {
   local frame
   frame="$(frame_id)"
-  caption_click Close
+  "$@"
   wait_question "$frame" || { echo "no quit question"; return 1; }
   answer Return
   until_true "! kill -0 $pid 2>/dev/null" 150 || { echo "client did not end"; kill "$pid"; return 1; }

@@ -19,19 +19,8 @@ offer_update
 cp "$work/offer/qev next" "$work/evil"
 printf 'EVIL-BUILD-MARK!' | dd of="$work/evil" bs=1 seek=$(($(stat -c %s "$work/evil") - 16)) \
   conv=notrunc status=none
-cat >"$work/meddle.sh" <<'SCRIPT'
-# Rewrites every regular file under the download folders in place (truncate + write) and
-# plants the attacker's build at every name it sees, for about 20 s.
-end=$((SECONDS + 20))
-while ((SECONDS < end)); do
-  for f in "$1"/qev/update/*/*; do
-    [[ -f "$f" ]] && cat "$2" >"$f" 2>/dev/null
-  done
-  sleep 0.01
-done
-SCRIPT
-export QEV_BEFORE_CLOSE="bash '$work/meddle.sh' '$XDG_CACHE_HOME' '$work/evil' >/dev/null 2>&1 & echo \$! > '$work/meddler.pid'; sleep 1"
-run_client "$work/app/qev" "$work/portal.log"
+run_journey 1280x800 update_close "$work/app/qev" "$work/portal.log" \
+  "$e2e_dir/journeys/update_meddle.sh" "$XDG_CACHE_HOME" "$work/evil" "$work/meddler.pid"
 meddler="$(cat "$work/meddler.pid" 2>/dev/null || true)"
 
 grep -q '^update 0.2.1.2 served by ' "$work/state/qev/qev.log" ||

@@ -16,7 +16,7 @@ offer_update
 # The portal has signed the package it read at start; now one byte of it changes (same size).
 printf 'X' | dd of="$work/offer/qev next" bs=1 seek=4096 conv=notrunc status=none
 
-run_client "$work/app/qev" "$work/portal.log"
+run_journey 1280x800 update_close "$work/app/qev" "$work/portal.log"
 
 grep -q 'packages/qev+next ' "$work/portal.log" || fail "the package was not fetched"
 grep -q 'packages/qev+next.sig .*-> 20[06]' "$work/portal.log" || fail "the statement was not fetched"

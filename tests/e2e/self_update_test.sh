@@ -21,10 +21,8 @@ artifacts="$build/test-artifacts"
 mkdir -p "$artifacts"
 rm -f "$artifacts/update_ready.png"
 offer_update
-export XDG_RUNTIME_DIR="$work/run"
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-QEV_CLIENT_BUS=1 QEV_BEFORE_CLOSE="bash '$(dirname "$0")/journeys/update_waiting.sh' '$work/portal.log' '$work/status.txt' '$artifacts/update_ready.png' >'$work/play.log' 2>&1" \
-  run_client "$work/app/qev" "$work/portal.log"
+run_journey --bus 1280x800 update_close "$work/app/qev" "$work/portal.log" "$e2e_dir/journeys/update_waiting.sh" \
+  "$work/portal.log" "$work/status.txt" "$artifacts/update_ready.png" >"$work/play.log" 2>&1
 
 grep -q 'update.xml' "$work/portal.log" || fail "the manifest was not fetched"
 grep -q 'packages/qev+next ' "$work/portal.log" || fail "the package was not fetched (blank sent as +)"
@@ -53,6 +51,6 @@ cmp -s "$work/app/qev" "$work/offer/qev next" || fail "installed program differs
 [[ -x "$work/app/qev" ]] || fail "installed program is not executable"
 [[ -z "$(ls -A "$runs")" ]] || fail "the run folder was left: $(ls -R "$runs")"
 [[ "$(stat -c %a "$runs")" == 700 ]] || fail "the update folder is not private"
-ls "$work/app" | grep -q '\.tmp$' && fail "a temporary copy was left beside the program"
+compgen -G "$work/app/*.tmp" >/dev/null && fail "a temporary copy was left beside the program"
 grep -q '^update installed: ' "$work/state/qev/qev.log" || fail "the update step did not log"
 echo "self-update e2e: ok"

@@ -26,61 +26,10 @@ static_port=$(("${QEV_DEMO_PORT_BASE:-18080}" + 3))
 cp "$work/offer/qev next" "$work/evil"
 printf 'EVIL-BUILD-MARK!' >>"$work/evil"
 
-# The hostile host: the same manifest, an unsigned package of the same name, and a
-# statement that is never answered.
-cat >"$work/hostile.py" <<'PY'
-import http.server, sys, time
-manifest, evil, port = sys.argv[1], sys.argv[2], int(sys.argv[3])
-class Handler(http.server.BaseHTTPRequestHandler):
-    def do_GET(self):
-        sys.stderr.write("GET %s\n" % self.path); sys.stderr.flush()
-        if self.path.endswith(".sig"):
-            time.sleep(600)
-            return
-        body = open(manifest if self.path.endswith(".xml") else evil, "rb").read()
-        self.send_response(200)
-        self.send_header("Content-Length", str(len(body)))
-        self.end_headers()
-        self.wfile.write(body)
-    def log_message(self, *args):
-        pass
-http.server.ThreadingHTTPServer(("127.0.0.1", port), Handler).serve_forever()
-PY
 curl -s "http://127.0.0.1:$static_port/micro_client/mm/qev_new/update.xml" >"$work/manifest.xml"
 grep -q 'qev next' "$work/manifest.xml" || fail "the portal's manifest names no package"
 
-export WORK="$work" STATIC_PORT="$static_port" PORTAL_PID="$portal_pid"
-xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
-  set -u
-  source "$QEV_UPDATE_CLIENT_SH"
-  log="$XDG_STATE_HOME/qev/qev.log"
-  "$WORK/app/qev" >/dev/null 2>&1 & first=$!
-  for i in $(seq 300); do grep -q "served by" "$log" 2>/dev/null && break; sleep 0.1; done
-  grep -q "served by" "$log" 2>/dev/null || { echo "the first copy verified nothing"; kill $first; exit 1; }
-  # The host turns hostile.
-  kill $PORTAL_PID; while kill -0 $PORTAL_PID 2>/dev/null; do sleep 0.05; done
-  python3 "$WORK/hostile.py" "$WORK/manifest.xml" "$WORK/evil" "$STATIC_PORT" 2>"$WORK/hostile.log" &
-  echo $! >"$WORK/hostile.pid"
-  for i in $(seq 100); do
-    (exec 3<>/dev/tcp/127.0.0.1/$STATIC_PORT) 2>/dev/null && break; sleep 0.05
-  done
-  "$WORK/app/qev" >/dev/null 2>&1 & second=$!
-  for i in $(seq 300); do grep -q "\.sig" "$WORK/hostile.log" && break; sleep 0.1; done
-  # Close the first copy: the stack of the second copy moved off the first one (no window
-  # manager here), then the close button of the first, and OK.
-  for i in $(seq 100); do
-    moved=0
-    for w in $(xdotool search --onlyvisible --pid $second 2>/dev/null); do
-      xdotool windowmove "$w" 0 0 2>/dev/null && moved=1
-    done
-    [[ $moved == 1 ]] && break; sleep 0.1
-  done
-  sleep 0.5
-  close_client $first
-  # Give the hand-over its time, then end the second copy.
-  sleep 5
-  kill $second 2>/dev/null; wait $second 2>/dev/null
-  exit 0' || fail "the client run failed"
+run_journey 1280x800 update_two_copies "$work" "$static_port" "$portal_pid" || fail "the client run failed"
 hostile_pid="$(cat "$work/hostile.pid" 2>/dev/null || true)"
 
 grep -q '\.sig' "$work/hostile.log" || fail "the second copy never asked the hostile host"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# shellcheck disable=SC2001,SC2016,SC2034 # until_true evaluates its conditions (with $menu)
 # The body of keyboard_access_test.sh, inside its X server with a bus of its own. Arguments:
 # the client, the portal's log, a scratch folder.
 set -u
@@ -37,7 +38,7 @@ tree() { # label text-to-wait-for: the accessible tree in $tree_text, printed
 }
 has() { grep -qxF -- "$1" <<<"$(sed "s/^ *//" <<<"$tree_text")" || { echo "not in the tree: $1"; return 1; }; }
 
-QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 "$app" >"$work/qev.out" 2>&1 &
+"$app" >"$work/qev.out" 2>&1 &
 pid=$!
 
 step "login stack on the accessibility bus"
@@ -48,8 +49,8 @@ has "push button 'Close'" || exit 11
 
 step "sign in"
 sign_in Aldric || exit 12
-for _ in $(seq 100); do frame="$(shown "^QEV$")"; [[ -n "$frame" ]] && xwininfo -id "$frame" | grep -q "Width: 1280" && break; sleep 0.1; done
-xwininfo -id "$frame" | grep -q "Width: 1280" || { echo "no game window"; exit 13; }
+until_true 'frame="$(shown "^QEV$")"; [[ -n $frame ]] && xwininfo -id "$frame" | grep -q "Width: 1280"' ||
+  { echo "no game window"; exit 13; }
 
 step "caption and reminder on the accessibility bus"
 tree "game window and reminder" "label 'Starts in"
@@ -82,8 +83,7 @@ kill -0 $pid 2>/dev/null || { echo "the client ended on Cancel"; exit 16; }
 step "F5"
 plays="$(count "GET :[0-9]* /play?")"
 xdotool windowfocus --sync "$frame"; xdotool key F5
-for _ in $(seq 100); do (($(count "GET :[0-9]* /play?") > plays)) && break; sleep 0.1; done
-(($(count "GET :[0-9]* /play?") > plays)) || { echo "F5 loaded nothing"; exit 17; }
+grows "GET :[0-9]* /play?" "$plays" || { echo "F5 loaded nothing"; exit 17; }
 
 step "Alt+F4"
 xdotool windowfocus --sync "$frame"; xdotool key alt+F4
@@ -109,9 +109,9 @@ open_menu Menu || { echo "no menu"; exit 20; }
 xdotool key Down Down Return # Switch Account
 wait_question "$frame" || { echo "no switch question"; exit 20; }
 answer Return || { echo "the question stayed"; exit 20; }
-for _ in $(seq 100); do (($(count "GET :[0-9]* /micro2 ") > logins)) && break; sleep 0.1; done
-for _ in $(seq 100); do stack="$(shown "^QEV$")"; [[ -n "$stack" ]] && xwininfo -id "$stack" | grep -q "Width: 663" && break; sleep 0.1; done
-xwininfo -id "$stack" | grep -q "Width: 663" || { echo "no login stack"; exit 20; }
+grows "GET :[0-9]* /micro2 " "$logins"
+until_true 'stack="$(shown "^QEV$")"; [[ -n $stack ]] && xwininfo -id "$stack" | grep -q "Width: 663"' ||
+  { echo "no login stack"; exit 20; }
 
 step "Tab to Minimize, Enter"
 page_click 150 165 # the name field; Tab goes through the other fields of the form, then out
@@ -129,15 +129,13 @@ ring="$(compare -metric AE "$work/ring-before.png" "$work/ring-after.png" null: 
 echo "focus ring: ${ring%% *} pixels changed"
 ((${ring%% *} >= 40)) || { echo "no focus ring on Minimize"; exit 21; }
 xdotool key Return
-for _ in $(seq 50); do xprop -id "$stack" WM_HINTS | grep -q "Iconic" && break; sleep 0.1; done
-xprop -id "$stack" WM_HINTS | grep -q "Iconic" || { echo "Enter did not minimise the stack"; exit 21; }
+until_true 'xprop -id "$stack" WM_HINTS | grep -q "Iconic"' 50 || { echo "Enter did not minimise the stack"; exit 21; }
 
 step "Close of the login stack through the accessibility action, OK"
 probe press Close || { echo "no Close to press"; exit 22; }
 wait_question "$frame" || { echo "no quit question"; exit 22; }
 answer Return
-for _ in $(seq 100); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
-if kill -0 $pid 2>/dev/null; then echo "client did not end"; kill $pid; exit 23; fi
+until_true "! kill -0 $pid 2>/dev/null" || { echo "client did not end"; kill $pid; exit 23; }
 wait $pid; code=$?
 echo "client exit code $code"
 exit $code

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Run by self_update_test.sh (through update_client.sh's QEV_BEFORE_CLOSE) once the client has
+# shellcheck disable=SC2016,SC2034 # until_true evaluates its conditions; journey.sh reads $pid
+# Run by self_update_test.sh (as update_close.sh's script) once the client has
 # verified the update: sign in, read the game window's status bar through the accessibility
 # bus, keep a screenshot, then close the game window and answer OK. Arguments: the portal's
 # log, the file the status text goes to, the screenshot. The client is $QEV_CLIENT_PID.
