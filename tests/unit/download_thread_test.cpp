@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -148,8 +149,10 @@ TEST(DownloadHeaders, ParseLengthHeaders)
         {"HTTP/1.1 206 P\r\nContent-Range: bytes 500-999/1000\r\nContent-Length: 500\r\n\r\n", 500},
         {"HTTP/1.1 206 P\r\nContent-Range: bytes 0-99/*\r\n\r\n", 0},
         {"HTTP/1.1 206 P\r\nContent-Range: bytes 0-99\r\n\r\n", 0},
-        {"HTTP/1.1 206 P\r\nContent-Range:0-9/10", 10},
-        {"HTTP/1.1 200 OK\r\ncontent-length: 55\r\n\r\n", 0}, // names as written
+        {"HTTP/1.1 206 P\r\nContent-Range:0-9/10", 0},         // no line end: it may be cut
+        {"HTTP/1.1 200 OK\r\ncontent-length: 55\r\n\r\n", 55}, // names in any case
+        {"HTTP/1.1 206 P\r\nCONTENT-RANGE: bytes 0-9/10\r\n\r\n", 10},
+        {"HTTP/1.1 200 OK\r\nX-Note: Content-Length: 9\r\n\r\n", 0}, // only a name counts
         {"HTTP/1.1 200 OK\r\nContent-Length:  \t 77abc \r\n\r\n", 77},
         {"HTTP/1.1 200 OK\r\nContent-Length: 5000000000\r\n\r\n", 5000000000LL},
         {"HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999999\r\n\r\n", INT64_MAX},
@@ -240,10 +243,13 @@ TEST_F(DownloadThread, LengthHeaders)
         int expectedEnd;
         std::size_t bytes;
         int rangeStart = 0; // asked from here
+        bool chunked = false;
     } cases[] = {
         {"length only", true, nullptr, 100, 100},
         {"range only", false, "Content-Range: bytes 0-99/100", 100, 100},
-        {"neither", false, nullptr, 0, 0},
+        {"lower-case length", false, "content-length: 100", 100, 100},
+        {"neither: read to the close", false, nullptr, 100, 100},
+        {"chunked", false, nullptr, 100, 100, 0, true},
         {"too large", false, "Content-Range: bytes 0-1/3000000000", -1, 0},
         {"ends before the start", false, "Content-Range: bytes 500-599/400", -1, 0, 500},
     };
@@ -252,6 +258,7 @@ TEST_F(DownloadThread, LengthHeaders)
         Recorder rec;
         auto reply = MakeReply(c.rangeStart ? 206 : 200, Content(100));
         reply.lengthHeader = c.contentLength;
+        reply.chunked = c.chunked;
         if (c.extra) reply.headers.push_back(c.extra);
         server_.Enqueue(reply);
         auto start = Start({"/x"}, 0, c.rangeStart);
@@ -265,9 +272,33 @@ TEST_F(DownloadThread, LengthHeaders)
             continue;
         }
         EXPECT_EQ(rec.Trace(), "1/200 2/0 5/0 6/0") << c.name;
-        EXPECT_EQ(e[1].notice.expectedEnd, c.expectedEnd) << c.name;
+        EXPECT_EQ(e[2].notice.expectedEnd, c.expectedEnd) << c.name;
         EXPECT_EQ(rec.Assemble().size(), c.bytes) << c.name;
     }
+}
+
+TEST_F(DownloadThread, CutBodyWithoutLengthStartsOver)
+{
+    const std::string content = Content(5000);
+    std::atomic<int> served{0};
+    server_.SetHandler([&](const FakeRequest&) {
+        FakeReply reply = MakeReply(200, content);
+        reply.lengthHeader = false;
+        reply.chunked = true;
+        reply.writeSize = 1000;
+        if (served++ == 0) reply.closeAfter = 2500; // inside the third chunk, no terminator
+        return reply;
+    });
+    thread_.Post(Start({"/gen.xml"}));
+    RunToEnd();
+    const auto requests = server_.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].HeaderLine("Range"), "Range: bytes=0-");
+    EXPECT_EQ(rec_.Assemble(), content);
+    const auto e = rec_.Entries();
+    EXPECT_EQ(std::count_if(e.begin(), e.end(),
+                            [](const auto& x) { return x.notice.kind == NoticeComplete; }),
+              1);
 }
 
 TEST_F(DownloadThread, DropMidBodyResumesFromReceivedPosition)

@@ -356,6 +356,7 @@ int CHttpDownloadThread::State::OpenObject()
 {
     auto& t = *task;
     t.fill = t.received = t.stepBytes = t.stepMillis = t.expectedEnd = 0;
+    t.lengthKnown = true;
     t.progress = false;
     HttpStreamOptions options;
     options.host = t.host;
@@ -421,9 +422,13 @@ int CHttpDownloadThread::State::OnAnswer(int status)
     // not at rangeStart.
     if (status == 200 && t.rangeStart > 0) t.rangeStart = 0;
     const LengthInfo length = ParseLength(request->rawHeaders());
+    t.lengthKnown = length.known;
     // A Content-Range total is already an absolute end; a Content-Length is what remains.
-    const std::int64_t end = length.fromContentRange ? length.length : t.rangeStart + length.length;
-    if (ok && (end < t.rangeStart || end > INT_MAX)) {
+    // Without either, the body runs to its end and the length shows only then.
+    const std::int64_t end = !length.known             ? 0
+                             : length.fromContentRange ? length.length
+                                                       : t.rangeStart + length.length;
+    if (ok && length.known && (end < t.rangeStart || end > INT_MAX)) {
         Send(t.notifySink, TaskNotice(NoticeError, LengthOutOfRangeCode));
         NextObject();
         CloseRequest();
@@ -467,11 +472,16 @@ bool CHttpDownloadThread::State::FillBuffer(int& error)
         const auto bufferSize = static_cast<int>(t.buffer.size());
         for (;;) {
             // Never ask past the object's end: a complete object is recognised at once,
-            // without waiting for the read that finds nothing more.
-            const auto n = std::min({static_cast<unsigned>(t.expectedEnd - t.received),
-                                     static_cast<unsigned>(bufferSize - t.fill),
-                                     static_cast<unsigned>(MaxReadBytes)});
-            if (n == 0) break;
+            // without waiting for the read that finds nothing more. Without a length, a
+            // position must still fit the notices' int.
+            const int left = t.lengthKnown ? t.expectedEnd - t.received : INT_MAX - t.received;
+            const auto n =
+                std::min({static_cast<unsigned>(left), static_cast<unsigned>(bufferSize - t.fill),
+                          static_cast<unsigned>(MaxReadBytes)});
+            if (n == 0) {
+                if (left == 0 && !t.lengthKnown) error = LengthOutOfRangeCode;
+                break;
+            }
             const std::size_t got = request->Read(t.buffer.data() + t.fill, n);
             if (got > 0) {
                 t.received += static_cast<int>(got);
@@ -487,9 +497,17 @@ bool CHttpDownloadThread::State::FillBuffer(int& error)
                 continue;
             }
             if (request->cancelled()) return false; // exiting: the exit flush takes the buffer
+            if (!t.lengthKnown && request->EndedCleanly()) {
+                // The only end such a body has: now its length is known.
+                t.lengthKnown = true;
+                t.expectedEnd = t.received;
+                break;
+            }
             if (!Wait(timing.retryWaitMs)) return false;
             now = Tick();
-            t.rangeStart = t.received;
+            // Without a length there is no telling that the same object answers a resume:
+            // a cut starts it over.
+            t.rangeStart = t.lengthKnown ? t.received : 0;
             t.flags = (t.flags | DownloadTask::Reconnect) & ~DownloadTask::Ready;
             error = EmptyReadCode;
             break;
@@ -502,6 +520,15 @@ bool CHttpDownloadThread::State::FillBuffer(int& error)
 void CHttpDownloadThread::State::ReportStep(int error)
 {
     auto& t = *task;
+    if (error == LengthOutOfRangeCode) {
+        // A body without a length that runs past what a position can hold is dropped.
+        Send(t.notifySink, TaskNotice(NoticeError, LengthOutOfRangeCode));
+        NextObject();
+        CloseRequest();
+        t.fill = 0;
+        t.flags = DownloadTask::Ready;
+        return;
+    }
     DownloadNotice notice = TaskNotice(error ? NoticeError : NoticeStep, error);
     notice.expectedEnd = t.expectedEnd;
     notice.chunkLength = t.fill;
@@ -513,7 +540,7 @@ void CHttpDownloadThread::State::ReportStep(int error)
         notice.kind = NoticeChunk;
         Send(t.notifySink, notice);
         t.fill = 0;
-    } else if (t.received == t.expectedEnd) {
+    } else if (t.lengthKnown && t.received == t.expectedEnd) {
         notice.kind = NoticeComplete;
         Send(t.notifySink, notice);
         t.flags = DownloadTask::Ready;

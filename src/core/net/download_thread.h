@@ -73,6 +73,8 @@ inline constexpr int LengthOutOfRangeCode = 0x1000000;
 // time in one object: its bytes belong elsewhere, so the object is given up.
 inline constexpr int RangeMismatchCode = 0x2000000;
 
+// expectedEnd is 0 while the length of the object being read is not known (a chunked or
+// close-delimited body); its completion notice then gives the length it turned out to have.
 struct DownloadNotice {
     int id = 0;
     int owner = 0;
@@ -129,6 +131,9 @@ struct DownloadTask {
     std::uint32_t flags = 0;
     std::vector<char> buffer; // its size is the buffer size
     int fill = 0, received = 0, expectedEnd = 0, stepBytes = 0, stepMillis = 0;
+    // False while a body without an announced length is read (expectedEnd is then 0): it
+    // is complete only when its transfer ended cleanly, and a cut cannot be resumed.
+    bool lengthKnown = true;
     bool connected = false; // a connection object exists
     // Per object, so that a server misbehaving for good ends the object in bounded time.
     bool reopened = false; // the open transfer resumes after a drop

@@ -47,6 +47,10 @@ public:
     // complete).
     int error() const;
     bool cancelled() const;
+    // True once the body has ended as the transport says a body ends: a chunked body's
+    // terminator, or the server's close without a fault. The only end a body without an
+    // announced length has.
+    bool EndedCleanly() const;
 
     void Close();
 
