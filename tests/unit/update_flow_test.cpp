@@ -310,15 +310,15 @@ TEST_F(UpdateFlowTest, NewerBuildFetchesStatementThenPackageAndResumes)
     std::string package(3 * 1024 * 1024 + 17, 'P');
     for (std::size_t i = 0; i < package.size(); i += 4096) package[i] = static_cast<char>(i >> 12);
     Put("/update/update.xml", Manifest("2", "65538", Item("/pkg/", "qev setup 2.bin")));
-    PutSigned("/pkg/qev+setup+2.bin", package, "qev setup 2.bin");
-    dropFirst_["/pkg/qev+setup+2.bin"] = 1000000;
+    PutSigned("/pkg/qev%20setup%202.bin", package, "qev setup 2.bin");
+    dropFirst_["/pkg/qev%20setup%202.bin"] = 1000000;
     ASSERT_TRUE(flow_.CheckForUpdate());
     ASSERT_TRUE(Settle());
     const auto requests = Requests();
     ASSERT_GE(requests.size(), 4u);
-    EXPECT_EQ(requests[1], "GET /pkg/qev+setup+2.bin.sig HTTP/1.1");
-    EXPECT_EQ(requests[2], "GET /pkg/qev+setup+2.bin HTTP/1.1");
-    EXPECT_EQ(requests[3], "GET /pkg/qev+setup+2.bin HTTP/1.1"); // the resume
+    EXPECT_EQ(requests[1], "GET /pkg/qev%20setup%202.bin.sig HTTP/1.1");
+    EXPECT_EQ(requests[2], "GET /pkg/qev%20setup%202.bin HTTP/1.1");
+    EXPECT_EQ(requests[3], "GET /pkg/qev%20setup%202.bin HTTP/1.1"); // the resume
     EXPECT_NE(server_.Requests()[3].raw.find("Range: bytes=1000000-"), std::string::npos);
     EXPECT_EQ(flow_.packagePath, flow_.TargetFolder() + "qev setup 2.bin");
     EXPECT_TRUE(ReadAll(flow_.packagePath) == package);
@@ -327,6 +327,20 @@ TEST_F(UpdateFlowTest, NewerBuildFetchesStatementThenPackageAndResumes)
               "Version 0.2.1.2 is ready: it installs when you close the client");
     EXPECT_EQ(LogLines(), std::vector<std::string>{"update 0.2.1.2 served by " + server_.host() +
                                                    "/update/update.xml"});
+}
+
+// A name stored by an operator in the form '+' for a blank is asked once more that way.
+TEST_F(UpdateFlowTest, NameWithBlanksIsAskedInThePlusFormAfterA404)
+{
+    Put("/update/update.xml", Manifest("2", "65538", Item("/pkg/", "qev setup.bin")));
+    PutSigned("/pkg/qev+setup.bin", "plus", "qev setup.bin");
+    ASSERT_TRUE(flow_.CheckForUpdate());
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ(Requests(), (std::vector<std::string>{"GET /update/update.xml HTTP/1.1",
+                                                    "GET /pkg/qev%20setup.bin.sig HTTP/1.1",
+                                                    "GET /pkg/qev+setup.bin.sig HTTP/1.1",
+                                                    "GET /pkg/qev+setup.bin HTTP/1.1"}));
+    EXPECT_EQ(flow_.packagePath, flow_.TargetFolder() + "qev setup.bin");
 }
 
 // Every way a package can fail ends the same: nothing verified or started, no file left,

@@ -22,6 +22,19 @@ TEST(UrlCodec, EncodeKeepsSafeBytesAndEscapesTheRest)
     for (const auto& c : cases) EXPECT_EQ(UrlEncode(c.in), c.out) << c.in;
 }
 
+TEST(UrlCodec, PathSegmentKeepsOnlyUnreservedBytes)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"qev setup 1.2.bin", "qev%20setup%201.2.bin"},
+        {"a+b~c/d?e#f%", "a%2Bb~c%2Fd%3Fe%23f%25"},
+        {"\xc3\xa9\t", "%C3%A9%09"},
+    };
+    for (const auto& [in, out] : cases) {
+        EXPECT_EQ(EncodePathSegment(in), out) << in;
+        EXPECT_EQ(UrlDecode(out), in) << in;
+    }
+}
+
 TEST(UrlCodec, DecodeHandlesEscapesPlusAndMalformedPercent)
 {
     const struct {

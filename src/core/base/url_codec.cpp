@@ -43,6 +43,24 @@ std::string UrlEncode(std::string_view bytes)
     return out;
 }
 
+std::string EncodePathSegment(std::string_view bytes)
+{
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(bytes.size() * 3);
+    for (const char ch : bytes) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (IsAsciiAlnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+            out += ch;
+        } else {
+            out += '%';
+            out += digits[c >> 4];
+            out += digits[c & 0xF];
+        }
+    }
+    return out;
+}
+
 std::string UrlDecode(std::string_view bytes)
 {
     std::string out;

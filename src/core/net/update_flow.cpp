@@ -407,6 +407,9 @@ int UpdateFlow::OnDownloadNotice(const DownloadNotice& notice)
     case NoticeOpened:
     case NoticeChunk:
     case NoticeComplete:
+        if (notice.kind == NoticeOpened && notice.code == 404 && stage_ == waitsFor &&
+            RetryInPlusForm(kind))
+            return 0;
         if (notice.kind == NoticeOpened && notice.code != 0) return 0; // its end follows
         if (stage_ != waitsFor || PastBound(kind, notice)) return 0;
         writer_.OnNotice(notice);
@@ -546,7 +549,8 @@ void UpdateFlow::OnManifestComplete(const DownloadNotice& notice)
     }
     item_ = items[pickItem(items.size()) % items.size()];
     manifestVersion_ = {state_.layout.major, state_.layout.minor};
-    itemObject_ = item_.path + UrlEncode(item_.file);
+    itemObject_ = item_.path + EncodePathSegment(item_.file);
+    plusFormAsked_ = false;
     packageName_ = TargetFileName(itemObject_);
     StopDownload(ManifestDownload);
     if (packageName_.empty()) {
@@ -562,6 +566,21 @@ void UpdateFlow::OnManifestComplete(const DownloadNotice& notice)
     if (StartDownload(StatementDownload, itemObject_ + std::string(StatementSuffix), item_.host) !=
         0)
         RefusePackage("statement download failed");
+}
+
+bool UpdateFlow::RetryInPlusForm(int kind)
+{
+    if (kind == ManifestDownload || plusFormAsked_) return false;
+    if (item_.file.find(' ') == std::string::npos) return false;
+    plusFormAsked_ = true;
+    itemObject_ = item_.path + UrlEncode(item_.file);
+    StopDownload(kind);
+    const std::string object =
+        kind == StatementDownload ? itemObject_ + std::string(StatementSuffix) : itemObject_;
+    if (StartDownload(kind, object, item_.host) != 0)
+        RefusePackage(kind == StatementDownload ? "statement download failed"
+                                                : "package download failed");
+    return true;
 }
 
 void UpdateFlow::OnStatementComplete(const DownloadNotice& notice)

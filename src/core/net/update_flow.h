@@ -202,9 +202,15 @@ private:
     BuildVersion manifestVersion_; // of the manifest that offered the package
     UpdateSource item_;            // the manifest item chosen
     std::string itemObject_;       // its object path on its host
-    std::string packageName_;      // the name it is stored under
-    UpdateStatement statement_;    // verified before the package is fetched
-    OpenFile packageFile_;         // the verified package, open since its download
+    // A 404 for a name with blanks asks once more with '+' for each blank (UrlEncode), the
+    // form some operators store it in; both forms decode to the same name.
+    bool plusFormAsked_ = false;
+    // On a 404 of the statement or package: switches to the '+' form and starts that
+    // download again; false when there is nothing more to try.
+    bool RetryInPlusForm(int kind);
+    std::string packageName_;   // the name it is stored under
+    UpdateStatement statement_; // verified before the package is fetched
+    OpenFile packageFile_;      // the verified package, open since its download
 };
 
 } // namespace qev
