@@ -732,6 +732,23 @@ TEST_F(UpdateFlowTest, NamesFromOutside)
         {"", "update.xml", "update.xml"}};
     for (const auto& j : joins) EXPECT_EQ(JoinSourcePath(j.path, j.file), j.joined) << j.path;
 
+    const struct {
+        const char* host;
+        bool https;
+        const char* name;
+        int port;
+    } hosts[] = {{"s.example", false, "s.example", 80},
+                 {"HTTPS://s.example", true, "s.example", 443},
+                 {"https://s.example:80", true, "s.example", 80},
+                 {"https://s.example:8443", true, "s.example", 8443},
+                 {"http://s.example:8080", false, "s.example", 8080}};
+    for (const auto& h : hosts) {
+        const SourceHost split = SplitSourceHost(h.host);
+        EXPECT_EQ(split.https, h.https) << h.host;
+        EXPECT_EQ(split.name, h.name) << h.host;
+        EXPECT_EQ(split.port, h.port) << h.host;
+    }
+
     EXPECT_EQ(LoggableName("plain name.bin"), "plain name.bin");
     EXPECT_EQ(LoggableName(std::string("a\0b\x7f\xc3\xa9\\\"", 8)),
               "a\\x00b\\x7F\\xC3\\xA9\\x5C\\x22");

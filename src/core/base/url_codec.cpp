@@ -61,6 +61,22 @@ std::string EncodePathSegment(std::string_view bytes)
     return out;
 }
 
+std::string_view StripHttpScheme(std::string_view host, bool& https)
+{
+    const auto startsWith = [host](std::string_view prefix) {
+        if (host.size() < prefix.size()) return false;
+        for (std::size_t i = 0; i < prefix.size(); ++i) {
+            const char c = host[i];
+            if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c) != prefix[i]) return false;
+        }
+        return true;
+    };
+    https = startsWith("https://");
+    if (https) return host.substr(8);
+    if (startsWith("http://")) return host.substr(7);
+    return host;
+}
+
 std::string UrlDecode(std::string_view bytes)
 {
     std::string out;

@@ -15,6 +15,11 @@ std::string UrlEncode(std::string_view bytes);
 // "%20", a '+' "%2B"), so any server reads back the name it stores.
 std::string EncodePathSegment(std::string_view bytes);
 
+// A host as a layout or setting writes it, maybe with its scheme: "https://h:p" gives "h:p"
+// and https true; "http://h" gives "h"; anything else (no scheme) is returned as it is,
+// https false. The scheme is matched in any case.
+std::string_view StripHttpScheme(std::string_view host, bool& https);
+
 // "%" and two hex digits (either case) become that byte, '+' becomes a space, every other
 // byte is copied (including a '%' that is not followed by two hex digits).
 std::string UrlDecode(std::string_view bytes);

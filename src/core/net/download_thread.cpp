@@ -5,6 +5,7 @@
 #include <cstring>
 #include <thread>
 
+#include "core/base/log.h"
 #include "core/net/http_headers.h"
 #include "core/platform/http_stream.h"
 
@@ -201,6 +202,8 @@ void CHttpDownloadThread::State::OnDownloadRequest(DownloadRequest& r)
         task->owner = r.owner;
         task->host = r.host;
         task->port = r.port;
+        task->https = r.https;
+        task->caFile = r.caFile;
         task->userName = r.userName;
         task->password = r.password;
         task->objects = r.objects;
@@ -360,7 +363,9 @@ int CHttpDownloadThread::State::OpenObject()
     t.progress = false;
     HttpStreamOptions options;
     options.host = t.host;
-    options.port = t.port == 0 ? 80 : t.port;
+    options.port = t.port != 0 ? t.port : t.https ? 443 : 80;
+    options.https = t.https;
+    options.caFile = t.caFile;
     options.userName = t.userName;
     options.password = t.password;
     options.connectTimeoutMs = timing.connectTimeoutMs;
@@ -371,7 +376,11 @@ int CHttpDownloadThread::State::OpenObject()
         t.rangeEnd >= 0
             ? "Range: bytes=" + std::to_string(t.rangeStart) + "-" + std::to_string(t.rangeEnd)
             : "Range: bytes=" + std::to_string(t.rangeStart) + "-";
-    if (request->Open(t.objects.front(), {range}) != 0) return OnOpenFailed();
+    if (request->Open(t.objects.front(), {range}) != 0) {
+        // A refused certificate or redirect would otherwise end the download without a word.
+        if (!request->refusal().empty()) WriteLog("download " + request->refusal());
+        return OnOpenFailed();
+    }
     const int status = request->status();
     if (status == 206 && ParseContentRangeStart(request->rawHeaders()) != t.rangeStart)
         return OnRangeMismatch();

@@ -39,7 +39,9 @@ struct DownloadRequest {
     std::string userName; // empty: none
     std::string password; // empty: none
     std::vector<std::string> objects;
-    int port = 0;
+    int port = 0; // 0: the scheme's own (80, or 443 over https)
+    bool https = false;
+    std::string caFile; // a PEM bundle trusted instead of the system's store (tests)
     int bufferSize = 0;
     int rangeStart = 0;
     int rangeEnd = -1; // -1: up to the end
@@ -124,6 +126,8 @@ struct DownloadTask {
     int id = 0, owner = 0;
     std::string host;
     int port = 0;
+    bool https = false;
+    std::string caFile;
     std::string userName, password;
     std::vector<std::string> objects;
     int rangeStart = 0, rangeEnd = -1, value = 0;

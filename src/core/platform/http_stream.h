@@ -15,6 +15,10 @@ namespace qev {
 struct HttpStreamOptions {
     std::string host; // server name (no port)
     int port = 80;
+    // https: certificates checked against the system's store (or caFile, for tests), and
+    // redirects followed only to https. http: redirects followed to http and https.
+    bool https = false;
+    std::string caFile;
     std::string userName; // empty: none
     std::string password; // empty: none
     long connectTimeoutMs = 30000;
@@ -51,6 +55,9 @@ public:
     // terminator, or the server's close without a fault. The only end a body without an
     // announced length has.
     bool EndedCleanly() const;
+    // After a failed Open: one line for the log when the server's certificate or a redirect
+    // was refused ("certificate refused (expired): https://..."), else "".
+    const std::string& refusal() const;
 
     void Close();
 

@@ -227,10 +227,11 @@ void CKorvel2App::SendStartupReport()
     const qev::ReportAddress address = qev::ReadLocalSettings();
     reportQuery = address.query;
     reportPath = address.path;
-    reportHost = address.host;
+    // The scheme goes with the host, so the text request keeps https and its port.
+    reportHost = (address.https ? "https://" : "") + address.host;
     reportQuery += "&mac=" + qev::GetMachineIdentity();
     // The answer is not used and a failure is not reported; a slow server delays nothing.
-    if (reportQuery.empty() || reportHost.empty() || reportPath.empty()) return;
+    if (reportQuery.empty() || address.host.empty() || reportPath.empty()) return;
     reportRequest_ = std::make_unique<qev::BackgroundTextRequest>(
         [query = reportQuery, path = reportPath, host = reportHost](const std::atomic<bool>& stop) {
             return qev::HttpGetText(query, path, host, {}, &stop);
