@@ -11,8 +11,10 @@
 #include <thread>
 
 #include "core/net/http_headers.h"
+#include "core/platform/http_get.h"
 #include "core/platform/network_init.h"
 #include "fake_http_server.h"
+#include "scoped_log.h"
 
 namespace qev {
 namespace {
@@ -232,6 +234,22 @@ TEST_F(DownloadThread, ErrorStatusSkipsTheObject)
     only.Post(start);
     ASSERT_TRUE(only.WaitFinished(5000));
     EXPECT_EQ(rec.Trace(), "1/200 2/404 6/0");
+}
+
+TEST_F(DownloadThread, ProxyAskingForAPasswordDropsTheObject)
+{
+    const test::ScopedLog log("http://u:pw@" + server_.host());
+    server_.Enqueue(MakeReply(407, "<html>proxy login</html>"));
+    auto start = Start({"/pkg.bin"});
+    start.host = "static.example";
+    start.port = 0;
+    thread_.Post(start);
+    RunToEnd();
+    EXPECT_EQ(rec_.Trace(), "1/200 2/407 6/0");
+    EXPECT_EQ(rec_.Assemble(), "");
+    EXPECT_EQ(server_.RequestLine(0), "GET http://static.example/pkg.bin HTTP/1.1");
+    EXPECT_EQ(server_.Requests().at(0).Header("Proxy-Authorization"), "Basic dTpwdw==");
+    EXPECT_EQ(log.Lines(), std::vector<std::string>{std::string("download ") + ProxyAuthRefusal});
 }
 
 TEST_F(DownloadThread, LengthHeaders)

@@ -7,6 +7,7 @@
 
 #include "core/base/log.h"
 #include "core/net/http_headers.h"
+#include "core/platform/http_get.h"
 #include "core/platform/http_stream.h"
 
 namespace qev {
@@ -382,6 +383,8 @@ int CHttpDownloadThread::State::OpenObject()
         return OnOpenFailed();
     }
     const int status = request->status();
+    // A proxy's own page is never the object: the answer drops it like any error status.
+    if (status == ProxyAuthStatus) WriteLog(std::string("download ") + ProxyAuthRefusal);
     if (status == 206 && ParseContentRangeStart(request->rawHeaders()) != t.rangeStart)
         return OnRangeMismatch();
     return OnAnswer(status);

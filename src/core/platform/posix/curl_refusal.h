@@ -6,15 +6,20 @@
 #include <string>
 
 #include "core/base/log.h"
+#include "core/platform/http_get.h"
 
 namespace qev::posix {
 
-// "" unless code is a refused certificate or a redirect to a scheme the request may not use.
+// "" unless code is a refused certificate, a redirect to a scheme the request may not use,
+// or a proxy that asked for a password before it would open a tunnel.
 inline std::string DescribeCurlRefusal(CURL* easy, CURLcode code)
 {
     char* url = nullptr;
     curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &url);
     const std::string where = EscapeForLog(url ? url : "", "\\\"", false, 200);
+    long tunnel = 0;
+    curl_easy_getinfo(easy, CURLINFO_HTTP_CONNECTCODE, &tunnel);
+    if (code != CURLE_OK && tunnel == ProxyAuthStatus) return ProxyAuthRefusal;
     if (code == CURLE_PEER_FAILED_VERIFICATION) {
         long result = 0;
         curl_easy_getinfo(easy, CURLINFO_SSL_VERIFYRESULT, &result);

@@ -86,6 +86,8 @@ std::string HttpGetText(const std::string& query, const std::string& path, const
     const char* schemes = https ? "https" : "http,https";
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, schemes);
     curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, schemes);
+    // The tunnel's own answer is not the server's (a 407 to it fails the transfer).
+    curl_easy_setopt(curl, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
     if (!trust.caFile.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, trust.caFile.c_str());
@@ -105,7 +107,14 @@ std::string HttpGetText(const std::string& query, const std::string& path, const
     const CURLcode code = curl_easy_perform(curl);
     if (const std::string refusal = posix::DescribeCurlRefusal(curl, code); !refusal.empty())
         WriteLog("web request " + refusal);
+    long status = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     curl_easy_cleanup(curl);
+    // A proxy that asks for a password answers with its own page: never a feed.
+    if (status == ProxyAuthStatus) {
+        WriteLog(std::string("web request ") + ProxyAuthRefusal);
+        return {};
+    }
 
     // Only a body that arrived whole is an answer: one that broke off, came up short of its
     // Content-Length or missed the deadline would hand half a feed to its reader, and a

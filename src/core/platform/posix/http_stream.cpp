@@ -131,6 +131,8 @@ int HttpStream::Open(const std::string& objectPath, const std::vector<std::strin
     const char* schemes = options_.https ? "https" : "http,https";
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, schemes);
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, schemes);
+    // The head of a proxy tunnel's answer is not the server's.
+    curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
     if (!options_.caFile.empty()) curl_easy_setopt(easy, CURLOPT_CAINFO, options_.caFile.c_str());

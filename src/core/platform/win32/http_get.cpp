@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 
+#include "core/base/log.h"
 #include "core/base/url_codec.h"
 #include "core/base/utf.h"
 #include "core/platform/win32/internet.h"
@@ -152,6 +153,11 @@ std::string HttpGetText(const std::string& query, const std::string& path, const
     if (!HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0))
         return Failed("HttpSendRequest Failed with error %d ");
     if (stopped()) return {};
+    // A proxy that asks for a password answers with its own page: never a feed.
+    if (win32::NumberHeader(request.get(), HTTP_QUERY_STATUS_CODE) == ProxyAuthStatus) {
+        WriteLog(std::string("web request ") + ProxyAuthRefusal);
+        return {};
+    }
 
     // A body that ends before its announced length is a broken answer, not a short text.
     const long long announced = win32::NumberHeader(request.get(), HTTP_QUERY_CONTENT_LENGTH);
