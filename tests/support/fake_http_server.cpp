@@ -119,7 +119,7 @@ FakeReply WrongStartReply(const std::string& content, long long start)
     return reply;
 }
 
-FakeHttpServer::FakeHttpServer()
+FakeHttpServer::FakeHttpServer(int port) : port_(port)
 {
     listenFd_ = ListenOnLoopback(port_);
     if (listenFd_ == NoSocket || !MakeWakePair(wakePipe_))

@@ -64,7 +64,7 @@ class FakeHttpServer {
 public:
     using Handler = std::function<FakeReply(const FakeRequest&)>;
 
-    FakeHttpServer();
+    explicit FakeHttpServer(int port = 0); // 0: a free port; else that one (a restart)
     ~FakeHttpServer();
     FakeHttpServer(const FakeHttpServer&) = delete;
     FakeHttpServer& operator=(const FakeHttpServer&) = delete;

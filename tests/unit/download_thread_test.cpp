@@ -102,6 +102,7 @@ DownloadTiming Fast()
     DownloadTiming t;
     t.retryWaitMs = 20;
     t.connectTimeoutMs = 2000;
+    t.refusedWaitMs = 100;
     return t;
 }
 
@@ -293,6 +294,81 @@ TEST_F(DownloadThread, LengthHeaders)
         EXPECT_EQ(e[2].notice.expectedEnd, c.expectedEnd) << c.name;
         EXPECT_EQ(rec.Assemble().size(), c.bytes) << c.name;
     }
+}
+
+// A resume names the first answer's strong validator; a file replaced meanwhile comes whole.
+TEST_F(DownloadThread, ResumeSendsIfRangeAndTakesAWholeNewFile)
+{
+    const std::string content = Content(5000), replaced = Content(4000) + "new";
+    const struct {
+        std::vector<std::string> headers;
+        const char* ifRange;
+        bool replace;
+    } cases[] = {
+        {{"ETag: \"v1\"", "Last-Modified: Tue, 01 Dec 2026 10:00:00 GMT"}, "\"v1\"", false},
+        {{"ETag: W/\"v1\"", "Last-Modified: Tue, 01 Dec 2026 10:00:00 GMT"},
+         "Tue, 01 Dec 2026 10:00:00 GMT",
+         false},
+        {{"ETag: \"v1\""}, "\"v1\"", true},
+        {{}, "", false},
+    };
+    for (const auto& c : cases) {
+        FakeHttpServer server;
+        std::atomic<int> served{0};
+        server.SetHandler([&](const FakeRequest& r) {
+            if (served++ == 1 && c.replace) return MakeReply(200, replaced);
+            FakeReply reply = RangeReply(content, r);
+            reply.headers.insert(reply.headers.end(), c.headers.begin(), c.headers.end());
+            if (served == 1) reply.closeAfter = 1000;
+            return reply;
+        });
+        CHttpDownloadThread thread(Fast());
+        Recorder rec;
+        auto start = Start({"/f.bin"});
+        start.port = server.port();
+        start.notifySink = rec.Sink();
+        thread.Post(start);
+        ASSERT_TRUE(thread.WaitFinished(5000)) << c.ifRange;
+        ASSERT_EQ(server.RequestCount(), 2u) << c.ifRange;
+        EXPECT_EQ(server.Requests()[1].Header("If-Range"), c.ifRange);
+        EXPECT_EQ(rec.Assemble(), c.replace ? replaced : content) << c.ifRange;
+    }
+}
+
+// A server that refuses connections for a while (a restart) is waited out; an exit asked
+// during the wait ends the thread at once.
+TEST_F(DownloadThread, RefusedConnectionsAreWaitedOut)
+{
+    int port = 0;
+    {
+        FakeHttpServer gone;
+        port = gone.port();
+    }
+    DownloadTiming timing = Fast();
+    timing.refusedWaitMs = 60000;
+    CHttpDownloadThread thread(timing);
+    Recorder rec;
+    auto start = Start({"/late.bin"});
+    start.port = port;
+    start.notifySink = rec.Sink();
+    thread.Post(start);
+    EXPECT_FALSE(thread.WaitIdle(300)); // still asking, not resting
+    {
+        FakeHttpServer back(port);
+        const std::string content = Content(3000);
+        back.SetHandler([content](const FakeRequest& r) { return RangeReply(content, r); });
+        ASSERT_TRUE(thread.WaitFinished(5000));
+        EXPECT_EQ(rec.Assemble(), content);
+    }
+    CHttpDownloadThread waiting(timing);
+    Recorder none;
+    start.notifySink = none.Sink();
+    waiting.Post(start);
+    EXPECT_FALSE(waiting.WaitIdle(200));
+    const auto asked = std::chrono::steady_clock::now();
+    waiting.RequestExit();
+    EXPECT_TRUE(waiting.WaitFinished(1000));
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(1));
 }
 
 TEST_F(DownloadThread, CutBodyWithoutLengthStartsOver)

@@ -94,6 +94,7 @@ int main(int argc, char** argv)
     }
     if (!qev::InitNetwork()) return 1;
     qev::DownloadFileWriter writer(folder.get());
+    qev::CHttpDownloadThread thread(timing);
     std::mutex mutex;
     bool complete = false;
     const qev::NoticeSink sink = [&](const qev::DownloadNotice& n) {
@@ -101,11 +102,13 @@ int main(int argc, char** argv)
         std::printf("kind=%d code=%d received=%d expectedEnd=%d chunk=%d\n", n.kind, n.code,
                     n.received, n.expectedEnd, n.chunkLength);
         writer.OnNotice(n);
+        // The first failed write ends the download: the rest could not be kept either.
+        const bool carries = n.kind == qev::NoticeChunk || n.kind == qev::NoticeComplete;
+        if (carries && !writer.Intact(n.id)) thread.RequestExit();
         if (n.kind == qev::NoticeComplete)
             complete = !writer.TargetPath(n).empty() && writer.Intact(n.id);
     };
 
-    qev::CHttpDownloadThread thread(timing);
     // Without --buffer: the update flow's own sizes (default, then grown to 2 MiB).
     qev::PostDownloadStart(thread, FetchId, object, host, sink, bufferSize,
                            bufferSize ? 0 : qev::UpdateFlow::GrownBufferSize, caFile);

@@ -59,9 +59,10 @@ struct CHttpDownloadThread::State {
     // Opening the first object: sends its GET from rangeStart, then acts on the answer's
     // head. Each returns what the step returns.
     int OpenObject();
-    int OnOpenFailed();       // the request went unanswered
-    int OnRangeMismatch();    // a 206 that starts elsewhere than asked
-    int OnAnswer(int status); // any other answer: reading starts, or the object is dropped
+    int OnOpenFailed();             // the request went unanswered
+    int OnRangeMismatch();          // a 206 that starts elsewhere than asked
+    int OnAnswer(int status);       // any other answer: reading starts, or the object is dropped
+    void TakeValidator(int status); // of an answer that is read
     // A reading step: fills the buffer as far as the step may, then reports it.
     void ReadStep();
     // Reads what the object has for this step; error becomes EmptyReadCode when the body
@@ -94,6 +95,8 @@ void CHttpDownloadThread::State::NextObject()
     if (!t.objects.empty()) t.objects.erase(t.objects.begin());
     t.reopened = t.progress = false;
     t.bestReceived = t.barrenReopens = t.rangeMismatches = 0;
+    t.refusedWaitedMs = t.refusedPauseMs = 0;
+    t.validator.clear();
 }
 
 void CHttpDownloadThread::State::FailTask()
@@ -373,11 +376,12 @@ int CHttpDownloadThread::State::OpenObject()
     options.stallSeconds = timing.stallSeconds;
     options.cancel = &exitRequested;
     request = std::make_unique<HttpStream>(options);
-    const std::string range =
-        t.rangeEnd >= 0
-            ? "Range: bytes=" + std::to_string(t.rangeStart) + "-" + std::to_string(t.rangeEnd)
-            : "Range: bytes=" + std::to_string(t.rangeStart) + "-";
-    if (request->Open(t.objects.front(), {range}) != 0) {
+    std::vector<std::string> headers{t.rangeEnd >= 0
+                                         ? "Range: bytes=" + std::to_string(t.rangeStart) + "-" +
+                                               std::to_string(t.rangeEnd)
+                                         : "Range: bytes=" + std::to_string(t.rangeStart) + "-"};
+    if (t.rangeStart > 0 && !t.validator.empty()) headers.push_back("If-Range: " + t.validator);
+    if (request->Open(t.objects.front(), headers) != 0) {
         // A refused certificate or redirect would otherwise end the download without a word.
         if (!request->refusal().empty()) WriteLog("download " + request->refusal());
         return OnOpenFailed();
@@ -393,6 +397,18 @@ int CHttpDownloadThread::State::OpenObject()
 int CHttpDownloadThread::State::OnOpenFailed()
 {
     auto& t = *task;
+    if (request && request->refused() && t.refusedWaitedMs < timing.refusedWaitMs) {
+        // A server being restarted refuses for a while: it is waited out, ever more
+        // patiently, before the download gives up on it.
+        const int pause = std::min(t.refusedPauseMs > 0 ? t.refusedPauseMs * 2 : timing.retryWaitMs,
+                                   timing.refusedWaitMs - t.refusedWaitedMs);
+        t.refusedPauseMs = pause;
+        t.refusedWaitedMs += pause;
+        CloseRequest();
+        if (!Wait(pause)) return 0;
+        t.flags = DownloadTask::Ready; // the same object again, from the same position
+        return 1;
+    }
     if (t.reopened) {
         // A resume that finds no server is a reopen without a new byte.
         CloseRequest();
@@ -426,6 +442,26 @@ int CHttpDownloadThread::State::OnRangeMismatch()
     return 1;
 }
 
+void CHttpDownloadThread::State::TakeValidator(int status)
+{
+    auto& t = *task;
+    t.refusedWaitedMs = t.refusedPauseMs = 0; // a server answered
+    const std::string& raw = request->rawHeaders();
+    // A weak ETag says nothing about the bytes, so it cannot vouch for a splice.
+    std::string_view found;
+    if (const auto etag = FindHeader(raw, "ETag");
+        etag && !etag->empty() && etag->substr(0, 2) != "W/")
+        found = *etag;
+    else if (const auto modified = FindHeader(raw, "Last-Modified"))
+        found = *modified;
+    // Sent back in a request header: nothing that could end the line or start another.
+    if (std::any_of(found.begin(), found.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }))
+        found = {};
+    // A whole object (200) brings its own validator or none; a part keeps the first one's.
+    if (status == 200 || !found.empty()) t.validator = std::string(found);
+}
+
 int CHttpDownloadThread::State::OnAnswer(int status)
 {
     auto& t = *task;
@@ -433,6 +469,7 @@ int CHttpDownloadThread::State::OnAnswer(int status)
     // A server that ignores the Range sends the whole object with 200: it then starts at 0,
     // not at rangeStart.
     if (status == 200 && t.rangeStart > 0) t.rangeStart = 0;
+    if (ok) TakeValidator(status);
     const LengthInfo length = ParseLength(request->rawHeaders());
     t.lengthKnown = length.known;
     // A Content-Range total is already an absolute end; a Content-Length is what remains.

@@ -110,6 +110,9 @@ struct DownloadTiming {
     int minStepMs = 2;      // reading steps are at least this far apart
     long connectTimeoutMs = 30000;
     long stallSeconds = 60; // a body silent this long counts as stopped
+    // A server that refuses connections (restarting, say) is asked again for this long in
+    // all, the pauses doubling from retryWaitMs; then the open fails as any other.
+    int refusedWaitMs = 120000;
 };
 
 // The task a thread works on; at most one per thread. Its state is the flags word.
@@ -145,6 +148,10 @@ struct DownloadTask {
     int bestReceived = 0;  // the furthest position any transfer of the object reached
     int barrenReopens = 0; // reopens in a row that brought no new byte
     int rangeMismatches = 0;
+    int refusedWaitedMs = 0, refusedPauseMs = 0; // refused connections since the last answer
+    // The first answer's strong ETag, else its Last-Modified: a resume sends it as If-Range,
+    // so a file replaced meanwhile comes whole (200) instead of spliced.
+    std::string validator;
 };
 
 class HttpStream;

@@ -429,6 +429,10 @@ int UpdateFlow::OnDownloadNotice(const DownloadNotice& notice)
         if (notice.kind == NoticeOpened && notice.code != 0) return 0; // its end follows
         if (stage_ != waitsFor || PastBound(kind, notice)) return 0;
         writer_.OnNotice(notice);
+        if (kind != ManifestDownload && !writer_.Intact(notice.id)) {
+            OnWriteFailed(kind);
+            return 0;
+        }
         if (notice.kind != NoticeComplete) return 0;
         if (kind == ManifestDownload)
             OnManifestComplete(notice);
@@ -587,6 +591,20 @@ void UpdateFlow::OnManifestComplete(const DownloadNotice& notice)
     if (StartDownload(StatementDownload, itemObject_ + std::string(StatementSuffix), itemHost_) !=
         0)
         RefusePackage("statement download failed");
+}
+
+void UpdateFlow::OnWriteFailed(int kind)
+{
+    // A full or failing disk is not the server's fault: the standby would fail alike, so
+    // the check ends here, and at once rather than after the rest has been fetched.
+    StopDownload(StatementDownload);
+    StopDownload(PackageDownload);
+    writer_.DiscardAll();
+    packageFile_.Close();
+    packagePath.clear();
+    WriteLog(std::string("update package refused: ") +
+             (kind == PackageDownload ? "package" : "statement") + " could not be written");
+    stage_ = Stage::Over;
 }
 
 bool UpdateFlow::RetryInPlusForm(int kind)

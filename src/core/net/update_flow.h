@@ -220,6 +220,9 @@ private:
     // On a 404 of the statement or package: switches to the '+' form and starts that
     // download again; false when there is nothing more to try.
     bool RetryInPlusForm(int kind);
+    // The first write of the statement or package that failed: one log line, and the
+    // check ends without asking the standby.
+    void OnWriteFailed(int kind);
     std::string packageName_;   // the name it is stored under
     UpdateStatement statement_; // verified before the package is fetched
     OpenFile packageFile_;      // the verified package, open since its download

@@ -58,6 +58,8 @@ public:
     // After a failed Open: one line for the log when the server's certificate or a redirect
     // was refused ("certificate refused (expired): https://..."), else "".
     const std::string& refusal() const;
+    // After a failed Open: true when the server refused the connection (nothing listens).
+    bool refused() const;
 
     void Close();
 

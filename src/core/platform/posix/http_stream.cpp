@@ -44,6 +44,7 @@ struct HttpStream::Transfer {
     bool ended = false;
     int error = 0;
     std::string refusal;
+    bool refused = false;
     int pollMs = 100;
 
     ~Transfer()
@@ -151,6 +152,7 @@ int HttpStream::Open(const std::string& objectPath, const std::vector<std::strin
     }
     if (t.headDone) return 0;
     t.refusal = posix::DescribeCurlRefusal(t.easy, static_cast<CURLcode>(t.error));
+    t.refused = t.error == CURLE_COULDNT_CONNECT;
     return t.error != 0 ? t.error : CURLE_GOT_NOTHING;
 }
 

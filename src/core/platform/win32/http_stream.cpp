@@ -28,6 +28,7 @@ struct HttpStream::Transfer {
     int status = 0;
     int error = 0;
     std::string refusal;
+    bool refused = false;
     bool ended = false;
 
     std::mutex mutex;
@@ -84,6 +85,7 @@ struct HttpStream::Transfer {
     {
         error = static_cast<int>(GetLastError());
         if (error == 0) error = ERROR_INTERNET_OPERATION_CANCELLED;
+        refused = error == ERROR_INTERNET_CANNOT_CONNECT;
         ended = true;
         return error;
     }
