@@ -41,6 +41,8 @@ struct CHttpDownloadThread::State {
     std::unique_ptr<HttpStream> request; // the open request, if any
     bool quit = false;
     int lastStepEnd = 0;
+    // The last reading step filled the whole buffer: the next may follow at once.
+    bool lastStepFull = false;
 
     void Run();
     void OnDownloadRequest(DownloadRequest& r);
@@ -170,7 +172,7 @@ void CHttpDownloadThread::State::Run()
         if (task && (task->flags & DownloadTask::Reading) &&
             !(task->flags & (DownloadTask::PauseRequested | DownloadTask::StopRequested |
                              DownloadTask::Reconnect))) {
-            const int wait = timing.minStepMs - (Tick() - lastStepEnd);
+            const int wait = lastStepFull ? 0 : timing.minStepMs - (Tick() - lastStepEnd);
             if (wait > 0) {
                 std::unique_lock lock(mutex);
                 changed.wait_for(lock, std::chrono::milliseconds(wait),
@@ -517,7 +519,10 @@ bool CHttpDownloadThread::State::FillBuffer(int& error)
     auto& t = *task;
     int now = Tick();
     t.stepBytes = 0;
-    if (now - lastStepEnd >= timing.minStepMs) {
+    // The spacing keeps a trickling body from spinning the thread through steps that carry
+    // a few bytes each; a step that filled the buffer was no such step, and waiting after
+    // it only leaves the line idle.
+    if (lastStepFull || now - lastStepEnd >= timing.minStepMs) {
         const auto bufferSize = static_cast<int>(t.buffer.size());
         for (;;) {
             // Never ask past the object's end: a complete object is recognised at once,
@@ -563,6 +568,7 @@ bool CHttpDownloadThread::State::FillBuffer(int& error)
         }
     }
     lastStepEnd = now;
+    lastStepFull = t.fill == static_cast<int>(t.buffer.size());
     return true;
 }
 
