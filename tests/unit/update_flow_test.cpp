@@ -14,6 +14,7 @@
 #include <optional>
 #include <sstream>
 #include <thread>
+#include <tuple>
 
 #include "core/base/message.h"
 #include "core/base/url_codec.h"
@@ -735,21 +736,13 @@ TEST_F(UpdateFlowTest, NamesFromOutside)
         {"", "update.xml", "update.xml"}};
     for (const auto& j : joins) EXPECT_EQ(JoinSourcePath(j.path, j.file), j.joined) << j.path;
 
-    const struct {
-        const char* host;
-        bool https;
-        const char* name;
-        int port;
-    } hosts[] = {{"s.example", false, "s.example", 80},
-                 {"HTTPS://s.example", true, "s.example", 443},
-                 {"https://s.example:80", true, "s.example", 80},
-                 {"https://s.example:8443", true, "s.example", 8443},
-                 {"http://s.example:8080", false, "s.example", 8080}};
-    for (const auto& h : hosts) {
-        const SourceHost split = SplitSourceHost(h.host);
-        EXPECT_EQ(split.https, h.https) << h.host;
-        EXPECT_EQ(split.name, h.name) << h.host;
-        EXPECT_EQ(split.port, h.port) << h.host;
+    for (const auto& [host, https, port] : {std::tuple{"s.example", false, 80},
+                                            {"HTTPS://s.example", true, 443},
+                                            {"https://s.example:80", true, 80},
+                                            {"http://s.example:8080", false, 8080}}) {
+        const SourceHost split = SplitSourceHost(host);
+        EXPECT_TRUE(split.https == https && split.name == "s.example" && split.port == port)
+            << host;
     }
 
     EXPECT_EQ(LoggableName("plain name.bin"), "plain name.bin");

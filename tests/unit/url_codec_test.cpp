@@ -24,15 +24,10 @@ TEST(UrlCodec, EncodeKeepsSafeBytesAndEscapesTheRest)
 
 TEST(UrlCodec, PathSegmentKeepsOnlyUnreservedBytes)
 {
-    const std::pair<std::string, std::string> cases[] = {
-        {"qev setup 1.2.bin", "qev%20setup%201.2.bin"},
-        {"a+b~c/d?e#f%", "a%2Bb~c%2Fd%3Fe%23f%25"},
-        {"\xc3\xa9\t", "%C3%A9%09"},
-    };
-    for (const auto& [in, out] : cases) {
-        EXPECT_EQ(EncodePathSegment(in), out) << in;
-        EXPECT_EQ(UrlDecode(out), in) << in;
-    }
+    const std::string in = "qev setup+1~a/b?c#d%\xc3\xa9\t",
+                      out = "qev%20setup%2B1~a%2Fb%3Fc%23d%25%C3%A9%09";
+    EXPECT_EQ(EncodePathSegment(in), out);
+    EXPECT_EQ(UrlDecode(out), in);
 }
 
 TEST(UrlCodec, DecodeHandlesEscapesPlusAndMalformedPercent)

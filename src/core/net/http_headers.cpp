@@ -35,10 +35,11 @@ std::optional<std::string_view> FindHeader(std::string_view raw, std::string_vie
 {
     const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
     for (std::size_t start = 0; start < raw.size();) {
-        const std::size_t end = raw.find("\r\n", start);
+        const std::size_t end = raw.find('\n', start);
         if (end == std::string_view::npos) break; // a line without its end is not whole
-        const std::string_view line = raw.substr(start, end - start);
-        start = end + 2;
+        std::string_view line = raw.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1); // LF alone ends one too
+        start = end + 1;
         if (line.size() <= name.size() || line[name.size()] != ':') continue;
         bool same = true;
         for (std::size_t i = 0; i < name.size() && same; ++i)

@@ -9,8 +9,8 @@ namespace qev {
 
 // The value of the first header line called name in a raw header block, trimmed. Names are
 // matched in any case (proxies and HTTP/2 gateways write them in lower case), and only
-// as a line's name, never inside another header's value; a line without its CR LF is not
-// read.
+// as a line's name, never inside another header's value; a line ends with CR LF or LF
+// alone, and one without its end is not read.
 std::optional<std::string_view> FindHeader(std::string_view rawHeaders, std::string_view name);
 
 // The total length announced by a raw header block: the Content-Length value, else the
