@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/net/background_request.h"
+#include "core/net/proxy_env.h"
 #include "core/platform/network_init.h"
 #include "fake_http_server.h"
 #include "scoped_log.h"
@@ -71,6 +72,15 @@ TEST_F(HttpGet, ProxyAskingForAPasswordGivesNothing)
     EXPECT_EQ(server.Requests().at(0).Header("Proxy-Authorization"), "Basic dTpwdw==");
     EXPECT_EQ(log.Lines(),
               std::vector<std::string>{std::string("web request ") + ProxyAuthRefusal});
+}
+
+TEST(ProxyCredentials, FromTheEnvironmentsForm)
+{
+    const auto c = ParseProxyCredentials("http://qev%40home:p+w@d@Proxy.example:3128/");
+    ASSERT_TRUE(c);
+    EXPECT_TRUE(c->host == "Proxy.example" && c->user == "qev@home" && c->password == "p+w@d");
+    EXPECT_EQ(ParseProxyCredentials("u:p@[::1]:8080").value_or(ProxyCredentials{}).host, "::1");
+    EXPECT_FALSE(ParseProxyCredentials("http://proxy.example:3128"));
 }
 
 TEST_F(HttpGet, BodyTextRules)

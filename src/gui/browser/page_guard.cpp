@@ -14,6 +14,7 @@
 
 #include "core/base/log.h"
 #include "gui/base/ui_text.h"
+#include "gui/browser/proxy_auth.h"
 
 namespace {
 
@@ -30,6 +31,7 @@ qint64 Now()
 CPageGuard::CPageGuard(QWebEnginePage* page, PageRole role)
     : QObject(page), page_(page), role_(role)
 {
+    AnswerProxyAuthentication(page);
 }
 
 CPageGuard* CPageGuard::Of(const QWebEnginePage* page)
