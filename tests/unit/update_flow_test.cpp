@@ -69,7 +69,8 @@ protected:
         GameEntry game;
         game.name = "g";
         game.updateSources.push_back({server_.host(), "/update/", "update.xml"});
-        game.updateSources.push_back({server_.host(), "/standby", "update2.xml"});
+        game.updateSources.push_back(
+            {"http://" + server_.host(), "/standby", "update2.xml"}); // a scheme
         state_.layout.games["g"] = game;
         state_.SelectGame("g");
         Configure(flow_);
@@ -624,7 +625,7 @@ TEST_F(UpdateFlowTest, StandbySourceServesWhenTheFirstFails)
         const auto lines = LogLines();
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines.back(),
-                  "update 0.3.0.0 served by " + server_.host() + "/standby/update2.xml");
+                  "update 0.3.0.0 served by http://" + server_.host() + "/standby/update2.xml");
         // the statement refused on the main source says so first
         EXPECT_EQ(lines.size(), c.mainStatement ? 2u : 1u);
         // The standby's choice is among the layout's own item and its manifest's, never
@@ -650,8 +651,8 @@ TEST_F(UpdateFlowTest, UnreachableSourceGivesWayToTheStandby)
     ASSERT_TRUE(flow_.CheckForUpdate());
     ASSERT_TRUE(Settle(flow_, 10000));
     EXPECT_EQ(ReadAll(flow_.packagePath), "from the standby");
-    EXPECT_EQ(LogLines(), std::vector<std::string>{"update 0.3.0.0 served by " + server_.host() +
-                                                   "/standby/update2.xml"});
+    EXPECT_EQ(LogLines(), std::vector<std::string>{"update 0.3.0.0 served by http://" +
+                                                   server_.host() + "/standby/update2.xml"});
 }
 
 // Download failed! is for the last source only: the first one failing moves on silently.
