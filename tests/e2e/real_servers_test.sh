@@ -80,6 +80,16 @@ got --ca-file "$work/ca.pem" "http://127.0.0.1:$((p + 2))/pkg/qev%20setup.bin" |
   fail "the package through the redirect to https failed"
 cmp -s "$work/www/pkg/qev setup.bin" "$work/got/qev setup.bin" || fail "the package differs"
 echo "ok: chunked manifest and a name with a blank over https through HAProxy, http->https"
+# The system's store, as the client uses it: the CA goes into a private copy of the
+# certificate folder, seen only inside a mount namespace of this test's own.
+if unshare -m true 2>/dev/null; then
+  cp -rL /etc/ssl/certs "$work/certs" && cat "$work/ca.pem" >>"$work/certs/ca-certificates.crt"
+  mkdir "$work/sys"
+  unshare -m sh -c 'mount --bind "$1/certs" /etc/ssl/certs && exec "$2" "$3" "$1/sys"' sh "$work" \
+    "$fetch" "$tls/pkg/qev%20setup.bin" >/dev/null || fail "the CA in the system's store was not used"
+  cmp -s "$work/www/pkg/qev setup.bin" "$work/sys/qev setup.bin" || fail "the package differs"
+  echo "ok: certificates checked against the system's store"
+fi
 
 rm -f "$log"
 got "$tls/pkg/qev%20setup.bin" && fail "a certificate of an unknown authority was taken"
