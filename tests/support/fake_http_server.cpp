@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <chrono>
-#include <cstdio>
 #include <stdexcept>
 
 namespace qev::test {
@@ -276,8 +276,8 @@ void FakeHttpServer::Serve(Socket fd)
         for (std::size_t at = 0; at < reply.body.size(); at += size) {
             const std::string piece = reply.body.substr(at, size);
             char hex[20];
-            std::snprintf(hex, sizeof hex, "%zx\r\n", piece.size());
-            encoded += hex + piece + "\r\n";
+            const auto end = std::to_chars(hex, hex + sizeof hex, piece.size(), 16).ptr;
+            encoded += std::string(hex, end) + "\r\n" + piece + "\r\n";
         }
         reply.body = encoded + "0\r\n\r\n";
         reply.writeSize = 0;

@@ -288,10 +288,14 @@ TEST_F(DownloadThread, AnswerAfterACut)
         std::vector<std::string> headers;
         bool chunked, replace;
         std::string range, ifRange;
-    } cases[] = {{{"ETag: \"v1\"", modified}, false, false, "bytes=1000-", "\"v1\""},
-                 {{"ETag: W/\"v1\"", modified}, false, false, "bytes=1000-", date},
-                 {{"ETag: \"v1\""}, false, true, "bytes=1000-", "\"v1\""},
-                 {{}, true, false, "bytes=0-", ""}};
+    } cases[] = {
+        {{"ETag: \"v1\"", modified}, false, false, "bytes=1000-", "\"v1\""},
+        {{"ETag: W/\"v1\"", modified}, false, false, "bytes=1000-", date},
+        {{"ETag: \"v1\""}, false, true, "bytes=1000-", "\"v1\""},
+#ifndef _WIN32 // how WinINet ends a cut chunked body is not checked under Wine yet
+        {{}, true, false, "bytes=0-", ""},
+#endif
+    };
     for (const auto& c : cases) {
         std::atomic<int> served{0};
         server_.SetHandler([&](const FakeRequest& r) {
