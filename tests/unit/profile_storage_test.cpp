@@ -42,7 +42,7 @@ TEST(ProfileStorage, OriginsFromTheEnginesNames)
     };
     for (const auto& [id, origin] : rows) EXPECT_EQ(OriginFromIdentifier(id), origin) << id;
     // A cache the page named as an origin, then the index's own origin.
-    const std::string index("\x0a\x0a\x0a\x08http://a\x12\x16http://127.0.0.2:18391\x30\x03", 38);
+    const std::string index("\x0a\x0a\x0a\x08http://a\x12\x17http://127.0.0.2:18391/\x30\x03", 39);
     EXPECT_EQ(OriginFromCacheIndex(index), "http://127.0.0.2:18391");
     EXPECT_EQ(OriginFromCacheIndex(index.substr(0, 20)), "");
     EXPECT_EQ(OriginHost("http://[::1]:8080"), "[::1]");
@@ -63,7 +63,8 @@ TEST(ProfileStorage, ForeignSitesGoThenTheLargestPastTheLimitNeverThroughALink)
     Write(web / "IndexedDB/http_127.0.0.1_18381.indexeddb.blob/1/00/1", 1000);
     Write(web / "IndexedDB/http_127.0.0.1_18380.indexeddb.leveldb/000003.log", 2000);
     Write(web / "databases/https_ads.example_0/1", 500);
-    Write(web / "Service Worker/CacheStorage/0a1b/index.txt", 100, std::string("\x12\x12http://pay.test:80\x30\x03", 22));
+    Write(web / "Service Worker/CacheStorage/0a1b/index.txt", 100,
+          std::string("\x12\x12http://pay.test:80\x30\x03", 22));
     Write(web / "Service Worker/CacheStorage/0a1b/c/entry", 400);
     Write(web / "Local Storage/leveldb/000005.ldb", 700);
     Write(outside / "big", 90000);
@@ -104,12 +105,14 @@ TEST(ProfileStorage, ForeignSitesGoThenTheLargestPastTheLimitNeverThroughALink)
     EXPECT_EQ(left.origins[0].origin, "http://127.0.0.1:18380");
     EXPECT_EQ(left.totalBytes, 2700);
     EXPECT_EQ(fs::file_size(outside / "big"), 90000u); // the link went, not what it led to
-    EXPECT_FALSE(fs::exists(fs::symlink_status(web / "IndexedDB/http_evil.test_1.indexeddb.leveldb")));
+    EXPECT_FALSE(
+        fs::exists(fs::symlink_status(web / "IndexedDB/http_evil.test_1.indexeddb.leveldb")));
     EXPECT_TRUE(fs::exists(web / "Service Worker/CacheStorage/link")); // no site's: kept
 
     Write(web / "IndexedDB/http_127.0.0.1_18380.indexeddb.blob/1", 50);
     Write(web / "databases/http_127.0.0.1_18382/1", 10);
     const auto grown = GrowingOrigins(left, MeasureProfileStorage(*profile));
-    EXPECT_EQ(grown, (std::vector<std::string>{"http://127.0.0.1:18380", "http://127.0.0.1:18382"}));
+    EXPECT_EQ(grown,
+              (std::vector<std::string>{"http://127.0.0.1:18380", "http://127.0.0.1:18382"}));
     fs::remove_all(dir);
 }

@@ -682,17 +682,18 @@ function database() {
   });
 }
 // Each helper answers how many MiB (or items) it stored, or the error that stopped it.
-window.fillDatabase = function (n) {
+window.fillDatabase = function (n, paceMs) {
   return database().then(function (db) {
     var stored = 0;
     function next() {
       if (stored >= n) return Promise.resolve(stored);
-      return new Promise(function (done, failed) {
+      return new Promise(function (wait) { setTimeout(wait, paceMs || 0); }).then(function () {
+       return new Promise(function (done, failed) {
         var put = db.transaction('blobs', 'readwrite');
         put.objectStore('blobs').put(mib(), 'b' + stored + '-' + Math.random());
         put.oncomplete = function () { stored++; say('stored ' + stored); done(); };
         put.onerror = put.onabort = function () { failed(String(put.error)); };
-      }).then(next);
+      }); }).then(next);
     }
     return next();
   }).catch(function (e) { return String(e); });
@@ -729,7 +730,7 @@ if (query.has('report'))
                window.registerWorker(), Promise.resolve(window.setCookie())])
     .then(function (r) { parent.postMessage(JSON.stringify(r), '*'); });
 if (query.get('fill'))
-  window.fillDatabase(Number(query.get('fill'))).then(function (n) { say('filled ' + n); });
+  window.fillDatabase(Number(query.get('fill')), Number(query.get('pace'))).then(function (n) { say('filled ' + n); });
 </script></body></html>
 )HTML";
 }

@@ -23,8 +23,8 @@ bool EndsWith(std::string_view s, std::string_view end)
 
 bool IsHostChar(char c)
 {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '.' || c == '-' || c == '[' || c == ']' || c == ':';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+           c == '-' || c == '[' || c == ']' || c == ':';
 }
 
 std::string DefaultPortLess(std::string_view scheme, std::string_view host, std::string_view port)
@@ -36,13 +36,15 @@ std::string DefaultPortLess(std::string_view scheme, std::string_view host, std:
     return origin;
 }
 
-// origin when it is "http(s)://host[:port]" with nothing more, with the default port left out.
+// origin when it is "http(s)://host[:port]" with at most a "/" more, with the default port left
+// out.
 std::string ValidOrigin(std::string_view origin)
 {
     const auto at = origin.find("://");
     if (at == std::string_view::npos) return {};
     const std::string_view scheme = origin.substr(0, at);
     std::string_view hostPort = origin.substr(at + 3);
+    if (!hostPort.empty() && hostPort.back() == '/') hostPort.remove_suffix(1); // as GURL has it
     if ((scheme != "http" && scheme != "https") || hostPort.empty() ||
         !std::all_of(hostPort.begin(), hostPort.end(), IsHostChar))
         return {};
@@ -115,7 +117,8 @@ std::string OriginHost(std::string_view origin)
     const auto at = origin.find("://");
     if (at == std::string_view::npos) return {};
     std::string_view rest = origin.substr(at + 3);
-    if (!rest.empty() && rest.front() == '[') return std::string(rest.substr(0, rest.find(']') + 1));
+    if (!rest.empty() && rest.front() == '[')
+        return std::string(rest.substr(0, rest.find(']') + 1));
     return std::string(rest.substr(0, rest.find(':')));
 }
 
@@ -137,8 +140,8 @@ ProfileStorage MeasureProfileStorage(const PrivateFolder& profile)
         for (const TreeEntry& entry : entries)
             for (const std::string_view ending : IndexedDbEndings)
                 if (EndsWith(entry.name, ending))
-                    add(OriginFromIdentifier(std::string_view(entry.name).substr(
-                            0, entry.name.size() - ending.size())),
+                    add(OriginFromIdentifier(std::string_view(entry.name)
+                                                 .substr(0, entry.name.size() - ending.size())),
                         std::string(IndexedDbFolder), entry);
     if (ListTree(profile, std::string(WebSqlFolder), entries))
         for (const TreeEntry& entry : entries)
@@ -190,8 +193,9 @@ StartupPlan PlanStartupCleanUp(const ProfileStorage& storage, const IsOperatorHo
             plan.bytesAfter -= site.bytes;
         }
     }
-    std::stable_sort(kept.begin(), kept.end(),
-                     [](const OriginStorage& a, const OriginStorage& b) { return a.bytes > b.bytes; });
+    std::stable_sort(kept.begin(), kept.end(), [](const OriginStorage& a, const OriginStorage& b) {
+        return a.bytes > b.bytes;
+    });
     for (const OriginStorage& site : kept) {
         if (plan.bytesAfter <= limit) break;
         plan.cut.push_back(site);

@@ -58,7 +58,8 @@ struct StartupPlan {
     std::vector<OriginStorage> cut;     // then the operator's, largest first, past the limit
     std::int64_t bytesBefore = 0, bytesAfter = 0;
 };
-// What start-up removes: every foreign site's storage, then, while the rest exceeds limit, the largest remaining site's.
+// What start-up removes: every foreign site's storage, then, while the rest exceeds limit, the
+// largest remaining site's.
 StartupPlan PlanStartupCleanUp(const ProfileStorage& storage, const IsOperatorHost& isOperator,
                                std::int64_t limit);
 // Removes what plan names from the profile; false when something stayed.

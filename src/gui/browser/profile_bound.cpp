@@ -14,7 +14,8 @@
 
 namespace {
 
-constexpr int SampleMs = 2000;
+// A page that writes 100 MiB a second passes the limit by about that much.
+constexpr int SampleMs = 1000;
 constexpr char LimitVariable[] = "QEV_PROFILE_LIMIT_MIB";
 
 QString Mib(std::int64_t bytes)
@@ -27,8 +28,8 @@ std::string OriginOf(const QUrl& url)
 {
     const int port = url.port();
     std::string origin = url.scheme().toStdString() + "://" + url.host().toStdString();
-    if (url.host().contains(QLatin1Char(':'))) origin = url.scheme().toStdString() + "://[" +
-                                                        url.host().toStdString() + "]";
+    if (url.host().contains(QLatin1Char(':')))
+        origin = url.scheme().toStdString() + "://[" + url.host().toStdString() + "]";
     if (port >= 0 && !(url.scheme() == QLatin1String("http") && port == 80) &&
         !(url.scheme() == QLatin1String("https") && port == 443))
         origin += ":" + std::to_string(port);
@@ -77,8 +78,8 @@ int CProfileBound::RemoveForeignCookies()
     // profile folder is this user's alone, and the file is never opened through a link.
     const std::string path = folder_->Path() + "/Cookies";
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW,
-                        nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, nullptr) !=
+        SQLITE_OK) {
         sqlite3_close(db);
         return 0;
     }
@@ -97,9 +98,8 @@ int CProfileBound::RemoveForeignCookies()
     sqlite3_finalize(hosts);
     int removed = 0;
     sqlite3_stmt* drop = nullptr;
-    if (!foreign.empty() &&
-        sqlite3_prepare_v2(db, "DELETE FROM cookies WHERE host_key = ?", -1, &drop, nullptr) ==
-            SQLITE_OK) {
+    if (!foreign.empty() && sqlite3_prepare_v2(db, "DELETE FROM cookies WHERE host_key = ?", -1,
+                                               &drop, nullptr) == SQLITE_OK) {
         for (const std::string& host : foreign) {
             sqlite3_bind_text(drop, 1, host.c_str(), -1, SQLITE_TRANSIENT);
             if (sqlite3_step(drop) == SQLITE_DONE) removed += sqlite3_changes(db);
