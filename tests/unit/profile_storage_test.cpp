@@ -2,8 +2,11 @@
 // link or out of the profile, and cut back foreign sites first, then the largest.
 #include <gtest/gtest.h>
 
+#include <leveldb/db.h>
+
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "core/browser/profile_storage.h"
 #include "core/platform/private_folder.h"
@@ -22,6 +25,25 @@ void Write(const fs::path& file, std::size_t bytes, const std::string& start = {
 bool IsOperator(std::string_view host)
 {
     return host == "127.0.0.1";
+}
+
+using Keys = std::map<std::string, std::string>;
+
+// keys into a new database at folder (none: the database's keys as they are).
+Keys Database(const fs::path& folder, const Keys& keys = {})
+{
+    fs::create_directories(folder);
+    leveldb::Options options;
+    options.create_if_missing = true;
+    leveldb::DB* raw = nullptr;
+    EXPECT_TRUE(leveldb::DB::Open(options, folder.string(), &raw).ok()) << folder;
+    std::unique_ptr<leveldb::DB> db(raw);
+    for (const auto& [key, value] : keys) db->Put({}, key, value);
+    Keys now;
+    std::unique_ptr<leveldb::Iterator> it(db->NewIterator({}));
+    for (it->SeekToFirst(); it->Valid(); it->Next())
+        now[it->key().ToString()] = it->value().ToString();
+    return now;
 }
 
 } // namespace
@@ -114,5 +136,43 @@ TEST(ProfileStorage, ForeignSitesGoThenTheLargestPastTheLimitNeverThroughALink)
     const auto grown = GrowingOrigins(left, MeasureProfileStorage(*profile));
     EXPECT_EQ(grown,
               (std::vector<std::string>{"http://127.0.0.1:18380", "http://127.0.0.1:18382"}));
+    fs::remove_all(dir);
+}
+
+TEST(ProfileStorage, SharedDatabasesLoseForeignSitesOnly)
+{
+    char pattern[] = "/tmp/qev-profile-XXXXXX";
+    const fs::path dir = mkdtemp(pattern);
+    const fs::path web = dir / "web";
+    using namespace std::string_literals;
+    const Keys ours = {{"VERSION", "1"},
+                       {"META:http://127.0.0.1:18380", "m"},
+                       {"_http://127.0.0.1:18380\0\x01k"s, "v"}};
+    Keys local = ours;
+    local.insert({{"META:https://pay.test", "m"},
+                  {"METAACCESS:https://pay.test", "a"},
+                  {"_https://pay.test\0\x01k"s, "v"},
+                  {"_https://pay.test", "no zero byte: no site's"}});
+    Database(web / "Local Storage/leveldb", local);
+    Database(web / "Service Worker/Database", {{"INITDATA_UNIQUE_ORIGIN:https://pay.test/", ""}});
+    Write(web / "Service Worker/ScriptCache/index", 10);
+    std::string whyNot;
+    const auto profile = PrivateFolder::Open(dir.string(), {"web"}, whyNot);
+    ASSERT_TRUE(profile) << whyNot;
+
+    const SharedCleanUp done = CleanSharedDatabases(*profile, IsOperator);
+    EXPECT_EQ(done.localStorageEntries, 3);
+    EXPECT_TRUE(done.workers);
+    EXPECT_FALSE(done.failed);
+    Keys kept = ours;
+    kept["_https://pay.test"] = "no zero byte: no site's";
+    EXPECT_EQ(Database(web / "Local Storage/leveldb"), kept);
+    EXPECT_FALSE(fs::exists(web / "Service Worker/Database"));
+    EXPECT_FALSE(fs::exists(web / "Service Worker/ScriptCache"));
+
+    // Only the operator's workers: they stay.
+    Database(web / "Service Worker/Database", {{"INITDATA_UNIQUE_ORIGIN:http://127.0.0.1:1/", ""}});
+    EXPECT_FALSE(CleanSharedDatabases(*profile, IsOperator).workers);
+    EXPECT_TRUE(fs::exists(web / "Service Worker/Database"));
     fs::remove_all(dir);
 }

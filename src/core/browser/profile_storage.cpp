@@ -5,6 +5,7 @@
 #include <map>
 
 #include "core/platform/folder_tree.h"
+#include "core/platform/key_store.h"
 
 namespace qev {
 namespace {
@@ -12,6 +13,9 @@ namespace {
 constexpr std::string_view IndexedDbFolder = "IndexedDB";
 constexpr std::string_view WebSqlFolder = "databases";
 constexpr std::string_view CacheApiFolder = "Service Worker/CacheStorage";
+constexpr char LocalStorageDatabase[] = "Local Storage/leveldb";
+constexpr char WorkerDatabase[] = "Service Worker/Database";
+constexpr char WorkerScripts[] = "Service Worker/ScriptCache";
 constexpr std::string_view IndexedDbEndings[] = {".indexeddb.leveldb", ".indexeddb.blob"};
 // A cache index is small; its origin comes first.
 constexpr std::size_t CacheIndexBytes = 64 * 1024;
@@ -228,6 +232,46 @@ std::vector<std::string> GrowingOrigins(const ProfileStorage& before, const Prof
     std::vector<std::string> origins;
     for (auto& [growth, origin] : grown) origins.push_back(std::move(origin));
     return origins;
+}
+
+std::string OriginOfLocalStorageKey(std::string_view key)
+{
+    for (const std::string_view prefix : {"META:", "METAACCESS:"})
+        if (key.substr(0, prefix.size()) == prefix) return ValidOrigin(key.substr(prefix.size()));
+    if (key.empty() || key[0] != '_') return {};
+    const auto end = key.find('\0');
+    return end == std::string_view::npos ? std::string() : ValidOrigin(key.substr(1, end - 1));
+}
+
+std::string OriginOfWorkerKey(std::string_view key)
+{
+    constexpr std::string_view Prefix = "INITDATA_UNIQUE_ORIGIN:";
+    return key.substr(0, Prefix.size()) == Prefix ? ValidOrigin(key.substr(Prefix.size()))
+                                                  : std::string();
+}
+
+SharedCleanUp CleanSharedDatabases(const PrivateFolder& profile, const IsOperatorHost& isOperator)
+{
+    SharedCleanUp done;
+    const auto foreign = [&](const std::string& origin) {
+        return !origin.empty() && !isOperator(OriginHost(origin));
+    };
+    const int removed = PruneKeyStore(profile, LocalStorageDatabase, [&](auto key, auto) {
+        return foreign(OriginOfLocalStorageKey(key));
+    });
+    done.localStorageEntries = std::max(removed, 0);
+    std::vector<TreeEntry> there;
+    done.failed = removed < 0 && ListTree(profile, LocalStorageDatabase, there) && !there.empty();
+    bool foreignWorker = false;
+    ReadKeyStore(profile, WorkerDatabase, [&](auto key, auto) {
+        foreignWorker = foreignWorker || foreign(OriginOfWorkerKey(key));
+    });
+    if (foreignWorker) {
+        done.workers = true;
+        done.failed = !RemoveTree(profile, WorkerDatabase) || done.failed;
+        RemoveTree(profile, WorkerScripts); // a cache: the engine rebuilds it
+    }
+    return done;
 }
 
 } // namespace qev

@@ -7,8 +7,8 @@
 // Per site, the engine keeps IndexedDB ("IndexedDB/<id>.indexeddb.leveldb" and ".blob"),
 // Web SQL ("databases/<id>") and the Cache API ("Service Worker/CacheStorage/<hash>", the
 // site named in its index.txt); <id> is the engine's file-name form of an origin,
-// "http_host_port". Local storage and service-worker registrations sit in one database for
-// all sites each; session storage ends with the session anyway.
+// "http_host_port". Local storage and service-worker registrations sit in one LevelDB
+// database for all sites each (key_store.h).
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -64,6 +64,23 @@ StartupPlan PlanStartupCleanUp(const ProfileStorage& storage, const IsOperatorHo
                                std::int64_t limit);
 // Removes what plan names from the profile; false when something stayed.
 bool CarryOut(const PrivateFolder& profile, const StartupPlan& plan);
+
+// The origin a local-storage key is of ("META:", "METAACCESS:" or "_" before the origin, a
+// zero byte after it in the last form); "" for the database's own keys.
+std::string OriginOfLocalStorageKey(std::string_view key);
+// The origin a service-worker database key registers ("INITDATA_UNIQUE_ORIGIN:"), or "".
+std::string OriginOfWorkerKey(std::string_view key);
+
+struct SharedCleanUp {
+    int localStorageEntries = 0; // foreign sites' local storage entries removed
+    bool workers = false;        // a foreign site had a service worker: all registrations went
+    bool failed = false;         // a database could not be read or changed
+};
+// The databases the engine shares among sites: foreign sites' local storage goes entry by
+// entry; a foreign site's service worker takes every registration with it (they are
+// entangled in one database; the operator's pages register theirs again on their next
+// visit). Run only while the engine does not hold the profile.
+SharedCleanUp CleanSharedDatabases(const PrivateFolder& profile, const IsOperatorHost& isOperator);
 
 // The origins whose storage grew from before to now, the largest growth first.
 std::vector<std::string> GrowingOrigins(const ProfileStorage& before, const ProfileStorage& now);

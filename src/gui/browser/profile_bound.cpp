@@ -53,16 +53,21 @@ void CProfileBound::CleanAtStart()
 {
     if (!folder_) return;
     const int cookies = RemoveForeignCookies();
+    const qev::SharedCleanUp shared = qev::CleanSharedDatabases(*folder_, isOperator_);
     const qev::ProfileStorage storage = qev::MeasureProfileStorage(*folder_);
     const qev::StartupPlan plan = qev::PlanStartupCleanUp(storage, isOperator_, limits_.startBytes);
-    if (plan.foreign.empty() && plan.cut.empty() && cookies == 0) return;
-    const bool ok = qev::CarryOut(*folder_, plan);
-    QString line = QStringLiteral("web profile: removed the storage of %1 foreign sites and %2 "
-                                  "foreign cookies")
+    if (plan.foreign.empty() && plan.cut.empty() && cookies == 0 &&
+        shared.localStorageEntries == 0 && !shared.workers && !shared.failed)
+        return;
+    const bool ok = qev::CarryOut(*folder_, plan) && !shared.failed;
+    QString line = QStringLiteral("web profile at start: removed foreign sites' storage (%1 "
+                                  "sites, %2 local storage entries%3) and cookies (%4)")
                        .arg(plan.foreign.size())
+                       .arg(shared.localStorageEntries)
+                       .arg(shared.workers ? QStringLiteral(", every service worker") : QString())
                        .arg(cookies);
     if (!plan.cut.empty())
-        line += QStringLiteral("; %1 over its limit of %2, so the storage of %3 sites went too, "
+        line += QStringLiteral("; %1 over its limit of %2: removed the storage of %3 more sites, "
                                "largest first (%4)")
                     .arg(Mib(plan.bytesBefore), Mib(limits_.startBytes))
                     .arg(plan.cut.size())

@@ -51,9 +51,8 @@ sqlite3 "$web/Cookies" "INSERT INTO cookies SELECT creation_utc + 1, '127.0.0.2'
   is_same_party FROM cookies WHERE host_key = '127.0.0.1' AND name = 'fill'" ||
   fail "no cookie to copy"
 start_client
-grep "removed the storage" "$clientlog"
-grep -q "removed the storage of 1 foreign sites and 1 foreign cookies; .* over its limit of 64.0 MiB" \
-  "$clientlog" || fail "no start-up clean-up line"
+grep "web profile at start" "$clientlog"
+grep -q "storage (1 sites, .*) and cookies (1)" "$clientlog" || fail "no start-up clean-up line"
 [[ ! -e "$theirs.leveldb" ]] || fail "the foreign site's storage stayed"
 [[ $(sqlite3 "$web/Cookies" "SELECT group_concat(host_key) FROM cookies WHERE name = 'fill'") == 127.0.0.1 ]] ||
   fail "cookies left: $(sqlite3 "$web/Cookies" "SELECT host_key, name FROM cookies")"
