@@ -60,6 +60,8 @@ TEST(ProfileStorage, OriginsFromTheEnginesNames)
         {"http_example.com", ""},
         {"http_example.com_99999", ""},
         {"http__80", ""},
+        {"http_[__1z_8080", ""},
+        {"http_a]_1", ""},
         {"http_../x_1", ""},
     };
     for (const auto& [id, origin] : rows) EXPECT_EQ(OriginFromIdentifier(id), origin) << id;

@@ -31,8 +31,20 @@ bool IsHostChar(char c)
            c == '-' || c == '[' || c == ']' || c == ':';
 }
 
+// A name or IPv4 literal, or an IPv6 literal in brackets.
+bool IsHost(std::string_view host)
+{
+    if (host.empty()) return false;
+    if (host.front() != '[') return host.find_first_of("[]:") == std::string_view::npos;
+    const std::string_view inside = host.substr(1, host.size() - 2);
+    return host.size() > 2 && host.back() == ']' &&
+           inside.find_first_not_of("0123456789abcdefABCDEF:.") == std::string_view::npos;
+}
+
+// "" when host is none.
 std::string DefaultPortLess(std::string_view scheme, std::string_view host, std::string_view port)
 {
+    if (!IsHost(host)) return {};
     std::string origin = std::string(scheme) + "://" + std::string(host);
     const bool defaultPort = port.empty() || port == "0" || (scheme == "http" && port == "80") ||
                              (scheme == "https" && port == "443");

@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "core/platform/private_folder.h"
+#include "gui/browser/page_guard.h"
 #include "gui/browser/page_rules.h"
 
 namespace {
@@ -159,9 +160,15 @@ void CProfileBound::Sample()
         if (!stopped.isEmpty()) break;
     }
     for (QWebEnginePage* page : stopped) {
-        WebLog(QStringLiteral("web profile: %1 over its limit of %2 while %3 writes; %4 stopped")
-                   .arg(Mib(last_.totalBytes), Mib(limits_.runningBytes),
-                        LogText(QString::fromStdString(writer)), ForLog(page->url())));
+        const QString line =
+            QStringLiteral("web profile: %1 over its limit of %2 while %3 writes; %4 stopped")
+                .arg(Mib(last_.totalBytes), Mib(limits_.runningBytes),
+                     LogText(QString::fromStdString(writer)), ForLog(page->url()));
+        // A page that comes back and writes again is told of once a minute.
+        if (CPageGuard* guard = CPageGuard::Of(page))
+            guard->Refused("profile", line);
+        else
+            WebLog(line);
         page->load(QUrl(QStringLiteral("about:blank")));
     }
 }
