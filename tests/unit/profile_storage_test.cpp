@@ -172,6 +172,24 @@ TEST(ProfileStorage, SharedDatabasesLoseForeignSitesOnly)
     EXPECT_FALSE(fs::exists(web / "Service Worker/Database"));
     EXPECT_FALSE(fs::exists(web / "Service Worker/ScriptCache"));
 
+    // The File System API's folders are known by its own record, which goes with them.
+    Database(web / "File System/Origins", {{"ORIGIN:https_pay.test_0", "000"},
+                                           {"ORIGIN:http_127.0.0.1_1", "001"},
+                                           {"LAST_PATH", "001"}});
+    Write(web / "File System/000/t/00/00000000", 300);
+    Write(web / "File System/001/t/00/00000000", 200);
+    const FileSystemOrigins fileSystems = ReadFileSystemOrigins(*profile);
+    EXPECT_EQ(fileSystems,
+              (FileSystemOrigins{{"000", "https://pay.test"}, {"001", "http://127.0.0.1:1"}}));
+    const ProfileStorage storage = MeasureProfileStorage(*profile, fileSystems);
+    ASSERT_EQ(storage.origins.size(), 2u);
+    EXPECT_EQ(storage.origins[1].bytes, 300);
+    EXPECT_TRUE(CarryOut(*profile, PlanStartupCleanUp(storage, IsOperator, 1 << 30)));
+    EXPECT_EQ(Database(web / "File System/Origins"),
+              (Keys{{"LAST_PATH", "001"}, {"ORIGIN:http_127.0.0.1_1", "001"}}));
+    EXPECT_FALSE(fs::exists(web / "File System/000"));
+    EXPECT_TRUE(fs::exists(web / "File System/001"));
+
     // Only the operator's workers: they stay.
     Database(web / "Service Worker/Database", {{"INITDATA_UNIQUE_ORIGIN:http://127.0.0.1:1/", ""}});
     EXPECT_FALSE(CleanSharedDatabases(*profile, IsOperator).workers);

@@ -716,6 +716,30 @@ window.registerWorker = function () {
   return navigator.serviceWorker.register('/storage/worker.js')
     .then(function () { return 1; }, function (e) { return String(e); });
 };
+window.fillSession = function () {
+  try { sessionStorage.setItem('fill', 'x'); return Promise.resolve(1); }
+  catch (e) { return Promise.resolve(String(e)); }
+};
+window.fillFileSystem = function (n) {
+  return new Promise(function (done) {
+    if (!window.webkitRequestFileSystem) return done('no file system');
+    webkitRequestFileSystem(window.TEMPORARY, n << 20, function (fs) {
+      fs.root.getFile('fill', {create: true}, function (entry) {
+        entry.createWriter(function (writer) {
+          var parts = [];
+          for (var i = 0; i < n; i++) parts.push(mib());
+          writer.onwriteend = function () { done(n); };
+          writer.onerror = function (e) { done(String(writer.error)); };
+          writer.write(new Blob(parts));
+        }, function (e) { done(String(e)); });
+      }, function (e) { done(String(e)); });
+    }, function (e) { done(String(e.name || e)); });
+  });
+};
+window.takeLock = function () {
+  return navigator.locks.request('fill', function () { return 1; })
+    .catch(function (e) { return String(e); });
+};
 window.setCookie = function () { document.cookie = 'fill=1; max-age=3600'; return document.cookie; };
 var query = new URLSearchParams(location.search);
 if (query.get('frame')) {
@@ -727,7 +751,8 @@ if (query.get('frame')) {
 window.addEventListener('message', function (e) { window.frameReport = e.data; });
 if (query.has('report'))
   Promise.all([window.fillDatabase(1), window.fillCache(1), window.fillLocal(),
-               window.registerWorker(), Promise.resolve(window.setCookie())])
+               window.registerWorker(), Promise.resolve(window.setCookie()),
+               window.fillSession(), window.fillFileSystem(1), window.takeLock()])
     .then(function (r) { parent.postMessage(JSON.stringify(r), '*'); });
 if (query.get('fill'))
   window.fillDatabase(Number(query.get('fill')), Number(query.get('pace'))).then(function (n) { say('filled ' + n); });

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
-#include <map>
+#include <set>
 
 #include "core/platform/folder_tree.h"
 #include "core/platform/key_store.h"
@@ -13,6 +13,9 @@ namespace {
 constexpr std::string_view IndexedDbFolder = "IndexedDB";
 constexpr std::string_view WebSqlFolder = "databases";
 constexpr std::string_view CacheApiFolder = "Service Worker/CacheStorage";
+constexpr std::string_view FileSystemFolder = "File System";
+constexpr char FileSystemDatabase[] = "File System/Origins";
+constexpr std::string_view FileSystemKey = "ORIGIN:";
 constexpr char LocalStorageDatabase[] = "Local Storage/leveldb";
 constexpr char WorkerDatabase[] = "Service Worker/Database";
 constexpr char WorkerScripts[] = "Service Worker/ScriptCache";
@@ -138,7 +141,21 @@ std::string OriginHost(std::string_view origin)
     return std::string(rest.substr(0, rest.find(':')));
 }
 
-ProfileStorage MeasureProfileStorage(const PrivateFolder& profile)
+FileSystemOrigins ReadFileSystemOrigins(const PrivateFolder& profile)
+{
+    FileSystemOrigins origins;
+    ReadKeyStore(profile, FileSystemDatabase, [&](std::string_view key, std::string_view value) {
+        if (key.substr(0, FileSystemKey.size()) != FileSystemKey || value.empty() ||
+            value.find_first_not_of("0123456789") != std::string_view::npos)
+            return;
+        std::string origin = OriginFromIdentifier(key.substr(FileSystemKey.size()));
+        if (!origin.empty()) origins[std::string(value)] = std::move(origin);
+    });
+    return origins;
+}
+
+ProfileStorage MeasureProfileStorage(const PrivateFolder& profile,
+                                     const FileSystemOrigins& fileSystems)
 {
     ProfileStorage storage;
     std::map<std::string, OriginStorage> byOrigin;
@@ -163,6 +180,11 @@ ProfileStorage MeasureProfileStorage(const PrivateFolder& profile)
         for (const TreeEntry& entry : entries)
             if (entry.folder)
                 add(OriginFromIdentifier(entry.name), std::string(WebSqlFolder), entry);
+    if (!fileSystems.empty() && ListTree(profile, std::string(FileSystemFolder), entries))
+        for (const TreeEntry& entry : entries)
+            if (const auto it = fileSystems.find(entry.name);
+                entry.folder && it != fileSystems.end())
+                add(it->second, std::string(FileSystemFolder), entry);
     const std::string cacheFolder(CacheApiFolder);
     if (ListTree(profile, cacheFolder, entries))
         for (const TreeEntry& entry : entries)
@@ -223,9 +245,18 @@ StartupPlan PlanStartupCleanUp(const ProfileStorage& storage, const IsOperatorHo
 bool CarryOut(const PrivateFolder& profile, const StartupPlan& plan)
 {
     bool ok = true;
+    std::set<std::string> gone;
     for (const auto* sites : {&plan.foreign, &plan.cut})
-        for (const OriginStorage& site : *sites)
+        for (const OriginStorage& site : *sites) {
             for (const std::string& path : site.paths) ok = RemoveTree(profile, path) && ok;
+            gone.insert(site.origin);
+        }
+    // The File System API would look for a removed site's folder by its record.
+    if (!gone.empty())
+        PruneKeyStore(profile, FileSystemDatabase, [&](std::string_view key, std::string_view) {
+            return key.substr(0, FileSystemKey.size()) == FileSystemKey &&
+                   gone.count(OriginFromIdentifier(key.substr(FileSystemKey.size()))) > 0;
+        });
     return ok;
 }
 

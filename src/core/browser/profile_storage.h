@@ -5,12 +5,13 @@
 // (through folder_tree.h, never leaving the profile folder) while the engine is not running.
 //
 // Per site, the engine keeps IndexedDB ("IndexedDB/<id>.indexeddb.leveldb" and ".blob"),
-// Web SQL ("databases/<id>") and the Cache API ("Service Worker/CacheStorage/<hash>", the
-// site named in its index.txt); <id> is the engine's file-name form of an origin,
-// "http_host_port". Local storage and service-worker registrations sit in one LevelDB
-// database for all sites each (key_store.h).
+// Web SQL ("databases/<id>"), the File System API ("File System/<nnn>") and the Cache API ("Service
+// Worker/CacheStorage/<hash>", the site named in its index.txt); <id> is the engine's file-name
+// form of an origin, "http_host_port". Local storage and service-worker registrations sit in one
+// LevelDB database for all sites each (key_store.h).
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,8 +44,15 @@ std::string OriginHost(std::string_view origin);
 
 using IsOperatorHost = std::function<bool(std::string_view host)>;
 
+// The File System API's folders ("File System/<nnn>", named by number) by the origin they
+// are of, from that API's own database: read only while the engine does not hold the
+// profile (a folder made later is no site's until the next start).
+using FileSystemOrigins = std::map<std::string, std::string>;
+FileSystemOrigins ReadFileSystemOrigins(const PrivateFolder& profile);
+
 // Measures the profile folder.
-ProfileStorage MeasureProfileStorage(const PrivateFolder& profile);
+ProfileStorage MeasureProfileStorage(const PrivateFolder& profile,
+                                     const FileSystemOrigins& fileSystems = {});
 
 struct ProfileLimits {
     std::int64_t startBytes = 1024 * MiB;   // cut back to this at start-up
@@ -62,7 +70,8 @@ struct StartupPlan {
 // largest remaining site's.
 StartupPlan PlanStartupCleanUp(const ProfileStorage& storage, const IsOperatorHost& isOperator,
                                std::int64_t limit);
-// Removes what plan names from the profile; false when something stayed.
+// Removes what plan names from the profile, and the File System API's record of the sites
+// it removed; false when something stayed.
 bool CarryOut(const PrivateFolder& profile, const StartupPlan& plan);
 
 // The origin a local-storage key is of ("META:", "METAACCESS:" or "_" before the origin, a

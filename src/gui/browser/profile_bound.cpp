@@ -18,6 +18,8 @@ namespace {
 // A page that writes 100 MiB a second passes the limit by about that much.
 constexpr int SampleMs = 1000;
 constexpr char LimitVariable[] = "QEV_PROFILE_LIMIT_MIB";
+// More than the engine's own files (history, icons) grow by in a second.
+constexpr std::int64_t UnnamedGrowthBytes = qev::MiB;
 
 QString Mib(std::int64_t bytes)
 {
@@ -55,7 +57,8 @@ void CProfileBound::CleanAtStart()
     if (!folder_) return;
     const int cookies = RemoveForeignCookies();
     const qev::SharedCleanUp shared = qev::CleanSharedDatabases(*folder_, isOperator_);
-    const qev::ProfileStorage storage = qev::MeasureProfileStorage(*folder_);
+    fileSystems_ = qev::ReadFileSystemOrigins(*folder_);
+    const qev::ProfileStorage storage = qev::MeasureProfileStorage(*folder_, fileSystems_);
     const qev::StartupPlan plan = qev::PlanStartupCleanUp(storage, isOperator_, limits_.startBytes);
     if (plan.foreign.empty() && plan.cut.empty() && cookies == 0 &&
         shared.localStorageEntries == 0 && !shared.workers && !shared.failed)
@@ -128,7 +131,7 @@ void CProfileBound::Watch(QWebEngineProfile* profile)
             return !request.thirdParty || isOperator(request.origin.host().toStdString());
         });
     if (!folder_) return;
-    last_ = qev::MeasureProfileStorage(*folder_);
+    last_ = qev::MeasureProfileStorage(*folder_, fileSystems_);
     sampler_.start();
 }
 
@@ -140,13 +143,19 @@ void CProfileBound::AddPage(QWebEnginePage* page)
 
 void CProfileBound::Sample()
 {
-    qev::ProfileStorage now = qev::MeasureProfileStorage(*folder_);
+    qev::ProfileStorage now = qev::MeasureProfileStorage(*folder_, fileSystems_);
     const std::vector<std::string> growing = qev::GrowingOrigins(last_, now);
+    const std::int64_t growth = now.totalBytes - last_.totalBytes;
     last_ = std::move(now);
-    if (last_.totalBytes <= limits_.runningBytes || growing.empty()) return;
+    // Growth no site's folder shows is in a store the engine opened this run (a File System
+    // API folder made since the start): every page may be the writer.
+    if (last_.totalBytes <= limits_.runningBytes ||
+        (growing.empty() && growth < UnnamedGrowthBytes))
+        return;
     // The site that grew most; a frame of it writes through the page that shows it, which
     // the engine does not tell: its own pages, else the pages of its host, else every page.
-    const std::string& writer = growing.front();
+    const std::string writer =
+        growing.empty() ? std::string("a store of no known site") : growing.front();
     const std::string host = qev::OriginHost(writer);
     QList<QWebEnginePage*> stopped;
     for (const auto match : {0, 1, 2}) {

@@ -48,6 +48,7 @@ private:
     std::unique_ptr<qev::PrivateFolder> folder_;
     qev::IsOperatorHost isOperator_;
     qev::ProfileLimits limits_;
+    qev::FileSystemOrigins fileSystems_; // read at start-up, while the engine is not running
     qev::ProfileStorage last_;
     QTimer sampler_;
     QList<QPointer<QWebEnginePage>> pages_;
