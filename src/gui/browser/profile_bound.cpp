@@ -39,6 +39,13 @@ std::string OriginOf(const QUrl& url)
     return origin;
 }
 
+// host as the operator's sites take it: an IPv6 literal in brackets (the engine and QUrl give
+// it without).
+std::string SiteHost(std::string host)
+{
+    return host.find(':') != std::string::npos && host[0] != '[' ? "[" + host + "]" : host;
+}
+
 } // namespace
 
 CProfileBound::CProfileBound(std::unique_ptr<qev::PrivateFolder> folder,
@@ -100,7 +107,7 @@ int CProfileBound::RemoveForeignCookies()
             const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(hosts, 0));
             std::string host = text ? text : "";
             // A domain cookie's host has a leading dot.
-            if (!isOperator_(host.empty() || host[0] != '.' ? host : host.substr(1)))
+            if (!isOperator_(SiteHost(host.empty() || host[0] != '.' ? host : host.substr(1))))
                 foreign.push_back(std::move(host));
         }
     }
@@ -128,7 +135,7 @@ void CProfileBound::Watch(QWebEngineProfile* profile)
     auto isOperator = isOperator_;
     profile->cookieStore()->setCookieFilter(
         [isOperator](const QWebEngineCookieStore::FilterRequest& request) {
-            return !request.thirdParty || isOperator(request.origin.host().toStdString());
+            return !request.thirdParty || isOperator(SiteHost(request.origin.host().toStdString()));
         });
     if (!folder_) return;
     last_ = qev::MeasureProfileStorage(*folder_, fileSystems_);
