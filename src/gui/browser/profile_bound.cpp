@@ -53,6 +53,7 @@ CProfileBound::CProfileBound(std::unique_ptr<qev::PrivateFolder> folder,
     : QObject(parent), folder_(std::move(folder)), isOperator_(std::move(isOperator)),
       limits_(qev::ProfileLimitsFrom(qgetenv(LimitVariable).toStdString()))
 {
+    pool_.setMaxThreadCount(1);
     sampler_.setInterval(SampleMs);
     connect(&sampler_, &QTimer::timeout, this, &CProfileBound::Sample);
 }
@@ -150,7 +151,20 @@ void CProfileBound::AddPage(QWebEnginePage* page)
 
 void CProfileBound::Sample()
 {
-    qev::ProfileStorage now = qev::MeasureProfileStorage(*folder_, fileSystems_);
+    if (measuring_) return;
+    measuring_ = true;
+    pool_.start([this] {
+        // folder_ and fileSystems_ do not change after the start.
+        qev::ProfileStorage now = qev::MeasureProfileStorage(*folder_, fileSystems_);
+        QMetaObject::invokeMethod(
+            this, [this, now = std::move(now)]() mutable { Judge(std::move(now)); },
+            Qt::QueuedConnection);
+    });
+}
+
+void CProfileBound::Judge(qev::ProfileStorage now)
+{
+    measuring_ = false;
     const std::vector<std::string> growing = qev::GrowingOrigins(last_, now);
     const std::int64_t growth = now.totalBytes - last_.totalBytes;
     last_ = std::move(now);

@@ -6,12 +6,13 @@
 // - at start-up, before the engine opens the profile, the foreign sites' storage folders and
 //   cookies are removed from disk, then the largest sites' storage while the profile is
 //   larger than its start-up limit (core/browser/profile_storage.h);
-// - while the client runs, the profile is measured every few seconds; past its running
+// - while the client runs, the profile is measured every second; past its running
 //   limit the pages of the site whose storage grew are sent to about:blank.
 // QEV_PROFILE_LIMIT_MIB sets the limits ("N" or "START,RUNNING" MiB) for tests.
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QThreadPool>
 #include <QTimer>
 
 #include <memory>
@@ -42,14 +43,21 @@ public:
     void AddPage(QWebEnginePage* page);
 
 private:
+    // Measures the profile on a thread of its own (a large profile takes a while), then
+    // Judge(now) on this object's thread.
     void Sample();
+    void Judge(qev::ProfileStorage now);
     int RemoveForeignCookies();
 
     std::unique_ptr<qev::PrivateFolder> folder_;
+    bool measuring_ = false;
     qev::IsOperatorHost isOperator_;
     qev::ProfileLimits limits_;
     qev::FileSystemOrigins fileSystems_; // read at start-up, while the engine is not running
     qev::ProfileStorage last_;
     QTimer sampler_;
     QList<QPointer<QWebEnginePage>> pages_;
+    // Last, so it goes first: its destruction waits for a measurement under way, whose
+    // answer to this object is then dropped with this object's events.
+    QThreadPool pool_;
 };
