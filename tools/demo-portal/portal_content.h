@@ -33,6 +33,10 @@ inline constexpr std::string_view StatsPath = "/stats";
 // and the address its heartbeat fetches.
 inline constexpr std::string_view HostilePath = "/hostile";
 inline constexpr std::string_view HostileBeatPath = "/hostile/beat";
+// A page of any host that fills the web profile (IndexedDB, the Cache API, local storage, a
+// service worker) as a test asks, and the worker it registers.
+inline constexpr std::string_view StoragePath = "/storage";
+inline constexpr std::string_view StorageWorkerPath = "/storage/worker.js";
 
 // The reward download's size, and where the broken one stops.
 constexpr std::size_t RewardBytes = 256 * 1024;
@@ -86,6 +90,13 @@ std::string NotFoundPage(std::string_view path);
 // The hostile page: a pad the whole window large whose press runs what window.onPress
 // holds, and helpers a test drives (addresses, pop-ups, pointer lock, dialogs, staying).
 std::string HostilePage();
+// The storage page: helpers a test drives (each a promise of what it managed), and with
+// "?fill=N[&pace=MS]" in its address it writes N MiB into IndexedDB on its own, one MiB at
+// a time (MS apart), then says so in its title; "?frame=ADDRESS" shows ADDRESS in a frame, which
+// with
+// "?report" runs each helper once and posts the answers to this page (window.frameReport).
+std::string StoragePage();
+std::string StorageWorker();
 
 // Cookies of the portal: the session of one sign-in (gone when the browser closes, and only
 // for the portal's own pages), and the hero a player asked to be remembered.

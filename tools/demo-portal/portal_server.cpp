@@ -277,6 +277,14 @@ struct DemoPortal::Impl {
             res.set_content(StatsText(packRequests, packFull, packNotModified), "text/plain");
             return;
         }
+        if (path == StoragePath) {
+            Html(res, StoragePage());
+            return;
+        }
+        if (path == StorageWorkerPath) {
+            res.set_content(StorageWorker(), "text/javascript");
+            return;
+        }
         if (!options.filesDir.empty() && path.rfind(FilesFolder, 0) == 0) {
             const std::string name = path.substr(FilesFolder.size());
             if (IsPlainFileName(name)) {

@@ -19,11 +19,16 @@
 
 class CDownloads;
 class CInputWatch;
+class CProfileBound;
 class QWebEnginePage;
 class QWebEngineProfile;
 class QUrl;
 class QWebEngineView;
 class QWidget;
+
+namespace qev {
+class PrivateFolder;
+}
 
 class CWebContext : public QObject {
     Q_OBJECT
@@ -48,8 +53,9 @@ public:
     // Whether the profile keeps cookies and cache between runs (known before it is made).
     bool persistent() const { return !storage_.isEmpty(); }
 
-    // Sets page up for role: its settings, permissions, downloads, zoom and recovery from a
-    // dead render process. view shows page (setPage already done).
+    // Sets page up for role: its settings, permissions, downloads, zoom, recovery from a
+    // dead render process, and its stop when its site fills the profile (profile_bound.h).
+    // view shows page (setPage already done).
     void Adopt(QWebEngineView* view, QWebEnginePage* page, PageRole role);
     // A pop-up window is closed before the profile goes.
     void KeepPopup(QWidget* popup) { popups_.push_back(popup); }
@@ -82,9 +88,11 @@ private:
     void MakeParts(const QString& zoomFile, std::vector<std::string> knownHosts);
 
     std::unique_ptr<QLockFile> lock_;
-    QString storage_, cache_;              // empty: off the record
-    QWebEngineProfile* profile_ = nullptr; // child of this, made on first use
-    CInputWatch* input_ = nullptr;         // children of this
+    QString storage_, cache_;                           // empty: off the record
+    std::unique_ptr<qev::PrivateFolder> storageFolder_; // storage_ as opened, until the bound
+    QWebEngineProfile* profile_ = nullptr;              // child of this, made on first use
+    CProfileBound* bound_ = nullptr;                    // child of this, made with the profile
+    CInputWatch* input_ = nullptr;                      // children of this
     CDownloads* downloads_ = nullptr;
     QList<QPointer<QWidget>> popups_;
     // Pages dropped but not yet deleted: none may outlive the profile.
