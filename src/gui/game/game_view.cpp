@@ -6,7 +6,6 @@
 #include <QShortcut>
 #include <QUrl>
 #include <QWebEngineFullScreenRequest>
-#include <QWebEngineNewWindowRequest>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 
@@ -36,75 +35,13 @@ constexpr int PopupWidth = 1024, PopupHeight = 700;
 
 } // namespace
 
-CGamePage::CGamePage(CWebContext& web, PageRole role, QObject* parent, CGamePage* root)
-    : QWebEnginePage(web.profile(), parent), web_(web), role_(role),
-      root_(role == PageRole::Game ? this : root)
-{
-    connect(this, &QWebEnginePage::newWindowRequested, this,
-            [this](QWebEngineNewWindowRequest& request) { OnNewWindow(request); });
-}
-
-void CGamePage::OnNewWindow(QWebEngineNewWindowRequest& request)
-{
-    CPageGuard* guard = CPageGuard::Of(this);
-    if (!guard) return;
-    QString reason;
-    if (root_) root_->popups_.removeAll(nullptr);
-    // Rows in order; only a pop-up that opens spends the player's input.
-    if (!request.isUserInitiated() || !guard->HasAllowance(qev::AllowanceKind::Popup))
-        reason = QStringLiteral("not opened by a click or key");
-    else if (!root_)
-        reason = QStringLiteral("its game page has gone");
-    else if (root_->popups_.size() >= MaxOpenPopups)
-        reason = QStringLiteral("%1 pop-ups of the game page are open").arg(MaxOpenPopups);
-    if (!reason.isEmpty()) {
-        guard->Refused("pop-up", QStringLiteral("%1 pop-up refused: %2 (%3)")
-                                     .arg(QString::fromLatin1(RolePageName(role_)),
-                                          QString::fromStdString(qev::AddressForLog(
-                                              request.requestedUrl().toString().toStdString())),
-                                          reason));
-        emit web_.pageStatus(UiText(qev::IdsPopupBlocked));
-        return;
-    }
-    guard->SpendAllowance(qev::AllowanceKind::Popup);
-    // Game pop-ups need the session, so they stay in the client with the same profile.
-    auto* popup = new CGamePopup(web_, root_);
-    root_->popups_.push_back(popup);
-    popup->show();
-    request.openIn(popup->page());
-}
-
-bool CGamePage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame)
-{
-    return web_.AllowNavigation(this, url, isMainFrame) &&
-           QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame);
-}
-
-void CGamePage::javaScriptAlert(const QUrl&, const QString& text)
-{
-    if (CPageGuard* guard = CPageGuard::Of(this)) guard->RunDialog(ScriptAlert, text, {}, nullptr);
-}
-
-bool CGamePage::javaScriptConfirm(const QUrl&, const QString& text)
-{
-    CPageGuard* guard = CPageGuard::Of(this);
-    return guard && guard->RunDialog(ScriptConfirm, text, {}, nullptr);
-}
-
-bool CGamePage::javaScriptPrompt(const QUrl&, const QString& text, const QString& value,
-                                 QString* result)
-{
-    CPageGuard* guard = CPageGuard::Of(this);
-    return guard && guard->RunDialog(ScriptPrompt, text, value, result);
-}
-
-CGamePopup::CGamePopup(CWebContext& web, CGamePage* root)
+CGamePopup::CGamePopup(CWebContext& web, CWebPage* root)
+    : page_(new CWebPage(web, PageRole::Popup, this, root))
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowIcon(AppIcon());
-    auto* page = new CGamePage(web, PageRole::Popup, this, root);
-    setPage(page);
-    web.Adopt(this, page, PageRole::Popup);
+    CWebPage* page = page_;
+    page->ShowIn(this);
     web.KeepPopup(this);
     resize(PopupWidth, PopupHeight);
     connect(page, &QWebEnginePage::titleChanged, this, &QWidget::setWindowTitle);
@@ -179,9 +116,13 @@ void CKorvel2View::EnsurePage()
     // Made on first use: a page starts the web engine, which must not hold up start-up
     // (the first view is made while the login stack is about to appear).
     if (ownPage_) return;
-    ownPage_ = new CGamePage(web_, PageRole::Game, this);
-    setPage(ownPage_);
-    web_.Adopt(this, ownPage_, PageRole::Game);
+    ownPage_ = new CWebPage(web_, PageRole::Game, this);
+    ownPage_->ShowIn(this);
+    ownPage_->SetPopupMaker([&web = web_](CWebPage* root) {
+        auto* popup = new CGamePopup(web, root);
+        popup->show();
+        return popup->webPage();
+    });
     connect(ownPage_, &QWebEnginePage::linkHovered, this, &CKorvel2View::linkHovered);
     connect(ownPage_, &QWebEnginePage::fullScreenRequested, this,
             [this](QWebEngineFullScreenRequest request) {
@@ -194,7 +135,7 @@ void CKorvel2View::EnsurePage()
 void CKorvel2View::DropPage()
 {
     if (!ownPage_) return;
-    CGamePage* old = ownPage_;
+    CWebPage* old = ownPage_;
     old->setParent(nullptr); // or setPage would delete it, its dialog open or not
     ownPage_ = nullptr;
     pageFullScreen_ = false;

@@ -14,52 +14,23 @@
 
 #include "core/remind/activity_schedule.h"
 #include "gui/browser/web_context.h"
+#include "gui/browser/web_page.h"
 #include "gui/remind/remind_popup.h"
-
-// The page of a game view or of a game pop-up: script errors stay quiet, and a window the
-// page opens after the player's click becomes a browser window of the client with the same
-// profile (the session).
-class CGamePage : public QWebEnginePage {
-    Q_OBJECT
-public:
-    // At most this many pop-ups of one game view are open at once.
-    static constexpr int MaxOpenPopups = 4;
-
-    // role: Game, or Popup with root the page of the game view it came from.
-    CGamePage(CWebContext& web, PageRole role, QObject* parent, CGamePage* root = nullptr);
-
-protected:
-    // Null: every window goes through OnNewWindow.
-    QWebEnginePage* createWindow(WebWindowType) override { return nullptr; }
-    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString&, int,
-                                  const QString&) override
-    {
-    }
-    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;
-    void javaScriptAlert(const QUrl&, const QString& text) override;
-    bool javaScriptConfirm(const QUrl&, const QString& text) override;
-    bool javaScriptPrompt(const QUrl&, const QString& text, const QString& value,
-                          QString* result) override;
-
-private:
-    void OnNewWindow(QWebEngineNewWindowRequest& request);
-
-    CWebContext& web_;
-    PageRole role_;
-    QPointer<CGamePage> root_;        // the game view's page (this one for a game view)
-    QList<QPointer<QWidget>> popups_; // of the game view, on its root page
-};
 
 // A window a game page opened: a top-level browser of the client titled after its page.
 // It goes full screen when its page asks, and back on Esc or the page's own exit.
 class CGamePopup : public QWebEngineView {
     Q_OBJECT
 public:
-    CGamePopup(CWebContext& web, CGamePage* root);
+    CGamePopup(CWebContext& web, CWebPage* root);
+    CWebPage* webPage() const { return page_; }
 
 protected:
     // A pop-up whose page has a dialog open closes once the dialog has gone.
     void closeEvent(QCloseEvent* event) override;
+
+private:
+    CWebPage* page_; // child of this
 };
 
 class CKorvel2View : public QWebEngineView {
@@ -116,7 +87,7 @@ private:
     void EnsurePage();
 
     CWebContext& web_;
-    CGamePage* ownPage_ = nullptr; // child of the view
+    CWebPage* ownPage_ = nullptr; // child of the view
     CRemindPopup reminder_;
     qev::ActivitySchedule schedule_;
     QTimer scheduleTimer_;
