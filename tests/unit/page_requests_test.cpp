@@ -106,8 +106,8 @@ TEST(PageRequests, DialogLoopEndsWithoutInput)
     for (int i = 0; i < 3; ++i, gate.OnInput()) EXPECT_TRUE(gate.Show());
     gate.Block();
     gate.OnInput();
-    EXPECT_FALSE(gate.Show()) << "blocked until the page navigates";
-    gate.OnNavigation();
+    EXPECT_FALSE(gate.Show()) << "blocked until the player's command resets it";
+    gate.Reset();
     EXPECT_TRUE(gate.Show());
 }
 

@@ -85,16 +85,12 @@ QWebEnginePage* CMiniBrowser::page()
 
 void CMiniBrowser::Navigate(const QString& url)
 {
-    if (QWebEnginePage* p = page()) p->load(QUrl(url));
+    if (page()) page_->LoadForPlayer(QUrl(url));
 }
 
 void CMiniBrowser::Refresh()
 {
-    if (!page_) return;
-    if (page_->lifecycleState() == QWebEnginePage::LifecycleState::Discarded)
-        page_->setLifecycleState(QWebEnginePage::LifecycleState::Active); // loads it again
-    else
-        page_->triggerAction(QWebEnginePage::Reload);
+    if (page_) page_->ReloadForPlayer();
 }
 
 void CMiniBrowser::Discard()

@@ -36,7 +36,8 @@ public:
     // (-l, -t, width + r, height + b). False when there is no view (nothing to navigate).
     bool Create(const QRect& rect, QWidget* parent, int id);
     bool created() const { return view_ != nullptr; }
-    // Loads url (only after a successful Create).
+    // Loads url (only after a successful Create); the client's own load, as Refresh is, so
+    // the page's script dialogs start afresh.
     void Navigate(const QString& url);
     // Reloads the current page; a discarded one loads again.
     void Refresh();

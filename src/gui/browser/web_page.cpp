@@ -36,6 +36,21 @@ void CWebPage::ShowIn(QWebEngineView* view)
     web_.Adopt(view, this, role_);
 }
 
+void CWebPage::LoadForPlayer(const QUrl& url)
+{
+    if (CPageGuard* guard = CPageGuard::Of(this)) guard->ResetDialogs();
+    load(url);
+}
+
+void CWebPage::ReloadForPlayer()
+{
+    if (CPageGuard* guard = CPageGuard::Of(this)) guard->ResetDialogs();
+    if (lifecycleState() == LifecycleState::Discarded)
+        setLifecycleState(LifecycleState::Active); // loads it again
+    else
+        triggerAction(Reload);
+}
+
 const QString& CWebPage::ActiveElementScript()
 {
     // Runs in an isolated world, so the page's own scripts cannot redefine what is read.

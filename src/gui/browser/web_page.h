@@ -37,6 +37,12 @@ public:
     // it: rules, input, zoom, recovery.
     void ShowIn(QWebEngineView* view);
 
+    // The player's own command (Refresh, Return to Server List, a sign-in) loads url or
+    // reloads the page: its script dialogs start afresh. Loads the page's own scripts or
+    // links cause keep its dialog gate as it was.
+    void LoadForPlayer(const QUrl& url);
+    void ReloadForPlayer();
+
     // Game pages: where their pop-ups' windows are made (none: pop-ups are refused).
     void SetPopupMaker(PopupMaker maker) { popupMaker_ = std::move(maker); }
     // Where windows other than "_game" of a login or reminder page go: the desktop's

@@ -151,7 +151,7 @@ void CKorvel2View::ExitPageFullScreen()
 void CKorvel2View::Navigate(const QString& url)
 {
     EnsurePage();
-    load(QUrl(url));
+    ownPage_->LoadForPlayer(QUrl(url));
 }
 
 void CKorvel2View::StartSchedule(const std::string& feedText)

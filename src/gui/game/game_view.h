@@ -45,7 +45,9 @@ public:
                           std::function<const qev::GameEntry*()> currentGame = {});
     ~CKorvel2View() override;
 
-    // Shows url; the view's page is made here the first time.
+    // Shows url; the view's page is made here the first time. Only the client's own
+    // commands call it (a sign-in, Refresh, a caption tab), so the page's script dialogs
+    // start afresh.
     void Navigate(const QString& url);
     // Leaves the page: the view gets a new, blank page object, and the old one goes without
     // asking its page whether it may (no "leave this page?") and sends nothing more.
