@@ -311,7 +311,7 @@ TEST_F(MainFrame, ReturnToServerListAsksThenShowsTheLoginStackAtOnce)
     ASSERT_TRUE(WaitFor([&] { return !rig.frame()->isVisible(); }, 2000));
     EXPECT_TRUE(rig.app.loginBackground()->isVisible());
     EXPECT_TRUE(WaitFor([&] { return rig.Requests("/micro2") > logins; }, 10000));
-    EXPECT_EQ(pane->page()->url().path(), "/micro2");
+    EXPECT_TRUE(WaitFor([&] { return pane->page()->url().path() == "/micro2"; }, 10000));
 }
 
 TEST_F(MainFrame, RefreshLoadsTheGamePageAgainWithTheMark)
