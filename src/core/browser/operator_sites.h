@@ -6,11 +6,23 @@
 // domain (public suffix list, private section included) with one of them, or is one of the
 // build's extra operator sites (QEV_OPERATOR_SITES). An IP literal or a one-label host
 // matches only itself. Ports never matter; http and https both count.
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace qev {
+
+// The host an http or https address leads to, the way the web engine reads the address
+// (slashes or backslashes after the scheme, userinfo up to the last '@', percent-escapes,
+// IDN, IPv4 in any of its numeric forms), in the form hosts compare in: lowercase ASCII
+// without a trailing dot, IPv4 as four decimals, IPv6 as "[...]" in its shortest form.
+// Nothing for another scheme or an address whose host the engine would not accept.
+std::optional<std::string> WebAddressHost(std::string_view address);
+
+// host (as an address carries it, percent-escapes included) in that form; nothing when it
+// is no host.
+std::optional<std::string> NormalHost(std::string_view host);
 
 class OperatorSites {
 public:
@@ -25,6 +37,8 @@ public:
     bool IsOperatorHost(std::string_view host) const;
 
 private:
+    bool Matches(const std::string& normalHost) const;
+
     std::vector<std::string> exact_;   // normalised hosts that match only themselves
     std::vector<std::string> domains_; // registrable domains whose every host matches
 };

@@ -327,7 +327,7 @@ void CKorvel2App::ReturnToLogin(bool rebuildLogin)
         if (rebuildLogin)
             loginWindow_->BuildPanes(); // new pages: the old account's go
         else
-            loginWindow_->RefreshPanes();
+            loginWindow_->RefreshPanes(operatorSites_);
     }
     if (loginBackground_) loginBackground_->show();
 }
@@ -355,6 +355,13 @@ void CKorvel2App::OnLoggedIn(const qev::SessionInfo& session)
 {
     if (!qev::IsWebAddress(session.href)) {
         qev::WriteLog("game address refused (not http or https): " +
+                      qev::AddressForLog(session.href));
+        return;
+    }
+    // A page off the operator's sites (an ad's copy of the sign-in page) must not choose
+    // the game, nor the account whose tasks are fetched.
+    if (!operatorSites_.IsOperatorAddress(session.href)) {
+        qev::WriteLog("game address refused (not the operator's site): " +
                       qev::AddressForLog(session.href));
         return;
     }
