@@ -51,7 +51,10 @@ TEST(PageRequests, SchemeDecision)
         {"no scheme", true, true, SchemeVerdict::Refuse},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(DecideScheme(c.address, page, c.game, c.allowance), c.verdict) << c.address;
+        EXPECT_EQ(DecideScheme(c.address, page, c.game, c.allowance, true), c.verdict) << c.address;
+    // A sub-frame's own request is never the page's question; its web addresses load.
+    EXPECT_EQ(DecideScheme("steam://run/1", page, true, true, false), SchemeVerdict::Refuse);
+    EXPECT_EQ(DecideScheme("https://ads.example/", page, true, true, false), SchemeVerdict::Load);
     EXPECT_EQ(WebOriginOf("https://user:pw@Game.Example:8443/x?y"), "https://game.example:8443");
 }
 
