@@ -220,7 +220,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication application(argc, argv);
-    CWebContext web; // off the record
+    CWebContext web({"127.0.0.1"}); // off the record; the fake servers are the operator's
     g_web = &web;
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QMenu>
 #include <QSignalSpy>
 #include <QDeadlineTimer>
 #include <QTest>
@@ -39,10 +40,13 @@ a { display: block; position: absolute; left: 0; width: 300px; height: 40px; }
 <a style="top: 200px" target="_game" title="R" href="play?x=2&amp;y=a b">relative</a>
 <a style="top: 250px" target="_game" title="R" href="/root/play?z=3">root-relative</a>
 <a style="top: 300px" target="_game" title="R" href="//game.test/proto">protocol-relative</a>
+<a style="top: 340px; height: 20px" href="http://elsewhere.test/top">foreign</a>
+<input style="position: absolute; left: 310px; top: 0; width: 80px; height: 30px" value="x">
 </body></html>)";
 
 constexpr int LinkGame = 20, LinkGameUpper = 70, LinkBlank = 120, LinkNoSid = 170;
 constexpr int LinkRelative = 220, LinkRootRelative = 270, LinkProtocolRelative = 320;
+constexpr int LinkForeign = 350;
 
 // A visible host with the portal page loaded and painted.
 struct BrowserRig {
@@ -159,6 +163,35 @@ TEST_F(MiniBrowser, GameAddressIsResolvedAgainstThePage)
         EXPECT_EQ(g_rig->sessions[0].href, c.href);
         EXPECT_EQ(g_rig->sessions[0].title, "R") << "other attributes stay literal";
     }
+}
+
+// The pane's main frame keeps to the operator's sites (this context has none): a click on
+// a link elsewhere opens it in the player's browser, a script's own move goes nowhere.
+TEST_F(MiniBrowser, ForeignSitesOpenOutsideOnAClickAndNowhereWithout)
+{
+    g_rig->host->page()->runJavaScript("location.href = 'http://elsewhere.test/script'");
+    g_rig->Click(LinkForeign);
+    ASSERT_TRUE(WaitFor([&] { return g_opened.size() == 1u; }, 10000));
+    EXPECT_EQ(g_opened[0], QUrl("http://elsewhere.test/top"));
+    EXPECT_EQ(g_rig->host->view()->url(), QUrl("http://portal.test/micro2/login"));
+}
+
+// No browser menu (Save page, View source ...) on a link or the page; a text field gets
+// its four editing commands.
+TEST_F(MiniBrowser, RightClickShowsOnlyATextFieldsEditingCommands)
+{
+    const auto menus = [] {
+        QList<QMenu*> shown;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* m = qobject_cast<QMenu*>(w); m && m->isVisible()) shown.push_back(m);
+        return shown;
+    };
+    for (const QPoint at : {QPoint(150, LinkGame), QPoint(350, 200), QPoint(350, 15)})
+        QTest::mouseClick(g_rig->host->view()->focusProxy(), Qt::RightButton, {}, at);
+    ASSERT_TRUE(WaitFor([&] { return !menus().isEmpty(); }, 10000));
+    ASSERT_EQ(menus().size(), 1);
+    EXPECT_EQ(menus()[0]->actions().size(), 4);
+    menus()[0]->close();
 }
 
 TEST_F(MiniBrowser, LinkWithoutSidGivesAnEmptySid)

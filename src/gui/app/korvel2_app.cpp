@@ -162,7 +162,7 @@ void CKorvel2App::StartLoginPages()
     // load at once (their views show with the stack's first paint).
     web_ = std::make_unique<CWebContext>(
         QString::fromStdString(qev::DataHome()), QString::fromStdString(qev::CacheHome()),
-        std::vector<std::string>{QEV_PORTAL_HOST, QEV_GAME_HOST, QEV_FORUM_HOST, QEV_STATIC_HOST});
+        qev::BuildOperatorHosts());
     web_->profile();
     loginWindow_ = new CLoginWnd(loginBackground_.get(), layout_, *web_);
 }

@@ -1,10 +1,14 @@
 #include "gui/browser/web_page.h"
 
 #include <QDesktopServices>
+#include <QMenu>
+#include <QWebEngineContextMenuRequest>
 #include <QVariantMap>
 #include <QWebEngineNewWindowRequest>
 #include <QWebEngineScript>
 #include <QWebEngineView>
+
+#include <utility>
 
 #include "gui/base/ui_text.h"
 #include "gui/browser/page_guard.h"
@@ -34,6 +38,31 @@ void CWebPage::ShowIn(QWebEngineView* view)
 {
     view->setPage(this);
     web_.Adopt(view, this, role_);
+    // The engine's menu (Back, Reload, Save page, View source, Inspect) would hand the
+    // player's session to files and tools; the view asks this page instead.
+    view->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(view, &QWidget::customContextMenuRequested, this,
+            [this, view](const QPoint& at) { ShowContextMenu(view, at); });
+}
+
+void CWebPage::ShowContextMenu(QWebEngineView* view, const QPoint& at)
+{
+    const QWebEngineContextMenuRequest* request = view->lastContextMenuRequest();
+    if (view->page() != this || !request || !request->isContentEditable()) return;
+    const auto flags = request->editFlags();
+    using Flag = QWebEngineContextMenuRequest::EditFlag;
+    const std::pair<WebAction, Flag> items[] = {{Cut, Flag::CanCut},
+                                                {Copy, Flag::CanCopy},
+                                                {Paste, Flag::CanPaste},
+                                                {SelectAll, Flag::CanSelectAll}};
+    auto* menu = new QMenu(view);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    for (const auto& [action, flag] : items) {
+        QAction* item = this->action(action);
+        item->setEnabled(flags.testFlag(flag));
+        menu->addAction(item);
+    }
+    menu->popup(view->mapToGlobal(at));
 }
 
 void CWebPage::LoadForPlayer(const QUrl& url)
@@ -74,6 +103,16 @@ const QString& CWebPage::ActiveElementScript()
 
 bool CWebPage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame)
 {
+    // Without an address bar the player cannot see where a pane is, so its main frame keeps
+    // to the operator's sites; frames (ads) may show any web address. A pop-up may go
+    // elsewhere: its bar says where it is.
+    const QString scheme = url.scheme().toLower();
+    if (isMainFrame && role_ != PageRole::Popup &&
+        (scheme == QLatin1String("http") || scheme == QLatin1String("https")) &&
+        !web_.sites().IsOperatorAddress(url.toEncoded().toStdString())) {
+        LeaveForeign(url);
+        return false;
+    }
     return web_.AllowNavigation(this, url, isMainFrame) &&
            QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame);
 }
@@ -94,6 +133,18 @@ bool CWebPage::javaScriptPrompt(const QUrl&, const QString& text, const QString&
 {
     CPageGuard* guard = CPageGuard::Of(this);
     return guard && guard->RunDialog(ScriptPrompt, text, value, result);
+}
+
+QStringList CWebPage::chooseFiles(FileSelectionMode mode, const QStringList& oldFiles,
+                                  const QStringList& acceptedMimeTypes)
+{
+    if (GetsGameRights(role_))
+        return QWebEnginePage::chooseFiles(mode, oldFiles, acceptedMimeTypes);
+    if (CPageGuard* guard = CPageGuard::Of(this))
+        guard->Refused(
+            "file chooser",
+            QStringLiteral("%1 file chooser refused: %2").arg(RoleName(role_), ForLog(url())));
+    return {};
 }
 
 void CWebPage::OnNewWindow(QWebEngineNewWindowRequest& request)
@@ -130,6 +181,22 @@ void CWebPage::HandOver(const QUrl& requestedUrl, bool userInitiated)
                 return;
             self->OpenOutside(requestedUrl);
         });
+}
+
+void CWebPage::LeaveForeign(const QUrl& url)
+{
+    CPageGuard* guard = CPageGuard::Of(this);
+    if (!guard) return;
+    if (!guard->SpendAllowance(qev::AllowanceKind::Popup)) {
+        guard->Refused("address", QStringLiteral("%1 address refused (not the operator's site): %2")
+                                      .arg(RoleName(role_), ForLog(url)));
+        return;
+    }
+    WebLog(
+        QStringLiteral("%1 sent to the desktop's browser: %2").arg(RoleName(role_), ForLog(url)));
+    // Once the engine's callback has returned.
+    QMetaObject::invokeMethod(
+        this, [this, url] { OpenOutside(url); }, Qt::QueuedConnection);
 }
 
 void CWebPage::OpenOutside(const QUrl& url)

@@ -34,7 +34,9 @@ public:
 
     PageRole role() const { return role_; }
     // Shows the page in view (which then owns nothing of it) and has the web context adopt
-    // it: rules, input, zoom, recovery.
+    // it: rules, input, zoom, recovery. The view shows no browser menu: a right click
+    // gives a text field its editing commands, nothing elsewhere (a page's own
+    // "contextmenu" handler shows its own menu).
     void ShowIn(QWebEngineView* view);
 
     // The player's own command (Refresh, Return to Server List, a sign-in) loads url or
@@ -45,8 +47,9 @@ public:
 
     // Game pages: where their pop-ups' windows are made (none: pop-ups are refused).
     void SetPopupMaker(PopupMaker maker) { popupMaker_ = std::move(maker); }
-    // Where windows other than "_game" of a login or reminder page go: the desktop's
-    // browser unless another opener is handed in (an empty one restores the desktop's).
+    // Where windows other than "_game" of a login or reminder page go, and the foreign
+    // sites the player's input sends a pane's main frame to: the desktop's browser unless
+    // another opener is handed in (an empty one restores the desktop's).
     void SetExternalOpener(Opener opener) { externalOpener_ = std::move(opener); }
 
     // The JavaScript that reads the hand-over attributes of the page's active element.
@@ -69,6 +72,9 @@ protected:
     bool javaScriptConfirm(const QUrl&, const QString& text) override;
     bool javaScriptPrompt(const QUrl&, const QString& text, const QString& value,
                           QString* result) override;
+    // Login and reminder panes choose no files; game pages ask the player as usual.
+    QStringList chooseFiles(FileSelectionMode mode, const QStringList& oldFiles,
+                            const QStringList& acceptedMimeTypes) override;
 
 private:
     void OnNewWindow(QWebEngineNewWindowRequest& request);
@@ -76,7 +82,11 @@ private:
     void HandOver(const QUrl& requestedUrl, bool userInitiated);
     // Game pages and pop-ups: a window of the client, on the player's input.
     void OpenPopup(QWebEngineNewWindowRequest& request);
+    // A main-frame navigation away from the operator's sites: never in the pane. On the
+    // player's input it spends the pop-up allowance and opens in the desktop's browser.
+    void LeaveForeign(const QUrl& url);
     void OpenOutside(const QUrl& url);
+    void ShowContextMenu(QWebEngineView* view, const QPoint& at);
 
     CWebContext& web_;
     PageRole role_;
