@@ -167,6 +167,13 @@ TEST(GamePopup, AWindowThePageOpensIsAClientWindowWithTheSession)
             return false;
         },
         10000));
+    EXPECT_EQ(popup->siteBarText(), "") << "on the operator's site";
+    // Elsewhere (a payment provider, say) the client's own bar names the site.
+    std::string elsewhere = served.Url("/c/popup.html").toStdString();
+    elsewhere.replace(elsewhere.find("127.0.0.1"), 9, "localhost");
+    popup->page()->load(QUrl(QString::fromStdString(elsewhere)));
+    EXPECT_TRUE(WaitFor([&] { return popup->siteBarText().contains("localhost"); }, 10000));
+    EXPECT_TRUE(popup->siteBarText().contains("not secure")) << popup->siteBarText().toStdString();
     popup->close(); // deletes itself
     EXPECT_TRUE(WaitFor([&] { return popups().isEmpty(); }, 5000));
 }

@@ -1,6 +1,9 @@
 #include "gui/game/game_view.h"
 
 #include <QCloseEvent>
+#include <QColor>
+#include <QPalette>
+#include <QVBoxLayout>
 #include <QDateTime>
 #include <QPointer>
 #include <QShortcut>
@@ -15,6 +18,7 @@
 #include "gui/base/app_icon.h"
 #include "gui/base/ui_text.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -32,18 +36,36 @@ const char MarkPageScript[] = R"JS((function () {
 
 // A pop-up opens at this size until its page asks for another.
 constexpr int PopupWidth = 1024, PopupHeight = 700;
+// Room around the text of a pop-up's site bar.
+constexpr int SiteBarMargin = 6;
 
 } // namespace
 
 CGamePopup::CGamePopup(CWebContext& web, CWebPage* root)
-    : page_(new CWebPage(web, PageRole::Popup, this, root))
+    : web_(web), view_(new QWebEngineView(this)),
+      page_(new CWebPage(web, PageRole::Popup, this, root)), bar_(new QLabel(this))
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowIcon(AppIcon());
+    // The bar is the client's: plain text, its own colours, nothing of the page's.
+    bar_->setTextFormat(Qt::PlainText);
+    bar_->setAutoFillBackground(true);
+    bar_->setContentsMargins(SiteBarMargin, SiteBarMargin, SiteBarMargin, SiteBarMargin);
+    QPalette colours = bar_->palette();
+    colours.setColor(QPalette::Window, QColor(0xFF, 0xF4, 0xCE));
+    colours.setColor(QPalette::WindowText, Qt::black);
+    bar_->setPalette(colours);
+    bar_->hide();
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(bar_);
+    layout->addWidget(view_, 1);
     CWebPage* page = page_;
-    page->ShowIn(this);
+    page->ShowIn(view_);
     web.KeepPopup(this);
     resize(PopupWidth, PopupHeight);
+    connect(page, &QWebEnginePage::urlChanged, this, &CGamePopup::UpdateSiteBar);
     connect(page, &QWebEnginePage::titleChanged, this, &QWidget::setWindowTitle);
     connect(page, &QWebEnginePage::windowCloseRequested, this, &QWidget::close);
     connect(page, &QWebEnginePage::fullScreenRequested, this,
@@ -54,8 +76,36 @@ CGamePopup::CGamePopup(CWebContext& web, CWebPage* root)
     // Esc leaves the page's full screen, as in a browser.
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, this, [this] {
-        if (isFullScreen()) triggerPageAction(QWebEnginePage::ExitFullScreen);
+        if (isFullScreen()) page_->triggerAction(QWebEnginePage::ExitFullScreen);
     });
+}
+
+void CGamePopup::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    UpdateSiteBar();
+}
+
+void CGamePopup::UpdateSiteBar()
+{
+    QUrl url = page_->url();
+    if (url.scheme() == QLatin1String("blob")) url = QUrl(url.path()); // its origin's
+    const QString scheme = url.scheme().toLower();
+    const bool web = scheme == QLatin1String("http") || scheme == QLatin1String("https");
+    if (!web || web_.sites().IsOperatorAddress(url.toEncoded().toStdString())) {
+        bar_->hide();
+        return;
+    }
+    const QString text =
+        UiText(scheme == QLatin1String("https") ? qev::IdsOutsideSiteSecure : qev::IdsOutsideSite);
+    // The host as Qt shows it: Unicode only where its rules hold no look-alike risk, else
+    // the ACE form; cut at its start, so the end that names the owner stays.
+    const int room =
+        width() - 2 * SiteBarMargin - bar_->fontMetrics().horizontalAdvance(text.arg(QString()));
+    const QString host =
+        bar_->fontMetrics().elidedText(url.host(), Qt::ElideLeft, std::max(room, 0));
+    bar_->setText(text.arg(host));
+    bar_->show();
 }
 
 void CGamePopup::closeEvent(QCloseEvent* event)
@@ -66,7 +116,7 @@ void CGamePopup::closeEvent(QCloseEvent* event)
         QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
         return;
     }
-    QWebEngineView::closeEvent(event);
+    QWidget::closeEvent(event);
 }
 
 CKorvel2View::CKorvel2View(CWebContext& web, QWidget* parent,
@@ -121,7 +171,7 @@ void CKorvel2View::EnsurePage()
     ownPage_->SetPopupMaker([&web = web_](CWebPage* root) {
         auto* popup = new CGamePopup(web, root);
         popup->show();
-        return popup->webPage();
+        return popup->page();
     });
     connect(ownPage_, &QWebEnginePage::linkHovered, this, &CKorvel2View::linkHovered);
     connect(ownPage_, &QWebEnginePage::fullScreenRequested, this,

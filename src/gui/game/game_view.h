@@ -2,6 +2,7 @@
 // A document of the main frame and its game view. The view shows a page, marks every page
 // it loads with the cookie "korvel=1" (so pages can tell they run inside the client), keeps
 // script errors quiet, and carries the activity schedule and the reminder.
+#include <QLabel>
 #include <QList>
 #include <QPointer>
 #include <QString>
@@ -17,20 +18,31 @@
 #include "gui/browser/web_page.h"
 #include "gui/remind/remind_popup.h"
 
-// A window a game page opened: a top-level browser of the client titled after its page.
+// A window a game page opened: a top-level window of the client titled after its page.
+// While its page is off the operator's sites (a payment or sign-in provider), a bar of the
+// client's own above the page names the site and says whether its connection is encrypted.
 // It goes full screen when its page asks, and back on Esc or the page's own exit.
-class CGamePopup : public QWebEngineView {
+class CGamePopup : public QWidget {
     Q_OBJECT
 public:
     CGamePopup(CWebContext& web, CWebPage* root);
-    CWebPage* webPage() const { return page_; }
+    CWebPage* page() const { return page_; }
+    QWebEngineView* view() const { return view_; }
+    // What the site bar says; empty while the page is on the operator's sites.
+    QString siteBarText() const { return bar_->isHidden() ? QString() : bar_->text(); }
 
 protected:
     // A pop-up whose page has a dialog open closes once the dialog has gone.
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
-    CWebPage* page_; // child of this
+    void UpdateSiteBar();
+
+    CWebContext& web_;
+    QWebEngineView* view_; // children of this
+    CWebPage* page_;
+    QLabel* bar_;
 };
 
 class CKorvel2View : public QWebEngineView {
