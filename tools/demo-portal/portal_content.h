@@ -30,9 +30,10 @@ inline constexpr std::string_view RewardPath = "/dl/reward.bin";
 inline constexpr std::string_view BrokenRewardPath = "/dl/broken.bin";
 inline constexpr std::string_view StatsPath = "/stats";
 // A page of the game host that behaves as a hostile page would, for the client's tests,
-// and the address its heartbeat fetches.
+// the address its heartbeat fetches, and an ad a test puts in a frame of another site.
 inline constexpr std::string_view HostilePath = "/hostile";
 inline constexpr std::string_view HostileBeatPath = "/hostile/beat";
+inline constexpr std::string_view HostileAdPath = "/hostile/ad";
 
 // The reward download's size, and where the broken one stops.
 constexpr std::size_t RewardBytes = 256 * 1024;
@@ -86,6 +87,9 @@ std::string NotFoundPage(std::string_view path);
 // The hostile page: a pad the whole window large whose press runs what window.onPress
 // holds, and helpers a test drives (addresses, pop-ups, pointer lock, dialogs, staying).
 std::string HostilePage();
+// The ad: on a press it sends the page's main frame to its "top" parameter; with a "self"
+// parameter it sends its own frame there every 300 ms.
+std::string HostileAdPage();
 
 // Cookies of the portal: the session of one sign-in (gone when the browser closes, and only
 // for the portal's own pages), and the hero a player asked to be remembered.

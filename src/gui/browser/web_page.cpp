@@ -188,8 +188,8 @@ void CWebPage::LeaveForeign(const QUrl& url)
     CPageGuard* guard = CPageGuard::Of(this);
     if (!guard) return;
     if (!guard->SpendAllowance(qev::AllowanceKind::Popup)) {
-        guard->Refused("address", QStringLiteral("%1 address refused (not the operator's site): %2")
-                                      .arg(RoleName(role_), ForLog(url)));
+        guard->Refused("site", QStringLiteral("%1 address refused (not the operator's site): %2")
+                                   .arg(RoleName(role_), ForLog(url)));
         return;
     }
     WebLog(
