@@ -172,11 +172,14 @@ TEST_F(MiniBrowser, GameAddressIsResolvedAgainstThePage)
 // a link elsewhere opens it in the player's browser, a script's own move goes nowhere.
 TEST_F(MiniBrowser, ForeignSitesOpenOutsideOnAClickAndNowhereWithout)
 {
-    g_rig->host->page()->runJavaScript("location.href = 'http://elsewhere.test/script'");
-    g_rig->Click(LinkForeign);
+    g_rig->Click(LinkForeign); // spends the click's allowance
     ASSERT_TRUE(WaitFor([&] { return g_opened.size() == 1u; }, 10000));
     EXPECT_EQ(g_opened[0], QUrl("http://elsewhere.test/top"));
-    EXPECT_EQ(g_rig->host->view()->url(), QUrl("http://portal.test/micro2/login"));
+    g_rig->host->page()->runJavaScript("location.href = 'http://elsewhere.test/script'");
+    const auto left = [&] {
+        return g_opened.size() > 1u || g_rig->host->view()->url().host() != "portal.test";
+    };
+    EXPECT_FALSE(WaitFor(left, 2000)) << "the page's own move went somewhere";
 }
 
 // No browser menu (Save page, View source ...) on a link or the page; a text field gets
