@@ -131,6 +131,13 @@ TEST(PageMarking, WrittenExactlyOnceAndNeverOverAnExistingMark)
     };
     EXPECT_EQ(cookieOf("/a/first.html"), "");
     EXPECT_EQ(cookieOf("/a/again.html"), "korvel=1");
+
+    // A page off the operator's sites is not told it runs inside the client.
+    CKorvel2View foreign(*g_web, nullptr, {}, {"game.example"});
+    bool written = true;
+    ASSERT_TRUE(LoadAndMark(foreign, served.Url("/d/ad.html"), &written));
+    EXPECT_FALSE(written);
+    EXPECT_EQ(RunScript(foreign, "JSON.stringify(window.writes)"), "[]");
 }
 
 TEST(GamePopup, AWindowThePageOpensIsAClientWindowWithTheSession)

@@ -78,14 +78,26 @@ TEST(PageRequests, DownloadNeedsKnownOriginRoomAndAllowance)
         {"https://ads.example/?https://game.example/", true, 0, DownloadVerdict::ForeignOrigin},
         {"blob:https://game.example/1-2", true, 0, DownloadVerdict::Accept},
         {"blob:https://ads.example/1-2", true, 0, DownloadVerdict::ForeignOrigin},
-        {"data:application/octet-stream,x", true, 0, DownloadVerdict::Accept},
-        {"data:application/octet-stream,x", false, 0, DownloadVerdict::NoAllowance},
+        {"data:image/png;base64,iVBORw0K", true, 0, DownloadVerdict::Accept},
+        {"data:IMAGE/JPEG,x", true, 0, DownloadVerdict::Accept},
+        {"data:image/webp,x", false, 0, DownloadVerdict::NoAllowance},
+        {"data:application/octet-stream,x", true, 0, DownloadVerdict::NotAnImage},
+        {"data:text/x-shellscript,x", false, 0, DownloadVerdict::NotAnImage},
+        {"data:image/svg+xml,<svg/>", true, 0, DownloadVerdict::NotAnImage},
+        {"data:image/pngx,x", true, 0, DownloadVerdict::NotAnImage},
+        {"data:,image/png", true, 0, DownloadVerdict::NotAnImage},
         {"https://game.example/a.bin", true, MaxRunningDownloads, DownloadVerdict::TooMany},
         {"https://game.example/a.bin", false, 0, DownloadVerdict::NoAllowance},
     };
     for (const auto& c : cases)
         EXPECT_EQ(DecideDownload(c.address, page, hosts, c.allowance, c.running), c.verdict)
             << c.address;
+    EXPECT_EQ(DataDownloadName("shot.PNG", "data:image/png,x"), "shot.PNG");
+    EXPECT_EQ(DataDownloadName("run.sh", "data:image/png,x"), "run.sh.png");
+    EXPECT_EQ(DataDownloadName("a.jpeg", "data:image/jpeg;x=y,x"), "a.jpeg");
+    EXPECT_EQ(DataDownloadName("", "data:image/gif,x"), "download.gif");
+    EXPECT_EQ(DataDownloadName(std::string(300, 'a') + ".sh", "data:image/webp,x").substr(190),
+              "aaaaa.webp"); // cut to 200 bytes
 }
 
 TEST(PageRequests, RefusalsWriteOneLineAMinuteWithTheCount)

@@ -5,6 +5,8 @@
 #include <QPalette>
 #include <QVBoxLayout>
 #include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QPointer>
 #include <QShortcut>
 #include <QUrl>
@@ -24,15 +26,32 @@
 namespace {
 
 // Reads the cookie; only when it lacks the mark, writes exactly the mark and reads once
-// more. Runs in the page's own world, as the page's document would see it. Answers whether
-// it wrote.
-const char MarkPageScript[] = R"JS((function () {
+// more. Runs in the page's own world, as the page's document would see it, called with the
+// origin of the page that was checked: a document from elsewhere that has replaced it
+// meanwhile gets nothing. Answers whether it wrote.
+const char MarkPageScript[] = R"JS((function (origin) {
+  if (location.origin !== origin) return false;
   var cookie = document.cookie;
   if (cookie.indexOf('korvel=1') >= 0) return false;
   document.cookie = 'korvel=1';
   cookie = document.cookie;
   return true;
-})())JS";
+}))JS";
+
+// The origin of url as a page's location.origin writes it, as a quoted script string.
+QString ScriptOrigin(const QUrl& url)
+{
+    QString host = url.host(QUrl::FullyEncoded);
+    if (host.contains(QLatin1Char(':'))) host = QLatin1Char('[') + host + QLatin1Char(']');
+    const int port = url.port();
+    const bool defaultPort = port == -1 || (url.scheme() == QLatin1String("http") && port == 80) ||
+                             (url.scheme() == QLatin1String("https") && port == 443);
+    const QString origin = url.scheme() + QLatin1String("://") + host +
+                           (defaultPort ? QString() : QLatin1Char(':') + QString::number(port));
+    const QString array =
+        QString::fromUtf8(QJsonDocument(QJsonArray{origin}).toJson(QJsonDocument::Compact));
+    return array.mid(1, array.size() - 2);
+}
 
 // A pop-up opens at this size until its page asks for another.
 constexpr int PopupWidth = 1024, PopupHeight = 700;
@@ -120,8 +139,9 @@ void CGamePopup::closeEvent(QCloseEvent* event)
 }
 
 CKorvel2View::CKorvel2View(CWebContext& web, QWidget* parent,
-                           std::function<const qev::GameEntry*()> currentGame)
-    : QWebEngineView(parent), web_(web),
+                           std::function<const qev::GameEntry*()> currentGame,
+                           const std::vector<std::string>& operatorHosts)
+    : QWebEngineView(parent), web_(web), sites_(operatorHosts),
       reminder_(CRemindPopup::Owner{[this] { schedule_.CloseReminder(); },
                                     [this](int id, int message) { OnTrayNotify(id, message); },
                                     [this](int id) { OnCommand(id); }, std::move(currentGame),
@@ -154,8 +174,15 @@ CKorvel2View::~CKorvel2View()
 void CKorvel2View::MarkPage()
 {
     const QUrl url = page()->url();
+    // Only the operator's pages learn that they run inside the client.
+    if (!sites_.IsOperatorAddress(url.toString(QUrl::FullyEncoded).toStdString())) {
+        emit pageMarked(url, false);
+        return;
+    }
+    const QString script = QString::fromLatin1(MarkPageScript) + QLatin1Char('(') +
+                           ScriptOrigin(url) + QLatin1Char(')');
     // The answer may come while the view is being destroyed: then nobody is told.
-    page()->runJavaScript(QString::fromLatin1(MarkPageScript), QWebEngineScript::MainWorld,
+    page()->runJavaScript(script, QWebEngineScript::MainWorld,
                           [view = QPointer<CKorvel2View>(this), url](const QVariant& written) {
                               if (view) emit view->pageMarked(url, written.toBool());
                           });

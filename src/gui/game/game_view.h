@@ -1,7 +1,8 @@
 #pragma once
 // A document of the main frame and its game view. The view shows a page, marks every page
-// it loads with the cookie "korvel=1" (so pages can tell they run inside the client), keeps
-// script errors quiet, and carries the activity schedule and the reminder.
+// it loads from the operator's sites with the cookie "korvel=1" (so pages can tell they run
+// inside the client), keeps script errors quiet, and carries the activity schedule and the
+// reminder.
 #include <QLabel>
 #include <QList>
 #include <QPointer>
@@ -12,7 +13,9 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
+#include "core/browser/operator_sites.h"
 #include "core/remind/activity_schedule.h"
 #include "gui/browser/web_context.h"
 #include "gui/browser/web_page.h"
@@ -48,13 +51,16 @@ private:
 class CKorvel2View : public QWebEngineView {
     Q_OBJECT
 public:
-    // The cookie every game page gets, exactly as written (no attributes).
+    // The cookie every page of the operator's sites gets, exactly as written (no attributes).
     static constexpr char MarkCookie[] = "korvel=1";
 
     // web: where the view's page comes from; currentGame: the game whose layout the view's
-    // reminder is built from (none: no reminder shows).
-    explicit CKorvel2View(CWebContext& web, QWidget* parent = nullptr,
-                          std::function<const qev::GameEntry*()> currentGame = {});
+    // reminder is built from (none: no reminder shows); operatorHosts: the sites whose pages
+    // get the mark (qev::OperatorSites).
+    explicit CKorvel2View(
+        CWebContext& web, QWidget* parent = nullptr,
+        std::function<const qev::GameEntry*()> currentGame = {},
+        const std::vector<std::string>& operatorHosts = qev::BuildOperatorHosts());
     ~CKorvel2View() override;
 
     // Shows url; the view's page is made here the first time. Only the client's own
@@ -96,11 +102,13 @@ signals:
     void fullScreenRequested(bool on);
 
 private:
-    // Sets the cookie on the loaded page unless its cookie text already holds it.
+    // Sets the cookie on the loaded page unless it is not the operator's or its cookie text
+    // already holds it.
     void MarkPage();
     void EnsurePage();
 
     CWebContext& web_;
+    const qev::OperatorSites sites_;
     CWebPage* ownPage_ = nullptr; // child of the view
     CRemindPopup reminder_;
     qev::ActivitySchedule schedule_;
