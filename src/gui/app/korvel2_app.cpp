@@ -160,9 +160,9 @@ void CKorvel2App::StartLoginPages()
 {
     // The web profile every page shares, then 20. the page layer, whose pages begin to
     // load at once (their views show with the stack's first paint).
-    web_ = std::make_unique<CWebContext>(
-        QString::fromStdString(qev::DataHome()), QString::fromStdString(qev::CacheHome()),
-        qev::BuildOperatorHosts());
+    web_ = std::make_unique<CWebContext>(QString::fromStdString(qev::DataHome()),
+                                         QString::fromStdString(qev::CacheHome()),
+                                         qev::BuildOperatorHosts());
     web_->profile();
     loginWindow_ = new CLoginWnd(loginBackground_.get(), layout_, *web_);
 }
