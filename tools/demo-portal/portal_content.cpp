@@ -450,11 +450,32 @@ window.dialogLoop = function (n) {
     for (var i = 0; i < n; i++) { alert('alert ' + (i + 1) + ' of ' + n); window.alerts++; }
   }, 0);
 };
+// Reloads itself n times, with an alert before each reload.
+window.reloadLoop = function (n) { sessionStorage.reloads = n; location.reload(); };
+if (+sessionStorage.reloads > 0) {
+  setTimeout(function () {
+    sessionStorage.reloads = +sessionStorage.reloads - 1;
+    alert('reloads left: ' + sessionStorage.reloads);
+    location.reload();
+  }, 0);
+}
 // Asks to stay when left, and fetches its heartbeat every 200 ms.
 window.clingOn = function () {
   window.addEventListener('beforeunload', function (e) { e.preventDefault(); e.returnValue = 'stay'; });
   setInterval(function () { fetch('/hostile/beat').catch(function () {}); }, 200);
 };
+</script></body></html>)HTML";
+}
+
+std::string HostileAdPage()
+{
+    return R"HTML(<!doctype html><html><head><meta charset="utf-8"><title>Ad</title></head>
+<body style="margin:0;background:#f0c020;height:100vh;font:20px sans-serif">BUY NOW<script>
+var q = new URLSearchParams(location.search);
+document.addEventListener('mousedown', function () {
+  if (q.get('top')) top.location = q.get('top');
+}, true);
+if (q.get('self')) setInterval(function () { location.href = q.get('self'); }, 300);
 </script></body></html>)HTML";
 }
 

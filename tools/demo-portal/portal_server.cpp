@@ -309,6 +309,10 @@ struct DemoPortal::Impl {
                 Html(res, HostilePage());
                 return;
             }
+            if (path == HostileAdPath) {
+                Html(res, HostileAdPage());
+                return;
+            }
             if (path == HostileBeatPath) {
                 res.set_content("beat", "text/plain");
                 return;

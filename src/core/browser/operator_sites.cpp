@@ -286,9 +286,16 @@ std::optional<std::string> WebAddressHost(std::string_view address)
     std::transform(scheme.begin(), scheme.end(), scheme.begin(), LowerAscii);
     if (scheme != "http" && scheme != "https") return std::nullopt;
     std::string_view rest = std::string_view(text).substr(colon + 1);
-    // Any run of slashes and backslashes leads to the authority of a web address.
-    while (!rest.empty() && (rest.front() == '/' || rest.front() == '\\')) rest.remove_prefix(1);
-    std::string_view authority = rest.substr(0, rest.find_first_of("/\\?#"));
+    // Any run of slashes leads to the authority of a web address. The engine reads a
+    // backslash there as a slash, Qt's parser as part of the userinfo or path: such an
+    // address leads to no host, so neither reading can take a pane elsewhere.
+    while (!rest.empty() && (rest.front() == '/' || rest.front() == '\\')) {
+        if (rest.front() == '\\') return std::nullopt;
+        rest.remove_prefix(1);
+    }
+    const std::size_t authorityEnd = rest.find_first_of("/\\?#");
+    if (authorityEnd != std::string_view::npos && rest[authorityEnd] == '\\') return std::nullopt;
+    std::string_view authority = rest.substr(0, authorityEnd);
     const std::size_t at = authority.rfind('@');
     if (at != std::string_view::npos) authority.remove_prefix(at + 1);
 

@@ -14,10 +14,11 @@
 namespace qev {
 
 // The host an http or https address leads to, the way the web engine reads the address
-// (slashes or backslashes after the scheme, userinfo up to the last '@', percent-escapes,
+// (any number of slashes after the scheme, userinfo up to the last '@', percent-escapes,
 // IDN, IPv4 in any of its numeric forms), in the form hosts compare in: lowercase ASCII
 // without a trailing dot, IPv4 as four decimals, IPv6 as "[...]" in its shortest form.
-// Nothing for another scheme or an address whose host the engine would not accept.
+// Nothing for another scheme, an address whose host the engine would not accept, or one
+// with a backslash before its path (the engine and Qt read those as different hosts).
 std::optional<std::string> WebAddressHost(std::string_view address);
 
 // host (as an address carries it, percent-escapes included) in that form; nothing when it

@@ -160,9 +160,9 @@ void CKorvel2App::StartLoginPages()
 {
     // The web profile every page shares, then 20. the page layer, whose pages begin to
     // load at once (their views show with the stack's first paint).
-    web_ = std::make_unique<CWebContext>(
-        QString::fromStdString(qev::DataHome()), QString::fromStdString(qev::CacheHome()),
-        std::vector<std::string>{QEV_PORTAL_HOST, QEV_GAME_HOST, QEV_FORUM_HOST, QEV_STATIC_HOST});
+    web_ = std::make_unique<CWebContext>(QString::fromStdString(qev::DataHome()),
+                                         QString::fromStdString(qev::CacheHome()),
+                                         qev::BuildOperatorHosts());
     web_->profile();
     loginWindow_ = new CLoginWnd(loginBackground_.get(), layout_, *web_);
 }
@@ -328,7 +328,7 @@ void CKorvel2App::ReturnToLogin(bool rebuildLogin)
         if (rebuildLogin)
             loginWindow_->BuildPanes(); // new pages: the old account's go
         else
-            loginWindow_->RefreshPanes();
+            loginWindow_->RefreshPanes(operatorSites_);
     }
     if (loginBackground_) loginBackground_->show();
 }
@@ -356,6 +356,13 @@ void CKorvel2App::OnLoggedIn(const qev::SessionInfo& session)
 {
     if (!qev::IsWebAddress(session.href)) {
         qev::WriteLog("game address refused (not http or https): " +
+                      qev::AddressForLog(session.href));
+        return;
+    }
+    // A page off the operator's sites (an ad's copy of the sign-in page) must not choose
+    // the game, nor the account whose tasks are fetched.
+    if (!operatorSites_.IsOperatorAddress(session.href)) {
+        qev::WriteLog("game address refused (not the operator's site): " +
                       qev::AddressForLog(session.href));
         return;
     }

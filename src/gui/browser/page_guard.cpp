@@ -67,12 +67,6 @@ void CPageGuard::Refused(const char* kind, const QString& line)
     qev::WriteLog(text.toStdString());
 }
 
-void CPageGuard::OnNavigation()
-{
-    navigated_ = true;
-    dialogs_.OnNavigation();
-}
-
 bool CPageGuard::RunDialog(int kind, const QString& text, const QString& defaultValue,
                            QString* result)
 {

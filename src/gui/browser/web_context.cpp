@@ -36,11 +36,12 @@ QString OpenWebFolder(const QString& home, QString& refusal,
 
 CWebContext::CWebContext(const QString& dataHome, const QString& cacheHome,
                          std::vector<std::string> knownHosts)
+    : sites_(knownHosts)
 {
     MakeParts(ClaimFolders(dataHome, cacheHome), std::move(knownHosts));
 }
 
-CWebContext::CWebContext(std::vector<std::string> knownHosts)
+CWebContext::CWebContext(std::vector<std::string> knownHosts) : sites_(knownHosts)
 {
     MakeParts(QString(), std::move(knownHosts));
 }
