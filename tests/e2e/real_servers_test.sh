@@ -49,24 +49,11 @@ http { access_log off; types { text/xml xml; } client_body_temp_path $t; proxy_t
 CONF
 serve $p nginx -p "$t" -c "$work/nginx.conf" -g 'daemon off;'
 tls="https://127.0.0.1:$((p + 1))"
-cat >"$work/haproxy.cfg" <<CONF
-defaults
-  mode http
-  timeout connect 5s
-  timeout client 30s
-  timeout server 30s
-frontend tls
-  bind 127.0.0.1:$((p + 1)) ssl crt $work/haproxy.pem
-  default_backend web
-frontend up
-  bind 127.0.0.1:$((p + 2))
-  http-request redirect prefix $tls code 301
-frontend down
-  bind 127.0.0.1:$((p + 3)) ssl crt $work/haproxy.pem
-  http-request redirect prefix http://127.0.0.1:$p code 302
-backend web
-  server nginx 127.0.0.1:$p
-CONF
+h="bind 127.0.0.1" crt="ssl crt $work/haproxy.pem" # one directive a line
+printf '%s\n' defaults "mode http" "timeout connect 5s" "timeout client 30s" "timeout server 30s" \
+  "frontend tls" "$h:$((p + 1)) $crt" "default_backend web" "backend web" "server n 127.0.0.1:$p" \
+  "frontend up" "$h:$((p + 2))" "http-request redirect prefix $tls code 301" "frontend down" \
+  "$h:$((p + 3)) $crt" "http-request redirect prefix http://127.0.0.1:$p code 302" >"$work/haproxy.cfg"
 serve $((p + 3)) haproxy -db -f "$work/haproxy.cfg"
 curl -s --cacert "$work/ca.pem" -D "$work/head" -o /dev/null "$tls/update/update.xml"
 grep -q '^transfer-encoding: chunked' "$work/head" || fail "not chunked in lower case: $(cat "$work/head")"
