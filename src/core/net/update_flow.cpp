@@ -316,7 +316,7 @@ int UpdateFlow::StartDownload(int kind, const std::string& objectPath, const std
         packageValidator_.clear();
         if (resumeFrom_ > 0 && resumeFile_.IsOpen()) {
             from = static_cast<int>(resumeFrom_);
-            validator = resumeValidator_;
+            validator = packageValidator_ = resumeValidator_; // kept again if no byte comes
             writer_.Adopt(id, packageName_, std::move(resumeFile_));
         }
         resumeFrom_ = 0;
