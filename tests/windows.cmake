@@ -2,7 +2,8 @@
 # Core unit programs that need no POSIX run as they are; the others are skipped here with
 # their reason, or have a Windows variant in windows/.
 set(windows_unit_tests caption_rules_test download_thread_test http_get_test json_reader_test
-    layout_test reminder_rules_test skin_rules_test update_statement_test url_codec_test)
+    layout_test partial_package_test reminder_rules_test skin_rules_test update_statement_test
+    url_codec_test)
 
 # Skipped, and why:
 #   activity_schedule_test  sets TZ to zone names; the Windows C runtime knows no zone names

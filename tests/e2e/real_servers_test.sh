@@ -13,19 +13,23 @@ for s in nginx haproxy tinyproxy; do
   command -v $s >/dev/null || { echo "SKIP: no $s (scripts/bootstrap servers)"; exit 77; }
 done
 work="$(mktemp -d)"
+source "$(dirname "$0")/portal.sh"
 pids=()
 trap 'kill "${pids[@]}" 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; tail -n 5 "$work"/*.log; exit 1; }
 export XDG_STATE_HOME="$work/state"
 log="$work/state/qev/qev.log"
 p=$((${QEV_DEMO_PORT_BASE:-18080} + 40)) # nginx, https, http up, https down, proxy
-started() { # PORT: the last server started listens there
+serve() { # PORT COMMAND...: runs the server, then waits until it listens on PORT
+  local port="$1" && shift
+  "$@" >>"$work/$1.log" 2>&1 &
+  pids+=($!)
   for _ in $(seq 100); do
-    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
+    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && return 0
     kill -0 "${pids[-1]}" 2>/dev/null || break
     sleep 0.05
   done
-  fail "no server on port $1"
+  fail "no $1 on port $port"
 }
 got() { rm -rf "$work/got"; mkdir -p "$work/got"; "$fetch" "$@" "$work/got" >"$work/fetch.log"; }
 
@@ -33,45 +37,24 @@ mkdir -p "$work/www/update" "$work/www/pkg" "$work/nginx"
 head -c 5000000 /dev/urandom >"$work/www/pkg/qev setup.bin"
 echo '<config><game major="2" minor="<!--# echo var="minor" default="65538" -->"/></config>' \
   >"$work/www/update/update.xml"
-openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/ca.key" -out "$work/ca.pem" -days 2 \
-  -subj "/CN=qev test CA" 2>/dev/null
-openssl req -newkey rsa:2048 -nodes -keyout "$work/host.key" -subj "/CN=127.0.0.1" 2>/dev/null |
-  openssl x509 -req -CA "$work/ca.pem" -CAkey "$work/ca.key" -CAcreateserial -days 2 \
-    -extfile <(echo subjectAltName=IP:127.0.0.1) -out "$work/host.pem" 2>/dev/null
-cat "$work/host.pem" "$work/host.key" >"$work/haproxy.pem"
+make_cert ca && make_cert host ca && cat "$work/host.pem" "$work/host.key" >"$work/haproxy.pem"
 chmod -R a+rX "$work" # nginx's worker runs as another user
 
+t="$work/nginx"
 cat >"$work/nginx.conf" <<CONF
-pid $work/nginx/pid; error_log $work/nginx.log; events {}
-http { access_log off; types { text/xml xml; } client_body_temp_path $work/nginx;
-  proxy_temp_path $work/nginx; fastcgi_temp_path $work/nginx; uwsgi_temp_path $work/nginx;
-  scgi_temp_path $work/nginx;
+pid $t/pid; error_log $work/nginx.log; events {}
+http { access_log off; types { text/xml xml; } client_body_temp_path $t; proxy_temp_path $t;
+  fastcgi_temp_path $t; uwsgi_temp_path $t; scgi_temp_path $t;
   server { listen 127.0.0.1:$p; root $work/www; location /update/ { ssi on; ssi_types text/xml; } } }
 CONF
-nginx -p "$work/nginx" -c "$work/nginx.conf" -g 'daemon off;' 2>>"$work/nginx.log" &
-pids+=($!) && started $p
-cat >"$work/haproxy.cfg" <<CONF
-defaults
-  mode http
-  timeout connect 5s
-  timeout client 30s
-  timeout server 30s
-frontend tls
-  bind 127.0.0.1:$((p + 1)) ssl crt $work/haproxy.pem
-  default_backend web
-frontend up
-  bind 127.0.0.1:$((p + 2))
-  http-request redirect prefix https://127.0.0.1:$((p + 1)) code 301
-frontend down
-  bind 127.0.0.1:$((p + 3)) ssl crt $work/haproxy.pem
-  http-request redirect prefix http://127.0.0.1:$p code 302
-backend web
-  server nginx 127.0.0.1:$p
-CONF
-haproxy -db -f "$work/haproxy.cfg" >"$work/haproxy.log" 2>&1 &
-pids+=($!) && started $((p + 3))
-
+serve $p nginx -p "$t" -c "$work/nginx.conf" -g 'daemon off;'
 tls="https://127.0.0.1:$((p + 1))"
+h="bind 127.0.0.1" crt="ssl crt $work/haproxy.pem" # one directive a line
+printf '%s\n' defaults "mode http" "timeout connect 5s" "timeout client 30s" "timeout server 30s" \
+  "frontend tls" "$h:$((p + 1)) $crt" "default_backend web" "backend web" "server n 127.0.0.1:$p" \
+  "frontend up" "$h:$((p + 2))" "http-request redirect prefix $tls code 301" "frontend down" \
+  "$h:$((p + 3)) $crt" "http-request redirect prefix http://127.0.0.1:$p code 302" >"$work/haproxy.cfg"
+serve $((p + 3)) haproxy -db -f "$work/haproxy.cfg"
 curl -s --cacert "$work/ca.pem" -D "$work/head" -o /dev/null "$tls/update/update.xml"
 grep -q '^transfer-encoding: chunked' "$work/head" || fail "not chunked in lower case: $(cat "$work/head")"
 got --ca-file "$work/ca.pem" "$tls/update/update.xml" || fail "the chunked manifest failed"
@@ -102,8 +85,7 @@ echo "ok: an untrusted certificate and a redirect down to http refused, one log 
 
 printf 'Port %s\nListen 127.0.0.1\nTimeout 30\nBasicAuth qev s3cret\nLogFile "%s"\n' \
   $((p + 4)) "$work/tinyproxy.log" >"$work/tinyproxy.conf"
-tinyproxy -d -c "$work/tinyproxy.conf" >>"$work/tinyproxy.log" 2>&1 &
-pids+=($!) && started $((p + 4))
+serve $((p + 4)) tinyproxy -d -c "$work/tinyproxy.conf"
 rm -f "$log"
 http_proxy="http://127.0.0.1:$((p + 4))" got "http://127.0.0.1:$p/pkg/qev%20setup.bin" &&
   fail "a download through a proxy that wants a password succeeded"

@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 #include <vector>
 
@@ -11,9 +13,6 @@
 #include "core/net/proxy_env.h"
 #include "core/platform/network_init.h"
 #include "fake_http_server.h"
-#ifndef _WIN32
-#include "scoped_log.h"
-#endif
 
 namespace qev {
 namespace {
@@ -66,15 +65,21 @@ TEST_F(HttpGet, RequestTargetCarriesEveryValue)
 // request, and another error page stays a body.
 TEST_F(HttpGet, ProxyAskingForAPasswordGivesNothing)
 {
-    const test::ScopedLog log("http://u:pw@" + server.host());
+    std::string root = "/tmp/qev-log-XXXXXX", line, more;
+    setenv("XDG_STATE_HOME", mkdtemp(root.data()), 1);
+    setenv("http_proxy", ("http://u:pw@" + server.host()).c_str(), 1);
     server.Enqueue(MakeReply(407, "<html>proxy login</html>"));
     server.Enqueue(MakeReply(502, "<html>bad gateway</html>"));
     EXPECT_EQ(HttpGetText("?a=1", "/feed", "feed.example"), "");
     EXPECT_EQ(HttpGetText("?a=1", "/feed", "feed.example"), "<html>bad gateway</html>");
+    unsetenv("XDG_STATE_HOME"); // tests run without either
+    unsetenv("http_proxy");
     EXPECT_EQ(server.RequestLine(0), "GET http://feed.example/feed?a=1 HTTP/1.1");
     EXPECT_EQ(server.Requests().at(0).Header("Proxy-Authorization"), "Basic dTpwdw==");
-    EXPECT_EQ(log.Lines(),
-              std::vector<std::string>{std::string("web request ") + ProxyAuthRefusal});
+    std::ifstream log(root + "/qev/qev.log");
+    EXPECT_TRUE(std::getline(log, line) && !std::getline(log, more));
+    EXPECT_EQ(line, std::string("web request ") + ProxyAuthRefusal);
+    std::filesystem::remove_all(root);
 }
 #endif
 

@@ -81,6 +81,7 @@ protected:
             const auto it = files_.find(r.target);
             if (it == files_.end()) return MakeReply(404);
             auto reply = RangeReply(it->second, r);
+            reply.headers.push_back("ETag: \"" + std::to_string(it->second.size()) + "\"");
             if (const auto drop = dropFirst_.find(r.target); drop != dropFirst_.end()) {
                 reply.closeAfter = drop->second; // cut once: the client resumes
                 dropFirst_.erase(drop);
@@ -330,6 +331,47 @@ TEST_F(UpdateFlowTest, NewerBuildFetchesStatementThenPackageAndResumes)
               "Version 0.2.1.2 is ready: it installs when you close the client");
     EXPECT_EQ(LogLines(), std::vector<std::string>{"update 0.2.1.2 served by " + server_.host() +
                                                    "/update/update.xml"});
+}
+
+// A run that ends during the package keeps what came, with its validator, for the next
+// start, which resumes it for the same statement only; another statement removes it.
+TEST_F(UpdateFlowTest, PartialPackageIsResumedAtTheNextStartForTheSameStatement)
+{
+    const std::string package(3 * 1024 * 1024, 'Q'), other(package.size() + 1, 'R');
+    const std::string pkg = "/pkg/qev%20next.bin", name = "qev next.bin";
+    Put("/update/update.xml", Manifest("2", "65538", Item("/pkg/", name)));
+    for (const bool same : {true, false}) {
+        PutSigned(pkg, package, name);
+        test::FakeReply stalls = MakeReply(200, package);
+        stalls.headers.push_back("ETag: \"3145728\"");
+        stalls.writeSize = 2500000;
+        stalls.pieceDelayMs = 60000;
+        replies_[pkg] = stalls;
+        {
+            const auto first = NewFlow();
+            ASSERT_TRUE(first->flow.CheckForUpdate());
+            const std::string file = first->flow.TargetFolder() + name;
+            std::error_code e;
+            for (int i = 0; i < 1000 && !(fs::file_size(file, e) > 0 && !e); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        } // the run ends
+        const auto kept = fs::file_size(updateRoot_ + "partial/package");
+        {
+            std::lock_guard lock(filesMutex_);
+            replies_.erase(pkg);
+        }
+        if (!same) PutSigned(pkg, other, name);
+        const std::size_t before = server_.RequestCount();
+        const auto next = NewFlow();
+        ASSERT_TRUE(next->flow.CheckForUpdate());
+        ASSERT_TRUE(Settle(next->flow));
+        EXPECT_TRUE(ReadAll(next->flow.packagePath) == (same ? package : other));
+        ASSERT_EQ(server_.RequestCount(), before + 3); // manifest, statement, package
+        const auto& asked = server_.Requests()[before + 2];
+        EXPECT_EQ(asked.Header("Range"), "bytes=" + std::to_string(same ? kept : 0) + "-");
+        EXPECT_EQ(asked.Header("If-Range"), same ? "\"3145728\"" : "");
+        EXPECT_TRUE(fs::is_empty(updateRoot_ + "partial"));
+    }
 }
 
 // A name stored by an operator in the form '+' for a blank is asked once more that way.

@@ -40,6 +40,11 @@ public:
     const OpenFile* File(int id) const;
     // Hands download id's open file over and forgets the download; the file stays.
     OpenFile Take(int id);
+    // Takes file, stored under name, as download id's: a resume of bytes kept from before.
+    void Adopt(int id, const std::string& name, OpenFile file)
+    {
+        downloads_[id] = {name, std::move(file), false};
+    }
     // Closes download id's file and forgets it; the file stays.
     void Forget(int id) { downloads_.erase(id); }
     // Closes download id's file and removes it from the folder.

@@ -137,6 +137,7 @@ DownloadNotice CHttpDownloadThread::State::TaskNotice(int kind, int code) const
     notice.kind = kind;
     notice.code = code;
     notice.objectPath = FirstObject();
+    notice.validator = task->validator;
     return notice;
 }
 
@@ -215,6 +216,7 @@ void CHttpDownloadThread::State::OnDownloadRequest(DownloadRequest& r)
         task->objects = r.objects;
         task->rangeStart = r.rangeStart;
         task->rangeEnd = r.rangeEnd;
+        task->validator = r.validator;
         task->value = r.value;
         task->notifySink = r.notifySink;
         task->flags = r.initialFlags;

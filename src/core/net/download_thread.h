@@ -45,6 +45,8 @@ struct DownloadRequest {
     int bufferSize = 0;
     int rangeStart = 0;
     int rangeEnd = -1; // -1: up to the end
+    // For a resume from rangeStart of bytes kept from before: sent as If-Range.
+    std::string validator;
     NoticeSink notifySink;
     int value = 0;
     std::uint16_t initialFlags = 0;
@@ -89,6 +91,7 @@ struct DownloadNotice {
     int stepBytes = 0;
     int received = 0;
     int stepMillis = 0;
+    std::string validator; // the object's validator so far (a resume's If-Range), or ""
 };
 
 inline constexpr int DefaultBufferSize = 0x40000;

@@ -134,7 +134,8 @@ std::string ManifestItemRefusal(const UpdateSource& item, int sourcePort)
 
 void PostDownloadStart(CHttpDownloadThread& thread, int id, const std::string& objectPath,
                        const std::string& host, const NoticeSink& sink, int startBufferSize,
-                       int growTo, const std::string& caFile)
+                       int growTo, const std::string& caFile, int rangeStart,
+                       const std::string& validator)
 {
     SourceHost source = SplitSourceHost(host);
     DownloadRequest start;
@@ -146,7 +147,8 @@ void PostDownloadStart(CHttpDownloadThread& thread, int id, const std::string& o
     start.https = source.https;
     start.caFile = caFile;
     start.objects = {objectPath};
-    start.rangeStart = 0;
+    start.rangeStart = rangeStart;
+    start.validator = validator;
     start.rangeEnd = -1;
     start.bufferSize = startBufferSize;
     start.notifySink = sink;
@@ -287,6 +289,9 @@ bool UpdateFlow::CheckForUpdate()
     if (folder_) folder_->RemoveAll(); // a second check starts over
     folder_ = std::move(folder);
     writer_.SetFolder(folder_.get());
+    std::string noPartial; // without it every package starts from its first byte
+    partial_ = UpdateFolder::OpenPartial(false, noPartial);
+    ReadKeptPartial();
     sources_ = game->updateSources;
     source_ = 0;
     cleanMajor_ = state_.layout.major;
@@ -304,8 +309,20 @@ int UpdateFlow::StartDownload(int kind, const std::string& objectPath, const std
     running.serial = nextSerial_++;
     running.thread = std::make_shared<CHttpDownloadThread>(timing);
     const int id = kind + KindStride * running.serial;
+    int from = 0;
+    std::string validator;
+    if (kind == PackageDownload) {
+        packageId_ = id;
+        packageValidator_.clear();
+        if (resumeFrom_ > 0 && resumeFile_.IsOpen()) {
+            from = static_cast<int>(resumeFrom_);
+            validator = packageValidator_ = resumeValidator_; // kept again if no byte comes
+            writer_.Adopt(id, packageName_, std::move(resumeFile_));
+        }
+        resumeFrom_ = 0;
+    }
     PostDownloadStart(*running.thread, id, objectPath, host, GatedSink(), 0, GrownBufferSize,
-                      caFile);
+                      caFile, from, validator);
     DownloadNotice resting;
     resting.id = id;
     resting.owner = DownloadOwner;
@@ -428,6 +445,7 @@ int UpdateFlow::OnDownloadNotice(const DownloadNotice& notice)
             return 0;
         if (notice.kind == NoticeOpened && notice.code != 0) return 0; // its end follows
         if (stage_ != waitsFor || PastBound(kind, notice)) return 0;
+        if (kind == PackageDownload) packageValidator_ = notice.validator;
         writer_.OnNotice(notice);
         if (kind != ManifestDownload && !writer_.Intact(notice.id)) {
             OnWriteFailed(kind);
@@ -642,8 +660,89 @@ void UpdateFlow::OnStatementComplete(const DownloadNotice& notice)
         return;
     }
     stage_ = Stage::Package;
+    TakeKeptPartial();
     if (StartDownload(PackageDownload, itemObject_, itemHost_) != 0)
         RefusePackage("package download failed");
+}
+
+namespace {
+
+constexpr char PartialFile[] = "package";
+constexpr char PartialRecordFile[] = "package.rec";
+
+std::int64_t Now()
+{
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
+
+PartialPackage UpdateFlow::Wanted() const
+{
+    static constexpr char Digits[] = "0123456789abcdef";
+    PartialPackage p{itemHost_, itemObject_, packageName_, statement_.size, {}, {}, Now()};
+    for (const unsigned char b : statement_.sha256) {
+        p.sha256 += Digits[b >> 4];
+        p.sha256 += Digits[b & 15];
+    }
+    return p;
+}
+
+void UpdateFlow::ReadKeptPartial()
+{
+    kept_.reset();
+    if (!partial_) return;
+    const OpenFile record = partial_->OpenExisting(PartialRecordFile);
+    if (record.IsOpen()) kept_ = ParsePartialRecord(ReadHead(&record, MaxPartialRecordBytes));
+    const std::int64_t now = Now();
+    if (!kept_ || kept_->savedAt > now || now - kept_->savedAt > PartialKeepSeconds)
+        DropKeptPartial();
+}
+
+void UpdateFlow::DropKeptPartial()
+{
+    kept_.reset();
+    if (!partial_) return;
+    partial_->RemoveFile(PartialFile);
+    partial_->RemoveFile(PartialRecordFile);
+}
+
+void UpdateFlow::TakeKeptPartial()
+{
+    resumeFrom_ = 0;
+    if (!kept_) return;
+    const PartialPackage wanted = Wanted();
+    OpenFile file = partial_->OpenExisting(PartialFile);
+    const std::int64_t from =
+        file.IsOpen() ? PartialResumeFrom(*kept_, file.Size(), wanted, wanted.savedAt) : 0;
+    // The open file follows the move: it is the same file under its new name.
+    if (from > 0 && partial_->MoveInto(PartialFile, *folder_, packageName_)) {
+        resumeFrom_ = from;
+        resumeValidator_ = kept_->validator;
+        resumeFile_ = std::move(file);
+    }
+    DropKeptPartial(); // taken, or of another statement
+}
+
+void UpdateFlow::KeepPartial()
+{
+    const OpenFile* file = writer_.File(packageId_);
+    if (!file || !writer_.Intact(packageId_) || packageValidator_.empty()) return;
+    std::string whyNot;
+    if (!partial_) partial_ = UpdateFolder::OpenPartial(true, whyNot);
+    if (!partial_) return;
+    PartialPackage p = Wanted();
+    p.validator = packageValidator_;
+    const std::int64_t size = file->Size();
+    const std::string record = FormatPartialRecord(p);
+    if (size <= 0 || size >= p.size || record.empty()) return;
+    writer_.Forget(packageId_);
+    DropKeptPartial();
+    if (!folder_->MoveInto(packageName_, *partial_, PartialFile)) return;
+    OpenFile out = partial_->CreateFile(PartialRecordFile);
+    if (!out.IsOpen() || out.WriteAt(0, record.data(), record.size()) != 0) DropKeptPartial();
 }
 
 void UpdateFlow::OnPackageComplete(const DownloadNotice& notice)
@@ -729,6 +828,7 @@ void UpdateFlow::Shutdown()
     EndDownloads();
     // A package whose statement or bytes never arrived (an unreachable host) is not kept.
     std::lock_guard lock(noticeMutex_);
+    if (stage_ == Stage::Package) KeepPartial();
     if (stage_ == Stage::Statement) RefusePackage("statement download failed");
     if (stage_ == Stage::Package) RefusePackage("package download failed");
     if (stage_ != Stage::Ready) stage_ = Stage::Over;

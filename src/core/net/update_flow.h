@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +21,7 @@
 #include "core/layout/layout.h"
 #include "core/net/chunk_writer.h"
 #include "core/net/download_thread.h"
+#include "core/net/partial_package.h"
 #include "core/net/update_statement.h"
 #include "core/platform/update_folder.h"
 
@@ -56,10 +58,12 @@ std::string LoggableName(std::string_view name);
 // holds no '?', '#', control character, escaped control byte or ".." segment.
 std::string ManifestItemRefusal(const UpdateSource& item, int sourcePort);
 
-// host may carry a scheme (SplitSourceHost); caFile as DownloadRequest's.
+// host may carry a scheme (SplitSourceHost); caFile, rangeStart and validator as
+// DownloadRequest's.
 void PostDownloadStart(CHttpDownloadThread& thread, int id, const std::string& objectPath,
                        const std::string& host, const NoticeSink& sink, int startBufferSize,
-                       int growTo, const std::string& caFile = {});
+                       int growTo, const std::string& caFile = {}, int rangeStart = 0,
+                       const std::string& validator = {});
 
 class UpdateFlow {
 public:
@@ -223,6 +227,22 @@ private:
     // The first write of the statement or package that failed: one log line, and the
     // check ends without asking the standby.
     void OnWriteFailed(int kind);
+    // The unfinished package kept between runs (partial_, when this run could lock it):
+    // read at the start, resumed for the same statement, removed for another one or when
+    // too old, and kept again when the run ends during the package download.
+    std::unique_ptr<UpdateFolder> partial_;
+    std::optional<PartialPackage> kept_;
+    PartialPackage Wanted() const;
+    void ReadKeptPartial();
+    void DropKeptPartial();
+    // Before the package download: moves a kept file that fits into this run's folder.
+    void TakeKeptPartial();
+    void KeepPartial();
+    int packageId_ = 0;            // the package download's id
+    std::string packageValidator_; // the validator its answers carried
+    std::int64_t resumeFrom_ = 0;  // where the next package download starts, and from what
+    std::string resumeValidator_;
+    OpenFile resumeFile_;
     std::string packageName_;   // the name it is stored under
     UpdateStatement statement_; // verified before the package is fetched
     OpenFile packageFile_;      // the verified package, open since its download

@@ -68,6 +68,12 @@ public:
     // Any existing folder, opened without following a link and without a lock (the
     // command-line download tool writes into the folder it is given).
     static std::unique_ptr<UpdateFolder> OpenPlain(const std::string& path);
+    // The folder that keeps at most one unfinished package between runs: "partial" under
+    // UpdateFolderRoot(), made (0700) when missing, reached through the same checked walk,
+    // this user's alone, and locked while this object lives, so that a second copy of the
+    // client keeps nothing. Made only when create is true. nullptr on any failure (whyNot
+    // says why; Windows keeps none).
+    static std::unique_ptr<UpdateFolder> OpenPartial(bool create, std::string& whyNot);
 
     ~UpdateFolder(); // lets the lock go; the folder stays
     UpdateFolder(const UpdateFolder&) = delete;
@@ -79,6 +85,12 @@ public:
     // the file is created exclusively (never following a link), for this user only, and
     // checked to be a regular file of this user with one link. Not open on any failure.
     OpenFile CreateFile(const std::string& name);
+    // Opens the existing file name for reading and writing, never following a link; only
+    // a regular file of this user with one link. Not open otherwise.
+    OpenFile OpenExisting(const std::string& name);
+    // Moves the file name into folder to as newName, over an entry of that name; false
+    // when it could not (the file stays).
+    bool MoveInto(const std::string& name, UpdateFolder& to, const std::string& newName);
     // Removes the file name from the folder; false when it could not.
     bool RemoveFile(const std::string& name);
     // Removes every file in the folder, then the folder; false when something stayed.

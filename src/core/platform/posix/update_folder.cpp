@@ -289,6 +289,45 @@ std::unique_ptr<UpdateFolder> UpdateFolder::OpenPlain(const std::string& path)
     return std::unique_ptr<UpdateFolder>(new UpdateFolder(shown, std::move(handles)));
 }
 
+std::unique_ptr<UpdateFolder> UpdateFolder::OpenPartial(bool create, std::string& whyNot)
+{
+    const auto root = OpenRoot(whyNot);
+    if (!root) return nullptr;
+    auto handles = std::make_unique<Handles>();
+    handles->name = "partial";
+    if (create && mkdirat(root->Descriptor(), "partial", 0700) != 0 && errno != EEXIST) {
+        whyNot = std::string("cannot make the partial folder: ") + std::strerror(errno);
+        return nullptr;
+    }
+    handles->folder =
+        openat(root->Descriptor(), "partial", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st {};
+    if (handles->folder < 0 || fstat(handles->folder, &st) != 0 || !S_ISDIR(st.st_mode) ||
+        st.st_uid != geteuid() || (st.st_mode & 077) != 0 || !LockNow(handles->folder)) {
+        whyNot = "the partial folder is not this user's alone, or another copy holds it";
+        return nullptr;
+    }
+    const std::string path = root->Path() + "/partial/";
+    return std::unique_ptr<UpdateFolder>(new UpdateFolder(path, std::move(handles)));
+}
+
+OpenFile UpdateFolder::OpenExisting(const std::string& name)
+{
+    if (!IsPlainName(name)) return {};
+    OpenFile file(openat(handles_->folder, name.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st {};
+    if (!file.IsOpen() || fstat(static_cast<int>(file.Handle()), &st) != 0 ||
+        !S_ISREG(st.st_mode) || st.st_uid != geteuid() || st.st_nlink != 1)
+        return {};
+    return file;
+}
+
+bool UpdateFolder::MoveInto(const std::string& name, UpdateFolder& to, const std::string& newName)
+{
+    return IsPlainName(name) && IsPlainName(newName) &&
+           renameat(handles_->folder, name.c_str(), to.handles_->folder, newName.c_str()) == 0;
+}
+
 OpenFile UpdateFolder::CreateFile(const std::string& name)
 {
     if (!IsPlainName(name)) return {};

@@ -470,6 +470,23 @@ std::unique_ptr<UpdateFolder> UpdateFolder::OpenRunFolder(const std::string& pat
         new UpdateFolder(root + Narrow(name) + "/", std::move(handles)));
 }
 
+// No partial package is kept on Windows yet: every run starts its package from byte 0.
+std::unique_ptr<UpdateFolder> UpdateFolder::OpenPartial(bool, std::string& whyNot)
+{
+    whyNot = "partial packages are not kept on this system";
+    return nullptr;
+}
+
+OpenFile UpdateFolder::OpenExisting(const std::string&)
+{
+    return {};
+}
+
+bool UpdateFolder::MoveInto(const std::string&, UpdateFolder&, const std::string&)
+{
+    return false;
+}
+
 std::unique_ptr<UpdateFolder> UpdateFolder::OpenPlain(const std::string& path)
 {
     const std::wstring full = WithoutTrailingSeparators(FullPath(WidePath(path)));
