@@ -5,10 +5,8 @@
 #    asked, No (the default) opens nothing, Yes hands the address to the desktop's handler;
 #  - pointer lock: none without input, one per click, not again after Esc;
 #  - a loop of alerts ends by itself after two boxes, a page reloading between them too;
-#  - an ad frame of another site: clicked once it leaves the login pane on the portal; its
-#    address for a desktop handler asks nothing, after a click outside it too;
-#  - a pop-up of another site shows the client's bar; its opener.location leaves the game
-#    tab in place;
+#  - an ad frame of another site, clicked once, leaves the login pane on the portal; it asks
+#    nothing for a desktop handler; a foreign pop-up's opener.location leaves the game tab;
 #  - pop-ups: none without input, one per click, at most four open;
 #  - Switch Account: no "leave this page?" question, the old page's requests stop, its
 #    pop-ups close; the client still closes from its own button.

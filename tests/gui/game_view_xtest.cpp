@@ -192,7 +192,6 @@ TEST(ScriptDialogs, QuietStaysQuietAcrossThePagesOwnReloads)
 {
     Served served;
     CKorvel2View view(*g_web);
-    view.resize(400, 300);
     view.show();
     int shown = 0;
     bool tick = false; // tick "no more" in the next dialog
@@ -206,25 +205,21 @@ TEST(ScriptDialogs, QuietStaysQuietAcrossThePagesOwnReloads)
             }
     });
     answer.start(50);
-    const struct {
-        const char* path;
-        bool tick;
-        int shown; // dialogs the player saw of the six
-    } rows[] = {{"/d/loop?1", false, 2},
-                {"/d/loop?2", false, 2},
-                {"/d/loop?3", true, 1},
-                {"/d/loop?4", false, 2}};
-    for (const auto& row : rows) {
+    // Per address: whether the player ticks "no more" in its first dialog, and how many of
+    // its six dialogs show.
+    const std::pair<bool, int> rows[] = {{false, 2}, {false, 2}, {true, 1}, {false, 2}};
+    for (int i = 0; i < 4; ++i) {
+        const std::string path = "/d/loop?" + std::to_string(i);
         shown = 0;
-        tick = row.tick;
-        view.Navigate(served.Url(row.path));
+        tick = rows[i].first;
+        view.Navigate(served.Url(path.c_str()));
         const auto done = [&] { // six loads that alerted, a seventh that did not
             int loads = 0;
-            for (const auto& r : served.server.Requests()) loads += r.target == row.path;
+            for (const auto& r : served.server.Requests()) loads += r.target == path;
             return loads == 7 && view.page()->title() == "done";
         };
-        ASSERT_TRUE(WaitFor(done, 30000)) << row.path;
-        EXPECT_EQ(shown, row.shown) << row.path;
+        ASSERT_TRUE(WaitFor(done, 30000)) << path;
+        EXPECT_EQ(shown, rows[i].second) << path;
     }
 }
 

@@ -117,7 +117,6 @@ an_ad "$hostile" "self=qevtest:ad-frame"
 until_logged "game page address refused: qevtest:ad-frame (a frame's)" || exit 1
 press ""
 ! until_true '[[ -n $(shown "$question") ]]' 20 || fail "the ad's address was put to the player"
-js "document.querySelector('iframe').remove(); true" >/dev/null
 
 step "a foreign pop-up shows the client's bar; its opener.location leaves the game tab in place"
 press "window.open('http://localhost:$((base + 1))/hostile?foreign', 'f')"
