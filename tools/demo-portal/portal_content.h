@@ -97,7 +97,8 @@ std::string HostileAdPage();
 // The storage page: helpers a test drives (each a promise of what it managed), and with
 // "?fill=N[&pace=MS]" in its address it writes N MiB into IndexedDB on its own, one MiB at
 // a time (MS apart), then says so in its title; "?frame=ADDRESS" shows ADDRESS in a frame,
-// which with "?report" runs each helper once and posts the answers to this page (window.frameReport).
+// which with "?report" runs each helper once and posts the answers to this page
+// (window.frameReport).
 std::string StoragePage();
 std::string StorageWorker();
 

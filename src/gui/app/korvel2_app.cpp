@@ -328,7 +328,7 @@ void CKorvel2App::ReturnToLogin(bool rebuildLogin)
         if (rebuildLogin)
             loginWindow_->BuildPanes(); // new pages: the old account's go
         else
-            loginWindow_->RefreshPanes(operatorSites_);
+            loginWindow_->RefreshPanes(web_->sites());
     }
     if (loginBackground_) loginBackground_->show();
 }
@@ -361,7 +361,7 @@ void CKorvel2App::OnLoggedIn(const qev::SessionInfo& session)
     }
     // A page off the operator's sites (an ad's copy of the sign-in page) must not choose
     // the game, nor the account whose tasks are fetched.
-    if (!operatorSites_.IsOperatorAddress(session.href)) {
+    if (!web_->sites().IsOperatorAddress(session.href)) {
         qev::WriteLog("game address refused (not the operator's site): " +
                       qev::AddressForLog(session.href));
         return;

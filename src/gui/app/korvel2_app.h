@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "core/browser/operator_sites.h"
 #include "core/browser/session_info.h"
 #include "core/layout/layout.h"
 
@@ -134,6 +133,4 @@ private:
     std::unique_ptr<qev::BackgroundTextRequest> reportRequest_, feedRequest_;
     std::vector<std::unique_ptr<qev::BackgroundTextRequest>> stoppedRequests_;
     int loginSerial_ = 0;
-    // Where the game and the login pages may be: the build's hosts.
-    const qev::OperatorSites operatorSites_{qev::BuildOperatorHosts()};
 };

@@ -124,9 +124,7 @@ QWebEngineProfile* CWebContext::profile()
     // engine opens the folder.
     bound_ = new CProfileBound(
         std::move(storageFolder_),
-        [sites = std::make_shared<qev::OperatorSites>(qev::BuildOperatorHosts())](
-            std::string_view host) { return sites->IsOperatorHost(host); },
-        this);
+        [this](std::string_view host) { return sites_.IsOperatorHost(host); }, this);
     bound_->CleanAtStart();
     if (storage_.isEmpty()) {
         profile_ = new QWebEngineProfile(this); // off the record

@@ -139,9 +139,8 @@ void CGamePopup::closeEvent(QCloseEvent* event)
 }
 
 CKorvel2View::CKorvel2View(CWebContext& web, QWidget* parent,
-                           std::function<const qev::GameEntry*()> currentGame,
-                           const std::vector<std::string>& operatorHosts)
-    : QWebEngineView(parent), web_(web), sites_(operatorHosts),
+                           std::function<const qev::GameEntry*()> currentGame)
+    : QWebEngineView(parent), web_(web),
       reminder_(CRemindPopup::Owner{[this] { schedule_.CloseReminder(); },
                                     [this](int id, int message) { OnTrayNotify(id, message); },
                                     [this](int id) { OnCommand(id); }, std::move(currentGame),
@@ -175,7 +174,7 @@ void CKorvel2View::MarkPage()
 {
     const QUrl url = page()->url();
     // Only the operator's pages learn that they run inside the client.
-    if (!sites_.IsOperatorAddress(url.toString(QUrl::FullyEncoded).toStdString())) {
+    if (!web_.sites().IsOperatorAddress(url.toString(QUrl::FullyEncoded).toStdString())) {
         emit pageMarked(url, false);
         return;
     }

@@ -55,12 +55,10 @@ public:
     static constexpr char MarkCookie[] = "korvel=1";
 
     // web: where the view's page comes from; currentGame: the game whose layout the view's
-    // reminder is built from (none: no reminder shows); operatorHosts: the sites whose pages
-    // get the mark (qev::OperatorSites).
-    explicit CKorvel2View(
-        CWebContext& web, QWidget* parent = nullptr,
-        std::function<const qev::GameEntry*()> currentGame = {},
-        const std::vector<std::string>& operatorHosts = qev::BuildOperatorHosts());
+    // reminder is built from (none: no reminder shows). Pages of web's operator sites get the
+    // mark.
+    explicit CKorvel2View(CWebContext& web, QWidget* parent = nullptr,
+                          std::function<const qev::GameEntry*()> currentGame = {});
     ~CKorvel2View() override;
 
     // Shows url; the view's page is made here the first time. Only the client's own
@@ -108,7 +106,6 @@ private:
     void EnsurePage();
 
     CWebContext& web_;
-    const qev::OperatorSites sites_;
     CWebPage* ownPage_ = nullptr; // child of the view
     CRemindPopup reminder_;
     qev::ActivitySchedule schedule_;
