@@ -367,7 +367,8 @@ TEST_F(UpdateFlowTest, PartialPackageIsResumedAtTheNextStartForTheSameStatement)
         ASSERT_TRUE(Settle(next->flow));
         EXPECT_TRUE(ReadAll(next->flow.packagePath) == (same ? package : other));
         ASSERT_EQ(server_.RequestCount(), before + 3); // manifest, statement, package
-        const auto& asked = server_.Requests()[before + 2];
+        const auto requests = server_.Requests();
+        const auto& asked = requests[before + 2];
         EXPECT_EQ(asked.Header("Range"), "bytes=" + std::to_string(same ? kept : 0) + "-");
         EXPECT_EQ(asked.Header("If-Range"), same ? "\"3145728\"" : "");
         EXPECT_TRUE(fs::is_empty(updateRoot_ + "partial"));
