@@ -10,6 +10,9 @@ set(QEV_PORTAL_HOST "127.0.0.1:${QEV_DEMO_PORT_BASE}" CACHE STRING "Host (with o
 set(QEV_GAME_HOST "127.0.0.1:${_qev_game_port}" CACHE STRING "Host of the game site")
 set(QEV_FORUM_HOST "127.0.0.1:${_qev_forum_port}" CACHE STRING "Host of the forum")
 set(QEV_STATIC_HOST "127.0.0.1:${_qev_static_port}" CACHE STRING "Host of the static content (update manifests and packages)")
+# Further hosts of the operator's own (a game, sign-in or payment host elsewhere), as a list:
+# the client's panes may show them, with every host of their registrable domain.
+set(QEV_OPERATOR_SITES "" CACHE STRING "Extra hosts of the operator's sites (a ;-list)")
 
 # The key update packages must be signed with, from the operator or made by this build folder
 # (loopback hosts only).

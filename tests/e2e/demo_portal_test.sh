@@ -264,3 +264,11 @@ wait "$portal_pid" || fail "portal exit status $? after SIGTERM"
 portal_pid=""
 wait "$fetcher" 2>/dev/null || true
 pass "stops at once during a paced body"
+
+# --- over https, with a certificate for 127.0.0.1 that this test makes and trusts
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/tls.key" -out "$work/tls.pem" -days 2 \
+  -subj "/CN=127.0.0.1" -addext "subjectAltName=IP:127.0.0.1" 2>/dev/null
+start_portal_or_fail --tls "$work/tls.pem" "$work/tls.key"
+fetch --cacert "$work/tls.pem" "https://127.0.0.1:$((base + 3))/micro_client/mm/qev_new/update.xml" |
+  grep -q '<game ' || fail "no manifest over https"
+pass "serves over https with --tls"

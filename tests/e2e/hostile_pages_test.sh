@@ -4,11 +4,16 @@
 #  - addresses for a desktop handler: refused without input; after a click the player is
 #    asked, No (the default) opens nothing, Yes hands the address to the desktop's handler;
 #  - pointer lock: none without input, one per click, not again after Esc;
-#  - a loop of alerts ends by itself after two boxes;
+#  - a loop of alerts ends by itself after two boxes, a page reloading between them too;
+#  - an ad frame of another site: clicked once it leaves the login pane on the portal; its
+#    address for a desktop handler asks nothing, after a click outside it too;
+#  - a pop-up of another site shows the client's bar; its opener.location leaves the game
+#    tab in place;
 #  - pop-ups: none without input, one per click, at most four open;
 #  - Switch Account: no "leave this page?" question, the old page's requests stop, its
 #    pop-ups close; the client still closes from its own button.
-# Keeps a picture of the question about a desktop handler (test-artifacts/scheme_question.png).
+# Keeps pictures of the question about a desktop handler and of the foreign pop-up's bar
+# (test-artifacts/scheme_question.png, foreign_popup_bar.png).
 # Uses the built-in layout's hosts (127.0.0.1, ports $QEV_DEMO_PORT_BASE to +3).
 set -euo pipefail
 build="$1"
@@ -43,7 +48,7 @@ run_journey 1280x800 hostile_pages "$build/bin/qev" "$work" "$base" >"$work/step
 result=$?
 set -e
 mkdir -p "$build/test-artifacts"
-cp "$work/scheme_question.png" "$build/test-artifacts/" 2>/dev/null || true
+cp "$work/scheme_question.png" "$work/foreign_popup_bar.png" "$build/test-artifacts/" 2>/dev/null || true
 ((result == 0)) || fail "the journey ended with $result"
 cat "$work/steps.log"
 echo "hostile pages e2e: ok"

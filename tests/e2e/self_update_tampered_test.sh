@@ -18,8 +18,8 @@ printf 'X' | dd of="$work/offer/qev next" bs=1 seek=4096 conv=notrunc status=non
 
 run_journey 1280x800 update_close "$work/app/qev" "$work/portal.log"
 
-grep -q 'packages/qev+next ' "$work/portal.log" || fail "the package was not fetched"
-grep -q 'packages/qev+next.sig .*-> 20[06]' "$work/portal.log" || fail "the statement was not fetched"
+grep -q 'packages/qev%20next ' "$work/portal.log" || fail "the package was not fetched"
+grep -q 'packages/qev%20next.sig .*-> 20[06]' "$work/portal.log" || fail "the statement was not fetched"
 runs="$work/cache/qev/update"
 cmp -s "$work/app/qev" "$build/bin/qev" || fail "the program file was changed"
 sleep 1

@@ -25,11 +25,11 @@ run_journey --bus 1280x800 update_close "$work/app/qev" "$work/portal.log" "$e2e
   "$work/portal.log" "$work/status.txt" "$artifacts/update_ready.png" >"$work/play.log" 2>&1
 
 grep -q 'update.xml' "$work/portal.log" || fail "the manifest was not fetched"
-grep -q 'packages/qev+next ' "$work/portal.log" || fail "the package was not fetched (blank sent as +)"
-grep -q 'packages/qev+next.sig .*-> 20[06]' "$work/portal.log" || fail "the statement was not fetched"
+grep -q 'packages/qev%20next ' "$work/portal.log" || fail "the package was not fetched (blank sent as %20)"
+grep -q 'packages/qev%20next.sig .*-> 20[06]' "$work/portal.log" || fail "the statement was not fetched"
 # The statement is asked for before the package.
-sig_line="$(grep -n 'packages/qev+next.sig ' "$work/portal.log" | head -1 | cut -d: -f1)"
-pkg_line="$(grep -n 'packages/qev+next ' "$work/portal.log" | head -1 | cut -d: -f1)"
+sig_line="$(grep -n 'packages/qev%20next.sig ' "$work/portal.log" | head -1 | cut -d: -f1)"
+pkg_line="$(grep -n 'packages/qev%20next ' "$work/portal.log" | head -1 | cut -d: -f1)"
 ((sig_line < pkg_line)) || fail "the package was asked for before its statement"
 grep -q '^update 0.2.1.2 served by ' "$work/state/qev/qev.log" ||
   fail "the client logged: $(cat "$work/state/qev/qev.log")"

@@ -25,7 +25,7 @@ bool IsSafeName(const std::string& name)
     }
     std::string ending = name.substr(name.size() - std::min<std::size_t>(name.size(), 8));
     for (char& c : ending) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ending != ".desktop";
+    return ending != ".desktop" && ending.substr(1) != ".kdelnk";
 }
 
 } // namespace

@@ -198,7 +198,7 @@ int main(int argc, char** argv)
     QApplication application(argc, argv);
     int result = 0;
     {
-        CWebContext web; // off the record
+        CWebContext web({"127.0.0.1"}); // off the record; the fake servers are the operator's
         g_web = &web;
         ::testing::InitGoogleTest(&argc, argv);
         result = RUN_ALL_TESTS();

@@ -4,10 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QDialog>
 #include <QSignalSpy>
+#include <QTimer>
 #include <QWebEngineProfile>
 
 #include <string>
+#include <utility>
 
 #include "fake_http_server.h"
 #include "gui/game/game_view.h"
@@ -37,6 +41,13 @@ const char OpenerPage[] = R"HTML(<!doctype html><html><head><title>Opener</title
 const char PopupPage[] = R"HTML(<!doctype html><html><head><title>Game pop-up</title></head>
 <body>popup</body></html>)HTML";
 
+// Alerts, then reloads itself, six times per address (the count kept in the tab's session
+// storage), then says it is done.
+const char ReloadLoopPage[] = R"HTML(<!doctype html><html><head><title>loop</title></head><body>
+<script>var n = +(sessionStorage[location.search] || 0);
+if (n < 6) { sessionStorage[location.search] = n + 1; alert('n ' + n); location.reload(); }
+else document.title = 'done';</script></body></html>)HTML";
+
 struct Served {
     qev::test::FakeHttpServer server;
     Served()
@@ -50,6 +61,8 @@ struct Served {
                 reply.body = OpenerPage;
             else if (request.target.rfind("/c/popup", 0) == 0)
                 reply.body = PopupPage;
+            else if (request.target.rfind("/d/loop", 0) == 0)
+                reply.body = ReloadLoopPage;
             else
                 reply.body = InstrumentedPage;
             return reply;
@@ -118,6 +131,13 @@ TEST(PageMarking, WrittenExactlyOnceAndNeverOverAnExistingMark)
     };
     EXPECT_EQ(cookieOf("/a/first.html"), "");
     EXPECT_EQ(cookieOf("/a/again.html"), "korvel=1");
+
+    // A page off the operator's sites is not told it runs inside the client.
+    CKorvel2View foreign(*g_web, nullptr, {}, {"game.example"});
+    bool written = true;
+    ASSERT_TRUE(LoadAndMark(foreign, served.Url("/d/ad.html"), &written));
+    EXPECT_FALSE(written);
+    EXPECT_EQ(RunScript(foreign, "JSON.stringify(window.writes)"), "[]");
 }
 
 TEST(GamePopup, AWindowThePageOpensIsAClientWindowWithTheSession)
@@ -154,8 +174,58 @@ TEST(GamePopup, AWindowThePageOpensIsAClientWindowWithTheSession)
             return false;
         },
         10000));
+    EXPECT_EQ(popup->siteBarText(), "") << "on the operator's site";
+    // Elsewhere (a payment provider, say) the client's own bar names the site.
+    std::string elsewhere = served.Url("/c/popup.html").toStdString();
+    elsewhere.replace(elsewhere.find("127.0.0.1"), 9, "localhost");
+    popup->page()->load(QUrl(QString::fromStdString(elsewhere)));
+    EXPECT_TRUE(WaitFor([&] { return popup->siteBarText().contains("localhost"); }, 10000));
+    EXPECT_TRUE(popup->siteBarText().contains("not secure")) << popup->siteBarText().toStdString();
     popup->close(); // deletes itself
     EXPECT_TRUE(WaitFor([&] { return popups().isEmpty(); }, 5000));
+}
+
+// The dialog gate is the page's: a page that reloads itself between alerts is quiet after
+// two, and stays quiet when the player ticked "no more"; the client's own load (Refresh, a
+// sign-in) starts it afresh.
+TEST(ScriptDialogs, QuietStaysQuietAcrossThePagesOwnReloads)
+{
+    Served served;
+    CKorvel2View view(*g_web);
+    view.resize(400, 300);
+    view.show();
+    int shown = 0;
+    bool tick = false; // tick "no more" in the next dialog
+    QTimer answer;     // the player, answering every dialog of the page
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* dialog = qobject_cast<QDialog*>(w); dialog && dialog->isVisible()) {
+                ++shown;
+                if (tick) dialog->findChild<QCheckBox*>()->setChecked(std::exchange(tick, false));
+                dialog->accept();
+            }
+    });
+    answer.start(50);
+    const struct {
+        const char* path;
+        bool tick;
+        int shown; // dialogs the player saw of the six
+    } rows[] = {{"/d/loop?1", false, 2},
+                {"/d/loop?2", false, 2},
+                {"/d/loop?3", true, 1},
+                {"/d/loop?4", false, 2}};
+    for (const auto& row : rows) {
+        shown = 0;
+        tick = row.tick;
+        view.Navigate(served.Url(row.path));
+        const auto done = [&] { // six loads that alerted, a seventh that did not
+            int loads = 0;
+            for (const auto& r : served.server.Requests()) loads += r.target == row.path;
+            return loads == 7 && view.page()->title() == "done";
+        };
+        ASSERT_TRUE(WaitFor(done, 30000)) << row.path;
+        EXPECT_EQ(shown, row.shown) << row.path;
+    }
 }
 
 } // namespace
@@ -164,7 +234,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication application(argc, argv);
-    CWebContext web; // off the record
+    CWebContext web({"127.0.0.1"}); // off the record; the fake servers are the operator's
     g_web = &web;
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -11,6 +11,7 @@
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
+#include <QWebEnginePage>
 
 #include <atomic>
 #include <chrono>
@@ -23,6 +24,7 @@
 #include "core/base/strings.h"
 #include "fake_http_server.h"
 #include "gui/app/korvel2_app.h"
+#include "gui/browser/mini_browser.h"
 #include "gui/game/game_view.h"
 #include "gui/game/main_frame.h"
 #include "gui/login/background_wnd.h"
@@ -290,6 +292,17 @@ TEST_F(MainFrame, SwitchAccountShowsTheLogoutPageThenTheLoginStackASecondLater)
 TEST_F(MainFrame, ReturnToServerListAsksThenShowsTheLoginStackAtOnce)
 {
     Rig& rig = *g_rig;
+    // A login pane taken off the operator's sites returns to its layout address.
+    CMiniBrowser* pane = rig.app.loginWindow()->panes()[0].host;
+    const auto discarded = [&] {
+        return pane->page()->lifecycleState() == QWebEnginePage::LifecycleState::Discarded;
+    };
+    ASSERT_TRUE(WaitFor(discarded, 5000)) << "the game's start discards the hidden login page";
+    pane->page()->setLifecycleState(QWebEnginePage::LifecycleState::Active);
+    pane->Navigate("about:blank");
+    ASSERT_TRUE(WaitFor([&] { return pane->page()->url().scheme() == "about"; }, 5000));
+    rig.app.loginWindow()->DiscardPanes();
+    const int logins = rig.Requests("/micro2");
     rig.answer = qev::IdOk;
     rig.ChooseMenuItem("Return to Server List");
     ASSERT_TRUE(WaitFor([&] { return !rig.questions.empty(); }, 5000));
@@ -297,6 +310,8 @@ TEST_F(MainFrame, ReturnToServerListAsksThenShowsTheLoginStackAtOnce)
               "Do you wish to return to the interface where you can switch servers?");
     ASSERT_TRUE(WaitFor([&] { return !rig.frame()->isVisible(); }, 2000));
     EXPECT_TRUE(rig.app.loginBackground()->isVisible());
+    EXPECT_TRUE(WaitFor([&] { return rig.Requests("/micro2") > logins; }, 10000));
+    EXPECT_TRUE(WaitFor([&] { return pane->page()->url().path() == "/micro2"; }, 10000));
 }
 
 TEST_F(MainFrame, RefreshLoadsTheGamePageAgainWithTheMark)
@@ -399,9 +414,9 @@ TEST_F(MainFrame, F11AndEscToggleFullScreenAndRestoreTheFrame)
     }
 }
 
-// A game address that is not http or https never opens the game; a feed that arrives after
-// its login ended is dropped; a login's own feed starts the schedule when it comes, while
-// the window thread goes on.
+// A game address that is not http or https, or not the operator's, never opens the game; a feed
+// that arrives after its login ended is dropped; a login's own feed starts the schedule when it
+// comes, while the window thread goes on.
 TEST_F(MainFrame, LoginsTakeOnlyWebAddressesAndTheirOwnFeed)
 {
     Rig& rig = *g_rig;
@@ -416,7 +431,7 @@ TEST_F(MainFrame, LoginsTakeOnlyWebAddressesAndTheirOwnFeed)
     rig.app.ReturnToLogin();
     CKorvel2View* view = rig.frame()->activeView();
     for (const char* href : {"file:///etc/passwd", "javascript:alert(1)", "data:text/html,x",
-                             "velmora://play", " http://127.0.0.1/"}) {
+                             "velmora://play", " http://127.0.0.1/", "http://ad.test/play"}) {
         rig.app.OnLoggedIn({"Realm", href, "d", "s", "u"});
         QApplication::processEvents();
         EXPECT_FALSE(rig.frame()->isVisible()) << href;

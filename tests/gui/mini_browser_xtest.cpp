@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFileDialog>
+#include <QMenu>
+#include <QTimer>
 #include <QSignalSpy>
 #include <QDeadlineTimer>
 #include <QTest>
@@ -39,10 +42,14 @@ a { display: block; position: absolute; left: 0; width: 300px; height: 40px; }
 <a style="top: 200px" target="_game" title="R" href="play?x=2&amp;y=a b">relative</a>
 <a style="top: 250px" target="_game" title="R" href="/root/play?z=3">root-relative</a>
 <a style="top: 300px" target="_game" title="R" href="//game.test/proto">protocol-relative</a>
+<a style="top: 340px; height: 20px" href="http://elsewhere.test/top">foreign</a>
+<input style="position: absolute; left: 310px; top: 0; width: 80px; height: 30px" value="x">
+<input type="file" style="position: absolute; left: 310px; top: 40px; width: 80px; height: 30px">
 </body></html>)";
 
 constexpr int LinkGame = 20, LinkGameUpper = 70, LinkBlank = 120, LinkNoSid = 170;
 constexpr int LinkRelative = 220, LinkRootRelative = 270, LinkProtocolRelative = 320;
+constexpr int LinkForeign = 350;
 
 // A visible host with the portal page loaded and painted.
 struct BrowserRig {
@@ -159,6 +166,47 @@ TEST_F(MiniBrowser, GameAddressIsResolvedAgainstThePage)
         EXPECT_EQ(g_rig->sessions[0].href, c.href);
         EXPECT_EQ(g_rig->sessions[0].title, "R") << "other attributes stay literal";
     }
+}
+
+// The pane's main frame keeps to the operator's sites (this context has none): a click on
+// a link elsewhere opens it in the player's browser, a script's own move goes nowhere.
+TEST_F(MiniBrowser, ForeignSitesOpenOutsideOnAClickAndNowhereWithout)
+{
+    g_rig->Click(LinkForeign); // spends the click's allowance
+    ASSERT_TRUE(WaitFor([&] { return g_opened.size() == 1u; }, 10000));
+    EXPECT_EQ(g_opened[0], QUrl("http://elsewhere.test/top"));
+    g_rig->host->page()->runJavaScript("location.href = 'http://elsewhere.test/script'");
+    const auto left = [&] {
+        return g_opened.size() > 1u || g_rig->host->view()->url().host() != "portal.test";
+    };
+    EXPECT_FALSE(WaitFor(left, 2000)) << "the page's own move went somewhere";
+}
+
+// No browser menu (Save page, View source ...) on a link or the page; a text field gets
+// its four editing commands. A login page's file field opens no chooser.
+TEST_F(MiniBrowser, RightClickShowsOnlyATextFieldsEditingCommands)
+{
+    bool chooser = false;
+    QTimer closer; // a chooser would hold the test in its own loop
+    QObject::connect(&closer, &QTimer::timeout, [&chooser] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* d = qobject_cast<QFileDialog*>(w); d && d->isVisible()) chooser = d->close();
+    });
+    closer.start(100);
+    QTest::mouseClick(g_rig->host->view()->focusProxy(), Qt::LeftButton, {}, QPoint(350, 55));
+    const auto menus = [] {
+        QList<QMenu*> shown;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* m = qobject_cast<QMenu*>(w); m && m->isVisible()) shown.push_back(m);
+        return shown;
+    };
+    for (const QPoint at : {QPoint(150, LinkGame), QPoint(350, 200), QPoint(350, 15)})
+        QTest::mouseClick(g_rig->host->view()->focusProxy(), Qt::RightButton, {}, at);
+    ASSERT_TRUE(WaitFor([&] { return !menus().isEmpty(); }, 10000));
+    EXPECT_FALSE(chooser) << "a file chooser";
+    ASSERT_EQ(menus().size(), 1);
+    EXPECT_EQ(menus()[0]->actions().size(), 4);
+    menus()[0]->close();
 }
 
 TEST_F(MiniBrowser, LinkWithoutSidGivesAnEmptySid)

@@ -638,7 +638,7 @@ TEST(LoginWindow, PanesWithoutBrowserAndLoginCompletionQuery)
     EXPECT_EQ(login.panes()[0].host, nullptr);
     EXPECT_EQ(login.nextControlId(), CLoginWnd::FirstControlId);
     EXPECT_EQ(login.size(), QSize(300, 200));
-    login.RefreshPanes(); // a pane without a host is skipped
+    login.RefreshPanes(qev::OperatorSites({})); // a pane without a host is skipped
 
     std::vector<std::string> queries; // the task-feed query of each login reported
     QObject::connect(&login, &CLoginWnd::loggedIn, [&queries](const qev::SessionInfo& session) {

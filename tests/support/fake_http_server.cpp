@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <chrono>
 #include <stdexcept>
 
@@ -118,7 +119,7 @@ FakeReply WrongStartReply(const std::string& content, long long start)
     return reply;
 }
 
-FakeHttpServer::FakeHttpServer()
+FakeHttpServer::FakeHttpServer(int port) : port_(port)
 {
     listenFd_ = ListenOnLoopback(port_);
     if (listenFd_ == NoSocket || !MakeWakePair(wakePipe_))
@@ -268,6 +269,19 @@ void FakeHttpServer::Serve(Socket fd)
     if (reply.lengthHeader)
         out += "Content-Length: " +
                std::to_string(static_cast<long>(reply.body.size()) + reply.missingBytes) + "\r\n";
+    if (reply.chunked) {
+        out += "Transfer-Encoding: chunked\r\n";
+        std::string encoded;
+        const std::size_t size = reply.writeSize ? reply.writeSize : reply.body.size();
+        for (std::size_t at = 0; at < reply.body.size(); at += size) {
+            const std::string piece = reply.body.substr(at, size);
+            char hex[20];
+            const auto end = std::to_chars(hex, hex + sizeof hex, piece.size(), 16).ptr;
+            encoded += std::string(hex, end) + "\r\n" + piece + "\r\n";
+        }
+        reply.body = encoded + "0\r\n\r\n";
+        reply.writeSize = 0;
+    }
     for (const auto& h : reply.headers) out += h + "\r\n";
     out += "\r\n";
     if (!SendAll(fd, out.data(), out.size())) return;

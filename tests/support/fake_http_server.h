@@ -44,6 +44,9 @@ struct FakeReply {
     std::size_t writeSize = 0; // send the body in pieces of this size (0: one write)
     int pieceDelayMs = 0;      // wait this long before each piece after the first (a trickle)
     long missingBytes = 0;     // Content-Length counts this many bytes more than are sent
+    // Sent with "Transfer-Encoding: chunked", one chunk per piece (writeSize); closeAfter
+    // then counts the encoded bytes, so a cut leaves the terminator out.
+    bool chunked = false;
 };
 
 // A reply with that status and body and the defaults otherwise.
@@ -61,7 +64,7 @@ class FakeHttpServer {
 public:
     using Handler = std::function<FakeReply(const FakeRequest&)>;
 
-    FakeHttpServer();
+    explicit FakeHttpServer(int port = 0); // 0: a free port; else that one (a restart)
     ~FakeHttpServer();
     FakeHttpServer(const FakeHttpServer&) = delete;
     FakeHttpServer& operator=(const FakeHttpServer&) = delete;

@@ -9,7 +9,8 @@ namespace qev::test {
 using Socket = std::intptr_t;
 inline constexpr Socket NoSocket = -1;
 
-// A listening TCP socket on 127.0.0.1 with a port of the system's choice (put in port).
+// A listening TCP socket on 127.0.0.1 at port, or (port 0) at one of the system's choice,
+// put in port.
 Socket ListenOnLoopback(int& port);
 Socket AcceptConnection(Socket listener);
 // A pair whose first end becomes readable once Wake(second end) is called; wakes waits.

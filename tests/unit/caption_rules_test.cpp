@@ -5,6 +5,7 @@
 #include <climits>
 #include <map>
 
+#include "core/base/utf.h"
 #include "core/skin/caption_rules.h"
 
 namespace {
@@ -273,6 +274,57 @@ TEST(FramePaint, BordersCaptionAndButtonsOfTheBuiltInLayout)
     EXPECT_EQ(last.y, 8);
     EXPECT_EQ(last.w, 500);
     EXPECT_EQ(last.h, 16);
+}
+
+TEST(FramePaint, TheTitleIsOneLineWithoutControlsAndFitsItsRoom)
+{
+    const struct {
+        std::string title, drawn;
+    } cases[] = {
+        {"Realm\r\nTwo\nThree\rFour\xE2\x80\xA8"
+         "Five",
+         "Realm Two Three Four Five"},
+        {"a\tb\x01\x7F\xC2\x85"
+         "c\xC2\x9B",
+         "a b c"},
+        {"\xE2\x80\xAE"
+         "evil\xE2\x81\xA6\xD8\x9C"
+         "x\xE2\x81\xA9\xE2\x80\x8F",
+         "evilx"},
+        {"\xE6\x97\xA5 \xFF", "\xE6\x97\xA5 \xEF\xBF\xBD"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(qev::CaptionTitleText(c.title), c.drawn) << c.title;
+
+    // Ten pixels a character.
+    const qev::TextWidth width = [](std::string_view text) {
+        return 10.0 * static_cast<double>(qev::Utf8ToUtf16(text).size());
+    };
+    EXPECT_EQ(qev::ElideToWidth("abcdef", 60, width), "abcdef");
+    EXPECT_EQ(qev::ElideToWidth("abcdef", 59, width), "abcd\xE2\x80\xA6");
+    EXPECT_EQ(qev::ElideToWidth("\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE6\x97\xA5", 35, width),
+              "\xE6\x97\xA5\xE6\x9C\xAC\xE2\x80\xA6");
+    EXPECT_EQ(qev::ElideToWidth("abcdef", 9, width), "");
+
+    // A long title of many lines stops before the buttons of a frame of the least width.
+    qev::FramePaintInput in;
+    in.width = 1000;
+    in.height = 700;
+    in.buttons = &DefaultButtons;
+    in.activeTitle = "game";
+    in.textWidth = [](std::string_view text) { return 2.0 * static_cast<double>(text.size()); };
+    for (int i = 0; i < 300; ++i) in.gameTitle += "Realm \n";
+    const FrameDrawStep last = qev::PlanFramePaint(in, BuiltInSizes()).back();
+    ASSERT_EQ(last.kind, FrameDrawStep::Text);
+    EXPECT_EQ(last.text.find('\n'), std::string::npos);
+    EXPECT_EQ(last.text.substr(last.text.size() - 3), "\xE2\x80\xA6");
+    EXPECT_LE(in.textWidth(last.text), 500);
+    EXPECT_GT(in.textWidth(last.text), 490);
+    // A frame so narrow that the menu button (600 - 84 = 516) lies in the text box: the
+    // title stops 4 px before it.
+    in.width = 600;
+    const FrameDrawStep narrow = qev::PlanFramePaint(in, BuiltInSizes()).back();
+    EXPECT_LE(in.textWidth(narrow.text), 516 - 4 - 147);
+    EXPECT_GT(in.textWidth(narrow.text), 516 - 4 - 147 - 10);
 }
 
 TEST(FramePaint, MissingPiecesAndNoGame)

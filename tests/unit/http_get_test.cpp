@@ -8,8 +8,12 @@
 #include <vector>
 
 #include "core/net/background_request.h"
+#include "core/net/proxy_env.h"
 #include "core/platform/network_init.h"
 #include "fake_http_server.h"
+#ifndef _WIN32
+#include "scoped_log.h"
+#endif
 
 namespace qev {
 namespace {
@@ -55,6 +59,32 @@ TEST_F(HttpGet, RequestTargetCarriesEveryValue)
         ASSERT_EQ(server.RequestCount(), before + 1) << c.query;
         EXPECT_EQ(server.RequestLine(before), "GET " + c.target + " HTTP/1.1") << c.query;
     }
+}
+
+#ifndef _WIN32 // WinINet takes its proxy from the system's settings, not http_proxy
+// Only a proxy's 407 is a failure (with its log line); the proxy's credentials go with the
+// request, and another error page stays a body.
+TEST_F(HttpGet, ProxyAskingForAPasswordGivesNothing)
+{
+    const test::ScopedLog log("http://u:pw@" + server.host());
+    server.Enqueue(MakeReply(407, "<html>proxy login</html>"));
+    server.Enqueue(MakeReply(502, "<html>bad gateway</html>"));
+    EXPECT_EQ(HttpGetText("?a=1", "/feed", "feed.example"), "");
+    EXPECT_EQ(HttpGetText("?a=1", "/feed", "feed.example"), "<html>bad gateway</html>");
+    EXPECT_EQ(server.RequestLine(0), "GET http://feed.example/feed?a=1 HTTP/1.1");
+    EXPECT_EQ(server.Requests().at(0).Header("Proxy-Authorization"), "Basic dTpwdw==");
+    EXPECT_EQ(log.Lines(),
+              std::vector<std::string>{std::string("web request ") + ProxyAuthRefusal});
+}
+#endif
+
+TEST(ProxyCredentials, FromTheEnvironmentsForm)
+{
+    const auto c = ParseProxyCredentials("http://qev%40home:p+w@d@Proxy.example:3128/");
+    ASSERT_TRUE(c);
+    EXPECT_TRUE(c->host == "Proxy.example" && c->user == "qev@home" && c->password == "p+w@d");
+    EXPECT_EQ(ParseProxyCredentials("u:p@[::1]:8080").value_or(ProxyCredentials{}).host, "::1");
+    EXPECT_FALSE(ParseProxyCredentials("http://proxy.example:3128"));
 }
 
 TEST_F(HttpGet, BodyTextRules)

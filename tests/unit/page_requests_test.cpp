@@ -51,7 +51,10 @@ TEST(PageRequests, SchemeDecision)
         {"no scheme", true, true, SchemeVerdict::Refuse},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(DecideScheme(c.address, page, c.game, c.allowance), c.verdict) << c.address;
+        EXPECT_EQ(DecideScheme(c.address, page, c.game, c.allowance, true), c.verdict) << c.address;
+    // A sub-frame's own request is never the page's question; its web addresses load.
+    EXPECT_EQ(DecideScheme("steam://run/1", page, true, true, false), SchemeVerdict::Refuse);
+    EXPECT_EQ(DecideScheme("https://ads.example/", page, true, true, false), SchemeVerdict::Load);
     EXPECT_EQ(WebOriginOf("https://user:pw@Game.Example:8443/x?y"), "https://game.example:8443");
 }
 
@@ -75,14 +78,26 @@ TEST(PageRequests, DownloadNeedsKnownOriginRoomAndAllowance)
         {"https://ads.example/?https://game.example/", true, 0, DownloadVerdict::ForeignOrigin},
         {"blob:https://game.example/1-2", true, 0, DownloadVerdict::Accept},
         {"blob:https://ads.example/1-2", true, 0, DownloadVerdict::ForeignOrigin},
-        {"data:application/octet-stream,x", true, 0, DownloadVerdict::Accept},
-        {"data:application/octet-stream,x", false, 0, DownloadVerdict::NoAllowance},
+        {"data:image/png;base64,iVBORw0K", true, 0, DownloadVerdict::Accept},
+        {"data:IMAGE/JPEG,x", true, 0, DownloadVerdict::Accept},
+        {"data:image/webp,x", false, 0, DownloadVerdict::NoAllowance},
+        {"data:application/octet-stream,x", true, 0, DownloadVerdict::NotAnImage},
+        {"data:text/x-shellscript,x", false, 0, DownloadVerdict::NotAnImage},
+        {"data:image/svg+xml,<svg/>", true, 0, DownloadVerdict::NotAnImage},
+        {"data:image/pngx,x", true, 0, DownloadVerdict::NotAnImage},
+        {"data:,image/png", true, 0, DownloadVerdict::NotAnImage},
         {"https://game.example/a.bin", true, MaxRunningDownloads, DownloadVerdict::TooMany},
         {"https://game.example/a.bin", false, 0, DownloadVerdict::NoAllowance},
     };
     for (const auto& c : cases)
         EXPECT_EQ(DecideDownload(c.address, page, hosts, c.allowance, c.running), c.verdict)
             << c.address;
+    EXPECT_EQ(DataDownloadName("shot.PNG", "data:image/png,x"), "shot.PNG");
+    EXPECT_EQ(DataDownloadName("run.sh", "data:image/png,x"), "run.sh.png");
+    EXPECT_EQ(DataDownloadName("a.jpeg", "data:image/jpeg;x=y,x"), "a.jpeg");
+    EXPECT_EQ(DataDownloadName("", "data:image/gif,x"), "download.gif");
+    EXPECT_EQ(DataDownloadName(std::string(300, 'a') + ".sh", "data:image/webp,x").substr(190),
+              "aaaaa.webp"); // cut to 200 bytes
 }
 
 TEST(PageRequests, RefusalsWriteOneLineAMinuteWithTheCount)
@@ -106,8 +121,8 @@ TEST(PageRequests, DialogLoopEndsWithoutInput)
     for (int i = 0; i < 3; ++i, gate.OnInput()) EXPECT_TRUE(gate.Show());
     gate.Block();
     gate.OnInput();
-    EXPECT_FALSE(gate.Show()) << "blocked until the page navigates";
-    gate.OnNavigation();
+    EXPECT_FALSE(gate.Show()) << "blocked until the player's command resets it";
+    gate.Reset();
     EXPECT_TRUE(gate.Show());
 }
 

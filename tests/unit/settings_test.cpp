@@ -196,6 +196,11 @@ TEST(Settings, FileBesideTheTestProgram)
     EXPECT_EQ(a.host, "stats.example");
     EXPECT_EQ(a.path, "/pm/r.php");
     EXPECT_EQ(a.query, "?from=test");
+    EXPECT_FALSE(a.https);
+    for (const char* value : {"https://s.example:8443/r", "HTTPS://s.example/r"})
+        EXPECT_TRUE(ReportAddressIsHttps(value)) << value;
+    for (const char* value : {"http://s.example/r", "xhttps://s.example/r", "s.example/r"})
+        EXPECT_FALSE(ReportAddressIsHttps(value)) << value;
 }
 
 } // namespace

@@ -14,6 +14,7 @@
 #include <optional>
 #include <sstream>
 #include <thread>
+#include <tuple>
 
 #include "core/base/message.h"
 #include "core/base/url_codec.h"
@@ -68,7 +69,8 @@ protected:
         GameEntry game;
         game.name = "g";
         game.updateSources.push_back({server_.host(), "/update/", "update.xml"});
-        game.updateSources.push_back({server_.host(), "/standby", "update2.xml"});
+        game.updateSources.push_back(
+            {"http://" + server_.host(), "/standby", "update2.xml"}); // a scheme
         state_.layout.games["g"] = game;
         state_.SelectGame("g");
         Configure(flow_);
@@ -104,6 +106,7 @@ protected:
         flow.updatePublicKey = EncodePublicKey(PublicKeyOf(Seed(1)));
         flow.timing.retryWaitMs = 20;
         flow.timing.connectTimeoutMs = 2000;
+        flow.timing.refusedWaitMs = 100;
         flow.startProcess = [this](std::string_view line, const SealedProgram& program) {
             std::string bytes(static_cast<std::size_t>(program.Size()), '\0');
             program.Image().ReadAt(0, bytes.data(), bytes.size());
@@ -310,15 +313,15 @@ TEST_F(UpdateFlowTest, NewerBuildFetchesStatementThenPackageAndResumes)
     std::string package(3 * 1024 * 1024 + 17, 'P');
     for (std::size_t i = 0; i < package.size(); i += 4096) package[i] = static_cast<char>(i >> 12);
     Put("/update/update.xml", Manifest("2", "65538", Item("/pkg/", "qev setup 2.bin")));
-    PutSigned("/pkg/qev+setup+2.bin", package, "qev setup 2.bin");
-    dropFirst_["/pkg/qev+setup+2.bin"] = 1000000;
+    PutSigned("/pkg/qev%20setup%202.bin", package, "qev setup 2.bin");
+    dropFirst_["/pkg/qev%20setup%202.bin"] = 1000000;
     ASSERT_TRUE(flow_.CheckForUpdate());
     ASSERT_TRUE(Settle());
     const auto requests = Requests();
     ASSERT_GE(requests.size(), 4u);
-    EXPECT_EQ(requests[1], "GET /pkg/qev+setup+2.bin.sig HTTP/1.1");
-    EXPECT_EQ(requests[2], "GET /pkg/qev+setup+2.bin HTTP/1.1");
-    EXPECT_EQ(requests[3], "GET /pkg/qev+setup+2.bin HTTP/1.1"); // the resume
+    EXPECT_EQ(requests[1], "GET /pkg/qev%20setup%202.bin.sig HTTP/1.1");
+    EXPECT_EQ(requests[2], "GET /pkg/qev%20setup%202.bin HTTP/1.1");
+    EXPECT_EQ(requests[3], "GET /pkg/qev%20setup%202.bin HTTP/1.1"); // the resume
     EXPECT_NE(server_.Requests()[3].raw.find("Range: bytes=1000000-"), std::string::npos);
     EXPECT_EQ(flow_.packagePath, flow_.TargetFolder() + "qev setup 2.bin");
     EXPECT_TRUE(ReadAll(flow_.packagePath) == package);
@@ -327,6 +330,20 @@ TEST_F(UpdateFlowTest, NewerBuildFetchesStatementThenPackageAndResumes)
               "Version 0.2.1.2 is ready: it installs when you close the client");
     EXPECT_EQ(LogLines(), std::vector<std::string>{"update 0.2.1.2 served by " + server_.host() +
                                                    "/update/update.xml"});
+}
+
+// A name stored by an operator in the form '+' for a blank is asked once more that way.
+TEST_F(UpdateFlowTest, NameWithBlanksIsAskedInThePlusFormAfterA404)
+{
+    Put("/update/update.xml", Manifest("2", "65538", Item("/pkg/", "qev setup.bin")));
+    PutSigned("/pkg/qev+setup.bin", "plus", "qev setup.bin");
+    ASSERT_TRUE(flow_.CheckForUpdate());
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ(Requests(), (std::vector<std::string>{"GET /update/update.xml HTTP/1.1",
+                                                    "GET /pkg/qev%20setup.bin.sig HTTP/1.1",
+                                                    "GET /pkg/qev+setup.bin.sig HTTP/1.1",
+                                                    "GET /pkg/qev+setup.bin HTTP/1.1"}));
+    EXPECT_EQ(flow_.packagePath, flow_.TargetFolder() + "qev setup.bin");
 }
 
 // Every way a package can fail ends the same: nothing verified or started, no file left,
@@ -553,8 +570,10 @@ TEST_F(UpdateFlowTest, PackageThatCouldNotBeWrittenIsRefused)
     ASSERT_TRUE(settled);
     EXPECT_TRUE(flow_.packagePath.empty());
     EXPECT_TRUE(FolderNames(flow_).empty());
-    ASSERT_FALSE(LogLines().empty());
-    EXPECT_EQ(LogLines()[0], "update package refused: package could not be written");
+    // At the first failed write, and without asking the standby.
+    EXPECT_EQ(LogLines(),
+              std::vector<std::string>{"update package refused: package could not be written"});
+    for (const std::string& line : Requests()) EXPECT_EQ(line.find("standby"), std::string::npos);
 }
 
 // The standby source serves when the first one cannot: its manifest is missing or
@@ -606,7 +625,7 @@ TEST_F(UpdateFlowTest, StandbySourceServesWhenTheFirstFails)
         const auto lines = LogLines();
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines.back(),
-                  "update 0.3.0.0 served by " + server_.host() + "/standby/update2.xml");
+                  "update 0.3.0.0 served by http://" + server_.host() + "/standby/update2.xml");
         // the statement refused on the main source says so first
         EXPECT_EQ(lines.size(), c.mainStatement ? 2u : 1u);
         // The standby's choice is among the layout's own item and its manifest's, never
@@ -632,8 +651,8 @@ TEST_F(UpdateFlowTest, UnreachableSourceGivesWayToTheStandby)
     ASSERT_TRUE(flow_.CheckForUpdate());
     ASSERT_TRUE(Settle(flow_, 10000));
     EXPECT_EQ(ReadAll(flow_.packagePath), "from the standby");
-    EXPECT_EQ(LogLines(), std::vector<std::string>{"update 0.3.0.0 served by " + server_.host() +
-                                                   "/standby/update2.xml"});
+    EXPECT_EQ(LogLines(), std::vector<std::string>{"update 0.3.0.0 served by http://" +
+                                                   server_.host() + "/standby/update2.xml"});
 }
 
 // Download failed! is for the last source only: the first one failing moves on silently.
@@ -717,6 +736,15 @@ TEST_F(UpdateFlowTest, NamesFromOutside)
         {"/update", "/update.xml", "/update/update.xml"},
         {"", "update.xml", "update.xml"}};
     for (const auto& j : joins) EXPECT_EQ(JoinSourcePath(j.path, j.file), j.joined) << j.path;
+
+    for (const auto& [host, https, port] : {std::tuple{"s.example", false, 80},
+                                            {"HTTPS://s.example", true, 443},
+                                            {"https://s.example:80", true, 80},
+                                            {"http://s.example:8080", false, 8080}}) {
+        const SourceHost split = SplitSourceHost(host);
+        EXPECT_TRUE(split.https == https && split.name == "s.example" && split.port == port)
+            << host;
+    }
 
     EXPECT_EQ(LoggableName("plain name.bin"), "plain name.bin");
     EXPECT_EQ(LoggableName(std::string("a\0b\x7f\xc3\xa9\\\"", 8)),

@@ -22,6 +22,14 @@ TEST(UrlCodec, EncodeKeepsSafeBytesAndEscapesTheRest)
     for (const auto& c : cases) EXPECT_EQ(UrlEncode(c.in), c.out) << c.in;
 }
 
+TEST(UrlCodec, PathSegmentKeepsOnlyUnreservedBytes)
+{
+    const std::string in = "qev setup+1~a/b?c#d%\xc3\xa9\t",
+                      out = "qev%20setup%2B1~a%2Fb%3Fc%23d%25%C3%A9%09";
+    EXPECT_EQ(EncodePathSegment(in), out);
+    EXPECT_EQ(UrlDecode(out), in);
+}
+
 TEST(UrlCodec, DecodeHandlesEscapesPlusAndMalformedPercent)
 {
     const struct {

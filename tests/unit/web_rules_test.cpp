@@ -96,6 +96,10 @@ TEST(WebRules, SavedNamesAreSafe)
         // Bidi override, zero-width space, soft hyphen, tag, line and paragraph separators.
         {"evil\xE2\x80\xAEtxt.exe", "evil_txt.exe"},
         {"a\xE2\x80\x8B\xC2\xAD\xF3\xA0\x81\x81\xE2\x80\xA8\xE2\x80\xA9z", "a_____z"},
+        // Blanks and fillers: Hangul fillers, blank braille, no-break and ideographic spaces,
+        // a variation selector and a supplementary one.
+        {"report.pdf\xE3\x85\xA4\xE2\xA0\x80\xE1\x85\x9F\xEF\xBE\xA0.sh", "report.pdf____.sh"},
+        {"a\xC2\xA0\xE3\x80\x80\xEF\xB8\x8F\xF3\xA0\x84\x80z", "a____z"},
         // A byte-order mark in front is replaced before the dots go: not a hidden file.
         {"\xEF\xBB\xBF.profile", "_.profile"},
         // Bytes that are not UTF-8: a stray byte, a cut sequence, an encoded surrogate.
@@ -113,6 +117,7 @@ TEST(WebRules, SavedNamesAreSafe)
         // A launcher is not left as one, within the 200 bytes.
         {"x.desktop", "x.desktop.download"},
         {"x.DeskTop", "x.DeskTop.download"},
+        {"x.KDElnk", "x.KDElnk.download"},
         {a300 + ".desktop", std::string(183, 'a') + ".desktop.download"},
         {"a." + a300.substr(0, 190) + ".desktop" + std::string(40, 'z'),
          "a." + a300.substr(0, 181) + ".desktop.download"},

@@ -69,6 +69,7 @@ TEST(DecodeRequestPath, DecodesWhatTheClientEncodes)
 {
     const std::pair<const char*, std::string> cases[] = {
         {"/p/my+package.bin", "/p/my package.bin"},
+        {"/p/my%20package.bin", "/p/my package.bin"},
         {"/p/%41%2b%2F", "/p/A+/"},
         {"/p/%e4%b8%ad", "/p/\xe4\xb8\xad"},
         {"/p/100%", "/p/100%"},

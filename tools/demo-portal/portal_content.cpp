@@ -450,11 +450,32 @@ window.dialogLoop = function (n) {
     for (var i = 0; i < n; i++) { alert('alert ' + (i + 1) + ' of ' + n); window.alerts++; }
   }, 0);
 };
+// Reloads itself n times, with an alert before each reload.
+window.reloadLoop = function (n) { sessionStorage.reloads = n; location.reload(); };
+if (+sessionStorage.reloads > 0) {
+  setTimeout(function () {
+    sessionStorage.reloads = +sessionStorage.reloads - 1;
+    alert('reloads left: ' + sessionStorage.reloads);
+    location.reload();
+  }, 0);
+}
 // Asks to stay when left, and fetches its heartbeat every 200 ms.
 window.clingOn = function () {
   window.addEventListener('beforeunload', function (e) { e.preventDefault(); e.returnValue = 'stay'; });
   setInterval(function () { fetch('/hostile/beat').catch(function () {}); }, 200);
 };
+</script></body></html>)HTML";
+}
+
+std::string HostileAdPage()
+{
+    return R"HTML(<!doctype html><html><head><meta charset="utf-8"><title>Ad</title></head>
+<body style="margin:0;background:#f0c020;height:100vh;font:20px sans-serif">BUY NOW<script>
+var q = new URLSearchParams(location.search);
+document.addEventListener('mousedown', function () {
+  if (q.get('top')) top.location = q.get('top');
+}, true);
+if (q.get('self')) setInterval(function () { location.href = q.get('self'); }, 300);
 </script></body></html>)HTML";
 }
 
@@ -660,6 +681,109 @@ std::string UpdateManifestXml(ManifestVersion version, const std::optional<Manif
     }
     xml += "\t</game>\n</config>\n";
     return xml;
+}
+
+std::string StoragePage()
+{
+    return R"HTML(<!doctype html><html><head><meta charset="utf-8"><title>Storage page</title>
+</head><body><p id="state">storage page</p><script>
+// One MiB of bytes nothing can compress.
+function mib() {
+  var bytes = new Uint8Array(1 << 20);
+  for (var at = 0; at < bytes.length; at += 65536) crypto.getRandomValues(bytes.subarray(at, at + 65536));
+  return new Blob([bytes]);
+}
+function say(text) { document.getElementById('state').textContent = text; document.title = text; }
+function database() {
+  return new Promise(function (done, failed) {
+    var open = indexedDB.open('fill', 1);
+    open.onupgradeneeded = function () { open.result.createObjectStore('blobs'); };
+    open.onsuccess = function () { done(open.result); };
+    open.onerror = function () { failed(String(open.error)); };
+  });
+}
+// Each helper answers how many MiB (or items) it stored, or the error that stopped it.
+window.fillDatabase = function (n, paceMs) {
+  return database().then(function (db) {
+    var stored = 0;
+    function next() {
+      if (stored >= n) return Promise.resolve(stored);
+      return new Promise(function (wait) { setTimeout(wait, paceMs || 0); }).then(function () {
+       return new Promise(function (done, failed) {
+        var put = db.transaction('blobs', 'readwrite');
+        put.objectStore('blobs').put(mib(), 'b' + stored + '-' + Math.random());
+        put.oncomplete = function () { stored++; say('stored ' + stored); done(); };
+        put.onerror = put.onabort = function () { failed(String(put.error)); };
+      }); }).then(next);
+    }
+    return next();
+  }).catch(function (e) { return String(e); });
+};
+window.fillCache = function (n) {
+  return caches.open('fill').then(function (cache) {
+    var stored = 0;
+    function next() {
+      if (stored >= n) return stored;
+      return cache.put('/storage/c' + stored, new Response(mib())).then(function () { stored++; return next(); });
+    }
+    return next();
+  }).catch(function (e) { return String(e); });
+};
+window.fillLocal = function () {
+  try { localStorage.setItem('fill', 'x'.repeat(1000)); return Promise.resolve(1); }
+  catch (e) { return Promise.resolve(String(e)); }
+};
+window.registerWorker = function () {
+  return navigator.serviceWorker.register('/storage/worker.js')
+    .then(function () { return 1; }, function (e) { return String(e); });
+};
+window.fillSession = function () {
+  try { sessionStorage.setItem('fill', 'x'); return Promise.resolve(1); }
+  catch (e) { return Promise.resolve(String(e)); }
+};
+window.fillFileSystem = function (n) {
+  return new Promise(function (done) {
+    if (!window.webkitRequestFileSystem) return done('no file system');
+    webkitRequestFileSystem(window.TEMPORARY, n << 20, function (fs) {
+      fs.root.getFile('fill', {create: true}, function (entry) {
+        entry.createWriter(function (writer) {
+          var parts = [];
+          for (var i = 0; i < n; i++) parts.push(mib());
+          writer.onwriteend = function () { done(n); };
+          writer.onerror = function (e) { done(String(writer.error)); };
+          writer.write(new Blob(parts));
+        }, function (e) { done(String(e)); });
+      }, function (e) { done(String(e)); });
+    }, function (e) { done(String(e.name || e)); });
+  });
+};
+window.takeLock = function () {
+  return navigator.locks.request('fill', function () { return 1; })
+    .catch(function (e) { return String(e); });
+};
+window.setCookie = function () { document.cookie = 'fill=1; max-age=3600'; return document.cookie; };
+var query = new URLSearchParams(location.search);
+if (query.get('frame')) {
+  var frame = document.createElement('iframe');
+  frame.src = query.get('frame');
+  document.body.appendChild(frame);
+}
+// "?report": every helper once, their answers to the page that shows this one in a frame.
+window.addEventListener('message', function (e) { window.frameReport = e.data; });
+if (query.has('report'))
+  Promise.all([window.fillDatabase(1), window.fillCache(1), window.fillLocal(),
+               window.registerWorker(), Promise.resolve(window.setCookie()),
+               window.fillSession(), window.fillFileSystem(1), window.takeLock()])
+    .then(function (r) { parent.postMessage(JSON.stringify(r), '*'); });
+if (query.get('fill'))
+  window.fillDatabase(Number(query.get('fill')), Number(query.get('pace'))).then(function (n) { say('filled ' + n); });
+</script></body></html>
+)HTML";
+}
+
+std::string StorageWorker()
+{
+    return "self.addEventListener('fetch', function () {});\n";
 }
 
 } // namespace qev::portal

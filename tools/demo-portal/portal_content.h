@@ -30,9 +30,14 @@ inline constexpr std::string_view RewardPath = "/dl/reward.bin";
 inline constexpr std::string_view BrokenRewardPath = "/dl/broken.bin";
 inline constexpr std::string_view StatsPath = "/stats";
 // A page of the game host that behaves as a hostile page would, for the client's tests,
-// and the address its heartbeat fetches.
+// the address its heartbeat fetches, and an ad a test puts in a frame of another site.
 inline constexpr std::string_view HostilePath = "/hostile";
 inline constexpr std::string_view HostileBeatPath = "/hostile/beat";
+inline constexpr std::string_view HostileAdPath = "/hostile/ad";
+// A page of any host that fills the web profile (IndexedDB, the Cache API, local storage, a
+// service worker) as a test asks, and the worker it registers.
+inline constexpr std::string_view StoragePath = "/storage";
+inline constexpr std::string_view StorageWorkerPath = "/storage/worker.js";
 
 // The reward download's size, and where the broken one stops.
 constexpr std::size_t RewardBytes = 256 * 1024;
@@ -86,6 +91,15 @@ std::string NotFoundPage(std::string_view path);
 // The hostile page: a pad the whole window large whose press runs what window.onPress
 // holds, and helpers a test drives (addresses, pop-ups, pointer lock, dialogs, staying).
 std::string HostilePage();
+// The ad: on a press it sends the page's main frame to its "top" parameter; with a "self"
+// parameter it sends its own frame there every 300 ms.
+std::string HostileAdPage();
+// The storage page: helpers a test drives (each a promise of what it managed), and with
+// "?fill=N[&pace=MS]" in its address it writes N MiB into IndexedDB on its own, one MiB at
+// a time (MS apart), then says so in its title; "?frame=ADDRESS" shows ADDRESS in a frame,
+// which with "?report" runs each helper once and posts the answers to this page (window.frameReport).
+std::string StoragePage();
+std::string StorageWorker();
 
 // Cookies of the portal: the session of one sign-in (gone when the browser closes, and only
 // for the portal's own pages), and the hero a player asked to be remembered.

@@ -19,7 +19,7 @@ const char* PortalUsage()
 {
     return "usage: qev-demo-portal [--port N] [--offer-update FILE [--secret-key KEYFILE]]\n"
            "                       [--files DIR] [--drop-every BYTES] [--rate BYTES_PER_SECOND]\n"
-           "                       [--asset-mib N] [--bind ADDR]\n"
+           "                       [--asset-mib N] [--bind ADDR] [--tls CERT.pem KEY.pem]\n"
            "  --port N            portal port (default 18080); game N+1, forum N+2, static N+3\n"
            "  --offer-update FILE announce the next version and serve FILE as its package,\n"
            "                      with its statement FILE.sig beside it: signed with KEYFILE\n"
@@ -33,7 +33,8 @@ const char* PortalUsage()
            "                      send every response body at about this rate (each\n"
            "                      connection on its own); default: as fast as possible\n"
            "  --asset-mib N       size of the game page's script pack in MiB (default 4)\n"
-           "  --bind ADDR         listen address (default 127.0.0.1)\n";
+           "  --bind ADDR         listen address (default 127.0.0.1)\n"
+           "  --tls CERT KEY      every host speaks https with this certificate and key\n";
 }
 
 bool ParsePortalOptions(const std::vector<std::string>& args, PortalOptions& options,
@@ -47,7 +48,7 @@ bool ParsePortalOptions(const std::vector<std::string>& args, PortalOptions& opt
         }
         if (name != "--port" && name != "--offer-update" && name != "--secret-key" &&
             name != "--files" && name != "--drop-every" && name != "--rate" &&
-            name != "--asset-mib" && name != "--bind") {
+            name != "--asset-mib" && name != "--bind" && name != "--tls") {
             error = "unknown option: " + name;
             return false;
         }
@@ -91,6 +92,13 @@ bool ParsePortalOptions(const std::vector<std::string>& args, PortalOptions& opt
             options.secretKeyFile = value;
         } else if (name == "--files") {
             options.filesDir = value;
+        } else if (name == "--tls") {
+            if (i + 1 >= args.size() || args[i + 1].empty()) {
+                error = "--tls needs a certificate file and a key file";
+                return false;
+            }
+            options.tlsCertFile = value;
+            options.tlsKeyFile = args[++i];
         } else {
             options.bindAddress = value;
         }

@@ -24,6 +24,7 @@ struct PortalOptions {
     std::uint64_t dropEvery = 0; // 0: never drop a file response
     std::uint64_t rate = 0;      // bytes per second of every response body; 0: unpaced
     int assetMiB = DefaultAssetMiB;
+    std::string tlsCertFile, tlsKeyFile; // both set: https on every host
     bool help = false;
 };
 

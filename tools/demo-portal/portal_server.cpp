@@ -156,8 +156,13 @@ struct DemoPortal::Impl {
     struct Host {
         HostKind kind;
         int port;
-        httplib::Server server;
+        std::unique_ptr<httplib::Server> serverObject;
+        httplib::Server& server;
         std::thread thread;
+        explicit Host(std::unique_ptr<httplib::Server> made)
+            : serverObject(std::move(made)), server(*serverObject)
+        {
+        }
     };
 
     PortalOptions options;
@@ -190,13 +195,21 @@ struct DemoPortal::Impl {
                                   HostKind::Static};
         const int offsets[] = {0, GamePortOffset, ForumPortOffset, StaticPortOffset};
         for (int i = 0; i < 4; ++i) {
-            auto host = std::make_unique<Host>();
+            std::unique_ptr<httplib::Server> server;
+            if (Tls())
+                server = std::make_unique<httplib::SSLServer>(options.tlsCertFile.c_str(),
+                                                              options.tlsKeyFile.c_str());
+            else
+                server = std::make_unique<httplib::Server>();
+            auto host = std::make_unique<Host>(std::move(server));
             host->kind = kinds[i];
             host->port = options.port + offsets[i];
             Configure(*host);
             hosts.push_back(std::move(host));
         }
     }
+
+    bool Tls() const { return !options.tlsCertFile.empty(); }
 
     HostSet HostsFor(const httplib::Request& req) const
     {
@@ -264,6 +277,14 @@ struct DemoPortal::Impl {
             res.set_content(StatsText(packRequests, packFull, packNotModified), "text/plain");
             return;
         }
+        if (path == StoragePath) {
+            Html(res, StoragePage());
+            return;
+        }
+        if (path == StorageWorkerPath) {
+            res.set_content(StorageWorker(), "text/javascript");
+            return;
+        }
         if (!options.filesDir.empty() && path.rfind(FilesFolder, 0) == 0) {
             const std::string name = path.substr(FilesFolder.size());
             if (IsPlainFileName(name)) {
@@ -286,6 +307,10 @@ struct DemoPortal::Impl {
             }
             if (path == HostilePath) {
                 Html(res, HostilePage());
+                return;
+            }
+            if (path == HostileAdPath) {
+                Html(res, HostileAdPage());
                 return;
             }
             if (path == HostileBeatPath) {
@@ -545,6 +570,10 @@ DemoPortal::~DemoPortal()
 bool DemoPortal::Bind(std::string& error)
 {
     for (auto& host : impl->hosts) {
+        if (!host->server.is_valid()) {
+            error = "cannot use the certificate and key given to --tls";
+            return false;
+        }
         if (!host->server.bind_to_port(impl->options.bindAddress, host->port)) {
             error = std::string("cannot listen on ") + impl->options.bindAddress + ":" +
                     std::to_string(host->port) + " (" + HostLabel(host->kind) + " host)";
@@ -558,8 +587,8 @@ bool DemoPortal::Bind(std::string& error)
 void DemoPortal::Start()
 {
     for (auto& host : impl->hosts) {
-        LogLine(std::string(HostLabel(host->kind)) + " http://" + impl->options.bindAddress + ":" +
-                std::to_string(host->port));
+        LogLine(std::string(HostLabel(host->kind)) + (impl->Tls() ? " https://" : " http://") +
+                impl->options.bindAddress + ":" + std::to_string(host->port));
     }
     for (auto& host : impl->hosts) {
         Impl::Host* h = host.get();

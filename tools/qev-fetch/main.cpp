@@ -1,9 +1,10 @@
-// qev-fetch [--buffer BYTES] [--stall-seconds N] [--retry-ms N] URL DIR
+// qev-fetch [--buffer BYTES] [--stall-seconds N] [--retry-ms N] [--ca-file PEM] URL DIR
 // Downloads URL into DIR the way the update flow does (same thread, notices and chunk
 // writer; the file is named after the URL's decoded last segment), printing one line per
 // notice. Exit status 0 when the object completed and was written whole, 1 otherwise,
 // 2 for a usage error. --stall-seconds and --retry-ms shorten the thread's waits (a
-// silent body, the pause before reconnecting), for soak runs against a hostile server.
+// silent body, the pause before reconnecting), for soak runs against a hostile server;
+// --ca-file trusts a test's own certificate authority instead of the system's store.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include <string>
 
 #include "core/base/log.h"
+#include "core/base/url_codec.h"
 #include "core/net/chunk_writer.h"
 #include "core/net/download_thread.h"
 #include "core/net/update_flow.h"
@@ -25,21 +27,22 @@ constexpr int FetchId = 1;
 int Usage()
 {
     std::fprintf(stderr, "usage: qev-fetch [--buffer BYTES] [--stall-seconds N] [--retry-ms N] "
-                         "http://HOST[:PORT]/PATH DIR\n");
+                         "[--ca-file PEM] http[s]://HOST[:PORT]/PATH DIR\n");
     return 2;
 }
 
-// "http://host[:port]/path?query" → host with port, and the object path (at least "/").
+// "http[s]://host[:port]/path?query" → host with port (and "https://" when so), and the
+// object path (at least "/").
 bool SplitUrl(const std::string& url, std::string& host, std::string& object)
 {
-    static const std::string scheme = "http://";
-    if (url.compare(0, scheme.size(), scheme) != 0) return false;
-    const std::string rest = url.substr(scheme.size());
+    bool https = false;
+    const std::string rest(qev::StripHttpScheme(url, https));
+    if (rest.size() == url.size()) return false; // no scheme
     const auto end = rest.find_first_of("/?");
-    host = rest.substr(0, end);
+    host = (https ? "https://" : "") + rest.substr(0, end);
     object = end == std::string::npos ? "/" : rest.substr(end);
     if (!object.empty() && object[0] == '?') object = "/" + object;
-    return !host.empty();
+    return end != 0 && !rest.empty();
 }
 
 } // namespace
@@ -47,6 +50,7 @@ bool SplitUrl(const std::string& url, std::string& host, std::string& object)
 int main(int argc, char** argv)
 {
     int bufferSize = 0;
+    std::string caFile;
     qev::DownloadTiming timing;
     int argi = 1;
     // A positive decimal of at most max, or -1.
@@ -65,6 +69,9 @@ int main(int argc, char** argv)
         } else if (option == "--stall-seconds") {
             value = number(argv[argi + 1], 3600);
             timing.stallSeconds = value;
+        } else if (option == "--ca-file") {
+            caFile = argv[argi + 1];
+            value = caFile.empty() ? -1 : 1;
         } else if (option == "--retry-ms") {
             value = number(argv[argi + 1], 60000);
             timing.retryWaitMs = static_cast<int>(value);
@@ -87,6 +94,7 @@ int main(int argc, char** argv)
     }
     if (!qev::InitNetwork()) return 1;
     qev::DownloadFileWriter writer(folder.get());
+    qev::CHttpDownloadThread thread(timing);
     std::mutex mutex;
     bool complete = false;
     const qev::NoticeSink sink = [&](const qev::DownloadNotice& n) {
@@ -94,14 +102,16 @@ int main(int argc, char** argv)
         std::printf("kind=%d code=%d received=%d expectedEnd=%d chunk=%d\n", n.kind, n.code,
                     n.received, n.expectedEnd, n.chunkLength);
         writer.OnNotice(n);
+        // The first failed write ends the download: the rest could not be kept either.
+        const bool carries = n.kind == qev::NoticeChunk || n.kind == qev::NoticeComplete;
+        if (carries && !writer.Intact(n.id)) thread.RequestExit();
         if (n.kind == qev::NoticeComplete)
             complete = !writer.TargetPath(n).empty() && writer.Intact(n.id);
     };
 
-    qev::CHttpDownloadThread thread(timing);
     // Without --buffer: the update flow's own sizes (default, then grown to 2 MiB).
     qev::PostDownloadStart(thread, FetchId, object, host, sink, bufferSize,
-                           bufferSize ? 0 : qev::UpdateFlow::GrownBufferSize);
+                           bufferSize ? 0 : qev::UpdateFlow::GrownBufferSize, caFile);
     // The thread ends after the task is done; resting without a task means it gave up
     // (an unreachable server reports nothing more).
     while (!thread.WaitIdle(60000)) {

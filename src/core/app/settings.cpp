@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "core/base/url_codec.h"
 #include "core/platform/adapters.h"
 #include "core/platform/files.h"
 #include "core/platform/profile.h"
@@ -61,6 +62,13 @@ ReportAddress SplitReportAddress(std::string_view value)
     return out;
 }
 
+bool ReportAddressIsHttps(std::string_view value)
+{
+    bool https = false;
+    StripHttpScheme(value, https);
+    return https;
+}
+
 std::string GetSettingsFilePath()
 {
     const std::string program = GetProgramPath();
@@ -80,7 +88,10 @@ ReportAddress ReadLocalSettings()
 {
     const std::string path = GetSettingsFilePath();
     if (path.empty()) return {};
-    return SplitReportAddress(ReadReportAddressValue(path));
+    const std::string value = ReadReportAddressValue(path);
+    ReportAddress address = SplitReportAddress(value);
+    address.https = ReportAddressIsHttps(value);
+    return address;
 }
 
 std::string FormatMachineIdentity(const std::vector<std::array<unsigned char, 6>>& adapters)

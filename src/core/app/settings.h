@@ -16,6 +16,7 @@ inline constexpr std::size_t ReportAddressMaxChars = 511;
 // The start-up report address split into its parts; all empty when there is none.
 struct ReportAddress {
     std::string host, path, query;
+    bool https = false; // ReadLocalSettings: the address names https (ReportAddressIsHttps)
 };
 
 // Splits "scheme://host/path?query": query = from the first '?' (included), empty without
@@ -23,6 +24,11 @@ struct ReportAddress {
 // up to the first '/' after that, path = from that '/'. Without a '/' the host is empty
 // and the path is the rest. Without "://" the host begins at the third character.
 ReportAddress SplitReportAddress(std::string_view pmValue);
+
+// True when the report address names the https scheme ("https://", any case): the report,
+// which carries the machine identity, then goes over https, to the port the host names
+// (443 when none).
+bool ReportAddressIsHttps(std::string_view pmValue);
 
 // "pm_config.ini" beside the running program, or "" when that file does not exist.
 std::string GetSettingsFilePath();

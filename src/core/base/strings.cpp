@@ -33,6 +33,8 @@ std::string LoadString(int id)
     case IdsPageMessage: return "Message from %1";
     case IdsStopPageDialogs: return "Don't let this page open more dialogs";
     case IdsPopupBlocked: return "Pop-up blocked";
+    case IdsOutsideSiteSecure: return "Outside site: %1 \u2014 connection encrypted (https)";
+    case IdsOutsideSite: return "Outside site: %1 \u2014 not secure (http)";
     default: return {};
     }
 }

@@ -28,6 +28,9 @@ enum StringId : int {
     IdsPageMessage = 209,        // host
     IdsStopPageDialogs = 210,    // "Don't let this page open more dialogs"
     IdsPopupBlocked = 211,       // "Pop-up blocked"
+    // A pop-up off the operator's sites: its host.
+    IdsOutsideSiteSecure = 220,
+    IdsOutsideSite = 221,
 };
 
 // The text of a string-table entry; empty for an id the table does not hold.

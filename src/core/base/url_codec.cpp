@@ -43,6 +43,40 @@ std::string UrlEncode(std::string_view bytes)
     return out;
 }
 
+std::string EncodePathSegment(std::string_view bytes)
+{
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(bytes.size() * 3);
+    for (const char ch : bytes) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (IsAsciiAlnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+            out += ch;
+        } else {
+            out += '%';
+            out += digits[c >> 4];
+            out += digits[c & 0xF];
+        }
+    }
+    return out;
+}
+
+std::string_view StripHttpScheme(std::string_view host, bool& https)
+{
+    const auto startsWith = [host](std::string_view prefix) {
+        if (host.size() < prefix.size()) return false;
+        for (std::size_t i = 0; i < prefix.size(); ++i) {
+            const char c = host[i];
+            if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c) != prefix[i]) return false;
+        }
+        return true;
+    };
+    https = startsWith("https://");
+    if (https) return host.substr(8);
+    if (startsWith("http://")) return host.substr(7);
+    return host;
+}
+
 std::string UrlDecode(std::string_view bytes)
 {
     std::string out;

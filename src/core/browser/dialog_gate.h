@@ -2,7 +2,8 @@
 // When a page's script dialogs (alert, confirm, prompt) are shown and when they are
 // answered without showing. A game that asks once after each click keeps asking; a page
 // that opens dialogs in a loop is answered quietly after its second one, so the player is
-// never trapped between boxes.
+// never trapped between boxes. The gate is the page object's: a page that reloads or
+// navigates itself between dialogs stays quiet.
 namespace qev {
 
 class DialogGate {
@@ -12,12 +13,13 @@ public:
 
     // A dialog is asked for: true to show it, false to answer it quietly.
     bool Show();
-    // The player asked for no more dialogs from this page (its document).
+    // The player asked for no more dialogs from this page, until Reset.
     void Block() { blocked_ = true; }
     // An input on the page: dialogs show again (unless blocked).
     void OnInput() { shown_ = 0; }
-    // A new document in the main frame starts afresh.
-    void OnNavigation() { *this = DialogGate(); }
+    // The player's own command reloads or replaces the page (Refresh, Return to Server
+    // List, Switch Account): it starts afresh.
+    void Reset() { *this = DialogGate(); }
 
 private:
     int shown_ = 0;

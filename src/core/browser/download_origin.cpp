@@ -1,8 +1,10 @@
 #include "core/browser/download_origin.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "core/browser/scheme_rules.h"
+#include "core/browser/web_rules.h"
 
 namespace qev {
 namespace {
@@ -36,6 +38,40 @@ HostPort Split(std::string_view origin)
     return out;
 }
 
+struct ImageType {
+    std::string_view mediaType, ending, otherEnding;
+};
+constexpr ImageType ImageTypes[] = {{"image/png", ".png", ""},
+                                    {"image/jpeg", ".jpg", ".jpeg"},
+                                    {"image/gif", ".gif", ""},
+                                    {"image/webp", ".webp", ""}};
+
+std::string Lower(std::string_view text)
+{
+    std::string out(text);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+// The image type of a data: address ("data:<type>[;parameters],<bytes>"), or null.
+const ImageType* DataImageType(std::string_view address)
+{
+    if (SchemeOf(address) != "data") return nullptr;
+    std::string_view rest = address.substr(5);
+    const std::size_t comma = rest.find(',');
+    if (comma == std::string_view::npos) return nullptr;
+    const std::string type = Lower(rest.substr(0, std::min(rest.find(';'), comma)));
+    for (const ImageType& image : ImageTypes)
+        if (type == image.mediaType) return &image;
+    return nullptr;
+}
+
+bool EndsWith(const std::string& lowerName, std::string_view ending)
+{
+    return !ending.empty() && lowerName.size() > ending.size() &&
+           lowerName.compare(lowerName.size() - ending.size(), ending.size(), ending) == 0;
+}
+
 // A host entry without a port stands for every port of the host.
 bool Matches(const HostPort& origin, const HostPort& entry)
 {
@@ -51,6 +87,7 @@ DownloadVerdict DecideDownload(std::string_view address, std::string_view pageAd
 {
     const std::string scheme = SchemeOf(address);
     // Rows in order of precedence.
+    if (scheme == "data" && !DataImageType(address)) return DownloadVerdict::NotAnImage;
     if (scheme != "data") {
         const std::string origin = WebOriginOf(scheme == "blob" ? address.substr(5) : address);
         // Only web addresses (directly or inside a blob:) name an origin at all.
@@ -65,6 +102,22 @@ DownloadVerdict DecideDownload(std::string_view address, std::string_view pageAd
     if (running >= MaxRunningDownloads) return DownloadVerdict::TooMany;
     if (!inputAllowance) return DownloadVerdict::NoAllowance;
     return DownloadVerdict::Accept;
+}
+
+std::string DataImageEnding(std::string_view address)
+{
+    const ImageType* image = DataImageType(address);
+    return image ? std::string(image->ending) : std::string();
+}
+
+std::string DataDownloadName(std::string_view suggested, std::string_view address)
+{
+    const std::string name = SafeDownloadName(suggested);
+    const ImageType* image = DataImageType(address);
+    if (!image) return name;
+    const std::string lower = Lower(name);
+    if (EndsWith(lower, image->ending) || EndsWith(lower, image->otherEnding)) return name;
+    return SafeDownloadName(name + std::string(image->ending));
 }
 
 } // namespace qev

@@ -50,7 +50,7 @@ std::string WebOriginOf(std::string_view address)
 }
 
 SchemeVerdict DecideScheme(std::string_view address, std::string_view pageAddress, bool gamePage,
-                           bool inputAllowance)
+                           bool inputAllowance, bool mainFrame)
 {
     const std::string scheme = SchemeOf(address);
     if (scheme.empty()) return SchemeVerdict::Refuse;
@@ -71,7 +71,7 @@ SchemeVerdict DecideScheme(std::string_view address, std::string_view pageAddres
     }
     if (std::find(LocalSchemes.begin(), LocalSchemes.end(), scheme) != LocalSchemes.end())
         return SchemeVerdict::Refuse;
-    return gamePage && inputAllowance ? SchemeVerdict::Ask : SchemeVerdict::Refuse;
+    return gamePage && inputAllowance && mainFrame ? SchemeVerdict::Ask : SchemeVerdict::Refuse;
 }
 
 } // namespace qev

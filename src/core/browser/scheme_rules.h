@@ -20,10 +20,11 @@ std::string SchemeOf(std::string_view address);
 // other address.
 std::string WebOriginOf(std::string_view address);
 
-// A page at pageAddress goes to address (its main frame or a sub-frame). gamePage: a game
-// view or game pop-up (login and reminder panes are not); inputAllowance: the page has an
-// unspent allowance for the question.
+// A page at pageAddress goes to address in its main frame, or in a sub-frame (mainFrame
+// false: an ad's frame, whose request is never put to the player as the page's). gamePage:
+// a game view or game pop-up (login and reminder panes are not); inputAllowance: the page
+// has an unspent allowance for the question.
 SchemeVerdict DecideScheme(std::string_view address, std::string_view pageAddress, bool gamePage,
-                           bool inputAllowance);
+                           bool inputAllowance, bool mainFrame);
 
 } // namespace qev

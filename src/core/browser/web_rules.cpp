@@ -48,23 +48,39 @@ bool IsHostText(std::string_view host)
 // A saved name's extension is kept through a cut only when it is at most this long; a
 // longer "extension" is just text after a dot.
 constexpr std::size_t MaxKeptExtensionBytes = 32;
-constexpr std::string_view LauncherEnding = ".desktop";
+// The endings the desktop's file type database gives launchers (application/x-desktop);
+// its globs ignore case.
+constexpr std::string_view LauncherEndings[] = {".desktop", ".kdelnk"};
 constexpr std::string_view LauncherSuffix = ".download";
 
-// The format characters (bidi controls that reorder what a file manager shows, so
-// "evil<RLO>txt.exe" reads as "evilexe.txt"; zero-width characters; the byte-order mark;
-// tags) and the line and paragraph separators, as of Unicode 15.
 struct CharRange {
     char32_t first, last;
 };
-constexpr CharRange InvisibleCharacters[] = {
-    {0xAD, 0xAD},       {0x600, 0x605},     {0x61C, 0x61C},     {0x6DD, 0x6DD},
-    {0x70F, 0x70F},     {0x890, 0x891},     {0x8E2, 0x8E2},     {0x180E, 0x180E},
-    {0x200B, 0x200F},   {0x2028, 0x202E},   {0x2060, 0x2064},   {0x2066, 0x206F},
-    {0xFEFF, 0xFEFF},   {0xFFF9, 0xFFFB},   {0x110BD, 0x110BD}, {0x110CD, 0x110CD},
-    {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A}, {0xE0001, 0xE0001},
-    {0xE0020, 0xE007F},
+// Default_Ignorable_Code_Point of Unicode 15 (DerivedCoreProperties.txt): characters a
+// renderer shows as nothing (bidi controls that reorder what a file manager shows, so
+// "evil<RLO>txt.exe" reads as "evilexe.txt"; zero-width characters; the byte-order mark;
+// variation selectors; the Hangul fillers; tags).
+constexpr CharRange DefaultIgnorable[] = {
+    {0x00AD, 0x00AD},   {0x034F, 0x034F},   {0x061C, 0x061C}, {0x115F, 0x1160}, {0x17B4, 0x17B5},
+    {0x180B, 0x180F},   {0x200B, 0x200F},   {0x202A, 0x202E}, {0x2060, 0x206F}, {0x3164, 0x3164},
+    {0xFE00, 0xFE0F},   {0xFEFF, 0xFEFF},   {0xFFA0, 0xFFA0}, {0xFFF0, 0xFFF8}, {0x1BCA0, 0x1BCA3},
+    {0x1D173, 0x1D17A}, {0xE0000, 0xE0FFF},
 };
+// Further characters that show as nothing or as a blank: the other format characters, the
+// line and paragraph separators, the interlinear annotation marks, the spaces other than
+// U+0020 and the blank braille pattern (so "report.pdf<blanks>.sh" cannot pass for a PDF).
+constexpr CharRange OtherInvisible[] = {
+    {0x00A0, 0x00A0},   {0x0600, 0x0605},   {0x06DD, 0x06DD}, {0x070F, 0x070F}, {0x0890, 0x0891},
+    {0x08E2, 0x08E2},   {0x1680, 0x1680},   {0x2000, 0x200A}, {0x2028, 0x2029}, {0x202F, 0x202F},
+    {0x205F, 0x205F},   {0x2800, 0x2800},   {0x3000, 0x3000}, {0xFFF9, 0xFFFB}, {0x110BD, 0x110BD},
+    {0x110CD, 0x110CD}, {0x13430, 0x1343F},
+};
+
+bool InRanges(const CharRange* begin, const CharRange* end, char32_t c)
+{
+    return std::any_of(begin, end,
+                       [c](const CharRange& range) { return c >= range.first && c <= range.last; });
+}
 
 // The first bytes of text (valid UTF-8), at most max, ending at a character boundary.
 std::string_view CutAtCharacter(std::string_view text, std::size_t max)
@@ -90,8 +106,11 @@ std::string CutName(std::string_view name, std::size_t max)
 
 bool IsLauncherName(std::string_view name)
 {
-    return name.size() >= LauncherEnding.size() &&
-           Lower(name.substr(name.size() - LauncherEnding.size())) == LauncherEnding;
+    return std::any_of(std::begin(LauncherEndings), std::end(LauncherEndings),
+                       [name](std::string_view ending) {
+                           return name.size() >= ending.size() &&
+                                  Lower(name.substr(name.size() - ending.size())) == ending;
+                       });
 }
 
 // Paths are UTF-8 in core, whatever the system's narrow encoding.
@@ -213,8 +232,8 @@ bool IsReplacedInFileName(char32_t c)
 {
     if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) return true; // C0, DEL, C1
     if (c == '/' || c == '\\' || c == ':') return true;
-    return std::any_of(std::begin(InvisibleCharacters), std::end(InvisibleCharacters),
-                       [c](const CharRange& range) { return c >= range.first && c <= range.last; });
+    return InRanges(std::begin(DefaultIgnorable), std::end(DefaultIgnorable), c) ||
+           InRanges(std::begin(OtherInvisible), std::end(OtherInvisible), c);
 }
 
 std::string SafeDownloadName(std::string_view suggested)

@@ -55,9 +55,11 @@ std::string NumberedFileName(std::string_view name, int n);
 // file system's 255 for a copy's " (n)" and the hidden name the bytes arrive under.
 inline constexpr std::size_t MaxDownloadNameBytes = 200;
 
-// True for the characters a saved name never holds: the C0 and C1 controls and DEL, the
-// invisible format characters (bidi controls, zero-width characters, the byte-order mark,
-// tags), the line and paragraph separators, and '/', '\\' and ':'.
+// True for the characters a saved name never holds: the C0 and C1 controls and DEL, every
+// Default_Ignorable_Code_Point (bidi controls, zero-width characters, the byte-order mark,
+// variation selectors, Hangul fillers, tags) and the other format characters, the blanks
+// other than U+0020 (U+00A0, U+2000..U+200A, U+3000, the blank braille pattern U+2800 ...),
+// the line and paragraph separators, and '/', '\\' and ':'.
 bool IsReplacedInFileName(char32_t c);
 
 // The name a download is saved under: the one the page suggested, made safe in this order:
@@ -68,8 +70,9 @@ bool IsReplacedInFileName(char32_t c);
 // - a name longer than MaxDownloadNameBytes is cut at a character boundary, keeping its
 //   extension (the last dot on) when that is at most 32 bytes;
 // - nothing left gives "download";
-// - a name ending in ".desktop" (any case) gets ".download" after it, still within
-//   MaxDownloadNameBytes, so a file manager never takes it for a launcher.
+// - a name ending in ".desktop" or ".kdelnk" (any case: the desktop's launcher endings)
+//   gets ".download" after it, still within MaxDownloadNameBytes, so a file manager never
+//   takes it for a launcher.
 std::string SafeDownloadName(std::string_view suggested);
 
 // The folder downloads are saved in: userFolder (the desktop's download folder), made

@@ -5,7 +5,9 @@
 #include <cstring>
 #include <thread>
 
+#include "core/base/log.h"
 #include "core/net/http_headers.h"
+#include "core/platform/http_get.h"
 #include "core/platform/http_stream.h"
 
 namespace qev {
@@ -39,6 +41,8 @@ struct CHttpDownloadThread::State {
     std::unique_ptr<HttpStream> request; // the open request, if any
     bool quit = false;
     int lastStepEnd = 0;
+    // The last reading step filled the whole buffer: the next may follow at once.
+    bool lastStepFull = false;
 
     void Run();
     void OnDownloadRequest(DownloadRequest& r);
@@ -57,9 +61,10 @@ struct CHttpDownloadThread::State {
     // Opening the first object: sends its GET from rangeStart, then acts on the answer's
     // head. Each returns what the step returns.
     int OpenObject();
-    int OnOpenFailed();       // the request went unanswered
-    int OnRangeMismatch();    // a 206 that starts elsewhere than asked
-    int OnAnswer(int status); // any other answer: reading starts, or the object is dropped
+    int OnOpenFailed();             // the request went unanswered
+    int OnRangeMismatch();          // a 206 that starts elsewhere than asked
+    int OnAnswer(int status);       // any other answer: reading starts, or the object is dropped
+    void TakeValidator(int status); // of an answer that is read
     // A reading step: fills the buffer as far as the step may, then reports it.
     void ReadStep();
     // Reads what the object has for this step; error becomes EmptyReadCode when the body
@@ -92,6 +97,8 @@ void CHttpDownloadThread::State::NextObject()
     if (!t.objects.empty()) t.objects.erase(t.objects.begin());
     t.reopened = t.progress = false;
     t.bestReceived = t.barrenReopens = t.rangeMismatches = 0;
+    t.refusedWaitedMs = t.refusedPauseMs = 0;
+    t.validator.clear();
 }
 
 void CHttpDownloadThread::State::FailTask()
@@ -165,7 +172,7 @@ void CHttpDownloadThread::State::Run()
         if (task && (task->flags & DownloadTask::Reading) &&
             !(task->flags & (DownloadTask::PauseRequested | DownloadTask::StopRequested |
                              DownloadTask::Reconnect))) {
-            const int wait = timing.minStepMs - (Tick() - lastStepEnd);
+            const int wait = lastStepFull ? 0 : timing.minStepMs - (Tick() - lastStepEnd);
             if (wait > 0) {
                 std::unique_lock lock(mutex);
                 changed.wait_for(lock, std::chrono::milliseconds(wait),
@@ -201,6 +208,8 @@ void CHttpDownloadThread::State::OnDownloadRequest(DownloadRequest& r)
         task->owner = r.owner;
         task->host = r.host;
         task->port = r.port;
+        task->https = r.https;
+        task->caFile = r.caFile;
         task->userName = r.userName;
         task->password = r.password;
         task->objects = r.objects;
@@ -356,22 +365,32 @@ int CHttpDownloadThread::State::OpenObject()
 {
     auto& t = *task;
     t.fill = t.received = t.stepBytes = t.stepMillis = t.expectedEnd = 0;
+    t.lengthKnown = true;
     t.progress = false;
     HttpStreamOptions options;
     options.host = t.host;
-    options.port = t.port == 0 ? 80 : t.port;
+    options.port = t.port != 0 ? t.port : t.https ? 443 : 80;
+    options.https = t.https;
+    options.caFile = t.caFile;
     options.userName = t.userName;
     options.password = t.password;
     options.connectTimeoutMs = timing.connectTimeoutMs;
     options.stallSeconds = timing.stallSeconds;
     options.cancel = &exitRequested;
     request = std::make_unique<HttpStream>(options);
-    const std::string range =
-        t.rangeEnd >= 0
-            ? "Range: bytes=" + std::to_string(t.rangeStart) + "-" + std::to_string(t.rangeEnd)
-            : "Range: bytes=" + std::to_string(t.rangeStart) + "-";
-    if (request->Open(t.objects.front(), {range}) != 0) return OnOpenFailed();
+    std::vector<std::string> headers{t.rangeEnd >= 0
+                                         ? "Range: bytes=" + std::to_string(t.rangeStart) + "-" +
+                                               std::to_string(t.rangeEnd)
+                                         : "Range: bytes=" + std::to_string(t.rangeStart) + "-"};
+    if (t.rangeStart > 0 && !t.validator.empty()) headers.push_back("If-Range: " + t.validator);
+    if (request->Open(t.objects.front(), headers) != 0) {
+        // A refused certificate or redirect would otherwise end the download without a word.
+        if (!request->refusal().empty()) WriteLog("download " + request->refusal());
+        return OnOpenFailed();
+    }
     const int status = request->status();
+    // A proxy's own page is never the object: the answer drops it like any error status.
+    if (status == ProxyAuthStatus) WriteLog(std::string("download ") + ProxyAuthRefusal);
     if (status == 206 && ParseContentRangeStart(request->rawHeaders()) != t.rangeStart)
         return OnRangeMismatch();
     return OnAnswer(status);
@@ -380,6 +399,18 @@ int CHttpDownloadThread::State::OpenObject()
 int CHttpDownloadThread::State::OnOpenFailed()
 {
     auto& t = *task;
+    if (request && request->refused() && t.refusedWaitedMs < timing.refusedWaitMs) {
+        // A server being restarted refuses for a while: it is waited out, ever more
+        // patiently, before the download gives up on it.
+        const int pause = std::min(t.refusedPauseMs > 0 ? t.refusedPauseMs * 2 : timing.retryWaitMs,
+                                   timing.refusedWaitMs - t.refusedWaitedMs);
+        t.refusedPauseMs = pause;
+        t.refusedWaitedMs += pause;
+        CloseRequest();
+        if (!Wait(pause)) return 0;
+        t.flags = DownloadTask::Ready; // the same object again, from the same position
+        return 1;
+    }
     if (t.reopened) {
         // A resume that finds no server is a reopen without a new byte.
         CloseRequest();
@@ -413,6 +444,26 @@ int CHttpDownloadThread::State::OnRangeMismatch()
     return 1;
 }
 
+void CHttpDownloadThread::State::TakeValidator(int status)
+{
+    auto& t = *task;
+    t.refusedWaitedMs = t.refusedPauseMs = 0; // a server answered
+    const std::string& raw = request->rawHeaders();
+    // A weak ETag says nothing about the bytes, so it cannot vouch for a splice.
+    std::string_view found;
+    if (const auto etag = FindHeader(raw, "ETag");
+        etag && !etag->empty() && etag->substr(0, 2) != "W/")
+        found = *etag;
+    else if (const auto modified = FindHeader(raw, "Last-Modified"))
+        found = *modified;
+    // Sent back in a request header: nothing that could end the line or start another.
+    if (std::any_of(found.begin(), found.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }))
+        found = {};
+    // A whole object (200) brings its own validator or none; a part keeps the first one's.
+    if (status == 200 || !found.empty()) t.validator = std::string(found);
+}
+
 int CHttpDownloadThread::State::OnAnswer(int status)
 {
     auto& t = *task;
@@ -420,10 +471,15 @@ int CHttpDownloadThread::State::OnAnswer(int status)
     // A server that ignores the Range sends the whole object with 200: it then starts at 0,
     // not at rangeStart.
     if (status == 200 && t.rangeStart > 0) t.rangeStart = 0;
+    if (ok) TakeValidator(status);
     const LengthInfo length = ParseLength(request->rawHeaders());
+    t.lengthKnown = length.known;
     // A Content-Range total is already an absolute end; a Content-Length is what remains.
-    const std::int64_t end = length.fromContentRange ? length.length : t.rangeStart + length.length;
-    if (ok && (end < t.rangeStart || end > INT_MAX)) {
+    // Without either, the body runs to its end and the length shows only then.
+    const std::int64_t end = !length.known             ? 0
+                             : length.fromContentRange ? length.length
+                                                       : t.rangeStart + length.length;
+    if (ok && length.known && (end < t.rangeStart || end > INT_MAX)) {
         Send(t.notifySink, TaskNotice(NoticeError, LengthOutOfRangeCode));
         NextObject();
         CloseRequest();
@@ -463,15 +519,23 @@ bool CHttpDownloadThread::State::FillBuffer(int& error)
     auto& t = *task;
     int now = Tick();
     t.stepBytes = 0;
-    if (now - lastStepEnd >= timing.minStepMs) {
+    // The spacing keeps a trickling body from spinning the thread through steps that carry
+    // a few bytes each; a step that filled the buffer was no such step, and waiting after
+    // it only leaves the line idle.
+    if (lastStepFull || now - lastStepEnd >= timing.minStepMs) {
         const auto bufferSize = static_cast<int>(t.buffer.size());
         for (;;) {
             // Never ask past the object's end: a complete object is recognised at once,
-            // without waiting for the read that finds nothing more.
-            const auto n = std::min({static_cast<unsigned>(t.expectedEnd - t.received),
-                                     static_cast<unsigned>(bufferSize - t.fill),
-                                     static_cast<unsigned>(MaxReadBytes)});
-            if (n == 0) break;
+            // without waiting for the read that finds nothing more. Without a length, a
+            // position must still fit the notices' int.
+            const int left = t.lengthKnown ? t.expectedEnd - t.received : INT_MAX - t.received;
+            const auto n =
+                std::min({static_cast<unsigned>(left), static_cast<unsigned>(bufferSize - t.fill),
+                          static_cast<unsigned>(MaxReadBytes)});
+            if (n == 0) {
+                if (left == 0 && !t.lengthKnown) error = LengthOutOfRangeCode;
+                break;
+            }
             const std::size_t got = request->Read(t.buffer.data() + t.fill, n);
             if (got > 0) {
                 t.received += static_cast<int>(got);
@@ -487,21 +551,39 @@ bool CHttpDownloadThread::State::FillBuffer(int& error)
                 continue;
             }
             if (request->cancelled()) return false; // exiting: the exit flush takes the buffer
+            if (!t.lengthKnown && request->EndedCleanly()) {
+                // The only end such a body has: now its length is known.
+                t.lengthKnown = true;
+                t.expectedEnd = t.received;
+                break;
+            }
             if (!Wait(timing.retryWaitMs)) return false;
             now = Tick();
-            t.rangeStart = t.received;
+            // Without a length there is no telling that the same object answers a resume:
+            // a cut starts it over.
+            t.rangeStart = t.lengthKnown ? t.received : 0;
             t.flags = (t.flags | DownloadTask::Reconnect) & ~DownloadTask::Ready;
             error = EmptyReadCode;
             break;
         }
     }
     lastStepEnd = now;
+    lastStepFull = t.fill == static_cast<int>(t.buffer.size());
     return true;
 }
 
 void CHttpDownloadThread::State::ReportStep(int error)
 {
     auto& t = *task;
+    if (error == LengthOutOfRangeCode) {
+        // A body without a length that runs past what a position can hold is dropped.
+        Send(t.notifySink, TaskNotice(NoticeError, LengthOutOfRangeCode));
+        NextObject();
+        CloseRequest();
+        t.fill = 0;
+        t.flags = DownloadTask::Ready;
+        return;
+    }
     DownloadNotice notice = TaskNotice(error ? NoticeError : NoticeStep, error);
     notice.expectedEnd = t.expectedEnd;
     notice.chunkLength = t.fill;
@@ -513,7 +595,7 @@ void CHttpDownloadThread::State::ReportStep(int error)
         notice.kind = NoticeChunk;
         Send(t.notifySink, notice);
         t.fill = 0;
-    } else if (t.received == t.expectedEnd) {
+    } else if (t.lengthKnown && t.received == t.expectedEnd) {
         notice.kind = NoticeComplete;
         Send(t.notifySink, notice);
         t.flags = DownloadTask::Ready;

@@ -39,7 +39,9 @@ struct DownloadRequest {
     std::string userName; // empty: none
     std::string password; // empty: none
     std::vector<std::string> objects;
-    int port = 0;
+    int port = 0; // 0: the scheme's own (80, or 443 over https)
+    bool https = false;
+    std::string caFile; // a PEM bundle trusted instead of the system's store (tests)
     int bufferSize = 0;
     int rangeStart = 0;
     int rangeEnd = -1; // -1: up to the end
@@ -73,6 +75,8 @@ inline constexpr int LengthOutOfRangeCode = 0x1000000;
 // time in one object: its bytes belong elsewhere, so the object is given up.
 inline constexpr int RangeMismatchCode = 0x2000000;
 
+// expectedEnd is 0 while the length of the object being read is not known (a chunked or
+// close-delimited body); its completion notice then gives the length it turned out to have.
 struct DownloadNotice {
     int id = 0;
     int owner = 0;
@@ -106,6 +110,9 @@ struct DownloadTiming {
     int minStepMs = 2;      // reading steps are at least this far apart
     long connectTimeoutMs = 30000;
     long stallSeconds = 60; // a body silent this long counts as stopped
+    // A server that refuses connections (restarting, say) is asked again for this long in
+    // all, the pauses doubling from retryWaitMs; then the open fails as any other.
+    int refusedWaitMs = 120000;
 };
 
 // The task a thread works on; at most one per thread. Its state is the flags word.
@@ -122,6 +129,8 @@ struct DownloadTask {
     int id = 0, owner = 0;
     std::string host;
     int port = 0;
+    bool https = false;
+    std::string caFile;
     std::string userName, password;
     std::vector<std::string> objects;
     int rangeStart = 0, rangeEnd = -1, value = 0;
@@ -129,6 +138,9 @@ struct DownloadTask {
     std::uint32_t flags = 0;
     std::vector<char> buffer; // its size is the buffer size
     int fill = 0, received = 0, expectedEnd = 0, stepBytes = 0, stepMillis = 0;
+    // False while a body without an announced length is read (expectedEnd is then 0): it
+    // is complete only when its transfer ended cleanly, and a cut cannot be resumed.
+    bool lengthKnown = true;
     bool connected = false; // a connection object exists
     // Per object, so that a server misbehaving for good ends the object in bounded time.
     bool reopened = false; // the open transfer resumes after a drop
@@ -136,6 +148,10 @@ struct DownloadTask {
     int bestReceived = 0;  // the furthest position any transfer of the object reached
     int barrenReopens = 0; // reopens in a row that brought no new byte
     int rangeMismatches = 0;
+    int refusedWaitedMs = 0, refusedPauseMs = 0; // refused connections since the last answer
+    // The first answer's strong ETag, else its Last-Modified: a resume sends it as If-Range,
+    // so a file replaced meanwhile comes whole (200) instead of spliced.
+    std::string validator;
 };
 
 class HttpStream;

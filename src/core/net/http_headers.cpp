@@ -31,29 +31,45 @@ std::int64_t ToInt64(std::string_view s)
 
 } // namespace
 
+std::optional<std::string_view> FindHeader(std::string_view raw, std::string_view name)
+{
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    for (std::size_t start = 0; start < raw.size();) {
+        const std::size_t end = raw.find('\n', start);
+        if (end == std::string_view::npos) break; // a line without its end is not whole
+        std::string_view line = raw.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1); // LF alone ends one too
+        start = end + 1;
+        if (line.size() <= name.size() || line[name.size()] != ':') continue;
+        bool same = true;
+        for (std::size_t i = 0; i < name.size() && same; ++i)
+            same = lower(line[i]) == lower(name[i]);
+        if (same) return TrimSpace(line.substr(name.size() + 1));
+    }
+    return std::nullopt;
+}
+
 LengthInfo ParseLength(std::string_view raw)
 {
     LengthInfo info;
-    static constexpr std::string_view lengthName = "Content-Length:";
-    static constexpr std::string_view rangeName = "Content-Range:";
-    if (const auto at = raw.find(lengthName); at != std::string_view::npos) {
-        const auto start = at + lengthName.size();
-        if (const auto end = raw.find("\r\n", start); end != std::string_view::npos) {
-            info.length = ToInt64(TrimSpace(raw.substr(start, end - start)));
-            return info;
-        }
+    if (const auto length = FindHeader(raw, "Content-Length")) {
+        info.length = ToInt64(*length);
+        info.known = true;
+        return info;
     }
-    const auto at = raw.find(rangeName);
-    if (at == std::string_view::npos) return info;
-    std::string_view value = raw.substr(at + rangeName.size());
-    value = value.substr(0, value.find("\r\n"));
+    const auto range = FindHeader(raw, "Content-Range");
+    if (!range) return info;
+    std::string_view value = *range;
     if (const auto bytes = value.find("bytes"); bytes != std::string_view::npos)
         value = value.substr(bytes + 5);
     value = TrimSpace(value);
     const auto slash = value.find('/');
     if (slash == std::string_view::npos) return info;
-    info.length = ToInt64(value.substr(slash + 1));
+    const std::string_view total = TrimSpace(value.substr(slash + 1));
+    if (total.empty() || total[0] < '0' || total[0] > '9') return info; // "*": not said
+    info.length = ToInt64(total);
     info.fromContentRange = true;
+    info.known = true;
     return info;
 }
 
@@ -64,21 +80,13 @@ std::int64_t ParseLengthHeaders(std::string_view rawHeaders)
 
 std::int64_t ParseContentRangeStart(std::string_view rawHeaders)
 {
-    static constexpr std::string_view name = "\r\ncontent-range:";
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    for (std::size_t at = 0; at + name.size() <= rawHeaders.size(); ++at) {
-        bool same = true;
-        for (std::size_t i = 0; i < name.size() && same; ++i)
-            same = lower(rawHeaders[at + i]) == name[i];
-        if (!same) continue;
-        std::string_view value = rawHeaders.substr(at + name.size());
-        value = TrimSpace(value.substr(0, value.find("\r\n")));
-        if (value.substr(0, 5) != "bytes") return -1;
-        value = TrimSpace(value.substr(5));
-        if (value.empty() || value[0] < '0' || value[0] > '9') return -1;
-        return ToInt64(value);
-    }
-    return -1;
+    const auto range = FindHeader(rawHeaders, "Content-Range");
+    if (!range) return -1;
+    std::string_view value = *range;
+    if (value.substr(0, 5) != "bytes") return -1;
+    value = TrimSpace(value.substr(5));
+    if (value.empty() || value[0] < '0' || value[0] > '9') return -1;
+    return ToInt64(value);
 }
 
 } // namespace qev

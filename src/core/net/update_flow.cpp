@@ -31,6 +31,19 @@ std::pair<std::string, int> SplitHostPort(std::string_view host)
     return {std::string(host.substr(0, colon)), static_cast<int>(port)};
 }
 
+SourceHost SplitSourceHost(std::string_view host)
+{
+    SourceHost out;
+    const std::string_view rest = StripHttpScheme(host, out.https);
+    auto [name, port] = SplitHostPort(rest);
+    out.name = std::move(name);
+    out.port = port;
+    // SplitHostPort's 80 stands for "no port given" unless ":80" was written.
+    const bool written80 = rest.size() >= 3 && rest.substr(rest.size() - 3) == ":80";
+    if (out.https && port == 80 && !written80) out.port = 443;
+    return out;
+}
+
 std::string JoinSourcePath(std::string_view path, std::string_view file)
 {
     if (path.empty()) return std::string(file);
@@ -121,15 +134,17 @@ std::string ManifestItemRefusal(const UpdateSource& item, int sourcePort)
 
 void PostDownloadStart(CHttpDownloadThread& thread, int id, const std::string& objectPath,
                        const std::string& host, const NoticeSink& sink, int startBufferSize,
-                       int growTo)
+                       int growTo, const std::string& caFile)
 {
-    auto [name, port] = SplitHostPort(host);
+    SourceHost source = SplitSourceHost(host);
     DownloadRequest start;
     start.id = id;
     start.kind = StartRequest;
     start.owner = UpdateFlow::DownloadOwner;
-    start.host = name;
-    start.port = port;
+    start.host = std::move(source.name);
+    start.port = source.port;
+    start.https = source.https;
+    start.caFile = caFile;
     start.objects = {objectPath};
     start.rangeStart = 0;
     start.rangeEnd = -1;
@@ -289,7 +304,8 @@ int UpdateFlow::StartDownload(int kind, const std::string& objectPath, const std
     running.serial = nextSerial_++;
     running.thread = std::make_shared<CHttpDownloadThread>(timing);
     const int id = kind + KindStride * running.serial;
-    PostDownloadStart(*running.thread, id, objectPath, host, GatedSink(), 0, GrownBufferSize);
+    PostDownloadStart(*running.thread, id, objectPath, host, GatedSink(), 0, GrownBufferSize,
+                      caFile);
     DownloadNotice resting;
     resting.id = id;
     resting.owner = DownloadOwner;
@@ -407,9 +423,16 @@ int UpdateFlow::OnDownloadNotice(const DownloadNotice& notice)
     case NoticeOpened:
     case NoticeChunk:
     case NoticeComplete:
+        if (notice.kind == NoticeOpened && notice.code == 404 && stage_ == waitsFor &&
+            RetryInPlusForm(kind))
+            return 0;
         if (notice.kind == NoticeOpened && notice.code != 0) return 0; // its end follows
         if (stage_ != waitsFor || PastBound(kind, notice)) return 0;
         writer_.OnNotice(notice);
+        if (kind != ManifestDownload && !writer_.Intact(notice.id)) {
+            OnWriteFailed(kind);
+            return 0;
+        }
         if (notice.kind != NoticeComplete) return 0;
         if (kind == ManifestDownload)
             OnManifestComplete(notice);
@@ -503,7 +526,7 @@ std::string ReadHead(const OpenFile* file, std::size_t limit)
 
 std::vector<UpdateSource> UpdateFlow::UsableItems(const std::vector<UpdateSource>& items) const
 {
-    const int sourcePort = SplitHostPort(sources_[source_].host).second;
+    const int sourcePort = SplitSourceHost(sources_[source_].host).port;
     std::vector<UpdateSource> usable;
     std::string first;
     std::size_t refused = 0;
@@ -545,8 +568,14 @@ void UpdateFlow::OnManifestComplete(const DownloadNotice& notice)
         return;
     }
     item_ = items[pickItem(items.size()) % items.size()];
+    // An item on the web's https port is fetched over https; any other over its source's
+    // scheme (the item itself names none).
+    const bool https =
+        SplitHostPort(item_.host).second == 443 || SplitSourceHost(sources_[source_].host).https;
+    itemHost_ = (https ? "https://" : "") + item_.host;
     manifestVersion_ = {state_.layout.major, state_.layout.minor};
-    itemObject_ = item_.path + UrlEncode(item_.file);
+    itemObject_ = item_.path + EncodePathSegment(item_.file);
+    plusFormAsked_ = false;
     packageName_ = TargetFileName(itemObject_);
     StopDownload(ManifestDownload);
     if (packageName_.empty()) {
@@ -559,9 +588,38 @@ void UpdateFlow::OnManifestComplete(const DownloadNotice& notice)
     }
     // The statement first: nothing of the package is fetched before it holds.
     stage_ = Stage::Statement;
-    if (StartDownload(StatementDownload, itemObject_ + std::string(StatementSuffix), item_.host) !=
+    if (StartDownload(StatementDownload, itemObject_ + std::string(StatementSuffix), itemHost_) !=
         0)
         RefusePackage("statement download failed");
+}
+
+void UpdateFlow::OnWriteFailed(int kind)
+{
+    // A full or failing disk is not the server's fault: the standby would fail alike, so
+    // the check ends here, and at once rather than after the rest has been fetched.
+    StopDownload(StatementDownload);
+    StopDownload(PackageDownload);
+    writer_.DiscardAll();
+    packageFile_.Close();
+    packagePath.clear();
+    WriteLog(std::string("update package refused: ") +
+             (kind == PackageDownload ? "package" : "statement") + " could not be written");
+    stage_ = Stage::Over;
+}
+
+bool UpdateFlow::RetryInPlusForm(int kind)
+{
+    if (kind == ManifestDownload || plusFormAsked_) return false;
+    if (item_.file.find(' ') == std::string::npos) return false;
+    plusFormAsked_ = true;
+    itemObject_ = item_.path + UrlEncode(item_.file);
+    StopDownload(kind);
+    const std::string object =
+        kind == StatementDownload ? itemObject_ + std::string(StatementSuffix) : itemObject_;
+    if (StartDownload(kind, object, itemHost_) != 0)
+        RefusePackage(kind == StatementDownload ? "statement download failed"
+                                                : "package download failed");
+    return true;
 }
 
 void UpdateFlow::OnStatementComplete(const DownloadNotice& notice)
@@ -584,7 +642,7 @@ void UpdateFlow::OnStatementComplete(const DownloadNotice& notice)
         return;
     }
     stage_ = Stage::Package;
-    if (StartDownload(PackageDownload, itemObject_, item_.host) != 0)
+    if (StartDownload(PackageDownload, itemObject_, itemHost_) != 0)
         RefusePackage("package download failed");
 }
 

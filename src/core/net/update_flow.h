@@ -29,6 +29,15 @@ namespace qev {
 // a colon followed by something else than digits is left in the host.
 std::pair<std::string, int> SplitHostPort(std::string_view host);
 
+// A source's host as the layout writes it: "h", "h:p", "http://h[:p]" or "https://h[:p]".
+// Without a scheme it is http; without a port, 80 (443 over https); the rest as SplitHostPort.
+struct SourceHost {
+    bool https = false;
+    std::string name;
+    int port = 80;
+};
+SourceHost SplitSourceHost(std::string_view host);
+
 // Posts the requests that start a one-object download on thread: a start (owner
 // UpdateFlow::DownloadOwner, host "h" or "h:p", from byte 0, buffer startBufferSize) and,
 // when growTo is not 0, a set-buffer request for growTo bytes.
@@ -47,9 +56,10 @@ std::string LoggableName(std::string_view name);
 // holds no '?', '#', control character, escaped control byte or ".." segment.
 std::string ManifestItemRefusal(const UpdateSource& item, int sourcePort);
 
+// host may carry a scheme (SplitSourceHost); caFile as DownloadRequest's.
 void PostDownloadStart(CHttpDownloadThread& thread, int id, const std::string& objectPath,
                        const std::string& host, const NoticeSink& sink, int startBufferSize,
-                       int growTo);
+                       int growTo, const std::string& caFile = {});
 
 class UpdateFlow {
 public:
@@ -129,6 +139,7 @@ public:
     std::uint32_t versionMS = QEV_VERSION_MS;
     std::uint32_t versionLS = QEV_VERSION_LS;
     DownloadTiming timing;
+    std::string caFile;      // "" = the system's store
     std::string programPath; // "" = GetProgramPath()
     std::function<int(std::string_view, const SealedProgram&)> startProcess; // program.Start
     std::function<std::size_t(std::size_t count)> pickItem; // uniform random by default
@@ -201,10 +212,20 @@ private:
     std::string offReason_;
     BuildVersion manifestVersion_; // of the manifest that offered the package
     UpdateSource item_;            // the manifest item chosen
+    std::string itemHost_;         // its host with the scheme it is fetched over
     std::string itemObject_;       // its object path on its host
-    std::string packageName_;      // the name it is stored under
-    UpdateStatement statement_;    // verified before the package is fetched
-    OpenFile packageFile_;         // the verified package, open since its download
+    // A 404 for a name with blanks asks once more with '+' for each blank (UrlEncode), the
+    // form some operators store it in; both forms decode to the same name.
+    bool plusFormAsked_ = false;
+    // On a 404 of the statement or package: switches to the '+' form and starts that
+    // download again; false when there is nothing more to try.
+    bool RetryInPlusForm(int kind);
+    // The first write of the statement or package that failed: one log line, and the
+    // check ends without asking the standby.
+    void OnWriteFailed(int kind);
+    std::string packageName_;   // the name it is stored under
+    UpdateStatement statement_; // verified before the package is fetched
+    OpenFile packageFile_;      // the verified package, open since its download
 };
 
 } // namespace qev

@@ -15,6 +15,10 @@ namespace qev {
 struct HttpStreamOptions {
     std::string host; // server name (no port)
     int port = 80;
+    // https: certificates checked against the system's store (or caFile, for tests), and
+    // redirects followed only to https. http: redirects followed to http and https.
+    bool https = false;
+    std::string caFile;
     std::string userName; // empty: none
     std::string password; // empty: none
     long connectTimeoutMs = 30000;
@@ -47,6 +51,15 @@ public:
     // complete).
     int error() const;
     bool cancelled() const;
+    // True once the body has ended as the transport says a body ends: a chunked body's
+    // terminator, or the server's close without a fault. The only end a body without an
+    // announced length has.
+    bool EndedCleanly() const;
+    // After a failed Open: one line for the log when the server's certificate or a redirect
+    // was refused ("certificate refused (expired): https://..."), else "".
+    const std::string& refusal() const;
+    // After a failed Open: true when the server refused the connection (nothing listens).
+    bool refused() const;
 
     void Close();
 

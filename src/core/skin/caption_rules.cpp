@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "core/base/utf.h"
+
 namespace qev {
 namespace {
 
@@ -22,7 +24,97 @@ constexpr int FirstWindowAction = 1000;
 // The caption text sits one pixel below the button's top.
 constexpr int CaptionTextDrop = 1;
 
+constexpr std::string_view Ellipsis = "\xE2\x80\xA6";
+
+bool IsLineBreak(char32_t c)
+{
+    return c == '\n' || c == '\r' || c == '\t' || c == 0x85 || c == 0x2028 || c == 0x2029;
+}
+
+bool IsControlOrBidi(char32_t c)
+{
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x61C || c == 0x200E || c == 0x200F ||
+           (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+void AppendUtf8(std::string& out, char32_t c)
+{
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// Room of the text that starts at x on the rows of box, in a frame width wide.
+double TextRoom(const std::vector<ButtonItem>& buttons, const ButtonItem& own, int width,
+                const EdgeRect& box, double x)
+{
+    double end = std::min(x + CaptionTextWidth, static_cast<double>(width) - FrameBorder);
+    for (const ButtonItem& other : buttons) {
+        if (&other == &own) continue;
+        const EdgeRect r = PlaceCaptionButton(other, width);
+        if (r.right <= x || r.top >= box.bottom || r.bottom <= box.top) continue;
+        end = std::min(end, static_cast<double>(r.left) - CaptionTextGap);
+    }
+    return std::max(0.0, end - x);
+}
+
 } // namespace
+
+std::string CaptionTitleText(std::string_view title)
+{
+    std::string out;
+    out.reserve(title.size());
+    for (std::size_t i = 0; i < title.size();) {
+        const bool crlf = title[i] == '\r' && i + 1 < title.size() && title[i + 1] == '\n';
+        const char32_t c = DecodeUtf8(title, i);
+        if (crlf) ++i;
+        if (c == InvalidUtf8)
+            AppendUtf8(out, 0xFFFD);
+        else if (IsLineBreak(c))
+            out += ' ';
+        else if (!IsControlOrBidi(c))
+            AppendUtf8(out, c);
+    }
+    return out;
+}
+
+std::string ElideToWidth(std::string_view text, double room, const TextWidth& width)
+{
+    if (width(text) <= room) return std::string(text);
+    if (width(Ellipsis) > room) return {};
+    // Where each character starts; the widths of the starts grow with their length.
+    std::vector<std::size_t> starts;
+    for (std::size_t i = 0; i < text.size();) {
+        starts.push_back(i);
+        DecodeUtf8(text, i);
+    }
+    const auto cut = [&](std::size_t characters) {
+        return std::string(
+                   text.substr(0, characters < starts.size() ? starts[characters] : text.size())) +
+               std::string(Ellipsis);
+    };
+    std::size_t fits = 0, tooLong = starts.size();
+    while (tooLong - fits > 1) {
+        const std::size_t middle = fits + (tooLong - fits) / 2;
+        if (width(cut(middle)) <= room)
+            fits = middle;
+        else
+            tooLong = middle;
+    }
+    return cut(fits);
+}
 
 bool IsCaptionAction(int code)
 {
@@ -99,10 +191,11 @@ std::string CaptionButtonName(int action, bool maximised, std::string_view gameT
 {
     switch (action) {
     case ActionGameTab: {
-        const auto first = gameTitle.find_first_not_of(' ');
-        if (first == std::string_view::npos) return "Game";
-        const auto last = gameTitle.find_last_not_of(' ');
-        return std::string(gameTitle.substr(first, last - first + 1));
+        const std::string title = CaptionTitleText(gameTitle);
+        const auto first = title.find_first_not_of(' ');
+        if (first == std::string::npos) return "Game";
+        const auto last = title.find_last_not_of(' ');
+        return title.substr(first, last - first + 1);
     }
     case ActionHomeTab: return "Homepage";
     case ActionForumTab: return "Forum";
@@ -164,11 +257,15 @@ std::vector<FrameDrawStep> PlanFramePaint(const FramePaintInput& in,
         const auto size = sizeOf(look.image);
         if (!size) continue;
         image(look.image, r.left, r.top, size->first, size->second);
-        if (!look.text.empty())
-            steps.push_back(
-                FrameDrawStep{FrameDrawStep::Text, 0, static_cast<double>(r.left) + size->first,
-                              static_cast<double>(r.top) + CaptionTextDrop, CaptionTextWidth,
-                              static_cast<double>(size->second), look.text});
+        if (look.text.empty()) continue;
+        const double textX = static_cast<double>(r.left) + size->first;
+        std::string text = CaptionTitleText(look.text);
+        if (in.textWidth)
+            text =
+                ElideToWidth(text, TextRoom(*in.buttons, item, in.width, r, textX), in.textWidth);
+        steps.push_back(FrameDrawStep{FrameDrawStep::Text, 0, textX,
+                                      static_cast<double>(r.top) + CaptionTextDrop,
+                                      CaptionTextWidth, static_cast<double>(size->second), text});
     }
     return steps;
 }

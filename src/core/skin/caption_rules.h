@@ -4,6 +4,7 @@
 // are drawn, and the whole list of drawing steps for one paint of the frame's borders and
 // caption. The window only carries the steps out and feeds in the cursor and its state.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -104,6 +105,21 @@ CaptionLook ChooseCaptionLook(const ButtonItem& item, bool cursorInside, bool pr
 // their page or menu item. Empty for a code without an action.
 std::string CaptionButtonName(int action, bool maximised, std::string_view gameTitle);
 
+// A page-given title as the caption draws it: one line (CR LF, CR, LF, NEL, U+2028, U+2029
+// and tabs each become one blank), without the other controls (C0, DEL, C1) and bidi
+// controls (U+061C, U+200E, U+200F, U+202A..U+202E, U+2066..U+2069), which would break the
+// caption or turn the text around over the buttons. Bytes that are not UTF-8 become U+FFFD.
+std::string CaptionTitleText(std::string_view title);
+
+// How wide a text draws, in pixels (the window's font metrics).
+using TextWidth = std::function<double(std::string_view)>;
+// text when width says it fits in room; otherwise its longest start of whole characters
+// followed by "\u2026" that fits; empty when not even "\u2026" fits.
+std::string ElideToWidth(std::string_view text, double room, const TextWidth& width);
+
+// Blank left between a caption text and the next button to its right.
+inline constexpr int CaptionTextGap = 4;
+
 // Everything one paint of the frame needs to know.
 struct FramePaintInput {
     int width = 0, height = 0;
@@ -114,6 +130,8 @@ struct FramePaintInput {
     bool maximised = false;
     std::string activeTitle, gameTitle;
     OsVersion os;
+    // Measures caption texts; without it the texts are not elided.
+    TextWidth textWidth;
 };
 
 // One drawing step: an image at (x, y) drawn w x h (its natural size except the caption
@@ -129,7 +147,9 @@ struct FrameDrawStep {
 inline constexpr int CaptionTextWidth = 500;
 // Drawing steps of the borders and, with a current game, the caption pieces and buttons,
 // in painting order. Images the lookup does not know are left out (and so is the text of
-// a button whose image is missing).
+// a button whose image is missing). A button's text is CaptionTitleText of it, elided to
+// its room: the text box, up to CaptionTextGap before the first other button to its right
+// on the same rows, and inside the frame's right border.
 std::vector<FrameDrawStep> PlanFramePaint(const FramePaintInput& input,
                                           const ImageSizeLookup& imageSize);
 

@@ -160,9 +160,9 @@ void CKorvel2App::StartLoginPages()
 {
     // The web profile every page shares, then 20. the page layer, whose pages begin to
     // load at once (their views show with the stack's first paint).
-    web_ = std::make_unique<CWebContext>(
-        QString::fromStdString(qev::DataHome()), QString::fromStdString(qev::CacheHome()),
-        std::vector<std::string>{QEV_PORTAL_HOST, QEV_GAME_HOST, QEV_FORUM_HOST, QEV_STATIC_HOST});
+    web_ = std::make_unique<CWebContext>(QString::fromStdString(qev::DataHome()),
+                                         QString::fromStdString(qev::CacheHome()),
+                                         qev::BuildOperatorHosts());
     web_->profile();
     loginWindow_ = new CLoginWnd(loginBackground_.get(), layout_, *web_);
 }
@@ -227,10 +227,11 @@ void CKorvel2App::SendStartupReport()
     const qev::ReportAddress address = qev::ReadLocalSettings();
     reportQuery = address.query;
     reportPath = address.path;
-    reportHost = address.host;
+    // The scheme goes with the host, so the text request keeps https and its port.
+    reportHost = (address.https ? "https://" : "") + address.host;
     reportQuery += "&mac=" + qev::GetMachineIdentity();
     // The answer is not used and a failure is not reported; a slow server delays nothing.
-    if (reportQuery.empty() || reportHost.empty() || reportPath.empty()) return;
+    if (reportQuery.empty() || address.host.empty() || reportPath.empty()) return;
     reportRequest_ = std::make_unique<qev::BackgroundTextRequest>(
         [query = reportQuery, path = reportPath, host = reportHost](const std::atomic<bool>& stop) {
             return qev::HttpGetText(query, path, host, {}, &stop);
@@ -327,7 +328,7 @@ void CKorvel2App::ReturnToLogin(bool rebuildLogin)
         if (rebuildLogin)
             loginWindow_->BuildPanes(); // new pages: the old account's go
         else
-            loginWindow_->RefreshPanes();
+            loginWindow_->RefreshPanes(operatorSites_);
     }
     if (loginBackground_) loginBackground_->show();
 }
@@ -355,6 +356,13 @@ void CKorvel2App::OnLoggedIn(const qev::SessionInfo& session)
 {
     if (!qev::IsWebAddress(session.href)) {
         qev::WriteLog("game address refused (not http or https): " +
+                      qev::AddressForLog(session.href));
+        return;
+    }
+    // A page off the operator's sites (an ad's copy of the sign-in page) must not choose
+    // the game, nor the account whose tasks are fetched.
+    if (!operatorSites_.IsOperatorAddress(session.href)) {
+        qev::WriteLog("game address refused (not the operator's site): " +
                       qev::AddressForLog(session.href));
         return;
     }

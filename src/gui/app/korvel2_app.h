@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/browser/operator_sites.h"
 #include "core/browser/session_info.h"
 #include "core/layout/layout.h"
 
@@ -62,7 +63,8 @@ public:
     void LogoutGame();
     // A login completed (the login window's report): the game window, then the task feed,
     // fetched on a worker, and the schedule of the active view once it arrives. A game
-    // address other than http or https is refused: the player stays on the login stack.
+    // address other than http or https, or off the operator's sites, is refused (one log
+    // line): the player stays on the login stack, its page where it was.
     void OnLoggedIn(const qev::SessionInfo& session);
 
     // The task-feed request (query -> feed text), run on a worker; an empty function (the
@@ -132,4 +134,6 @@ private:
     std::unique_ptr<qev::BackgroundTextRequest> reportRequest_, feedRequest_;
     std::vector<std::unique_ptr<qev::BackgroundTextRequest>> stoppedRequests_;
     int loginSerial_ = 0;
+    // Where the game and the login pages may be: the build's hosts.
+    const qev::OperatorSites operatorSites_{qev::BuildOperatorHosts()};
 };

@@ -75,6 +75,9 @@ bool CDownloads::Allowed(QWebEngineDownloadRequest* download, CPageGuard* guard)
                   .arg(qev::MaxRunningDownloads)
                   .arg(RoleName(role));
         break;
+    case qev::DownloadVerdict::NotAnImage:
+        why = QStringLiteral("a data: address other than a png, jpeg, gif or webp image");
+        break;
     case qev::DownloadVerdict::NoAllowance:
         why = QStringLiteral("started by the %1 without a click or key").arg(RoleName(role));
         break;
@@ -113,8 +116,8 @@ void CDownloads::OnRequested(QWebEngineDownloadRequest* download)
     const QString what = ForLog(download->url());
     const QString folder = QString::fromStdString(
         qev::ChooseDownloadFolder(userFolder_.toStdString(), home_.toStdString()));
-    const QString name =
-        QString::fromStdString(qev::SafeDownloadName(download->suggestedFileName().toStdString()));
+    const QString name = QString::fromStdString(qev::DataDownloadName(
+        download->suggestedFileName().toStdString(), download->url().toString().toStdString()));
     const QString finalName = folder.isEmpty() ? QString() : FreeName(folder, name);
     if (finalName.isEmpty()) {
         WebLog(

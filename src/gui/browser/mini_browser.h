@@ -11,12 +11,12 @@
 
 #include "core/browser/session_info.h"
 #include "gui/browser/web_context.h"
+#include "gui/browser/web_page.h"
 
 #include "core/layout/layout.h"
 
 class QWebEnginePage;
 class QWebEngineView;
-class QWebEngineNewWindowRequest;
 
 // Bit 0 of a layout pane's flag: the pane shows a page.
 inline constexpr int PaneHasBrowser = 0x1;
@@ -36,7 +36,8 @@ public:
     // (-l, -t, width + r, height + b). False when there is no view (nothing to navigate).
     bool Create(const QRect& rect, QWidget* parent, int id);
     bool created() const { return view_ != nullptr; }
-    // Loads url (only after a successful Create).
+    // Loads url (only after a successful Create); the client's own load, as Refresh is, so
+    // the page's script dialogs start afresh.
     void Navigate(const QString& url);
     // Reloads the current page; a discarded one loads again.
     void Refresh();
@@ -51,10 +52,7 @@ public:
 
     // Where this browser's windows other than "_game" go: the user's default browser unless
     // another opener is handed in (an empty function restores the default).
-    void SetExternalOpener(std::function<void(const QUrl&)> opener)
-    {
-        externalOpener_ = std::move(opener);
-    }
+    void SetExternalOpener(std::function<void(const QUrl&)> opener);
 
     // The browser host of a layout pane that shows a page (bit PaneHasBrowser of its
     // flag), made in parent with the pane's margins and rectangle and the control id
@@ -62,9 +60,6 @@ public:
     // shows no page or the host could not be made.
     static CMiniBrowser* ForPane(const qev::WebPane& pane, QWidget* parent, int& nextControlId,
                                  CWebContext& web, PageRole role);
-
-    // The JavaScript that reads the hand-over attributes of the page's active element.
-    static const QString& ActiveElementScript();
 
 signals:
     // The page opened a "_game" window; no window was opened for it.
@@ -74,10 +69,8 @@ private:
     CWebContext& web_;
     PageRole role_;
     std::function<void(const QUrl&)> externalOpener_;
-    // A page asked for a new window: decide from its active element's attributes.
-    void OnNewWindow(const QUrl& requestedUrl, bool userInitiated);
 
     QWebEngineView* view_ = nullptr; // child of this host
-    QPointer<QWebEnginePage> page_;  // child of the view until dropped
+    QPointer<CWebPage> page_;        // child of the view until dropped
     int controlId_ = 0;
 };

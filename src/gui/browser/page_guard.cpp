@@ -14,6 +14,7 @@
 
 #include "core/base/log.h"
 #include "gui/base/ui_text.h"
+#include "gui/browser/proxy_auth.h"
 
 namespace {
 
@@ -30,6 +31,7 @@ qint64 Now()
 CPageGuard::CPageGuard(QWebEnginePage* page, PageRole role)
     : QObject(page), page_(page), role_(role)
 {
+    AnswerProxyAuthentication(page);
 }
 
 CPageGuard* CPageGuard::Of(const QWebEnginePage* page)
@@ -63,12 +65,6 @@ void CPageGuard::Refused(const char* kind, const QString& line)
                     .arg(count)
                     .arg(QString::fromLatin1(kind));
     qev::WriteLog(text.toStdString());
-}
-
-void CPageGuard::OnNavigation()
-{
-    navigated_ = true;
-    dialogs_.OnNavigation();
 }
 
 bool CPageGuard::RunDialog(int kind, const QString& text, const QString& defaultValue,

@@ -33,8 +33,8 @@ public:
     // the last minute; the next line says how many were kept quiet.
     void Refused(const char* kind, const QString& line);
 
-    // A main-frame navigation went ahead.
-    void OnNavigation();
+    // A main-frame navigation went ahead (the page's dialog gate stays as it was).
+    void OnNavigation() { navigated_ = true; }
     bool navigated() const { return navigated_; }
 
     // Script dialogs (alert, confirm, prompt) of the page. Reminder panes get none; other
@@ -42,6 +42,9 @@ public:
     // quietly after two in a row without input. False: cancelled or answered quietly.
     bool RunDialog(int kind, const QString& text, const QString& defaultValue, QString* result);
     bool dialogOpen() const { return !dialog_.isNull(); }
+    // The player's own command reloads or replaces the page: its dialogs show again, the
+    // player's "no more dialogs" included.
+    void ResetDialogs() { dialogs_.Reset(); }
     // Closes an open dialog of the page; true when there was one.
     bool CloseDialog();
     // The page is no longer wanted: deleted once no dialog of it is open. True when a

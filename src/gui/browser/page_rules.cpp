@@ -177,7 +177,7 @@ bool AllowPageNavigation(QWebEnginePage* page, const QUrl& url, bool isMainFrame
     const PageRole role = guard->role();
     const qev::SchemeVerdict verdict = qev::DecideScheme(
         url.toString().toStdString(), page->url().toString().toStdString(), GetsGameRights(role),
-        guard->HasAllowance(qev::AllowanceKind::SchemeQuestion));
+        guard->HasAllowance(qev::AllowanceKind::SchemeQuestion), isMainFrame);
     if (verdict == qev::SchemeVerdict::Load) {
         if (isMainFrame) guard->OnNavigation();
         return true;
@@ -190,8 +190,9 @@ bool AllowPageNavigation(QWebEnginePage* page, const QUrl& url, bool isMainFrame
             page, [page, url] { AskToOpen(page, url); }, Qt::QueuedConnection);
         return false;
     }
-    guard->Refused("address",
-                   QStringLiteral("%1 address refused: %2").arg(RoleName(role), ForLog(url)));
+    guard->Refused("address", QStringLiteral("%1 address refused: %2%3")
+                                  .arg(RoleName(role), ForLog(url),
+                                       isMainFrame ? QString() : QStringLiteral(" (a frame's)")));
     // A pop-up with nothing to show goes, once the engine is done with its page.
     if (role == PageRole::Popup && isMainFrame && !guard->navigated())
         if (QWebEngineView* view = QWebEngineView::forPage(page))

@@ -7,10 +7,12 @@
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 
+#include "core/browser/operator_sites.h"
 #include "core/platform/private_folder.h"
 #include "gui/browser/downloads.h"
 #include "gui/browser/input_watch.h"
 #include "gui/browser/page_keeper.h"
+#include "gui/browser/profile_bound.h"
 
 namespace {
 
@@ -18,23 +20,28 @@ constexpr char ProfileName[] = "qev";
 
 // home/qev/web through the checked walk (made 0700 where missing, never through a link,
 // refused when another user could reach into it); "" with refusal saying why otherwise.
-QString OpenWebFolder(const QString& home, QString& refusal)
+// kept: the folder as opened, for the profile's bound.
+QString OpenWebFolder(const QString& home, QString& refusal,
+                      std::unique_ptr<qev::PrivateFolder>* kept = nullptr)
 {
     std::string whyNot;
-    const auto folder = qev::PrivateFolder::Open(home.toStdString(), {"qev", "web"}, whyNot);
+    auto folder = qev::PrivateFolder::Open(home.toStdString(), {"qev", "web"}, whyNot);
     if (!folder) refusal = QString::fromStdString(whyNot);
-    return folder ? QString::fromStdString(folder->Path()) : QString();
+    const QString path = folder ? QString::fromStdString(folder->Path()) : QString();
+    if (kept) *kept = std::move(folder);
+    return path;
 }
 
 } // namespace
 
 CWebContext::CWebContext(const QString& dataHome, const QString& cacheHome,
                          std::vector<std::string> knownHosts)
+    : sites_(knownHosts)
 {
     MakeParts(ClaimFolders(dataHome, cacheHome), std::move(knownHosts));
 }
 
-CWebContext::CWebContext(std::vector<std::string> knownHosts)
+CWebContext::CWebContext(std::vector<std::string> knownHosts) : sites_(knownHosts)
 {
     MakeParts(QString(), std::move(knownHosts));
 }
@@ -82,7 +89,8 @@ bool CWebContext::AllowNavigation(QWebEnginePage* page, const QUrl& url, bool is
 QString CWebContext::ClaimFolders(const QString& dataHome, const QString& cacheHome)
 {
     QString refusal;
-    const QString storage = OpenWebFolder(dataHome, refusal);
+    std::unique_ptr<qev::PrivateFolder> storageFolder;
+    const QString storage = OpenWebFolder(dataHome, refusal, &storageFolder);
     const QString dataFolder = QFileInfo(storage).path(); // qev/, checked with it
     const QString zoomFile =
         storage.isEmpty() ? QString() : dataFolder + QStringLiteral("/zoom.ini");
@@ -105,12 +113,21 @@ QString CWebContext::ClaimFolders(const QString& dataHome, const QString& cacheH
     }
     storage_ = storage;
     cache_ = cache;
+    storageFolder_ = std::move(storageFolder);
     return zoomFile;
 }
 
 QWebEngineProfile* CWebContext::profile()
 {
     if (profile_) return profile_;
+    // Kept to the operator's sites and bounded; what start-up removes goes before the
+    // engine opens the folder.
+    bound_ = new CProfileBound(
+        std::move(storageFolder_),
+        [sites = std::make_shared<qev::OperatorSites>(qev::BuildOperatorHosts())](
+            std::string_view host) { return sites->IsOperatorHost(host); },
+        this);
+    bound_->CleanAtStart();
     if (storage_.isEmpty()) {
         profile_ = new QWebEngineProfile(this); // off the record
     } else {
@@ -123,6 +140,7 @@ QWebEngineProfile* CWebContext::profile()
     }
     connect(profile_, &QWebEngineProfile::downloadRequested, downloads_, &CDownloads::OnRequested);
     input_->Watch(profile_);
+    bound_->Watch(profile_);
     return profile_;
 }
 
@@ -130,6 +148,7 @@ void CWebContext::Adopt(QWebEngineView* view, QWebEnginePage* page, PageRole rol
 {
     ApplyPageRules(page, role);
     if (role == PageRole::Game) input_->KeepZoom(page);
+    if (bound_) bound_->AddPage(page);
     new CPageKeeper(view, page);
 }
 

@@ -13,17 +13,23 @@
 #include <string>
 #include <vector>
 
+#include "core/browser/operator_sites.h"
 #include "core/browser/web_rules.h"
 #include "gui/browser/page_guard.h"
 #include "gui/browser/page_rules.h"
 
 class CDownloads;
 class CInputWatch;
+class CProfileBound;
 class QWebEnginePage;
 class QWebEngineProfile;
 class QUrl;
 class QWebEngineView;
 class QWidget;
+
+namespace qev {
+class PrivateFolder;
+}
 
 class CWebContext : public QObject {
     Q_OBJECT
@@ -34,9 +40,9 @@ public:
     // on the way is a link, another user's, or cannot be made, this run's profile is off
     // the record (and one log line says why). Zoom is remembered in dataHome/qev/zoom.ini.
     // The profile itself is made on first use: it starts the web engine, which must not
-    // hold up the first paint. knownHosts: the layout's hosts ("host[:port]"), from which
-    // pages may download besides their own. The desktop's download folder is looked up here
-    // and handed to the downloads.
+    // hold up the first paint. knownHosts: the operator's hosts ("host[:port]"), from which
+    // pages may download besides their own, and the sites the panes keep to. The desktop's download
+    // folder is looked up here and handed to the downloads.
     CWebContext(const QString& dataHome, const QString& cacheHome,
                 std::vector<std::string> knownHosts);
     // Off the record, zoom not kept (tests).
@@ -45,11 +51,14 @@ public:
     ~CWebContext() override;
 
     QWebEngineProfile* profile();
+    // The sites every pane's main frame keeps to (made from knownHosts).
+    const qev::OperatorSites& sites() const { return sites_; }
     // Whether the profile keeps cookies and cache between runs (known before it is made).
     bool persistent() const { return !storage_.isEmpty(); }
 
-    // Sets page up for role: its settings, permissions, downloads, zoom and recovery from a
-    // dead render process. view shows page (setPage already done).
+    // Sets page up for role: its settings, permissions, downloads, zoom, recovery from a
+    // dead render process, and its stop when its site fills the profile (profile_bound.h).
+    // view shows page (setPage already done).
     void Adopt(QWebEngineView* view, QWebEnginePage* page, PageRole role);
     // A pop-up window is closed before the profile goes.
     void KeepPopup(QWidget* popup) { popups_.push_back(popup); }
@@ -81,10 +90,13 @@ private:
     // The parts every constructor makes.
     void MakeParts(const QString& zoomFile, std::vector<std::string> knownHosts);
 
+    qev::OperatorSites sites_;
     std::unique_ptr<QLockFile> lock_;
-    QString storage_, cache_;              // empty: off the record
-    QWebEngineProfile* profile_ = nullptr; // child of this, made on first use
-    CInputWatch* input_ = nullptr;         // children of this
+    QString storage_, cache_;                           // empty: off the record
+    std::unique_ptr<qev::PrivateFolder> storageFolder_; // storage_ as opened, until the bound
+    QWebEngineProfile* profile_ = nullptr;              // child of this, made on first use
+    CProfileBound* bound_ = nullptr;                    // child of this, made with the profile
+    CInputWatch* input_ = nullptr;                      // children of this
     CDownloads* downloads_ = nullptr;
     QList<QPointer<QWidget>> popups_;
     // Pages dropped but not yet deleted: none may outlive the profile.

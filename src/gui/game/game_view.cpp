@@ -1,12 +1,16 @@
 #include "gui/game/game_view.h"
 
 #include <QCloseEvent>
+#include <QColor>
+#include <QPalette>
+#include <QVBoxLayout>
 #include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QPointer>
 #include <QShortcut>
 #include <QUrl>
 #include <QWebEngineFullScreenRequest>
-#include <QWebEngineNewWindowRequest>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 
@@ -16,97 +20,71 @@
 #include "gui/base/app_icon.h"
 #include "gui/base/ui_text.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
 
 // Reads the cookie; only when it lacks the mark, writes exactly the mark and reads once
-// more. Runs in the page's own world, as the page's document would see it. Answers whether
-// it wrote.
-const char MarkPageScript[] = R"JS((function () {
+// more. Runs in the page's own world, as the page's document would see it, called with the
+// origin of the page that was checked: a document from elsewhere that has replaced it
+// meanwhile gets nothing. Answers whether it wrote.
+const char MarkPageScript[] = R"JS((function (origin) {
+  if (location.origin !== origin) return false;
   var cookie = document.cookie;
   if (cookie.indexOf('korvel=1') >= 0) return false;
   document.cookie = 'korvel=1';
   cookie = document.cookie;
   return true;
-})())JS";
+}))JS";
+
+// The origin of url as a page's location.origin writes it, as a quoted script string.
+QString ScriptOrigin(const QUrl& url)
+{
+    QString host = url.host(QUrl::FullyEncoded);
+    if (host.contains(QLatin1Char(':'))) host = QLatin1Char('[') + host + QLatin1Char(']');
+    const int port = url.port();
+    const bool defaultPort = port == -1 || (url.scheme() == QLatin1String("http") && port == 80) ||
+                             (url.scheme() == QLatin1String("https") && port == 443);
+    const QString origin = url.scheme() + QLatin1String("://") + host +
+                           (defaultPort ? QString() : QLatin1Char(':') + QString::number(port));
+    const QString array =
+        QString::fromUtf8(QJsonDocument(QJsonArray{origin}).toJson(QJsonDocument::Compact));
+    return array.mid(1, array.size() - 2);
+}
 
 // A pop-up opens at this size until its page asks for another.
 constexpr int PopupWidth = 1024, PopupHeight = 700;
+// Room around the text of a pop-up's site bar.
+constexpr int SiteBarMargin = 6;
 
 } // namespace
 
-CGamePage::CGamePage(CWebContext& web, PageRole role, QObject* parent, CGamePage* root)
-    : QWebEnginePage(web.profile(), parent), web_(web), role_(role),
-      root_(role == PageRole::Game ? this : root)
-{
-    connect(this, &QWebEnginePage::newWindowRequested, this,
-            [this](QWebEngineNewWindowRequest& request) { OnNewWindow(request); });
-}
-
-void CGamePage::OnNewWindow(QWebEngineNewWindowRequest& request)
-{
-    CPageGuard* guard = CPageGuard::Of(this);
-    if (!guard) return;
-    QString reason;
-    if (root_) root_->popups_.removeAll(nullptr);
-    // Rows in order; only a pop-up that opens spends the player's input.
-    if (!request.isUserInitiated() || !guard->HasAllowance(qev::AllowanceKind::Popup))
-        reason = QStringLiteral("not opened by a click or key");
-    else if (!root_)
-        reason = QStringLiteral("its game page has gone");
-    else if (root_->popups_.size() >= MaxOpenPopups)
-        reason = QStringLiteral("%1 pop-ups of the game page are open").arg(MaxOpenPopups);
-    if (!reason.isEmpty()) {
-        guard->Refused("pop-up", QStringLiteral("%1 pop-up refused: %2 (%3)")
-                                     .arg(QString::fromLatin1(RolePageName(role_)),
-                                          QString::fromStdString(qev::AddressForLog(
-                                              request.requestedUrl().toString().toStdString())),
-                                          reason));
-        emit web_.pageStatus(UiText(qev::IdsPopupBlocked));
-        return;
-    }
-    guard->SpendAllowance(qev::AllowanceKind::Popup);
-    // Game pop-ups need the session, so they stay in the client with the same profile.
-    auto* popup = new CGamePopup(web_, root_);
-    root_->popups_.push_back(popup);
-    popup->show();
-    request.openIn(popup->page());
-}
-
-bool CGamePage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame)
-{
-    return web_.AllowNavigation(this, url, isMainFrame) &&
-           QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame);
-}
-
-void CGamePage::javaScriptAlert(const QUrl&, const QString& text)
-{
-    if (CPageGuard* guard = CPageGuard::Of(this)) guard->RunDialog(ScriptAlert, text, {}, nullptr);
-}
-
-bool CGamePage::javaScriptConfirm(const QUrl&, const QString& text)
-{
-    CPageGuard* guard = CPageGuard::Of(this);
-    return guard && guard->RunDialog(ScriptConfirm, text, {}, nullptr);
-}
-
-bool CGamePage::javaScriptPrompt(const QUrl&, const QString& text, const QString& value,
-                                 QString* result)
-{
-    CPageGuard* guard = CPageGuard::Of(this);
-    return guard && guard->RunDialog(ScriptPrompt, text, value, result);
-}
-
-CGamePopup::CGamePopup(CWebContext& web, CGamePage* root)
+CGamePopup::CGamePopup(CWebContext& web, CWebPage* root)
+    : web_(web), view_(new QWebEngineView(this)),
+      page_(new CWebPage(web, PageRole::Popup, this, root)), bar_(new QLabel(this))
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowIcon(AppIcon());
-    auto* page = new CGamePage(web, PageRole::Popup, this, root);
-    setPage(page);
-    web.Adopt(this, page, PageRole::Popup);
+    // The bar is the client's: plain text, its own colours, nothing of the page's.
+    bar_->setTextFormat(Qt::PlainText);
+    bar_->setAutoFillBackground(true);
+    bar_->setContentsMargins(SiteBarMargin, SiteBarMargin, SiteBarMargin, SiteBarMargin);
+    QPalette colours = bar_->palette();
+    colours.setColor(QPalette::Window, QColor(0xFF, 0xF4, 0xCE));
+    colours.setColor(QPalette::WindowText, Qt::black);
+    bar_->setPalette(colours);
+    bar_->hide();
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(bar_);
+    layout->addWidget(view_, 1);
+    CWebPage* page = page_;
+    page->ShowIn(view_);
     web.KeepPopup(this);
     resize(PopupWidth, PopupHeight);
+    connect(page, &QWebEnginePage::urlChanged, this, &CGamePopup::UpdateSiteBar);
     connect(page, &QWebEnginePage::titleChanged, this, &QWidget::setWindowTitle);
     connect(page, &QWebEnginePage::windowCloseRequested, this, &QWidget::close);
     connect(page, &QWebEnginePage::fullScreenRequested, this,
@@ -117,8 +95,36 @@ CGamePopup::CGamePopup(CWebContext& web, CGamePage* root)
     // Esc leaves the page's full screen, as in a browser.
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, this, [this] {
-        if (isFullScreen()) triggerPageAction(QWebEnginePage::ExitFullScreen);
+        if (isFullScreen()) page_->triggerAction(QWebEnginePage::ExitFullScreen);
     });
+}
+
+void CGamePopup::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    UpdateSiteBar();
+}
+
+void CGamePopup::UpdateSiteBar()
+{
+    QUrl url = page_->url();
+    if (url.scheme() == QLatin1String("blob")) url = QUrl(url.path()); // its origin's
+    const QString scheme = url.scheme().toLower();
+    const bool web = scheme == QLatin1String("http") || scheme == QLatin1String("https");
+    if (!web || web_.sites().IsOperatorAddress(url.toEncoded().toStdString())) {
+        bar_->hide();
+        return;
+    }
+    const QString text =
+        UiText(scheme == QLatin1String("https") ? qev::IdsOutsideSiteSecure : qev::IdsOutsideSite);
+    // The host as Qt shows it: Unicode only where its rules hold no look-alike risk, else
+    // the ACE form; cut at its start, so the end that names the owner stays.
+    const int room =
+        width() - 2 * SiteBarMargin - bar_->fontMetrics().horizontalAdvance(text.arg(QString()));
+    const QString host =
+        bar_->fontMetrics().elidedText(url.host(), Qt::ElideLeft, std::max(room, 0));
+    bar_->setText(text.arg(host));
+    bar_->show();
 }
 
 void CGamePopup::closeEvent(QCloseEvent* event)
@@ -129,12 +135,13 @@ void CGamePopup::closeEvent(QCloseEvent* event)
         QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
         return;
     }
-    QWebEngineView::closeEvent(event);
+    QWidget::closeEvent(event);
 }
 
 CKorvel2View::CKorvel2View(CWebContext& web, QWidget* parent,
-                           std::function<const qev::GameEntry*()> currentGame)
-    : QWebEngineView(parent), web_(web),
+                           std::function<const qev::GameEntry*()> currentGame,
+                           const std::vector<std::string>& operatorHosts)
+    : QWebEngineView(parent), web_(web), sites_(operatorHosts),
       reminder_(CRemindPopup::Owner{[this] { schedule_.CloseReminder(); },
                                     [this](int id, int message) { OnTrayNotify(id, message); },
                                     [this](int id) { OnCommand(id); }, std::move(currentGame),
@@ -167,8 +174,15 @@ CKorvel2View::~CKorvel2View()
 void CKorvel2View::MarkPage()
 {
     const QUrl url = page()->url();
+    // Only the operator's pages learn that they run inside the client.
+    if (!sites_.IsOperatorAddress(url.toString(QUrl::FullyEncoded).toStdString())) {
+        emit pageMarked(url, false);
+        return;
+    }
+    const QString script = QString::fromLatin1(MarkPageScript) + QLatin1Char('(') +
+                           ScriptOrigin(url) + QLatin1Char(')');
     // The answer may come while the view is being destroyed: then nobody is told.
-    page()->runJavaScript(QString::fromLatin1(MarkPageScript), QWebEngineScript::MainWorld,
+    page()->runJavaScript(script, QWebEngineScript::MainWorld,
                           [view = QPointer<CKorvel2View>(this), url](const QVariant& written) {
                               if (view) emit view->pageMarked(url, written.toBool());
                           });
@@ -179,9 +193,13 @@ void CKorvel2View::EnsurePage()
     // Made on first use: a page starts the web engine, which must not hold up start-up
     // (the first view is made while the login stack is about to appear).
     if (ownPage_) return;
-    ownPage_ = new CGamePage(web_, PageRole::Game, this);
-    setPage(ownPage_);
-    web_.Adopt(this, ownPage_, PageRole::Game);
+    ownPage_ = new CWebPage(web_, PageRole::Game, this);
+    ownPage_->ShowIn(this);
+    ownPage_->SetPopupMaker([&web = web_](CWebPage* root) {
+        auto* popup = new CGamePopup(web, root);
+        popup->show();
+        return popup->page();
+    });
     connect(ownPage_, &QWebEnginePage::linkHovered, this, &CKorvel2View::linkHovered);
     connect(ownPage_, &QWebEnginePage::fullScreenRequested, this,
             [this](QWebEngineFullScreenRequest request) {
@@ -194,7 +212,7 @@ void CKorvel2View::EnsurePage()
 void CKorvel2View::DropPage()
 {
     if (!ownPage_) return;
-    CGamePage* old = ownPage_;
+    CWebPage* old = ownPage_;
     old->setParent(nullptr); // or setPage would delete it, its dialog open or not
     ownPage_ = nullptr;
     pageFullScreen_ = false;
@@ -210,7 +228,7 @@ void CKorvel2View::ExitPageFullScreen()
 void CKorvel2View::Navigate(const QString& url)
 {
     EnsurePage();
-    load(QUrl(url));
+    ownPage_->LoadForPlayer(QUrl(url));
 }
 
 void CKorvel2View::StartSchedule(const std::string& feedText)

@@ -1,7 +1,9 @@
 #pragma once
 // A document of the main frame and its game view. The view shows a page, marks every page
-// it loads with the cookie "korvel=1" (so pages can tell they run inside the client), keeps
-// script errors quiet, and carries the activity schedule and the reminder.
+// it loads from the operator's sites with the cookie "korvel=1" (so pages can tell they run
+// inside the client), keeps script errors quiet, and carries the activity schedule and the
+// reminder.
+#include <QLabel>
 #include <QList>
 #include <QPointer>
 #include <QString>
@@ -11,70 +13,59 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
+#include "core/browser/operator_sites.h"
 #include "core/remind/activity_schedule.h"
 #include "gui/browser/web_context.h"
+#include "gui/browser/web_page.h"
 #include "gui/remind/remind_popup.h"
 
-// The page of a game view or of a game pop-up: script errors stay quiet, and a window the
-// page opens after the player's click becomes a browser window of the client with the same
-// profile (the session).
-class CGamePage : public QWebEnginePage {
-    Q_OBJECT
-public:
-    // At most this many pop-ups of one game view are open at once.
-    static constexpr int MaxOpenPopups = 4;
-
-    // role: Game, or Popup with root the page of the game view it came from.
-    CGamePage(CWebContext& web, PageRole role, QObject* parent, CGamePage* root = nullptr);
-
-protected:
-    // Null: every window goes through OnNewWindow.
-    QWebEnginePage* createWindow(WebWindowType) override { return nullptr; }
-    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString&, int,
-                                  const QString&) override
-    {
-    }
-    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;
-    void javaScriptAlert(const QUrl&, const QString& text) override;
-    bool javaScriptConfirm(const QUrl&, const QString& text) override;
-    bool javaScriptPrompt(const QUrl&, const QString& text, const QString& value,
-                          QString* result) override;
-
-private:
-    void OnNewWindow(QWebEngineNewWindowRequest& request);
-
-    CWebContext& web_;
-    PageRole role_;
-    QPointer<CGamePage> root_;        // the game view's page (this one for a game view)
-    QList<QPointer<QWidget>> popups_; // of the game view, on its root page
-};
-
-// A window a game page opened: a top-level browser of the client titled after its page.
+// A window a game page opened: a top-level window of the client titled after its page.
+// While its page is off the operator's sites (a payment or sign-in provider), a bar of the
+// client's own above the page names the site and says whether its connection is encrypted.
 // It goes full screen when its page asks, and back on Esc or the page's own exit.
-class CGamePopup : public QWebEngineView {
+class CGamePopup : public QWidget {
     Q_OBJECT
 public:
-    CGamePopup(CWebContext& web, CGamePage* root);
+    CGamePopup(CWebContext& web, CWebPage* root);
+    CWebPage* page() const { return page_; }
+    QWebEngineView* view() const { return view_; }
+    // What the site bar says; empty while the page is on the operator's sites.
+    QString siteBarText() const { return bar_->isHidden() ? QString() : bar_->text(); }
 
 protected:
     // A pop-up whose page has a dialog open closes once the dialog has gone.
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void UpdateSiteBar();
+
+    CWebContext& web_;
+    QWebEngineView* view_; // children of this
+    CWebPage* page_;
+    QLabel* bar_;
 };
 
 class CKorvel2View : public QWebEngineView {
     Q_OBJECT
 public:
-    // The cookie every game page gets, exactly as written (no attributes).
+    // The cookie every page of the operator's sites gets, exactly as written (no attributes).
     static constexpr char MarkCookie[] = "korvel=1";
 
     // web: where the view's page comes from; currentGame: the game whose layout the view's
-    // reminder is built from (none: no reminder shows).
-    explicit CKorvel2View(CWebContext& web, QWidget* parent = nullptr,
-                          std::function<const qev::GameEntry*()> currentGame = {});
+    // reminder is built from (none: no reminder shows); operatorHosts: the sites whose pages
+    // get the mark (qev::OperatorSites).
+    explicit CKorvel2View(
+        CWebContext& web, QWidget* parent = nullptr,
+        std::function<const qev::GameEntry*()> currentGame = {},
+        const std::vector<std::string>& operatorHosts = qev::BuildOperatorHosts());
     ~CKorvel2View() override;
 
-    // Shows url; the view's page is made here the first time.
+    // Shows url; the view's page is made here the first time. Only the client's own
+    // commands call it (a sign-in, Refresh, a caption tab), so the page's script dialogs
+    // start afresh.
     void Navigate(const QString& url);
     // Leaves the page: the view gets a new, blank page object, and the old one goes without
     // asking its page whether it may (no "leave this page?") and sends nothing more.
@@ -111,12 +102,14 @@ signals:
     void fullScreenRequested(bool on);
 
 private:
-    // Sets the cookie on the loaded page unless its cookie text already holds it.
+    // Sets the cookie on the loaded page unless it is not the operator's or its cookie text
+    // already holds it.
     void MarkPage();
     void EnsurePage();
 
     CWebContext& web_;
-    CGamePage* ownPage_ = nullptr; // child of the view
+    const qev::OperatorSites sites_;
+    CWebPage* ownPage_ = nullptr; // child of the view
     CRemindPopup reminder_;
     qev::ActivitySchedule schedule_;
     QTimer scheduleTimer_;

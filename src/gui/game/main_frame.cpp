@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QCursor>
 #include <QFontDatabase>
+#include <QFontMetricsF>
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
@@ -214,21 +215,28 @@ void CMainFrame::paintEvent(QPaintEvent* /*event*/)
     if (const CKorvel2Doc* doc = activeDocument()) input.activeTitle = doc->title.toStdString();
     input.gameTitle = gameTitle_.toStdString();
     input.os = qev::CurrentOsVersion();
-    const auto steps = qev::PlanFramePaint(input, CachedImageSize);
-
-    QPainter painter(this);
     QFont font(Text(qev::IdsCaptionFont));
     if (!QFontDatabase::hasFamily(font.family())) {
         font.setFamily(QStringLiteral("sans-serif"));
         font.setStyleHint(QFont::SansSerif);
     }
     font.setPixelSize(CaptionFontPixels);
+    // A page-given title is elided to its room in the caption's own font.
+    const QFontMetricsF metrics(font, this);
+    input.textWidth = [&metrics](std::string_view text) {
+        return metrics.horizontalAdvance(
+            QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+    };
+    const auto steps = qev::PlanFramePaint(input, CachedImageSize);
+
+    QPainter painter(this);
     painter.setFont(font);
     painter.setPen(QColor::fromRgba(layout_.layout.captionColour));
     for (const qev::FrameDrawStep& step : steps) {
         if (step.kind == qev::FrameDrawStep::Text) {
             painter.drawText(QRectF(step.x, step.y, step.w, step.h),
-                             Qt::AlignLeft | Qt::AlignBottom | Qt::TextDontClip,
+                             Qt::AlignLeft | Qt::AlignBottom | Qt::TextDontClip |
+                                 Qt::TextForceLeftToRight,
                              QString::fromStdString(step.text));
             continue;
         }

@@ -4,9 +4,12 @@
 #include <QNetworkInformation>
 #include <QNetworkInterface>
 #include <QScreen>
+#include <QWebEnginePage>
 
+#include "core/base/log.h"
 #include "core/base/message.h"
 #include "core/base/strings.h"
+#include "core/browser/web_rules.h"
 #include "gui/browser/mini_browser.h"
 #include "gui/login/background_wnd.h"
 #include "gui/login/top_wnd.h"
@@ -69,7 +72,7 @@ void CLoginWnd::BuildPanes()
     const qev::GameEntry* game = layout_.GetCurrentGame();
     if (!game) return;
     for (const qev::WebPane& pane : game->login.webPanes) {
-        PaneRecord record{pane, nullptr};
+        PaneRecord record{pane, nullptr, {}};
         if (auto* host = CMiniBrowser::ForPane(pane, this, nextControlId_, web_, PageRole::Login)) {
             connect(host, &CMiniBrowser::sessionStarted, this, &CLoginWnd::OnSession);
             // The page loads at once; its view shows with the stack's first paint, which
@@ -112,17 +115,37 @@ void CLoginWnd::ShowPanes()
     UpdateInputMask();
 }
 
-void CLoginWnd::RefreshPanes()
+void CLoginWnd::RefreshPanes(const qev::OperatorSites& sites)
 {
-    for (PaneRecord& record : panes_)
-        if (record.host && record.host->created()) record.host->Refresh();
+    for (PaneRecord& record : panes_) {
+        if (!record.host || !record.host->created()) continue;
+        QWebEnginePage* page = record.host->page();
+        if (!page) continue;
+        const bool discarded = page->lifecycleState() == QWebEnginePage::LifecycleState::Discarded;
+        const QUrl shownUrl = discarded ? record.shownBeforeDiscard : page->url();
+        const std::string shown = shownUrl.toString(QUrl::FullyEncoded).toStdString();
+        if (sites.IsOperatorAddress(shown)) {
+            record.host->Refresh();
+            continue;
+        }
+        // Whatever took the pane elsewhere, the player returns to the operator's login page.
+        qev::WriteLog("login pane left the operator's sites (" + qev::AddressForLog(shown) +
+                      "): its layout address loads");
+        // A discarded page takes no load; the one it starts when woken is replaced at once.
+        if (discarded) page->setLifecycleState(QWebEnginePage::LifecycleState::Active);
+        record.host->Navigate(QString::fromStdString(record.pane.url));
+    }
 }
 
 void CLoginWnd::DiscardPanes()
 {
     if (isVisible()) return; // shown again in the meantime
-    for (PaneRecord& record : panes_)
-        if (record.host) record.host->Discard();
+    for (PaneRecord& record : panes_) {
+        if (!record.host || !record.host->page()) continue;
+        if (record.host->page()->lifecycleState() != QWebEnginePage::LifecycleState::Discarded)
+            record.shownBeforeDiscard = record.host->page()->url();
+        record.host->Discard();
+    }
 }
 
 void CLoginWnd::CenterWindow()

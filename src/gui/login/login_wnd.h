@@ -5,11 +5,13 @@
 // the application takes it from there.
 #include <QPointer>
 #include <QTimer>
+#include <QUrl>
 
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "core/browser/operator_sites.h"
 #include "core/browser/session_info.h"
 #include "core/layout/layout.h"
 #include "gui/browser/mini_browser.h"
@@ -28,6 +30,8 @@ public:
     struct PaneRecord {
         qev::WebPane pane;
         QPointer<CMiniBrowser> host;
+        // What the page showed when it was discarded (a discarded page has no address).
+        QUrl shownBeforeDiscard;
     };
 
     // stack: the login background this layer lies on (null: a window of its own, for
@@ -40,8 +44,9 @@ public:
     // starts their pages' loads. Control ids continue from the last one given, never reset.
     // Before the window has first been painted, the views stay hidden until that paint.
     void BuildPanes();
-    // Reloads every pane that has a browser (a discarded page loads again).
-    void RefreshPanes();
+    // Reloads every pane that has a browser (a discarded page loads again) when it shows
+    // one of sites; a pane elsewhere loads its layout address instead (one log line).
+    void RefreshPanes(const qev::OperatorSites& sites);
     // While the stack is hidden, its pages give up their render processes.
     void DiscardPanes();
     // Centres the stack (the one window this layer is part of) on the screen.

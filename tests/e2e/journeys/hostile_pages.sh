@@ -26,6 +26,26 @@ press() {
   game_click 1150 650
   until_js "$hostile" "window.presses > $presses" "true" || fail "the click did not reach the page"
 }
+# two_boxes: answers the next two alerts of the page, as a player would.
+two_boxes() {
+  for n in 1 2; do
+    until_true "box=\"\$(shown \"^Message from\")\"; [[ -n \$box ]]" 50 || fail "alert $n not shown"
+    xdotool windowfocus --sync "$box"
+    xdotool key Return
+    until_true "[[ -z \$(shown \"^Message from\") ]] || [[ \$(shown \"^Message from\") != $box ]]" 50
+  done
+}
+ad="http://localhost:$((base + 1))/hostile/ad" # another site than the portal's 127.0.0.1
+# an_ad PAGE QUERY: puts the ad in a frame at the page's top left, 300 x 150.
+an_ad() {
+  local before
+  before="$(count "GET :[0-9]* /hostile/ad")"
+  D eval "$1" "var f = document.createElement('iframe'); f.src = '$ad?$2';
+    f.style = 'position:fixed;left:0;top:0;width:300px;height:150px;border:0;z-index:9';
+    document.body.appendChild(f); true" >/dev/null
+  grows "GET :[0-9]* /hostile/ad" "$before" || fail "no ad"
+  sleep 0.5 # painted
+}
 page_ready() {
   if [[ $1 == realms ]]; then until_js "micro2?user=" "document.readyState" '"complete"' || return 1; fi
   sleep 0.5
@@ -34,6 +54,12 @@ page_ready() {
 QTWEBENGINE_REMOTE_DEBUGGING=$debug "$app" >/dev/null 2>&1 &
 pid=$!
 until_js micro2 "document.readyState" '"complete"' 300 || fail "no login page"
+step "an ad frame clicked once leaves the login pane on the portal"
+an_ad micro2 "top=http://localhost:$((base + 1))/micro2"
+page_click 150 75
+until_true "grep -q localhost \"$opened\" 2>/dev/null" || fail "the ad's address did not go outside"
+[[ "$(D eval micro2 "location.host")" == "\"127.0.0.1:$base\"" ]] || fail "the login pane left"
+: >"$opened"
 step "sign in and open the hostile page"
 sign_in Aldric || fail "no sign-in"
 until_true '[[ -n $(frame_id) ]]' || fail "no game window"
@@ -76,14 +102,35 @@ until_js "$hostile" "window.lockErrors" "2" || fail "no refusal after Esc"
 
 step "a loop of alerts ends by itself"
 js "dialogLoop(10)" >/dev/null
-for n in 1 2; do
-  until_true "box=\"\$(shown \"^Message from\")\"; [[ -n \$box ]]" 50 || fail "alert $n not shown"
-  xdotool windowfocus --sync "$box"
-  xdotool key Return
-  until_true "[[ -z \$(shown \"^Message from\") ]] || [[ \$(shown \"^Message from\") != $box ]]" 50
-done
+two_boxes
 until_js "$hostile" "window.alerts" "10" 150 || fail "the loop did not end"
 until_logged "alert answered without showing" || exit 1
+step "a page that reloads itself between alerts is quiet after two too"
+press ""
+js "reloadLoop(6)" >/dev/null
+two_boxes
+until_js "$hostile" "sessionStorage.reloads" '"0"' 150 || fail "the reload loop did not end"
+[[ -z "$(shown "^Message from")" ]] || fail "a third box"
+
+step "an ad frame's address for a desktop handler asks nothing, after a click outside it too"
+an_ad "$hostile" "self=qevtest:ad-frame"
+until_logged "game page address refused: qevtest:ad-frame (a frame's)" || exit 1
+press ""
+! until_true '[[ -n $(shown "$question") ]]' 20 || fail "the ad's address was put to the player"
+js "document.querySelector('iframe').remove(); true" >/dev/null
+
+step "a foreign pop-up shows the client's bar; its opener.location leaves the game tab in place"
+press "window.open('http://localhost:$((base + 1))/hostile?foreign', 'f')"
+until_true '(( $(popups) == 1 ))' || fail "no foreign pop-up"
+until_js "hostile?foreign" "document.readyState" '"complete"' || fail "the pop-up did not load"
+sleep 0.5 # painted
+import -window root "$work/foreign_popup_bar.png" 2>/dev/null || echo "no screenshot"
+sleep 1.2 # the click's allowance runs out
+D eval "hostile?foreign" "opener.location = '$ad?nabbed'; true" >/dev/null
+until_logged "game page address refused (not the operator's site): http://localhost" || exit 1
+[[ "$(js "location.search")" == '"?main"' ]] || fail "the game tab left"
+D eval "hostile?foreign" "window.close()" >/dev/null
+until_true '(( $(popups) == 0 ))' || fail "the foreign pop-up stayed"
 
 step "pop-ups: none without input"
 press "" # as for the lock

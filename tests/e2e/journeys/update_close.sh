@@ -13,7 +13,7 @@ on_screen 1280 800
 
 "$app" >/dev/null 2>&1 &
 pid=$!
-until_true 'grep -q "packages/qev+next.sig" "$log"' 300
+until_true 'grep -q "packages/qev%20next.sig" "$log"' 300
 until_true 'grep -qsE "^update .*served by|^update package refused|^update check" "$XDG_STATE_HOME/qev/qev.log"' 300
 (($# == 0)) || QEV_CLIENT_PID=$pid bash "$@"
 kill -0 "$pid" 2>/dev/null && { quit_stack || true; }

@@ -33,7 +33,7 @@ Socket ListenOnLoopback(int& port)
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
+    addr.sin_port = htons(static_cast<unsigned short>(port)); // 0: any free port
     if (bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(s, 64) != 0) {
         closesocket(s);
         return NoSocket;

@@ -6,7 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/base/log.h"
 #include "core/base/url_codec.h"
+#include "core/platform/posix/curl_refusal.h"
 #include "core/base/utf.h"
 
 namespace qev {
@@ -71,15 +73,21 @@ std::string HttpGetText(const std::string& query, const std::string& path, const
     }
     // libcurl refuses a blank or a control byte in a URL and reads '#' as the fragment: those
     // would drop the request or cut the query short.
-    const std::string url = "http://" + host + EscapeRequestTarget(path + query);
+    bool https = false;
+    const std::string_view bare = StripHttpScheme(host, https);
+    const std::string url =
+        (https ? "https://" : "http://") + std::string(bare) + EscapeRequestTarget(path + query);
     Body body;
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, HttpMaxRedirects);
-    // The first request is plain http; a redirect may move it to https, nowhere else.
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    // A plain http request may be redirected to https; one that starts on https stays there.
+    const char* schemes = https ? "https" : "http,https";
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, schemes);
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, schemes);
+    // The tunnel's own answer is not the server's (a 407 to it fails the transfer).
+    curl_easy_setopt(curl, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
     if (!trust.caFile.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, trust.caFile.c_str());
@@ -97,7 +105,16 @@ std::string HttpGetText(const std::string& query, const std::string& path, const
     }
 
     const CURLcode code = curl_easy_perform(curl);
+    if (const std::string refusal = posix::DescribeCurlRefusal(curl, code); !refusal.empty())
+        WriteLog("web request " + refusal);
+    long status = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     curl_easy_cleanup(curl);
+    // A proxy that asks for a password answers with its own page: never a feed.
+    if (status == ProxyAuthStatus) {
+        WriteLog(std::string("web request ") + ProxyAuthRefusal);
+        return {};
+    }
 
     // Only a body that arrived whole is an answer: one that broke off, came up short of its
     // Content-Length or missed the deadline would hand half a feed to its reader, and a

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/platform/posix/curl_refusal.h"
+
 namespace qev {
 namespace {
 
@@ -41,6 +43,8 @@ struct HttpStream::Transfer {
     bool paused = false;
     bool ended = false;
     int error = 0;
+    std::string refusal;
+    bool refused = false;
     int pollMs = 100;
 
     ~Transfer()
@@ -109,7 +113,8 @@ int HttpStream::Open(const std::string& objectPath, const std::vector<std::strin
     t.multi = curl_multi_init();
     t.easy = curl_easy_init();
     if (!t.multi || !t.easy) return CURLE_FAILED_INIT;
-    t.url = "http://" + options_.host + ":" + std::to_string(options_.port) + objectPath;
+    t.url = (options_.https ? "https://" : "http://") + options_.host + ":" +
+            std::to_string(options_.port) + objectPath;
     for (const auto& h : headers) t.headerList = curl_slist_append(t.headerList, h.c_str());
 
     CURL* easy = t.easy;
@@ -123,8 +128,15 @@ int HttpStream::Open(const std::string& objectPath, const std::vector<std::strin
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, ReceiveBufferBytes);
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, MaxRedirects);
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http");
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http");
+    // A request that started on https never falls back to plain http on a redirect.
+    const char* schemes = options_.https ? "https" : "http,https";
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, schemes);
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, schemes);
+    // The head of a proxy tunnel's answer is not the server's.
+    curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!options_.caFile.empty()) curl_easy_setopt(easy, CURLOPT_CAINFO, options_.caFile.c_str());
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, options_.connectTimeoutMs);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, options_.stallSeconds);
@@ -139,6 +151,8 @@ int HttpStream::Open(const std::string& objectPath, const std::vector<std::strin
         if (!t.Pump()) break;
     }
     if (t.headDone) return 0;
+    t.refusal = posix::DescribeCurlRefusal(t.easy, static_cast<CURLcode>(t.error));
+    t.refused = t.error == CURLE_COULDNT_CONNECT;
     return t.error != 0 ? t.error : CURLE_GOT_NOTHING;
 }
 

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 
+#include "core/base/log.h"
 #include "core/base/url_codec.h"
 #include "core/base/utf.h"
 #include "core/platform/win32/internet.h"
@@ -109,10 +110,12 @@ std::string HttpGetText(const std::string& query, const std::string& path, const
 {
     const auto stopped = [stop] { return stop && stop->load(); };
     const auto deadline = std::chrono::steady_clock::now() + TextDeadline;
-    std::string server = host;
-    INTERNET_PORT port = DefaultPort;
-    if (const auto colon = host.rfind(':'); colon != std::string::npos) {
-        const long value = std::strtol(host.c_str() + colon + 1, nullptr, 10);
+    bool https = false;
+    const std::string bare(StripHttpScheme(host, https));
+    std::string server = bare;
+    INTERNET_PORT port = https ? INTERNET_DEFAULT_HTTPS_PORT : DefaultPort;
+    if (const auto colon = bare.rfind(':'); colon != std::string::npos) {
+        const long value = std::strtol(bare.c_str() + colon + 1, nullptr, 10);
         if (value > 0 && value < 65536) port = static_cast<INTERNET_PORT>(value);
         server.resize(colon);
     }
@@ -142,12 +145,19 @@ std::string HttpGetText(const std::string& query, const std::string& path, const
                                                nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
     if (!connection) return Failed("InternetConnect Failed with error %d ");
     const std::wstring object = win32::Widen(SendableOverWinInet(path + query));
+    // A request that starts on https stays there: no redirect down to http.
+    const DWORD flags = https ? INTERNET_FLAG_SECURE : RequestFlags;
     InternetHandle request(HttpOpenRequestW(connection.get(), L"GET", object.c_str(), nullptr,
-                                            nullptr, nullptr, RequestFlags, 0));
+                                            nullptr, nullptr, flags, 0));
     if (!request) return Failed("HttpOpenRequest Failed with error %d ");
     if (!HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0))
         return Failed("HttpSendRequest Failed with error %d ");
     if (stopped()) return {};
+    // A proxy that asks for a password answers with its own page: never a feed.
+    if (win32::NumberHeader(request.get(), HTTP_QUERY_STATUS_CODE) == ProxyAuthStatus) {
+        WriteLog(std::string("web request ") + ProxyAuthRefusal);
+        return {};
+    }
 
     // A body that ends before its announced length is a broken answer, not a short text.
     const long long announced = win32::NumberHeader(request.get(), HTTP_QUERY_CONTENT_LENGTH);

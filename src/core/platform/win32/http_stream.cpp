@@ -27,6 +27,8 @@ struct HttpStream::Transfer {
     std::string rawHeaders;
     int status = 0;
     int error = 0;
+    std::string refusal;
+    bool refused = false;
     bool ended = false;
 
     std::mutex mutex;
@@ -83,6 +85,7 @@ struct HttpStream::Transfer {
     {
         error = static_cast<int>(GetLastError());
         if (error == 0) error = ERROR_INTERNET_OPERATION_CANCELLED;
+        refused = error == ERROR_INTERNET_CANNOT_CONNECT;
         ended = true;
         return error;
     }
@@ -112,9 +115,12 @@ int HttpStream::Open(const std::string& objectPath, const std::vector<std::strin
         user.empty() ? nullptr : user.c_str(), password.empty() ? nullptr : password.c_str(),
         INTERNET_SERVICE_HTTP, 0, 0);
     if (!t.Keep(t.connection, connection)) return t.Fail();
-    const HINTERNET request =
-        HttpOpenRequestW(connection, L"GET", win32::Widen(objectPath).c_str(), nullptr, nullptr,
-                         nullptr, RequestFlags, RequestContext);
+    // WinINet checks https certificates against the Windows store and refuses a redirect
+    // from https to http by itself; one from http to https is let through.
+    const DWORD flags = RequestFlags | INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS |
+                        (options_.https ? INTERNET_FLAG_SECURE : 0);
+    const HINTERNET request = HttpOpenRequestW(connection, L"GET", win32::Widen(objectPath).c_str(),
+                                               nullptr, nullptr, nullptr, flags, RequestContext);
     if (!t.Keep(t.request, request)) return t.Fail();
     for (const auto& line : headers) {
         const std::wstring header = win32::Widen(line + "\r\n");
@@ -122,7 +128,20 @@ int HttpStream::Open(const std::string& objectPath, const std::vector<std::strin
                                     HTTP_ADDREQ_FLAG_ADD_IF_NEW))
             return t.Fail();
     }
-    if (!HttpSendRequestW(t.request, nullptr, 0, nullptr, 0)) return t.Fail();
+    if (!HttpSendRequestW(t.request, nullptr, 0, nullptr, 0)) {
+        const DWORD why = GetLastError();
+        if (why == ERROR_INTERNET_INVALID_CA || why == ERROR_INTERNET_SEC_CERT_DATE_INVALID ||
+            why == ERROR_INTERNET_SEC_CERT_CN_INVALID)
+            t.refusal = std::string("certificate refused (") +
+                        (why == ERROR_INTERNET_SEC_CERT_DATE_INVALID ? "expired"
+                         : why == ERROR_INTERNET_SEC_CERT_CN_INVALID ? "it names another host"
+                                                                     : "untrusted") +
+                        "): " + options_.host;
+        if (why == ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR)
+            t.refusal = "redirect refused (scheme not allowed): " + options_.host;
+        SetLastError(why);
+        return t.Fail();
+    }
     const long long status = win32::NumberHeader(t.request, HTTP_QUERY_STATUS_CODE);
     t.rawHeaders = win32::RawHeaders(t.request);
     if (status <= 0 || t.rawHeaders.empty()) return t.Fail();

@@ -1,0 +1,41 @@
+#pragma once
+// What a libcurl transfer that failed on the server's certificate or on a redirect it may
+// not follow says in the client's log: one line, with the address escaped.
+#include <curl/curl.h>
+
+#include <string>
+
+#include "core/base/log.h"
+#include "core/platform/http_get.h"
+
+namespace qev::posix {
+
+// "" unless code is a refused certificate, a redirect to a scheme the request may not use,
+// or a proxy that asked for a password before it would open a tunnel.
+inline std::string DescribeCurlRefusal(CURL* easy, CURLcode code)
+{
+    char* url = nullptr;
+    curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &url);
+    const std::string where = EscapeForLog(url ? url : "", "\\\"", false, 200);
+    long tunnel = 0;
+    curl_easy_getinfo(easy, CURLINFO_HTTP_CONNECTCODE, &tunnel);
+    if (code != CURLE_OK && tunnel == ProxyAuthStatus) return ProxyAuthRefusal;
+    if (code == CURLE_PEER_FAILED_VERIFICATION) {
+        long result = 0;
+        curl_easy_getinfo(easy, CURLINFO_SSL_VERIFYRESULT, &result);
+        // OpenSSL's verify results: 9 not yet valid, 10 expired, 62 and 64 a name or address
+        // that does not match; libcurl's own name check, after a chain that held, leaves 0
+        // or 1 (X509_V_ERR_UNSPECIFIED).
+        const bool otherName = result == 0 || result == 1 || result == 62 || result == 64;
+        const char* why = otherName      ? "it names another host"
+                          : result == 10 ? "expired"
+                          : result == 9  ? "not yet valid"
+                                         : "untrusted";
+        return "certificate refused (" + std::string(why) + "): " + where;
+    }
+    if (code == CURLE_UNSUPPORTED_PROTOCOL)
+        return "redirect refused (scheme not allowed): " + where;
+    return {};
+}
+
+} // namespace qev::posix
