@@ -69,6 +69,9 @@ check_run() {
   done
 }
 check_run 0 "^qev ${version//./\\.}\$" "" --version
+mapfile -t lines <"$work/out"
+[[ ${#lines[@]} == 3 && ${lines[1]} =~ ^Qt\ 6\.[0-9] && ${lines[2]} =~ ^web\ engine\ 6\..*\(Chromium\ [0-9] ]] ||
+  fail "qev --version does not name its Qt and web engine: ${lines[*]}"
 check_run 0 '^Usage: qev' "" --help
 check_run 2 "" '^Usage: qev' --bogus
 
@@ -77,8 +80,19 @@ deb="$(ls "$work"/pkg/*.deb)"
 [[ "$(dpkg-deb -f "$deb" Version)" == "$version" ]] || fail "package version is not $version"
 depends="$(dpkg-deb -f "$deb" Depends)"
 echo "Depends: $depends"
-for lib in libqt6webenginecore6 libqt6widgets6 libcurl4 libtinyxml2.6.2v5 libinih1 libc6 libqt6webenginecore6-bin; do
-  grep -Eq "(^|, )$lib( |,|\$)" <<<"$depends" || fail "Depends lacks $lib"
+# Every library the program links, by the name of the package that holds it here (Debian 13
+# renamed some), and the engine's helper process, loaded at run time.
+multiarch="$(gcc -print-multiarch)"
+needed=(libqt6webenginecore6-bin)
+for soname in $(readelf -d "$program" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
+  holder="$(dpkg-query -S "*/$multiarch/$soname" 2>/dev/null | sed -n '1s/[:,].*//p')"
+  [[ -n "$holder" ]] || fail "no package holds $soname"
+  needed+=("$holder")
+done
+((${#needed[@]} > 10)) || fail "the program links only ${needed[*]}"
+names="$(sed 's/^ *//; s/[ (].*//' <<<"${depends//[,|]/$'\n'}")"
+for lib in "${needed[@]}"; do
+  grep -qxF "$lib" <<<"$names" || fail "Depends lacks $lib"
 done
 dpkg-deb -c "$deb" >"$work/contents"
 for path in usr/games/qev usr/share/applications/qev.desktop usr/share/icons/hicolor/256x256/apps/qev.png \

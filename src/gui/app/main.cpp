@@ -3,9 +3,11 @@
 // or only Qt's own options, is an ordinary client start.
 #include <QApplication>
 #include <QLoggingCategory>
+#include <QtWebEngineCore/qtwebenginecoreglobal.h>
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/app/command_line.h"
@@ -15,6 +17,21 @@
 #include "gui/app/korvel2_app.h"
 #include "gui/app/skin_accessible.h"
 
+namespace {
+
+// The Qt and web engine that run (the libraries found at start, which may be newer than the
+// ones the client was built with), so a report from a player says which engine showed a page.
+std::string EngineText(const char* separator)
+{
+    std::string text = std::string("Qt ") + qVersion();
+    if (std::string_view(qVersion()) != QT_VERSION_STR)
+        text += std::string(" (built with ") + QT_VERSION_STR + ")";
+    return text + separator + "web engine " + qWebEngineVersion() + " (Chromium " +
+           qWebEngineChromiumVersion() + ")";
+}
+
+} // namespace
+
 int main(int argc, char** argv)
 {
     qev::SetLogFolderSource(qev::GetLogFolder);
@@ -22,12 +39,17 @@ int main(int argc, char** argv)
     switch (qev::ClassifyCommandLine(args)) {
     case qev::CommandLineAction::HandOver: return qev::RunUpdateMode(args);
     case qev::CommandLineAction::Help: std::fputs(qev::UsageText().c_str(), stdout); return 0;
-    case qev::CommandLineAction::Version: std::fputs(qev::VersionText().c_str(), stdout); return 0;
+    case qev::CommandLineAction::Version:
+        std::fputs((qev::VersionText() + EngineText("\n") + "\n").c_str(), stdout);
+        return 0;
     case qev::CommandLineAction::Unknown:
         std::fputs(qev::UsageText().c_str(), stderr);
         return qev::UsageExitCode;
     case qev::CommandLineAction::Run: break;
     }
+    std::string started = qev::VersionText();
+    started.pop_back(); // its line break
+    qev::WriteLog(started + " started on " + EngineText(", "));
 
     // A terminal that starts the client stays quiet: the web engine's informational lines
     // (its GL type, every switch it was given) are off. Qt applies QT_LOGGING_CONF and

@@ -88,7 +88,8 @@ qev::NoticeSink MakeUiThreadSink(QObject* context, qev::NoticeSink handler)
 void DisableUiThreadSinks(QObject* context)
 {
     if (!context) return;
-    for (auto* guard : context->findChildren<SinkGuard*>(QStringLiteral("qev-ui-thread-sink"),
-                                                         Qt::FindDirectChildrenOnly))
-        guard->state->Disable();
+    // The guard has no meta-object of its own (Qt 6.8 refuses to look one up by type).
+    for (QObject* child : context->findChildren<QObject*>(QStringLiteral("qev-ui-thread-sink"),
+                                                          Qt::FindDirectChildrenOnly))
+        if (auto* guard = dynamic_cast<SinkGuard*>(child)) guard->state->Disable();
 }

@@ -4,6 +4,9 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QWebEnginePage>
+#if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
+#include <QWebEnginePermission>
+#endif
 #include <QWebEngineRegisterProtocolHandlerRequest>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
@@ -19,9 +22,33 @@ namespace {
 // How much of an address the question about a desktop handler shows.
 constexpr int QuestionAddressChars = 120;
 
-const char* FeatureName(QWebEnginePage::Feature feature)
+// Qt 6.8 asks for permissions with objects of their own; 6.4 with a page's feature.
+#if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
+using Permission = QWebEnginePermission::PermissionType;
+
+const char* PermissionName(Permission permission)
 {
-    switch (feature) {
+    switch (permission) {
+    case Permission::Notifications: return "notifications";
+    case Permission::Geolocation: return "location";
+    case Permission::MediaAudioCapture: return "microphone";
+    case Permission::MediaVideoCapture: return "camera";
+    case Permission::MediaAudioVideoCapture: return "camera and microphone";
+    case Permission::MouseLock: return "pointer lock";
+    case Permission::DesktopVideoCapture: return "screen capture";
+    case Permission::DesktopAudioVideoCapture: return "screen capture with sound";
+    case Permission::ClipboardReadWrite: return "clipboard";
+    case Permission::LocalFontsAccess: return "local fonts";
+    case Permission::Unsupported: break;
+    }
+    return "unknown feature";
+}
+#else
+using Permission = QWebEnginePage::Feature;
+
+const char* PermissionName(Permission permission)
+{
+    switch (permission) {
     case QWebEnginePage::Notifications: return "notifications";
     case QWebEnginePage::Geolocation: return "location";
     case QWebEnginePage::MediaAudioCapture: return "microphone";
@@ -33,6 +60,7 @@ const char* FeatureName(QWebEnginePage::Feature feature)
     }
     return "unknown feature";
 }
+#endif
 
 // Asks the player whether the desktop's handler opens url, which page asked for.
 void AskToOpen(QWebEnginePage* page, const QUrl& url)
@@ -57,22 +85,41 @@ void AskToOpen(QWebEnginePage* page, const QUrl& url)
 }
 
 // The pointer is the player's to give: one lock per click or key, so a page cannot take it
-// back after Esc. Every other feature is denied.
-void AnswerFeature(QWebEnginePage* page, const QUrl& origin, QWebEnginePage::Feature feature)
+// back after Esc. Every other permission is denied, and the refusal logged.
+bool Grants(QWebEnginePage* page, const QUrl& origin, Permission permission)
 {
     CPageGuard* guard = CPageGuard::Of(page);
     const PageRole role = RoleOf(page);
-    if (feature == QWebEnginePage::MouseLock && GetsGameRights(role) && guard &&
-        guard->SpendAllowance(qev::AllowanceKind::PointerLock)) {
-        page->setFeaturePermission(origin, feature, QWebEnginePage::PermissionGrantedByUser);
-        return;
-    }
-    page->setFeaturePermission(origin, feature, QWebEnginePage::PermissionDeniedByUser);
+    if (permission == Permission::MouseLock && GetsGameRights(role) && guard &&
+        guard->SpendAllowance(qev::AllowanceKind::PointerLock))
+        return true;
     if (guard)
-        guard->Refused(
-            FeatureName(feature),
-            QStringLiteral("%1 asked for %2 (%3): denied")
-                .arg(RoleName(role), QString::fromLatin1(FeatureName(feature)), ForLog(origin)));
+        guard->Refused(PermissionName(permission),
+                       QStringLiteral("%1 asked for %2 (%3): denied")
+                           .arg(RoleName(role), QString::fromLatin1(PermissionName(permission)),
+                                ForLog(origin)));
+    return false;
+}
+
+void AnswerPermissions(QWebEnginePage* page)
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
+    QObject::connect(page, &QWebEnginePage::permissionRequested, page,
+                     [page](QWebEnginePermission permission) {
+                         if (Grants(page, permission.origin(), permission.permissionType()))
+                             permission.grant();
+                         else
+                             permission.deny();
+                     });
+#else
+    QObject::connect(page, &QWebEnginePage::featurePermissionRequested, page,
+                     [page](const QUrl& origin, QWebEnginePage::Feature feature) {
+                         page->setFeaturePermission(origin, feature,
+                                                    Grants(page, origin, feature)
+                                                        ? QWebEnginePage::PermissionGrantedByUser
+                                                        : QWebEnginePage::PermissionDeniedByUser);
+                     });
+#endif
 }
 
 } // namespace
@@ -120,10 +167,7 @@ void ApplyPageRules(QWebEnginePage* page, PageRole role)
                                                            .arg(RoleName(guard->role()),
                                                                 request.scheme().left(40)));
                      });
-    QObject::connect(page, &QWebEnginePage::featurePermissionRequested, page,
-                     [page](const QUrl& origin, QWebEnginePage::Feature feature) {
-                         AnswerFeature(page, origin, feature);
-                     });
+    AnswerPermissions(page);
 }
 
 bool AllowPageNavigation(QWebEnginePage* page, const QUrl& url, bool isMainFrame)

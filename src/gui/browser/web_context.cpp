@@ -136,6 +136,13 @@ QWebEngineProfile* CWebContext::profile()
         // Cookies as the site sets them: a session cookie still ends with the client.
         profile_->setPersistentCookiesPolicy(QWebEngineProfile::AllowPersistentCookies);
     }
+#if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
+    // Qt 6.8 would remember answers (on disk for a stored profile) and answer later requests
+    // itself: every request reaches the page rules, as on 6.4, so a pointer lock stays one per
+    // click and every refusal is logged.
+    profile_->setPersistentPermissionsPolicy(
+        QWebEngineProfile::PersistentPermissionsPolicy::AskEveryTime);
+#endif
     connect(profile_, &QWebEngineProfile::downloadRequested, downloads_, &CDownloads::OnRequested);
     input_->Watch(profile_);
     bound_->Watch(profile_);
