@@ -13,6 +13,7 @@
 #include "core/base/log.h"
 #include "core/platform/files.h"
 #include "gui/app/korvel2_app.h"
+#include "gui/app/paint_trace.h"
 #include "gui/app/skin_accessible.h"
 
 int main(int argc, char** argv)
@@ -50,6 +51,7 @@ int main(int argc, char** argv)
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     InstallSkinAccessibility();
+    InstallPaintTrace();
     int code = 0;
     {
         CKorvel2App app;
