@@ -33,6 +33,9 @@ INNER
 cat "$here/player.sh" >>"$work/inner.sh"
 cat >>"$work/inner.sh" <<'INNER'
 export QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_REMOTE_DEBUGGING=19229
+# The bare window's profile folders go with the work folder.
+export TMPDIR="$work/tmp"
+mkdir -p "$TMPDIR"
 for round in $(seq "$rounds"); do
   for page in play canvas; do
     for path in "$@"; do

@@ -268,7 +268,7 @@ reference_pss="$(awk '$1=="reference" {print $2}' "$work/game-memory" | median)"
 [[ -n "$client_pss" && -n "$reference_pss" ]] || { echo "game window: no figures" >&2; return 1; }
 processes="$(awk '$1=="client" {c=$3} $1=="reference" {r=$3} END {print c " and " r}' "$work/game-memory")"
 echo "game window: $runs pairs (median PSS of the process tree 15 s after the game page loaded, CPU of the next 10 s; processes $processes)"
-awk '$1 == "rendering" {$1 = ""; print "  client:" $0; exit}' "$work/game-memory"
+awk '$1 == "rendering" && NF > 1 {$1 = ""; print "  client:" $0; exit}' "$work/game-memory"
 awk -v a="$client_pss" -v b="$reference_pss" \
   'BEGIN {printf "memory (PSS, MiB):  qev %.0f  bare window %.0f  ratio %.2f (target <= 1.30)\n", a / 1024, b / 1024, a / b}'
 client_cpu="$(awk '$1=="client" {print $4}' "$work/game-memory" | median)"

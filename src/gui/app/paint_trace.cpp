@@ -27,7 +27,10 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
         if (event->type() == QEvent::Paint && watched->isWidgetType()) {
-            Count& count = counts_[watched->metaObject()->className()];
+            // The class and the window it is in: the game's view and the reminder's differ.
+            const QWidget* window = static_cast<QWidget*>(watched)->window();
+            Count& count = counts_[std::string(watched->metaObject()->className()) + " in " +
+                                   window->metaObject()->className()];
             ++count.events;
             const QRect r = static_cast<QPaintEvent*>(event)->rect();
             count.pixels += static_cast<long long>(r.width()) * r.height();
