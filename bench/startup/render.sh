@@ -52,7 +52,9 @@ for round in $(seq "$rounds"); do
       for _ in $(seq 600); do grep -q '^page-loaded ' "$log" && break; sleep 0.05; done
       sleep 15
       cpu="$(tree_cpu "$pid" 10)"
-      fps="$(python3 "$devtools" 19229 eval "/$page" "window.fps || 0" 2>/dev/null || echo -)"
+      fps=-
+      [[ $page == canvas ]] &&
+        fps="$(python3 "$devtools" 19229 eval "/$page" "window.fps || 0" 2>/dev/null || echo -)"
       echo "$page $path $cpu $fps" >>"$work/results"
       kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null
     done
