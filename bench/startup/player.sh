@@ -57,17 +57,39 @@ quit_client() {
   if kill -0 "$pid" 2>/dev/null; then echo "client did not quit" >&2; kill "$pid"; fi
   wait "$pid" 2>/dev/null
 }
-# PSS in KiB of a process and all its descendants, and how many processes that is.
-tree_pss() {
-  local pids=("$1") all=() pid total=0 kb
+# A process and all its descendants, one a line.
+tree_pids() {
+  local pids=("$1") pid
   while ((${#pids[@]})); do
-    pid="${pids[0]}"; pids=("${pids[@]:1}"); all+=("$pid")
+    pid="${pids[0]}"; pids=("${pids[@]:1}"); echo "$pid"
     # shellcheck disable=SC2013 # the files hold numbers separated by spaces
     for child in $(cat /proc/"$pid"/task/*/children 2>/dev/null); do pids+=("$child"); done
   done
+}
+# PSS in KiB of a process and all its descendants, and how many processes that is.
+tree_pss() {
+  local all=() pid total=0 kb
+  mapfile -t all < <(tree_pids "$1")
   for pid in "${all[@]}"; do
     kb="$(awk '/^Pss:/ {print $2; exit}' /proc/"$pid"/smaps_rollup 2>/dev/null)"
     total=$((total + ${kb:-0}))
   done
   echo "$total ${#all[@]}"
+}
+# CPU seconds a process and all its descendants spend in the next SECONDS (user and system
+# time; a process that ends meanwhile counts up to its last reading).
+tree_cpu() { # pid seconds
+  local before after
+  before="$(tree_ticks "$1")"
+  sleep "$2"
+  after="$(tree_ticks "$1")"
+  awk -v hz="$(getconf CLK_TCK)" 'NR == FNR {t[$1] = $2; next} ($1 in t) {s += $2 - t[$1]}
+    END {printf "%.2f\n", s / hz}' <(echo "$before") <(echo "$after")
+}
+tree_ticks() {
+  local pid
+  for pid in $(tree_pids "$1"); do
+    # The fields after the command's closing parenthesis: utime and stime are the 12th and 13th.
+    sed 's/^.*) //' /proc/"$pid"/stat 2>/dev/null | awk -v p="$pid" '{print p, $12 + $13}'
+  done
 }

@@ -14,8 +14,9 @@
 # hero remembered goes straight to the realm list. Needs the portal port free (the portal is
 # started paced).
 # Then the game window: signed in, the game page and the reminder shown, 15 s after the game
-# page loaded, the memory of the client's process tree against the bare window showing the
-# same game page maximised.
+# page loaded, the memory of the client's process tree and its CPU time in the next 10 s,
+# against the bare window showing the same game page maximised and, when Debian's chromium is
+# installed, its app window on that page (all in one X session, interleaved).
 # Last, the first paint with a start-up report server that accepts and never answers,
 # against the same start without a report address.
 #   bench/startup/run.sh BUILD_DIR [RUNS] [all|login|warm|game|report]
@@ -197,7 +198,7 @@ start_own_portal
 cat >"$work/game.sh" <<'GAME'
 #!/usr/bin/env bash
 set -u
-work="$1" runs="$2" client="$3" reference="$4" port="$5"
+work="$1" runs="$2" client="$3" reference="$4" port="$5" chromium="$6"
 source "$player"
 # until_trace LOG WORD: the traced moment WORD, in ms, once LOG has it.
 until_trace() {
@@ -205,10 +206,12 @@ until_trace() {
   for i in $(seq 600); do grep -q "^$2 " "$1" && break; sleep 0.05; done
   awk -v w="$2" '$1 == w {print $2; exit}' "$1"
 }
+# PSS 15 s after the load, then the CPU of the next 10 s.
 settle_and_weigh() { # pid loaded-ms name
-  local now; now="$(date +%s%3N)"
+  local now pss; now="$(date +%s%3N)"
   (( $2 + 15000 > now )) && sleep "$(awk -v d=$(( $2 + 15000 - now )) 'BEGIN {print d / 1000}')"
-  echo "$3 $(tree_pss "$1")" >>"$work/game-memory"
+  pss="$(tree_pss "$1")"
+  echo "$3 $pss $(tree_cpu "$1" 10)" >>"$work/game-memory"
 }
 for run in $(seq 1 "$runs"); do
   home="$work/game-home-$run"
@@ -225,26 +228,63 @@ for run in $(seq 1 "$runs"); do
   [[ -n "$loaded" ]] && settle_and_weigh "$pid" "$loaded" client
   game="$(grep "GET :[0-9]* /play?" "$portal_log" | tail -1 | awk '{print "http://127.0.0.1" $2 $3}')"
   kill "$pid"; wait "$pid" 2>/dev/null
-  "$reference" "$game" --maximised 2>"$work/game-reference.log" >/dev/null &
+  # The bare window on the client's rendering path: its scene in software where the
+  # client's log says it chose that.
+  scene=""
+  grep -q "^rendering: .*scene in software" "$XDG_STATE_HOME/qev/qev.log" 2>/dev/null && scene=software
+  echo "rendering $(grep -h "^rendering: " "$XDG_STATE_HOME/qev/qev.log" 2>/dev/null | tail -1)" >>"$work/game-memory"
+  QT_QUICK_BACKEND="${QT_QUICK_BACKEND:-$scene}" "$reference" "$game" --maximised \
+    2>"$work/game-reference.log" >/dev/null &
   pid=$!
   loaded="$(until_trace "$work/game-reference.log" page-loaded)"
   [[ -n "$loaded" ]] && settle_and_weigh "$pid" "$loaded" reference
+  kill "$pid"; wait "$pid" 2>/dev/null
+  [[ -n "$chromium" ]] || continue
+  # The page has loaded once its script pack has been sent.
+  packs="$(count "GET :[0-9]* /assets/pack.js")"
+  "$chromium" --app="$game" --no-first-run --disable-background-networking \
+    --disable-component-update --disable-sync --no-sandbox --window-position=0,0 \
+    --window-size=1280,800 --user-data-dir="$(mktemp -d "$work/chromium-XXXXXX")" \
+    >"$work/game-chromium.log" 2>&1 &
+  pid=$!
+  if wait_more "GET :[0-9]* /assets/pack.js" "$packs" 300; then
+    settle_and_weigh "$pid" "$(date +%s%3N)" chromium
+  else
+    echo "game window: chromium did not load the game page" >&2
+  fi
   kill "$pid"; wait "$pid" 2>/dev/null
 done
 exit 0
 GAME
 chmod +x "$work/game.sh"
 : >"$work/game-memory"
-xvfb-run -a -s "-screen 0 1280x800x24" "$work/game.sh" "$work" "$runs" "$client" "$reference" "$port"
+# Chromium's app window on the same page, in each round, when Debian's chromium is there.
+local chromium; chromium="$(command -v chromium || true)"
+xvfb-run -a -s "-screen 0 1280x800x24" "$work/game.sh" "$work" "$runs" "$client" "$reference" "$port" "$chromium"
 stop_own_portal
-local client_pss reference_pss processes
+local client_pss reference_pss processes client_cpu reference_cpu
 client_pss="$(awk '$1=="client" {print $2}' "$work/game-memory" | median)"
 reference_pss="$(awk '$1=="reference" {print $2}' "$work/game-memory" | median)"
 [[ -n "$client_pss" && -n "$reference_pss" ]] || { echo "game window: no figures" >&2; return 1; }
 processes="$(awk '$1=="client" {c=$3} $1=="reference" {r=$3} END {print c " and " r}' "$work/game-memory")"
-echo "game window: $runs pairs (median PSS of the process tree 15 s after the game page loaded; processes $processes)"
+echo "game window: $runs pairs (median PSS of the process tree 15 s after the game page loaded, CPU of the next 10 s; processes $processes)"
+awk '$1 == "rendering" && NF > 1 {$1 = ""; print "  client:" $0; exit}' "$work/game-memory"
 awk -v a="$client_pss" -v b="$reference_pss" \
   'BEGIN {printf "memory (PSS, MiB):  qev %.0f  bare window %.0f  ratio %.2f (target <= 1.30)\n", a / 1024, b / 1024, a / b}'
+client_cpu="$(awk '$1=="client" {print $4}' "$work/game-memory" | median)"
+reference_cpu="$(awk '$1=="reference" {print $4}' "$work/game-memory" | median)"
+awk -v a="$client_cpu" -v b="$reference_cpu" \
+  'BEGIN {printf "CPU (s per 10 s):  qev %.2f  bare window %.2f  ratio %.2f (target <= 1.10)\n", a, b, a / b}'
+if [[ -z "$chromium" ]]; then
+  echo "chromium app window: skipped, Debian's chromium is not installed"
+  return 0
+fi
+local chromium_pss chromium_cpu
+chromium_pss="$(awk '$1=="chromium" {print $2}' "$work/game-memory" | median)"
+chromium_cpu="$(awk '$1=="chromium" {print $4}' "$work/game-memory" | median)"
+[[ -n "$chromium_pss" ]] || { echo "chromium app window: no figures" >&2; return 0; }
+awk -v a="$client_pss" -v b="$chromium_pss" -v c="$client_cpu" -v d="$chromium_cpu" \
+  'BEGIN {printf "chromium app window:  PSS %.0f MiB (qev ratio %.2f)  CPU %.2f s per 10 s (qev ratio %.2f)\n", b / 1024, a / b, d, c / d}'
 }
 
 # A start-up report server that accepts and never answers must not hold up the first paint:

@@ -412,6 +412,28 @@ document.getElementById('fullscreen').addEventListener('click',function(){
                 "<script src=\"" + std::string(PackPath) + "\"></script>");
 }
 
+std::string CanvasPage()
+{
+    return R"HTML(<!doctype html><html><head><meta charset="utf-8"><title>Canvas</title>
+<style>html,body{margin:0;height:100%;overflow:hidden;background:#0d1836}
+canvas{display:block;width:100%;height:100%}</style></head><body><canvas id="c"></canvas><script>
+var c=document.getElementById('c'),g=c.getContext('2d'),frames=0,since=0;window.fps=0;
+function draw(t){
+ if(c.width!==innerWidth||c.height!==innerHeight){c.width=innerWidth;c.height=innerHeight;}
+ if(!since)since=t;
+ if(t-since>=1000){window.fps=Math.round(frames*1000/(t-since));frames=0;since=t;}
+ ++frames;
+ g.fillStyle='#0d1836';g.fillRect(0,0,c.width,c.height);
+ for(var i=0;i<200;++i){
+  var a=t/1000+i*0.7,x=c.width/2+Math.cos(a*0.9+i)*c.width*0.4,y=c.height/2+Math.sin(a*1.3)*c.height*0.4;
+  g.fillStyle='hsl('+((i*7+t/20)%360)+',70%,60%)';g.beginPath();g.arc(x,y,6+i%10,0,7);g.fill();
+ }
+ requestAnimationFrame(draw);
+}
+requestAnimationFrame(draw);
+</script></body></html>)HTML";
+}
+
 std::string HostilePage()
 {
     return R"HTML(<!doctype html><html><head><meta charset="utf-8"><title>Hostile page</title>

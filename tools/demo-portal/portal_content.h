@@ -34,6 +34,7 @@ inline constexpr std::string_view StatsPath = "/stats";
 inline constexpr std::string_view HostilePath = "/hostile";
 inline constexpr std::string_view HostileBeatPath = "/hostile/beat";
 inline constexpr std::string_view HostileAdPath = "/hostile/ad";
+inline constexpr std::string_view CanvasPath = "/canvas";
 // A page of any host that fills the web profile (IndexedDB, the Cache API, local storage, a
 // service worker) as a test asks, and the worker it registers.
 inline constexpr std::string_view StoragePath = "/storage";
@@ -91,6 +92,9 @@ std::string NotFoundPage(std::string_view path);
 // The hostile page: a pad the whole window large whose press runs what window.onPress
 // holds, and helpers a test drives (addresses, pop-ups, pointer lock, dialogs, staying).
 std::string HostilePage();
+// A canvas animation drawn on every frame the engine offers; window.fps holds the frames of
+// the last whole second (the rendering benchmark reads it through the debugging port).
+std::string CanvasPage();
 // The ad: on a press it sends the page's main frame to its "top" parameter; with a "self"
 // parameter it sends its own frame there every 300 ms.
 std::string HostileAdPage();

@@ -313,6 +313,10 @@ struct DemoPortal::Impl {
                 Html(res, HostileAdPage());
                 return;
             }
+            if (path == CanvasPath) {
+                Html(res, CanvasPage());
+                return;
+            }
             if (path == HostileBeatPath) {
                 res.set_content("beat", "text/plain");
                 return;

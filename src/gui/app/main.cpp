@@ -15,6 +15,8 @@
 #include "core/base/log.h"
 #include "core/platform/files.h"
 #include "gui/app/korvel2_app.h"
+#include "gui/app/paint_trace.h"
+#include "gui/app/render_setup.h"
 #include "gui/app/skin_accessible.h"
 
 namespace {
@@ -71,7 +73,11 @@ int main(int argc, char** argv)
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    // The GL probe needs the application; the first web view, made by the app below, reads
+    // what it chose.
+    ChooseRenderPath();
     InstallSkinAccessibility();
+    InstallPaintTrace();
     int code = 0;
     {
         CKorvel2App app;
