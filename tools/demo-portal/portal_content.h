@@ -34,6 +34,7 @@ inline constexpr std::string_view StatsPath = "/stats";
 inline constexpr std::string_view HostilePath = "/hostile";
 inline constexpr std::string_view HostileBeatPath = "/hostile/beat";
 inline constexpr std::string_view HostileAdPath = "/hostile/ad";
+// A canvas animation for the rendering benchmark.
 inline constexpr std::string_view CanvasPath = "/canvas";
 // A page of any host that fills the web profile (IndexedDB, the Cache API, local storage, a
 // service worker) as a test asks, and the worker it registers.
