@@ -1,6 +1,7 @@
 #pragma once
-// What a libcurl transfer that failed on the server's certificate or on a redirect it may
-// not follow says in the client's log: one line, with the address escaped.
+// The schemes and the trust every libcurl transfer of the client has, and what one that
+// failed on the server's certificate or on a redirect it may not follow says in the
+// client's log: one line, with the address escaped.
 #include <curl/curl.h>
 
 #include <string>
@@ -9,6 +10,21 @@
 #include "core/platform/http_get.h"
 
 namespace qev::posix {
+
+// A plain http request may be redirected to https; one that starts on https stays there.
+// Certificates are checked against the system's store, or caFile when one is given.
+inline void SetSchemesAndTrust(CURL* easy, bool https, const std::string& caFile)
+{
+    const char* schemes = https ? "https" : "http,https";
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, schemes);
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, schemes);
+    // The head of a proxy tunnel's answer is not the server's (a 407 to it fails the
+    // transfer).
+    curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!caFile.empty()) curl_easy_setopt(easy, CURLOPT_CAINFO, caFile.c_str());
+}
 
 // "" unless code is a refused certificate, a redirect to a scheme the request may not use,
 // or a proxy that asked for a password before it would open a tunnel.

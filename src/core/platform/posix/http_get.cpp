@@ -82,15 +82,7 @@ std::string HttpGetText(const std::string& query, const std::string& path, const
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, HttpMaxRedirects);
-    // A plain http request may be redirected to https; one that starts on https stays there.
-    const char* schemes = https ? "https" : "http,https";
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, schemes);
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, schemes);
-    // The tunnel's own answer is not the server's (a 407 to it fails the transfer).
-    curl_easy_setopt(curl, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
-    if (!trust.caFile.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, trust.caFile.c_str());
+    posix::SetSchemesAndTrust(curl, https, trust.caFile);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, HttpConnectTimeoutSeconds);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, HttpStallSeconds);

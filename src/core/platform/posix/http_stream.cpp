@@ -128,15 +128,7 @@ int HttpStream::Open(const std::string& objectPath, const std::vector<std::strin
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, ReceiveBufferBytes);
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, MaxRedirects);
-    // A request that started on https never falls back to plain http on a redirect.
-    const char* schemes = options_.https ? "https" : "http,https";
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, schemes);
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, schemes);
-    // The head of a proxy tunnel's answer is not the server's.
-    curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
-    if (!options_.caFile.empty()) curl_easy_setopt(easy, CURLOPT_CAINFO, options_.caFile.c_str());
+    posix::SetSchemesAndTrust(easy, options_.https, options_.caFile);
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, options_.connectTimeoutMs);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, options_.stallSeconds);
