@@ -21,11 +21,19 @@ int HexValue(unsigned char c)
     return -1;
 }
 
+// "%XX" with upper-case hex digits: how every encoder here writes a byte it does not keep.
+void AppendEscaped(std::string& out, unsigned char c)
+{
+    static constexpr char digits[] = "0123456789ABCDEF";
+    out += '%';
+    out += digits[c >> 4];
+    out += digits[c & 0xF];
+}
+
 } // namespace
 
 std::string UrlEncode(std::string_view bytes)
 {
-    static constexpr char digits[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(bytes.size() * 3);
     for (const char ch : bytes) {
@@ -35,9 +43,7 @@ std::string UrlEncode(std::string_view bytes)
         } else if (IsSpaceByte(c)) {
             out += '+';
         } else {
-            out += '%';
-            out += digits[c >> 4];
-            out += digits[c & 0xF];
+            AppendEscaped(out, c);
         }
     }
     return out;
@@ -45,7 +51,6 @@ std::string UrlEncode(std::string_view bytes)
 
 std::string EncodePathSegment(std::string_view bytes)
 {
-    static constexpr char digits[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(bytes.size() * 3);
     for (const char ch : bytes) {
@@ -53,9 +58,7 @@ std::string EncodePathSegment(std::string_view bytes)
         if (IsAsciiAlnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
             out += ch;
         } else {
-            out += '%';
-            out += digits[c >> 4];
-            out += digits[c & 0xF];
+            AppendEscaped(out, c);
         }
     }
     return out;
@@ -99,15 +102,12 @@ std::string UrlDecode(std::string_view bytes)
 
 std::string EscapeRequestTarget(std::string_view pathAndQuery)
 {
-    static constexpr char digits[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(pathAndQuery.size());
     for (const char ch : pathAndQuery) {
         const auto c = static_cast<unsigned char>(ch);
         if (c <= ' ' || c == '#' || c >= 0x7F) {
-            out += '%';
-            out += digits[c >> 4];
-            out += digits[c & 0x0F];
+            AppendEscaped(out, c);
         } else {
             out += ch;
         }
