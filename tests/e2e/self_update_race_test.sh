@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# shellcheck disable=SC2016 # until_true evaluates its conditions
 # Another process of the same user rewrites every file of the client's download folders,
 # over and over, from the moment the package was verified until well after the hand-over
 # (through the client's exit, the update step and its copy). Only the genuine build may
@@ -25,10 +26,7 @@ meddler="$(cat "$work/meddler.pid" 2>/dev/null || true)"
 
 grep -q '^update 0.2.1.2 served by ' "$work/state/qev/qev.log" ||
   fail "the package was not verified: $(cat "$work/state/qev/qev.log")"
-for _ in $(seq 100); do
-  cmp -s <(tail -c 16 "$work/app/qev") <(tail -c 16 "$build/bin/qev") || break
-  sleep 0.1
-done
+until_true '! cmp -s <(tail -c 16 "$work/app/qev") <(tail -c 16 "$build/bin/qev")' || true
 [[ "$(tail -c 16 "$work/app/qev" | tr -d '\0')" != EVIL-BUILD-MARK! ]] || fail "the attacker's bytes were installed"
 if cmp -s "$work/app/qev" "$work/offer/qev next"; then
   echo "self-update race e2e: the genuine build was installed while its files were rewritten: ok"

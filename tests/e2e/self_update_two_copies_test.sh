@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# shellcheck disable=SC2016 # until_true evaluates its conditions
 # Two copies of the client, as an attacker would line them up. The first copy is offered
 # a good, signed build and verifies it. Then the update host turns hostile: a second copy,
 # started while the first still runs, is offered other, unsigned bytes under the same name,
@@ -36,10 +37,7 @@ grep -q '\.sig' "$work/hostile.log" || fail "the second copy never asked the hos
 grep -q 'GET .*qev%20next \|GET .*qev+next ' "$work/hostile.log" &&
   fail "the second copy fetched the unsigned package before its statement"
 [[ "$(tail -c 16 "$work/app/qev" | tr -d '\0')" != EVIL-BUILD-MARK! ]] || fail "the attacker's bytes were installed"
-for _ in $(seq 100); do
-  cmp -s "$work/app/qev" "$work/offer/qev next" && break
-  sleep 0.1
-done
+until_true 'cmp -s "$work/app/qev" "$work/offer/qev next"' || true
 if cmp -s "$work/app/qev" "$work/offer/qev next"; then
   echo "two-copies e2e: the genuine build was installed; the second copy fetched nothing unsigned: ok"
 elif cmp -s "$work/app/qev" "$build/bin/qev"; then
