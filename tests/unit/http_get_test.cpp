@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "core/net/background_request.h"
-#include "core/net/proxy_env.h"
+#include "core/platform/proxy_env.h"
 #include "core/platform/network_init.h"
 #include "fake_http_server.h"
 

@@ -35,6 +35,12 @@ std::string LoadString(int id)
     case IdsPopupBlocked: return "Pop-up blocked";
     case IdsOutsideSiteSecure: return "Outside site: %1 \u2014 connection encrypted (https)";
     case IdsOutsideSite: return "Outside site: %1 \u2014 not secure (http)";
+    case IdsProxyLoginCaption: return "Proxy password";
+    case IdsProxyLoginText:
+        return "The proxy %1 asks for a user name and password before it lets the pages "
+               "through. You are asked once while the client runs.";
+    case IdsProxyUser: return "User name:";
+    case IdsProxyPassword: return "Password:";
     default: return {};
     }
 }

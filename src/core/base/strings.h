@@ -31,6 +31,11 @@ enum StringId : int {
     // A pop-up off the operator's sites: its host.
     IdsOutsideSiteSecure = 220,
     IdsOutsideSite = 221,
+    // A proxy that asks for a password: its host.
+    IdsProxyLoginCaption = 230, // "Proxy password"
+    IdsProxyLoginText = 231,    // host
+    IdsProxyUser = 232,         // "User name:"
+    IdsProxyPassword = 233,     // "Password:"
 };
 
 // The text of a string-table entry; empty for an id the table does not hold.

@@ -36,7 +36,8 @@ struct HttpTrust {
 // default 80 (443 over https). An http request follows redirects to http and https, an https
 // one only to https (certificates checked), no other scheme; a refused certificate or
 // redirect is one log line, and so is a proxy's 407 (which gives ""). A proxy named in
-// http_proxy / https_proxy is used, with the user and password it carries. The status is not looked
+// http_proxy / https_proxy is used, with the user and password it carries, else those the player
+// gave for that proxy (PlayerProxyCredentialsForRequest). The status is not looked
 // at (an error page is a body like any other). Any failure gives "", and so does a body cut short
 // (shorter than its Content-Length, or broken off) or not complete by the deadline. Blocks the
 // caller: the client calls it on a worker thread (BackgroundTextRequest). stop, when given, may be

@@ -20,6 +20,7 @@
 #include "core/platform/private_folder.h"
 #include "gui/app/debug_dialog.h"
 #include "gui/app/message_box.h"
+#include "gui/app/proxy_login_dialog.h"
 #include "gui/app/ui_thread_sink.h"
 #include "gui/base/app_icon.h"
 #include "gui/browser/web_context.h"
@@ -214,6 +215,8 @@ void CKorvel2App::WireWindows()
                      [this](const QString& text) { mainFrame_->statusBar()->showMessage(text); });
     QObject::connect(web_.get(), &CWebContext::pageStatus, mainFrame_->statusBar(),
                      [this](const QString& text) { mainFrame_->statusBar()->showMessage(text); });
+    // A proxy that asks the pages for a password: the player is asked in a dialog of ours.
+    OfferProxyLogin(web_->proxyLogin());
 }
 
 void CKorvel2App::ShowUpdateStatus()

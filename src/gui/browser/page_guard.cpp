@@ -14,7 +14,6 @@
 
 #include "core/base/log.h"
 #include "gui/base/ui_text.h"
-#include "gui/browser/proxy_auth.h"
 
 namespace {
 
@@ -31,7 +30,6 @@ qint64 Now()
 CPageGuard::CPageGuard(QWebEnginePage* page, PageRole role)
     : QObject(page), page_(page), role_(role)
 {
-    AnswerProxyAuthentication(page);
 }
 
 CPageGuard* CPageGuard::Of(const QWebEnginePage* page)

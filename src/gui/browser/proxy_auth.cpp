@@ -1,53 +1,84 @@
 #include "gui/browser/proxy_auth.h"
 
 #include <QAuthenticator>
+#include <QUrl>
 #include <QWebEnginePage>
-#include <set>
-#include <string>
+#include <memory>
+#include <optional>
+#include <utility>
 
-#include "core/base/log.h"
-#include "core/net/proxy_env.h"
+#include "core/platform/proxy_env.h"
+#include "gui/browser/page_rules.h"
 
-namespace {
-
-// The proxies answered, and those already logged, this run (the pages live on the UI
-// thread only).
-std::set<std::string>& Answered()
+void CProxyLogin::Watch(QWebEnginePage* page)
 {
-    static std::set<std::string> hosts;
-    return hosts;
-}
-std::set<std::string>& Logged()
-{
-    static std::set<std::string> hosts;
-    return hosts;
+    connect(page, &QWebEnginePage::proxyAuthenticationRequired, this,
+            [this, page](const QUrl& url, QAuthenticator* authenticator, const QString& host) {
+                OnChallenge(page, url, authenticator, host);
+            });
 }
 
-void LogOnce(const std::string& host, const std::string& why)
+void CProxyLogin::OnChallenge(QWebEnginePage* page, const QUrl& url, QAuthenticator* authenticator,
+                              const QString& host)
 {
-    if (!Logged().insert(host).second) return;
-    qev::WriteLog("proxy " + qev::EscapeForLog(host, "\\\"", false, 100) + " " + why);
+    const std::string proxy = host.toStdString(), address = url.toString().toStdString();
+    const auto environment = qev::ProxyCredentialsFor(proxy);
+    qev::ProxyDecision decision = rule_.OnChallenge(proxy, address, environment);
+    if (decision.answer == qev::ProxyAnswer::Ask) {
+        // The question is answered before the engine's call returns (a request the engine
+        // cancelled is not asked again by it): this request then gets the answer. Requests
+        // that arrive meanwhile wait, and load again after it.
+        emit loginWanted(host);
+        decision = rule_.OnChallenge(proxy, address, environment);
+    }
+    // Left unanswered, the engine cancels the request.
+    switch (decision.answer) {
+    case qev::ProxyAnswer::Give:
+        authenticator->setUser(QString::fromStdString(decision.credentials.user));
+        authenticator->setPassword(QString::fromStdString(decision.credentials.password));
+        WatchAnswer(page, host);
+        break;
+    case qev::ProxyAnswer::Ask: break;
+    case qev::ProxyAnswer::Wait:
+        if (!waiting_.contains(page)) waiting_.append(page);
+        break;
+    case qev::ProxyAnswer::Fail:
+        if (decision.logLine)
+            WebLog(QStringLiteral("proxy %1 %2")
+                       .arg(LogText(host), QString::fromLatin1(decision.logLine)));
+        break;
+    }
 }
 
-} // namespace
-
-void AnswerProxyAuthentication(QWebEnginePage* page)
+void CProxyLogin::WatchAnswer(QWebEnginePage* page, const QString& host)
 {
-    QObject::connect(page, &QWebEnginePage::proxyAuthenticationRequired, page,
-                     [](const QUrl&, QAuthenticator* authenticator, const QString& proxyHost) {
-                         const std::string host = proxyHost.toStdString();
-                         const auto credentials = qev::ProxyCredentialsFor(host);
-                         // Left unanswered, the engine cancels the request.
-                         if (!credentials) {
-                             LogOnce(host, "asks for a password: none in https_proxy or "
-                                           "http_proxy, the pages' requests fail");
-                             return;
-                         }
-                         if (!Answered().insert(host).second) {
-                             LogOnce(host, "refused the password from the environment");
-                             return;
-                         }
-                         authenticator->setUser(QString::fromStdString(credentials->user));
-                         authenticator->setPassword(QString::fromStdString(credentials->password));
-                     });
+    // The load that carried the answer tells whether the proxy took it.
+    auto once = std::make_shared<QMetaObject::Connection>();
+    *once = connect(page, &QWebEnginePage::loadFinished, this, [this, once, host](bool ok) {
+        disconnect(*once);
+        if (ok) return;
+        if (const char* line = rule_.OnRefused(host.toStdString()))
+            WebLog(QStringLiteral("proxy %1 %2").arg(LogText(host), QString::fromLatin1(line)));
+    });
+}
+
+void CProxyLogin::Answer(const QString& host, bool given, const QString& user,
+                         const QString& password)
+{
+    std::optional<qev::ProxyCredentials> credentials;
+    if (given) {
+        credentials = {host.toStdString(), user.toStdString(), password.toStdString()};
+        qev::SetPlayerProxyCredentials(*credentials);
+    }
+    rule_.OnAnswer(host.toStdString(), credentials);
+    // After the engine's call that asked has returned, with the answer in its cache.
+    QMetaObject::invokeMethod(
+        this,
+        [this, given] {
+            const QList<QPointer<QWebEnginePage>> waiting = std::exchange(waiting_, {});
+            if (!given) return;
+            for (const QPointer<QWebEnginePage>& page : waiting)
+                if (page) page->triggerAction(QWebEnginePage::Reload);
+        },
+        Qt::QueuedConnection);
 }

@@ -13,6 +13,7 @@
 #include "gui/browser/input_watch.h"
 #include "gui/browser/page_keeper.h"
 #include "gui/browser/profile_bound.h"
+#include "gui/browser/proxy_auth.h"
 
 namespace {
 
@@ -53,6 +54,7 @@ void CWebContext::MakeParts(const QString& zoomFile, std::vector<std::string> kn
     downloads_ = new CDownloads(QStandardPaths::writableLocation(QStandardPaths::DownloadLocation),
                                 QDir::homePath(), std::move(knownHosts), this);
     connect(downloads_, &CDownloads::status, this, &CWebContext::downloadStatus);
+    proxyLogin_ = new CProxyLogin(this);
 }
 
 CWebContext::~CWebContext()
@@ -152,6 +154,7 @@ QWebEngineProfile* CWebContext::profile()
 void CWebContext::Adopt(QWebEngineView* view, QWebEnginePage* page, PageRole role)
 {
     ApplyPageRules(page, role);
+    proxyLogin_->Watch(page);
     if (role == PageRole::Game) input_->KeepZoom(page);
     if (bound_) bound_->AddPage(page);
     new CPageKeeper(view, page);

@@ -21,6 +21,7 @@
 class CDownloads;
 class CInputWatch;
 class CProfileBound;
+class CProxyLogin;
 class QWebEnginePage;
 class QWebEngineProfile;
 class QUrl;
@@ -57,9 +58,12 @@ public:
     bool persistent() const { return !storage_.isEmpty(); }
 
     // Sets page up for role: its settings, permissions, downloads, zoom, recovery from a
-    // dead render process, and its stop when its site fills the profile (profile_bound.h).
-    // view shows page (setPage already done).
+    // dead render process, its proxy's password requests, and its stop when its site fills the
+    // profile (profile_bound.h). view shows page (setPage already done).
     void Adopt(QWebEngineView* view, QWebEnginePage* page, PageRole role);
+    // Answers the pages' proxies that ask for a password; the player is asked through its
+    // loginWanted.
+    CProxyLogin* proxyLogin() const { return proxyLogin_; }
     // A pop-up window is closed before the profile goes.
     void KeepPopup(QWidget* popup) { popups_.push_back(popup); }
     // Closes every game pop-up (the account they belong to has ended).
@@ -98,6 +102,7 @@ private:
     CProfileBound* bound_ = nullptr;                    // child of this, made with the profile
     CInputWatch* input_ = nullptr;                      // children of this
     CDownloads* downloads_ = nullptr;
+    CProxyLogin* proxyLogin_ = nullptr;
     QList<QPointer<QWidget>> popups_;
     // Pages dropped but not yet deleted: none may outlive the profile.
     QList<QPointer<QWebEnginePage>> dropped_;

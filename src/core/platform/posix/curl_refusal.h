@@ -8,11 +8,13 @@
 
 #include "core/base/log.h"
 #include "core/platform/http_get.h"
+#include "core/platform/proxy_env.h"
 
 namespace qev::posix {
 
 // A plain http request may be redirected to https; one that starts on https stays there.
-// Certificates are checked against the system's store, or caFile when one is given.
+// Certificates are checked against the system's store, or caFile when one is given. The
+// proxy libcurl takes from the environment gets the credentials the player gave for it.
 inline void SetSchemesAndTrust(CURL* easy, bool https, const std::string& caFile)
 {
     const char* schemes = https ? "https" : "http,https";
@@ -24,6 +26,11 @@ inline void SetSchemesAndTrust(CURL* easy, bool https, const std::string& caFile
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
     if (!caFile.empty()) curl_easy_setopt(easy, CURLOPT_CAINFO, caFile.c_str());
+    if (const auto player = PlayerProxyCredentialsForRequest(https)) {
+        // libcurl copies both strings.
+        curl_easy_setopt(easy, CURLOPT_PROXYUSERNAME, player->user.c_str());
+        curl_easy_setopt(easy, CURLOPT_PROXYPASSWORD, player->password.c_str());
+    }
 }
 
 // "" unless code is a refused certificate, a redirect to a scheme the request may not use,
