@@ -77,6 +77,7 @@ TEST(ProxyLogin, AskedOnceThenPanesAndTheClientsRequestsPass)
                                         [&](auto& r) { return r.raw.starts_with(pane); }),
                   1);
     EXPECT_EQ(qev::HttpGetText("?a=1", "/feed", rig.origin.host()), "<title>in</title>");
+    EXPECT_NE(rig.origin.Requests().back().Header("Via"), ""); // through the proxy
 }
 
 TEST(ProxyLogin, WrongAnswerIsNotAskedAgain)
