@@ -57,6 +57,14 @@ quit_client() {
   if kill -0 "$pid" 2>/dev/null; then echo "client did not quit" >&2; kill "$pid"; fi
   wait "$pid" 2>/dev/null
 }
+# The size of a process's largest visible window, WxH (the window the page fills).
+window_size() { # pid
+  local id
+  for id in $(xdotool search --all --onlyvisible --pid "$1" "" 2>/dev/null); do
+    xwininfo -id "$id" 2>/dev/null | awk '/^ *Width:/ {w = $2} /^ *Height:/ {h = $2}
+      END {print w * h, w "x" h}'
+  done | sort -n | tail -1 | cut -d" " -f2
+}
 # A process and all its descendants, one a line.
 tree_pids() {
   local pids=("$1") pid

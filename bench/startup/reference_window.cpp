@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QPainter>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QVBoxLayout>
 #include <QWebEnginePage>
@@ -72,9 +73,14 @@ int main(int argc, char** argv)
         loaded = true;
     });
     view->load(QUrl(url));
-    if (maximised)
+    if (maximised) {
+        // Without a window manager (Xvfb) the maximised state alone leaves the window at its
+        // own size: it takes the screen's free area itself, as the client's frame does.
+        if (const QScreen* screen = QGuiApplication::primaryScreen())
+            window.setGeometry(screen->availableGeometry());
         window.showMaximized();
-    else
+    } else {
         window.show();
+    }
     return QApplication::exec();
 }

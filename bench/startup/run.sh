@@ -211,7 +211,7 @@ settle_and_weigh() { # pid loaded-ms name
   local now pss; now="$(date +%s%3N)"
   (( $2 + 15000 > now )) && sleep "$(awk -v d=$(( $2 + 15000 - now )) 'BEGIN {print d / 1000}')"
   pss="$(tree_pss "$1")"
-  echo "$3 $pss $(tree_cpu "$1" 10)" >>"$work/game-memory"
+  echo "$3 $pss $(tree_cpu "$1" 10) $(window_size "$1")" >>"$work/game-memory"
 }
 for run in $(seq 1 "$runs"); do
   home="$work/game-home-$run"
@@ -269,6 +269,12 @@ reference_pss="$(awk '$1=="reference" {print $2}' "$work/game-memory" | median)"
 processes="$(awk '$1=="client" {c=$3} $1=="reference" {r=$3} END {print c " and " r}' "$work/game-memory")"
 echo "game window: $runs pairs (median PSS of the process tree 15 s after the game page loaded, CPU of the next 10 s; processes $processes)"
 awk '$1 == "rendering" && NF > 1 {$1 = ""; print "  client:" $0; exit}' "$work/game-memory"
+# The two must fill windows of one size (a bare window the window manager did not maximise
+# would weigh a smaller page).
+local sizes; sizes="$(awk '$1 == "client" || $1 == "reference" {print $1 ":" $5}' "$work/game-memory" | sort -u)"
+echo "  window sizes: $(echo $sizes)"
+[[ $(awk -F: '{print $2}' <<<"$sizes" | sort -u | wc -l) -eq 1 ]] ||
+  echo "  the windows differ in size: the figures below do not compare like with like" >&2
 awk -v a="$client_pss" -v b="$reference_pss" \
   'BEGIN {printf "memory (PSS, MiB):  qev %.0f  bare window %.0f  ratio %.2f (target <= 1.30)\n", a / 1024, b / 1024, a / b}'
 client_cpu="$(awk '$1=="client" {print $4}' "$work/game-memory" | median)"
