@@ -2,8 +2,9 @@
 // size with one view in the login pane's place. It reports the same two moments the client
 // reports with QEV_TRACE_FIRST_PAINT: its window's first paint and the page's first load.
 // Like a browser, it keeps its profile and disk cache on disk, in a fresh temporary folder.
-// With --maximised, the view fills the maximised window (the game window's counterpart).
-//   qev-startup-reference [URL] [--maximised]
+// With --maximised, the view fills the maximised window (the game window's counterpart); with
+// --autoplay, its page plays sound without a click, as the client lets its game pages do.
+//   qev-startup-reference [URL] [--maximised] [--autoplay]
 #include <QApplication>
 #include <QDateTime>
 #include <QPainter>
@@ -12,6 +13,7 @@
 #include <QVBoxLayout>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
+#include <QWebEngineSettings>
 #include <QWebEngineView>
 
 #include <cstdio>
@@ -55,7 +57,13 @@ int main(int argc, char** argv)
     profile.setPersistentStoragePath(storage.path() + QStringLiteral("/storage"));
     profile.setCachePath(storage.path() + QStringLiteral("/cache"));
     profile.setHttpCacheType(QWebEngineProfile::DiskHttpCache);
-    const bool maximised = argc > 2 && QByteArray(argv[2]) == "--maximised";
+    bool maximised = false;
+    bool autoplay = false;
+    for (int i = 2; i < argc; ++i) {
+        maximised = maximised || QByteArray(argv[i]) == "--maximised";
+        autoplay = autoplay || QByteArray(argv[i]) == "--autoplay";
+    }
+    profile.settings()->setAttribute(QWebEngineSettings::PlaybackRequiresUserGesture, !autoplay);
     TracedWindow window;
     window.resize(663, 391);
     auto* view = new QWebEngineView(&window);

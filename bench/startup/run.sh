@@ -16,7 +16,8 @@
 # Then the game window: signed in, the game page and the reminder shown, 15 s after the game
 # page loaded, the memory of the client's process tree and its CPU time in the next 10 s,
 # against the bare window showing the same game page maximised and, when Debian's chromium is
-# installed, its app window on that page (all in one X session, interleaved).
+# installed, its app window on that page (both let the page play its music without a click, as
+# the client does for game pages; all in one X session, interleaved).
 # Last, the first paint with a start-up report server that accepts and never answers,
 # against the same start without a report address.
 #   bench/startup/run.sh BUILD_DIR [RUNS] [all|login|warm|game|report]
@@ -228,13 +229,17 @@ for run in $(seq 1 "$runs"); do
   [[ -n "$loaded" ]] && settle_and_weigh "$pid" "$loaded" client
   game="$(grep "GET :[0-9]* /play?" "$portal_log" | tail -1 | awk '{print "http://127.0.0.1" $2 $3}')"
   kill "$pid"; wait "$pid" 2>/dev/null
-  # The bare window on the client's rendering path: its scene in software where the
-  # client's log says it chose that.
-  scene=""
-  grep -q "^rendering: .*scene in software" "$XDG_STATE_HOME/qev/qev.log" 2>/dev/null && scene=software
-  echo "rendering $(grep -h "^rendering: " "$XDG_STATE_HOME/qev/qev.log" 2>/dev/null | tail -1)" >>"$work/game-memory"
-  QT_QUICK_BACKEND="${QT_QUICK_BACKEND:-$scene}" "$reference" "$game" --maximised \
-    2>"$work/game-reference.log" >/dev/null &
+  # The bare window on the client's rendering path: its scene in software and the engine's
+  # flags where the client's log says it chose them. Like the client's game pages, it plays
+  # the page's music without a click (a silent window would not weigh the sound service).
+  rendering="$(grep -h "^rendering: " "$XDG_STATE_HOME/qev/qev.log" 2>/dev/null | tail -1)"
+  scene="" flags="${rendering##*, the engine with }"
+  [[ $rendering == *"scene in software"* ]] && scene=software
+  [[ $flags == "$rendering" ]] && flags=""
+  echo "rendering $rendering" >>"$work/game-memory"
+  QT_QUICK_BACKEND="${QT_QUICK_BACKEND:-$scene}" \
+    QTWEBENGINE_CHROMIUM_FLAGS="${QTWEBENGINE_CHROMIUM_FLAGS:-$flags}" \
+    "$reference" "$game" --maximised --autoplay 2>"$work/game-reference.log" >/dev/null &
   pid=$!
   loaded="$(until_trace "$work/game-reference.log" page-loaded)"
   [[ -n "$loaded" ]] && settle_and_weigh "$pid" "$loaded" reference
@@ -244,6 +249,7 @@ for run in $(seq 1 "$runs"); do
   packs="$(count "GET :[0-9]* /assets/pack.js")"
   "$chromium" --app="$game" --no-first-run --disable-background-networking \
     --disable-component-update --disable-sync --no-sandbox --window-position=0,0 \
+    --autoplay-policy=no-user-gesture-required \
     --window-size=1280,800 --user-data-dir="$(mktemp -d "$work/chromium-XXXXXX")" \
     >"$work/game-chromium.log" 2>&1 &
   pid=$!
