@@ -17,6 +17,7 @@
 #include <tuple>
 
 #include "core/base/message.h"
+#include "core/base/state_trace.h"
 #include "core/base/url_codec.h"
 #include "core/net/update_statement.h"
 #include "core/platform/files.h"
@@ -27,6 +28,20 @@
 #include "test_keys.h"
 
 namespace qev {
+
+// The tests' view of the flow's private state.
+struct UpdateFlowProbe {
+    static bool IsChecking(const UpdateFlow& f) { return f.IsChecking(); }
+    static bool IsDownloading(const UpdateFlow& f, int kind) { return f.IsDownloading(kind); }
+    static std::string TargetFolder(const UpdateFlow& f) { return f.TargetFolder(); }
+    static std::string OffReason(const UpdateFlow& f) { return f.OffReason(); }
+    static std::string PackagePath(const UpdateFlow& f)
+    {
+        std::lock_guard lock(f.noticeMutex_);
+        return f.packagePath_;
+    }
+};
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -172,9 +187,10 @@ protected:
     {
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         while (std::chrono::steady_clock::now() < end) {
-            if (!flow.IsChecking() && !flow.IsDownloading(UpdateFlow::ManifestDownload) &&
-                !flow.IsDownloading(UpdateFlow::PackageDownload) &&
-                !flow.IsDownloading(UpdateFlow::StatementDownload))
+            if (!UpdateFlowProbe::IsChecking(flow) &&
+                !UpdateFlowProbe::IsDownloading(flow, UpdateFlow::ManifestDownload) &&
+                !UpdateFlowProbe::IsDownloading(flow, UpdateFlow::PackageDownload) &&
+                !UpdateFlowProbe::IsDownloading(flow, UpdateFlow::StatementDownload))
                 return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
@@ -185,8 +201,8 @@ protected:
     std::vector<std::string> FolderNames(const UpdateFlow& flow)
     {
         std::vector<std::string> names;
-        if (flow.TargetFolder().empty()) return names;
-        for (const auto& e : fs::directory_iterator(flow.TargetFolder()))
+        if (UpdateFlowProbe::TargetFolder(flow).empty()) return names;
+        for (const auto& e : fs::directory_iterator(UpdateFlowProbe::TargetFolder(flow)))
             names.push_back(e.path().filename().string());
         return names;
     }
@@ -251,7 +267,7 @@ TEST_F(UpdateFlowTest, NoCheckWithoutAReplaceableProgramAKeyOrAPrivateFolder)
         EXPECT_FALSE(flow.CheckForUpdate());
         ASSERT_EQ(LogLines().size(), 1u);
         EXPECT_EQ(LogLines()[0].rfind(c.logged, 0), 0u) << LogLines()[0];
-        EXPECT_EQ(flow.OffReason(), c.offReason);
+        EXPECT_EQ(UpdateFlowProbe::OffReason(flow), c.offReason);
         EXPECT_EQ(flow.PlayerStatus(),
                   *c.offReason ? "Updates off: " + std::string(c.offReason) + " (see the log)"
                                : "");
@@ -271,9 +287,10 @@ TEST_F(UpdateFlowTest, DownloadFolderIsPrivateAndOwn)
     struct stat st {};
     ASSERT_EQ(stat(updateRoot_.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
-    ASSERT_EQ(stat(flow_.TargetFolder().c_str(), &st), 0);
+    ASSERT_EQ(stat(UpdateFlowProbe::TargetFolder(flow_).c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
-    EXPECT_EQ(flow_.TargetFolder().rfind(updateRoot_ + "run-", 0), 0u) << flow_.TargetFolder();
+    EXPECT_EQ(UpdateFlowProbe::TargetFolder(flow_).rfind(updateRoot_ + "run-", 0), 0u)
+        << UpdateFlowProbe::TargetFolder(flow_);
     ASSERT_TRUE(Settle());
     flow_.Shutdown();
 
@@ -287,7 +304,7 @@ TEST_F(UpdateFlowTest, DownloadFolderIsPrivateAndOwn)
                                                    "folder (" +
                                                    updateRoot_.substr(0, updateRoot_.size() - 1) +
                                                    " belongs to another user)"});
-    EXPECT_EQ(other.OffReason(), "another user controls the update folder");
+    EXPECT_EQ(UpdateFlowProbe::OffReason(other), "another user controls the update folder");
 }
 
 TEST_F(UpdateFlowTest, CurrentBuildFetchesOnlyTheManifestAndLeavesNothing)
@@ -296,12 +313,12 @@ TEST_F(UpdateFlowTest, CurrentBuildFetchesOnlyTheManifestAndLeavesNothing)
     ASSERT_TRUE(flow_.CheckForUpdate());
     ASSERT_TRUE(Settle());
     EXPECT_EQ(Requests(), std::vector<std::string>{"GET /update/update.xml HTTP/1.1"});
-    EXPECT_TRUE(flow_.packagePath.empty());
+    EXPECT_TRUE(UpdateFlowProbe::PackagePath(flow_).empty());
     EXPECT_EQ(flow_.PlayerStatus(), "");
     EXPECT_TRUE(FolderNames(flow_).empty());
     EXPECT_TRUE(LogLines().empty());
-    EXPECT_EQ(flow_.OffReason(), "");
-    const std::string folder = flow_.TargetFolder();
+    EXPECT_EQ(UpdateFlowProbe::OffReason(flow_), "");
+    const std::string folder = UpdateFlowProbe::TargetFolder(flow_);
     flow_.~UpdateFlow();
     new (&flow_) UpdateFlow(state_);
     EXPECT_FALSE(fs::exists(folder)); // nothing to hand over: the folder goes with the run
@@ -324,8 +341,9 @@ TEST_F(UpdateFlowTest, NewerBuildFetchesStatementThenPackageAndResumes)
     EXPECT_EQ(requests[2], "GET /pkg/qev%20setup%202.bin HTTP/1.1");
     EXPECT_EQ(requests[3], "GET /pkg/qev%20setup%202.bin HTTP/1.1"); // the resume
     EXPECT_NE(server_.Requests()[3].raw.find("Range: bytes=1000000-"), std::string::npos);
-    EXPECT_EQ(flow_.packagePath, flow_.TargetFolder() + "qev setup 2.bin");
-    EXPECT_TRUE(ReadAll(flow_.packagePath) == package);
+    EXPECT_EQ(UpdateFlowProbe::PackagePath(flow_),
+              UpdateFlowProbe::TargetFolder(flow_) + "qev setup 2.bin");
+    EXPECT_TRUE(ReadAll(UpdateFlowProbe::PackagePath(flow_)) == package);
     EXPECT_EQ(FolderNames(flow_), std::vector<std::string>{"qev setup 2.bin"}); // no statement
     EXPECT_EQ(flow_.PlayerStatus(),
               "Version 0.2.1.2 is ready: it installs when you close the client");
@@ -350,7 +368,7 @@ TEST_F(UpdateFlowTest, PartialPackageIsResumedAtTheNextStartForTheSameStatement)
         {
             const auto first = NewFlow();
             ASSERT_TRUE(first->flow.CheckForUpdate());
-            const std::string file = first->flow.TargetFolder() + name;
+            const std::string file = UpdateFlowProbe::TargetFolder(first->flow) + name;
             std::error_code e;
             for (int i = 0; i < 1000 && !(fs::file_size(file, e) > 0 && !e); ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -365,7 +383,7 @@ TEST_F(UpdateFlowTest, PartialPackageIsResumedAtTheNextStartForTheSameStatement)
         const auto next = NewFlow();
         ASSERT_TRUE(next->flow.CheckForUpdate());
         ASSERT_TRUE(Settle(next->flow));
-        EXPECT_TRUE(ReadAll(next->flow.packagePath) == (same ? package : other));
+        EXPECT_TRUE(ReadAll(UpdateFlowProbe::PackagePath(next->flow)) == (same ? package : other));
         ASSERT_EQ(server_.RequestCount(), before + 3); // manifest, statement, package
         const auto requests = server_.Requests();
         const auto& asked = requests[before + 2];
@@ -386,7 +404,8 @@ TEST_F(UpdateFlowTest, NameWithBlanksIsAskedInThePlusFormAfterA404)
                                                     "GET /pkg/qev%20setup.bin.sig HTTP/1.1",
                                                     "GET /pkg/qev+setup.bin.sig HTTP/1.1",
                                                     "GET /pkg/qev+setup.bin HTTP/1.1"}));
-    EXPECT_EQ(flow_.packagePath, flow_.TargetFolder() + "qev setup.bin");
+    EXPECT_EQ(UpdateFlowProbe::PackagePath(flow_),
+              UpdateFlowProbe::TargetFolder(flow_) + "qev setup.bin");
 }
 
 // Every way a package can fail ends the same: nothing verified or started, no file left,
@@ -570,7 +589,7 @@ TEST_F(UpdateFlowTest, RefusalsLeaveNothingAndStartNothing)
         if (c.reply && c.reply->holdMs > 0) {
             ASSERT_TRUE(server_.WaitForRequests(before + 2));
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            EXPECT_TRUE(flow.packagePath.empty());
+            EXPECT_TRUE(UpdateFlowProbe::PackagePath(flow).empty());
             flow.Shutdown();
         }
         ASSERT_TRUE(Settle(flow));
@@ -580,7 +599,7 @@ TEST_F(UpdateFlowTest, RefusalsLeaveNothingAndStartNothing)
         for (std::size_t i = before; i < server_.RequestCount(); ++i)
             packageAsked |= server_.RequestLine(i) == "GET " + object + " HTTP/1.1";
         EXPECT_EQ(packageAsked, c.packageAsked);
-        EXPECT_TRUE(flow.packagePath.empty());
+        EXPECT_TRUE(UpdateFlowProbe::PackagePath(flow).empty());
         EXPECT_EQ(flow.PlayerStatus(), "");
         EXPECT_TRUE(FolderNames(flow).empty());
         std::vector<std::string> expected;
@@ -611,7 +630,7 @@ TEST_F(UpdateFlowTest, PackageThatCouldNotBeWrittenIsRefused)
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
     ASSERT_TRUE(settled);
-    EXPECT_TRUE(flow_.packagePath.empty());
+    EXPECT_TRUE(UpdateFlowProbe::PackagePath(flow_).empty());
     EXPECT_TRUE(FolderNames(flow_).empty());
     // At the first failed write, and without asking the standby.
     EXPECT_EQ(LogLines(),
@@ -663,8 +682,9 @@ TEST_F(UpdateFlowTest, StandbySourceServesWhenTheFirstFails)
         EXPECT_EQ(server_.RequestCount() - before, c.requests);
         EXPECT_EQ(server_.RequestLine(before + c.requests - 3),
                   "GET /standby/update2.xml HTTP/1.1");
-        EXPECT_EQ(flow.packagePath, flow.TargetFolder() + "q.bin");
-        EXPECT_EQ(ReadAll(flow.packagePath), package);
+        EXPECT_EQ(UpdateFlowProbe::PackagePath(flow),
+                  UpdateFlowProbe::TargetFolder(flow) + "q.bin");
+        EXPECT_EQ(ReadAll(UpdateFlowProbe::PackagePath(flow)), package);
         const auto lines = LogLines();
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines.back(),
@@ -693,7 +713,7 @@ TEST_F(UpdateFlowTest, UnreachableSourceGivesWayToTheStandby)
     PutSigned("/standby/q.bin", "from the standby", "q.bin", {3, 0});
     ASSERT_TRUE(flow_.CheckForUpdate());
     ASSERT_TRUE(Settle(flow_, 10000));
-    EXPECT_EQ(ReadAll(flow_.packagePath), "from the standby");
+    EXPECT_EQ(ReadAll(UpdateFlowProbe::PackagePath(flow_)), "from the standby");
     EXPECT_EQ(LogLines(), std::vector<std::string>{"update 0.3.0.0 served by http://" +
                                                    server_.host() + "/standby/update2.xml"});
 }
@@ -728,7 +748,7 @@ TEST_F(UpdateFlowTest, ItemIsChosenAmongAll)
     PutSigned("/b/b.bin", "B", "b.bin", {3, 0});
     ASSERT_TRUE(flow_.CheckForUpdate());
     ASSERT_TRUE(Settle());
-    EXPECT_EQ(flow_.packagePath, flow_.TargetFolder() + "b.bin");
+    EXPECT_EQ(UpdateFlowProbe::PackagePath(flow_), UpdateFlowProbe::TargetFolder(flow_) + "b.bin");
 }
 
 TEST_F(UpdateFlowTest, IsBuildCurrent)
@@ -804,7 +824,7 @@ TEST_F(UpdateFlowTest, NameOfTheLongestAllowedLengthIsFetched)
     PutSigned("/p/" + name, "long", name, {3, 0});
     ASSERT_TRUE(flow_.CheckForUpdate());
     ASSERT_TRUE(Settle());
-    EXPECT_EQ(flow_.packagePath, flow_.TargetFolder() + name);
+    EXPECT_EQ(UpdateFlowProbe::PackagePath(flow_), UpdateFlowProbe::TargetFolder(flow_) + name);
 }
 
 // Items that would aim a request elsewhere than a mirror's web server are dropped before
@@ -822,7 +842,7 @@ TEST_F(UpdateFlowTest, ItemsAimedElsewhereAreNeverAsked)
     flow_.pickItem = [](std::size_t) { return 0; };
     ASSERT_TRUE(flow_.CheckForUpdate());
     ASSERT_TRUE(Settle());
-    EXPECT_EQ(ReadAll(flow_.packagePath), "mirrored");
+    EXPECT_EQ(ReadAll(UpdateFlowProbe::PackagePath(flow_)), "mirrored");
     EXPECT_EQ(elsewhere.RequestCount(), 0u);
     ASSERT_EQ(LogLines().size(), 2u);
     EXPECT_EQ(LogLines()[0], "update item refused, port " + std::to_string(elsewhere.port()) +
@@ -893,11 +913,12 @@ TEST_F(UpdateFlowTest, LinkPlantedInTheFolderIsNotFollowed)
     replies_["/update/update.xml"] = slow;
     PutSigned("/p/pkg.bin", "payload", "pkg.bin", {3, 0});
     ASSERT_TRUE(flow_.CheckForUpdate());
-    ASSERT_EQ(symlink(victim.c_str(), (flow_.TargetFolder() + "pkg.bin").c_str()), 0);
+    ASSERT_EQ(symlink(victim.c_str(), (UpdateFlowProbe::TargetFolder(flow_) + "pkg.bin").c_str()),
+              0);
     ASSERT_TRUE(Settle());
     EXPECT_EQ(ReadAll(victim), "keep");
-    EXPECT_EQ(ReadAll(flow_.packagePath), "payload");
-    EXPECT_FALSE(fs::is_symlink(flow_.packagePath));
+    EXPECT_EQ(ReadAll(UpdateFlowProbe::PackagePath(flow_)), "payload");
+    EXPECT_FALSE(fs::is_symlink(UpdateFlowProbe::PackagePath(flow_)));
 }
 
 TEST_F(UpdateFlowTest, SecondStartOfARunningKindIsRefused)
@@ -949,8 +970,8 @@ TEST_F(UpdateFlowTest, LaunchStartsOnlyTheVerifiedBytes)
         ASSERT_TRUE(flow.CheckForUpdate());
         flow.programPath = "/opt/qev/bin/qev";
         ASSERT_TRUE(Settle(flow));
-        ASSERT_FALSE(flow.packagePath.empty());
-        c.meddle(flow.packagePath);
+        ASSERT_FALSE(UpdateFlowProbe::PackagePath(flow).empty());
+        c.meddle(UpdateFlowProbe::PackagePath(flow));
         fs::remove(root_ + "/qev/qev.log");
         started_.clear();
         flow.Shutdown();
@@ -958,7 +979,7 @@ TEST_F(UpdateFlowTest, LaunchStartsOnlyTheVerifiedBytes)
         if (c.logged.empty()) {
             ASSERT_EQ(started_.size(), 1u);
             EXPECT_EQ(started_[0].first, " -u -p" + std::to_string(CurrentProcessId()) + " \"" +
-                                             flow.TargetFolder() +
+                                             UpdateFlowProbe::TargetFolder(flow) +
                                              "qev 2.bin\" \"/opt/qev/bin/qev\"");
             EXPECT_TRUE(started_[0].second == package);
             EXPECT_TRUE(LogLines().empty());
@@ -966,7 +987,7 @@ TEST_F(UpdateFlowTest, LaunchStartsOnlyTheVerifiedBytes)
             EXPECT_TRUE(started_.empty());
             EXPECT_EQ(LogLines(), std::vector<std::string>{c.logged});
         }
-        const std::string folder = flow.TargetFolder();
+        const std::string folder = UpdateFlowProbe::TargetFolder(flow);
         own.reset();
         EXPECT_TRUE(fs::exists(folder)); // a verified package stays for the hand-over
     }
@@ -991,8 +1012,73 @@ TEST_F(UpdateFlowTest, ShutdownEndsIdleAndBusyDownloadsPromptly)
     const auto asked = std::chrono::steady_clock::now();
     flow_.Shutdown();
     EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(1500));
-    EXPECT_FALSE(flow_.IsDownloading(1));
+    EXPECT_FALSE(UpdateFlowProbe::IsDownloading(flow_, 1));
     EXPECT_EQ(flow_.StartDownload(1, "/x", server_.host()), -1);
+}
+
+// Each source's manifest is read into a document of its own: the check leaves the layout's
+// manifest record as it found it, however many manifests it read.
+TEST_F(UpdateFlowTest, ManifestsLeaveTheLayoutsRecordAlone)
+{
+    state_.layout.major = 1;
+    state_.layout.minor = 7;
+    state_.layout.manifestItems = {{"own.invalid", "/own/", "own.bin"}};
+    Put("/update/update.xml",
+        Manifest("9", "0", "<item host=\"127.0.0.1:1\" path=\"/p/\" file=\"q.bin\"/>"));
+    Put("/standby/update2.xml", Manifest("2", "65537")); // this build: the check ends
+    ASSERT_TRUE(flow_.CheckForUpdate());
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ(server_.RequestCount(), 2u);
+    EXPECT_EQ(state_.layout.major, 1u);
+    EXPECT_EQ(state_.layout.minor, 7u);
+    ASSERT_EQ(state_.layout.manifestItems.size(), 1u);
+    EXPECT_EQ(state_.layout.manifestItems[0].host, "own.invalid");
+    EXPECT_TRUE(UpdateFlowProbe::PackagePath(flow_).empty());
+}
+
+TEST(UpdateFlowItems, UsableItemsKeepTheManifestsOrder)
+{
+    const std::vector<UpdateSource> items = {{"a.example", "/a/", "a.bin"},
+                                             {"b.example:9", "/b/", "b.bin"},
+                                             {"c.example", "c/", "c.bin"},
+                                             {"d.example:443", "/d/", "d.bin"}};
+    const auto usable = UsableItems(items, 8080);
+    ASSERT_EQ(usable.size(), 2u);
+    EXPECT_EQ(usable[0].host, "a.example");
+    EXPECT_EQ(usable[1].host, "d.example:443");
+    EXPECT_TRUE(UsableItems({}, 80).empty());
+}
+
+TEST(UpdateKeptPackage, RecordCarriesTheSignedHashInLowerCaseHex)
+{
+    Sha256Digest digest{};
+    digest[0] = 0x00;
+    digest[1] = 0xAB;
+    digest[31] = 0xF0;
+    const PartialPackage p = KeptRecord("https://h:8443", "/p/q%20r.bin", "q r.bin", 42, digest);
+    EXPECT_EQ(p.host, "https://h:8443");
+    EXPECT_EQ(p.path, "/p/q%20r.bin");
+    EXPECT_EQ(p.name, "q r.bin");
+    EXPECT_EQ(p.size, 42u);
+    EXPECT_EQ(p.sha256, "00ab" + std::string(58, '0') + "f0");
+    EXPECT_TRUE(p.validator.empty());
+}
+
+TEST(StateTrace, TransitionLinesAndFlagNames)
+{
+    EXPECT_EQ(FormatTransition("update check", "Manifest", "Statement", "a newer build offered"),
+              "update check: Manifest -> Statement (a newer build offered)");
+    EXPECT_EQ(FormatTransition("download 17", "0", "Ready", ""), "download 17: 0 -> Ready");
+    static constexpr FlagName Names[] = {{0x10, "Ready"}, {0x1, "Low"}, {0x100, "Reconnect"}};
+    const struct {
+        std::uint32_t flags;
+        const char* text;
+    } cases[] = {{0, "0"},
+                 {0x10, "Ready"},
+                 {0x111, "Ready|Low|Reconnect"}, // in the table's order
+                 {0x118, "Ready|Reconnect|0x8"}, // an unnamed bit as hex
+                 {0x80000000u, "0x80000000"}};
+    for (const auto& c : cases) EXPECT_EQ(FlagNames(c.flags, Names), c.text) << c.flags;
 }
 
 TEST(UpdateFlowHost, SplitHostPort)

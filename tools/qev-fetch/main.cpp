@@ -16,7 +16,7 @@
 #include "core/base/url_codec.h"
 #include "core/net/chunk_writer.h"
 #include "core/net/download_thread.h"
-#include "core/net/update_flow.h"
+#include "core/net/update_downloads.h"
 #include "core/platform/files.h"
 #include "core/platform/network_init.h"
 
@@ -111,7 +111,7 @@ int main(int argc, char** argv)
 
     // Without --buffer: the update flow's own sizes (default, then grown to 2 MiB).
     qev::PostDownloadStart(thread, FetchId, object, host, sink, bufferSize,
-                           bufferSize ? 0 : qev::UpdateFlow::GrownBufferSize, caFile);
+                           bufferSize ? 0 : qev::UpdateDownloads::GrownBufferSize, caFile);
     // The thread ends after the task is done; resting without a task means it gave up
     // (an unreachable server reports nothing more).
     while (!thread.WaitIdle(60000)) {

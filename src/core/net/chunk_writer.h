@@ -25,9 +25,9 @@ public:
     explicit DownloadFileWriter(UpdateFolder* folder = nullptr) : folder_(folder) {}
     void SetFolder(UpdateFolder* folder) { folder_ = folder; }
 
-    // Handles kinds 2 (opened: a new file when at 0, or the same one emptied when the
-    // server started over; a resume keeps what the file holds), 4 and 5 (write the chunk
-    // at received - chunkLength). Other kinds are ignored.
+    // Handles NoticeOpened (a new file when at 0, or the same one emptied when the server
+    // started over; a resume keeps what the file holds), NoticeChunk and NoticeComplete
+    // (write the chunk at received - chunkLength). Other kinds are ignored.
     void OnNotice(const DownloadNotice& notice);
 
     // The folder's path + TargetFileName(objectPath), or "" when the name is refused or
@@ -45,8 +45,6 @@ public:
     {
         downloads_[id] = {name, std::move(file), false};
     }
-    // Closes download id's file and forgets it; the file stays.
-    void Forget(int id) { downloads_.erase(id); }
     // Closes download id's file and removes it from the folder.
     void Discard(int id);
     // Discard for every download.

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "core/base/log.h"
+#include "core/base/state_trace.h"
 #include "core/net/http_headers.h"
 #include "core/platform/http_get.h"
 #include "core/platform/http_stream.h"
@@ -82,29 +83,49 @@ struct CHttpDownloadThread::State {
     DownloadNotice TaskNotice(int kind, int code) const;
     std::string FirstObject() const
     {
-        return task && !task->objects.empty() ? task->objects.front() : std::string();
+        return task && !task->request.objects.empty() ? task->request.objects.front()
+                                                      : std::string();
     }
     void CloseRequest() { request.reset(); }
     // Drops the first object and what was counted for it.
     void NextObject();
     // Ends the task as five failed reconnects do: kind 7 ReconnectFailedCode, thread ends.
     void FailTask();
+    // The one place the task's flags change; the change is traced with why.
+    void SetFlags(std::uint32_t flags, std::string_view why);
 };
+
+void CHttpDownloadThread::State::SetFlags(std::uint32_t flags, std::string_view why)
+{
+    static constexpr FlagName Names[] = {
+        {DownloadTask::Ready, "Ready"},
+        {DownloadTask::Reading, "Reading"},
+        {DownloadTask::PauseRequested, "PauseRequested"},
+        {DownloadTask::Paused, "Paused"},
+        {DownloadTask::StopRequested, "StopRequested"},
+        {DownloadTask::Reconnect, "Reconnect"},
+        {DownloadTask::Failed, "Failed"},
+    };
+    if (StateTraceOn() && flags != task->flags)
+        TraceTransition("download " + std::to_string(task->request.id),
+                        FlagNames(task->flags, Names), FlagNames(flags, Names), why);
+    task->flags = flags;
+}
 
 void CHttpDownloadThread::State::NextObject()
 {
     auto& t = *task;
-    if (!t.objects.empty()) t.objects.erase(t.objects.begin());
+    if (!t.request.objects.empty()) t.request.objects.erase(t.request.objects.begin());
     t.reopened = t.progress = false;
     t.bestReceived = t.barrenReopens = t.rangeMismatches = 0;
     t.refusedWaitedMs = t.refusedPauseMs = 0;
-    t.validator.clear();
+    t.request.validator.clear();
 }
 
 void CHttpDownloadThread::State::FailTask()
 {
-    task->flags = DownloadTask::Failed;
-    Send(task->notifySink, TaskNotice(NoticeError, ReconnectFailedCode));
+    SetFlags(DownloadTask::Failed, "reconnecting failed");
+    Send(task->request.notifySink, TaskNotice(NoticeError, ReconnectFailedCode));
     CloseTask();
     quit = true;
 }
@@ -125,19 +146,19 @@ void CHttpDownloadThread::State::Reply(const DownloadRequest& r, int kind, int c
     notice.id = r.id;
     notice.kind = kind;
     notice.code = code;
-    const bool matches = task && task->id == r.id && code != NoTaskCode && code != BusyCode;
-    Send(matches ? task->notifySink : r.notifySink, notice);
+    const bool matches = task && task->request.id == r.id && code != NoTaskCode && code != BusyCode;
+    Send(matches ? task->request.notifySink : r.notifySink, notice);
 }
 
 DownloadNotice CHttpDownloadThread::State::TaskNotice(int kind, int code) const
 {
     DownloadNotice notice;
-    notice.id = task->id;
-    notice.owner = task->owner;
+    notice.id = task->request.id;
+    notice.owner = task->request.owner;
     notice.kind = kind;
     notice.code = code;
     notice.objectPath = FirstObject();
-    notice.validator = task->validator;
+    notice.validator = task->request.validator;
     return notice;
 }
 
@@ -205,32 +226,19 @@ void CHttpDownloadThread::State::OnDownloadRequest(DownloadRequest& r)
             return;
         }
         task = std::make_unique<DownloadTask>();
-        task->id = r.id;
-        task->owner = r.owner;
-        task->host = r.host;
-        task->port = r.port;
-        task->https = r.https;
-        task->caFile = r.caFile;
-        task->userName = r.userName;
-        task->password = r.password;
-        task->objects = r.objects;
-        task->rangeStart = r.rangeStart;
-        task->rangeEnd = r.rangeEnd;
-        task->validator = r.validator;
-        task->value = r.value;
-        task->notifySink = r.notifySink;
-        task->flags = r.initialFlags;
+        task->request = r;
+        SetFlags(r.initialFlags, "started");
         const bool sizeOk = r.bufferSize >= MinBufferSize && r.bufferSize <= MaxBufferSize;
         task->buffer.resize(static_cast<std::size_t>(sizeOk ? r.bufferSize : DefaultBufferSize));
-        if (task->objects.empty()) return;
+        if (task->request.objects.empty()) return;
         const int result = ConnectWithRetries();
         if (result == 0) return;
         if (result == ConnectedCode) {
-            task->flags |= DownloadTask::Ready;
-            Send(task->notifySink, TaskNotice(NoticeConnect, ConnectedCode));
+            SetFlags(task->flags | DownloadTask::Ready, "connected");
+            Send(task->request.notifySink, TaskNotice(NoticeConnect, ConnectedCode));
             return;
         }
-        Send(task->notifySink, TaskNotice(NoticeConnect, result));
+        Send(task->request.notifySink, TaskNotice(NoticeConnect, result));
         CloseTask();
         quit = true;
         return;
@@ -238,18 +246,20 @@ void CHttpDownloadThread::State::OnDownloadRequest(DownloadRequest& r)
     case PauseRequest:
     case StopRequest:
     case SetValueRequest: {
-        if (!task || task->id != r.id) {
+        if (!task || task->request.id != r.id) {
             Reply(r, r.kind, NoTaskCode);
             return;
         }
-        if (r.kind == PauseRequest) task->flags |= DownloadTask::PauseRequested;
-        if (r.kind == StopRequest) task->flags |= DownloadTask::StopRequested;
-        if (r.kind == SetValueRequest) task->value = r.value;
+        if (r.kind == PauseRequest)
+            SetFlags(task->flags | DownloadTask::PauseRequested, "pause asked");
+        if (r.kind == StopRequest)
+            SetFlags(task->flags | DownloadTask::StopRequested, "stop asked");
+        if (r.kind == SetValueRequest) task->request.value = r.value;
         Reply(r, r.kind, 0);
         return;
     }
     case SetBufferRequest: {
-        if (!task || task->id != r.id) {
+        if (!task || task->request.id != r.id) {
             Reply(r, SetBufferRequest, NoTaskCode);
             return;
         }
@@ -268,7 +278,8 @@ int CHttpDownloadThread::State::ConnectTask()
     if (task->flags & DownloadTask::Busy) return ConnectedCode;
     // Connecting only records where to go and does not touch the network: an
     // unreachable server shows up when a request is sent.
-    task->connected = !task->host.empty() && task->port >= 0 && task->port <= 65535;
+    task->connected =
+        !task->request.host.empty() && task->request.port >= 0 && task->request.port <= 65535;
     return task->connected ? ConnectedCode : ConnectFailedCode;
 }
 
@@ -288,7 +299,7 @@ void CHttpDownloadThread::State::CloseTask()
     CloseRequest();
     if (!task) return;
     task->connected = false;
-    task->flags = 0;
+    SetFlags(0, "closed");
 }
 
 int CHttpDownloadThread::State::StepDownload()
@@ -317,12 +328,14 @@ int CHttpDownloadThread::State::StepPauseStop()
     // A pause asked for together with a stop is taken first; the stop waits for the next
     // step.
     if (t.flags & DownloadTask::PauseRequested) {
-        t.flags = (t.flags & ~(DownloadTask::Reading | DownloadTask::PauseRequested)) |
-                  DownloadTask::Paused;
+        SetFlags((t.flags & ~(DownloadTask::Reading | DownloadTask::PauseRequested)) |
+                     DownloadTask::Paused,
+                 "paused");
         return 0;
     }
-    t.flags =
-        (t.flags & ~(DownloadTask::Reading | DownloadTask::StopRequested)) | DownloadTask::Paused;
+    SetFlags((t.flags & ~(DownloadTask::Reading | DownloadTask::StopRequested)) |
+                 DownloadTask::Paused,
+             "stopped");
     CloseTask();
     return 0;
 }
@@ -340,22 +353,22 @@ int CHttpDownloadThread::State::StepReconnect()
         FailTask();
         return 0;
     }
-    t.flags = DownloadTask::Ready;
+    SetFlags(DownloadTask::Ready, "reconnected");
     t.reopened = true;
-    Send(t.notifySink, TaskNotice(NoticeConnect, ConnectedCode));
+    Send(t.request.notifySink, TaskNotice(NoticeConnect, ConnectedCode));
     return 1;
 }
 
 int CHttpDownloadThread::State::StepReady()
 {
     auto& t = *task;
-    if (t.objects.empty()) {
+    if (t.request.objects.empty()) {
         DownloadNotice done;
-        done.id = t.id;
-        done.owner = t.owner;
+        done.id = t.request.id;
+        done.owner = t.request.owner;
         done.kind = NoticeDone;
         done.chunkLength = t.fill;
-        Send(t.notifySink, done);
+        Send(t.request.notifySink, done);
         CloseTask();
         quit = true;
         return 0;
@@ -370,22 +383,23 @@ int CHttpDownloadThread::State::OpenObject()
     t.lengthKnown = true;
     t.progress = false;
     HttpStreamOptions options;
-    options.host = t.host;
-    options.port = t.port != 0 ? t.port : t.https ? 443 : 80;
-    options.https = t.https;
-    options.caFile = t.caFile;
-    options.userName = t.userName;
-    options.password = t.password;
+    options.host = t.request.host;
+    options.port = t.request.port != 0 ? t.request.port : t.request.https ? 443 : 80;
+    options.https = t.request.https;
+    options.caFile = t.request.caFile;
+    options.userName = t.request.userName;
+    options.password = t.request.password;
     options.connectTimeoutMs = timing.connectTimeoutMs;
     options.stallSeconds = timing.stallSeconds;
     options.cancel = &exitRequested;
     request = std::make_unique<HttpStream>(options);
-    std::vector<std::string> headers{t.rangeEnd >= 0
-                                         ? "Range: bytes=" + std::to_string(t.rangeStart) + "-" +
-                                               std::to_string(t.rangeEnd)
-                                         : "Range: bytes=" + std::to_string(t.rangeStart) + "-"};
-    if (t.rangeStart > 0 && !t.validator.empty()) headers.push_back("If-Range: " + t.validator);
-    if (request->Open(t.objects.front(), headers) != 0) {
+    std::vector<std::string> headers{
+        t.request.rangeEnd >= 0 ? "Range: bytes=" + std::to_string(t.request.rangeStart) + "-" +
+                                      std::to_string(t.request.rangeEnd)
+                                : "Range: bytes=" + std::to_string(t.request.rangeStart) + "-"};
+    if (t.request.rangeStart > 0 && !t.request.validator.empty())
+        headers.push_back("If-Range: " + t.request.validator);
+    if (request->Open(t.request.objects.front(), headers) != 0) {
         // A refused certificate or redirect would otherwise end the download without a word.
         if (!request->refusal().empty()) WriteLog("download " + request->refusal());
         return OnOpenFailed();
@@ -393,7 +407,7 @@ int CHttpDownloadThread::State::OpenObject()
     const int status = request->status();
     // A proxy's own page is never the object: the answer drops it like any error status.
     if (status == ProxyAuthStatus) WriteLog(std::string("download ") + ProxyAuthRefusal);
-    if (status == 206 && ParseContentRangeStart(request->rawHeaders()) != t.rangeStart)
+    if (status == 206 && ParseContentRangeStart(request->rawHeaders()) != t.request.rangeStart)
         return OnRangeMismatch();
     return OnAnswer(status);
 }
@@ -410,14 +424,14 @@ int CHttpDownloadThread::State::OnOpenFailed()
         t.refusedWaitedMs += pause;
         CloseRequest();
         if (!Wait(pause)) return 0;
-        t.flags = DownloadTask::Ready; // the same object again, from the same position
+        SetFlags(DownloadTask::Ready, "refused, asking again"); // the same object, same position
         return 1;
     }
     if (t.reopened) {
         // A resume that finds no server is a reopen without a new byte.
         CloseRequest();
         if (!Wait(timing.retryWaitMs)) return 0;
-        t.flags = DownloadTask::Reconnect;
+        SetFlags(DownloadTask::Reconnect, "no server for the resume");
         return 1;
     }
     // The server could not be reached or sent no answer: the task rests until the next
@@ -435,14 +449,14 @@ int CHttpDownloadThread::State::OnRangeMismatch()
     CloseRequest();
     if (++t.rangeMismatches >= RangeMismatchLimit) {
         DownloadNotice failed = TaskNotice(NoticeError, RangeMismatchCode);
-        failed.received = t.rangeStart;
+        failed.received = t.request.rangeStart;
         NextObject();
-        t.flags = DownloadTask::Ready;
-        Send(t.notifySink, failed);
+        SetFlags(DownloadTask::Ready, "range mismatch, object dropped");
+        Send(t.request.notifySink, failed);
         return 1;
     }
-    t.rangeStart = 0;
-    t.flags = DownloadTask::Ready;
+    t.request.rangeStart = 0;
+    SetFlags(DownloadTask::Ready, "range mismatch, from byte 0");
     return 1;
 }
 
@@ -463,7 +477,7 @@ void CHttpDownloadThread::State::TakeValidator(int status)
                     [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }))
         found = {};
     // A whole object (200) brings its own validator or none; a part keeps the first one's.
-    if (status == 200 || !found.empty()) t.validator = std::string(found);
+    if (status == 200 || !found.empty()) t.request.validator = std::string(found);
 }
 
 int CHttpDownloadThread::State::OnAnswer(int status)
@@ -472,7 +486,7 @@ int CHttpDownloadThread::State::OnAnswer(int status)
     const bool ok = status == 200 || status == 206;
     // A server that ignores the Range sends the whole object with 200: it then starts at 0,
     // not at rangeStart.
-    if (status == 200 && t.rangeStart > 0) t.rangeStart = 0;
+    if (status == 200 && t.request.rangeStart > 0) t.request.rangeStart = 0;
     if (ok) TakeValidator(status);
     const LengthInfo length = ParseLength(request->rawHeaders());
     t.lengthKnown = length.known;
@@ -480,26 +494,26 @@ int CHttpDownloadThread::State::OnAnswer(int status)
     // Without either, the body runs to its end and the length shows only then.
     const std::int64_t end = !length.known             ? 0
                              : length.fromContentRange ? length.length
-                                                       : t.rangeStart + length.length;
-    if (ok && length.known && (end < t.rangeStart || end > INT_MAX)) {
-        Send(t.notifySink, TaskNotice(NoticeError, LengthOutOfRangeCode));
+                                                       : t.request.rangeStart + length.length;
+    if (ok && length.known && (end < t.request.rangeStart || end > INT_MAX)) {
+        Send(t.request.notifySink, TaskNotice(NoticeError, LengthOutOfRangeCode));
         NextObject();
         CloseRequest();
-        t.flags = DownloadTask::Ready;
+        SetFlags(DownloadTask::Ready, "length out of range");
         return 1;
     }
     t.expectedEnd = static_cast<int>(std::clamp<std::int64_t>(end, INT_MIN, INT_MAX));
-    t.received = t.rangeStart;
+    t.received = t.request.rangeStart;
     DownloadNotice opened = TaskNotice(NoticeOpened, ok ? 0 : status);
     opened.expectedEnd = t.expectedEnd;
     opened.received = t.received;
     if (ok) {
-        t.flags = DownloadTask::Reading;
+        SetFlags(DownloadTask::Reading, "answered");
     } else {
         NextObject();
         CloseRequest();
     }
-    Send(t.notifySink, opened);
+    Send(t.request.notifySink, opened);
     return 1;
 }
 
@@ -563,8 +577,8 @@ bool CHttpDownloadThread::State::FillBuffer(int& error)
             now = Tick();
             // Without a length there is no telling that the same object answers a resume:
             // a cut starts it over.
-            t.rangeStart = t.lengthKnown ? t.received : 0;
-            t.flags = (t.flags | DownloadTask::Reconnect) & ~DownloadTask::Ready;
+            t.request.rangeStart = t.lengthKnown ? t.received : 0;
+            SetFlags((t.flags | DownloadTask::Reconnect) & ~DownloadTask::Ready, "body stopped");
             error = EmptyReadCode;
             break;
         }
@@ -579,11 +593,11 @@ void CHttpDownloadThread::State::ReportStep(int error)
     auto& t = *task;
     if (error == LengthOutOfRangeCode) {
         // A body without a length that runs past what a position can hold is dropped.
-        Send(t.notifySink, TaskNotice(NoticeError, LengthOutOfRangeCode));
+        Send(t.request.notifySink, TaskNotice(NoticeError, LengthOutOfRangeCode));
         NextObject();
         CloseRequest();
         t.fill = 0;
-        t.flags = DownloadTask::Ready;
+        SetFlags(DownloadTask::Ready, "length out of range");
         return;
     }
     DownloadNotice notice = TaskNotice(error ? NoticeError : NoticeStep, error);
@@ -595,12 +609,12 @@ void CHttpDownloadThread::State::ReportStep(int error)
     notice.stepMillis = t.stepMillis;
     if (t.fill == static_cast<int>(t.buffer.size())) {
         notice.kind = NoticeChunk;
-        Send(t.notifySink, notice);
+        Send(t.request.notifySink, notice);
         t.fill = 0;
     } else if (t.lengthKnown && t.received == t.expectedEnd) {
         notice.kind = NoticeComplete;
-        Send(t.notifySink, notice);
-        t.flags = DownloadTask::Ready;
+        Send(t.request.notifySink, notice);
+        SetFlags(DownloadTask::Ready, "object complete");
         NextObject();
         t.fill = 0;
         CloseRequest();
@@ -611,13 +625,13 @@ void CHttpDownloadThread::State::ReportStep(int error)
             DownloadNotice flush = notice;
             flush.kind = NoticeChunk;
             flush.code = 0;
-            Send(t.notifySink, flush);
+            Send(t.request.notifySink, flush);
             t.fill = 0;
             notice.chunkLength = 0;
         }
-        Send(t.notifySink, notice);
+        Send(t.request.notifySink, notice);
         if (error) {
-            t.flags = DownloadTask::Reconnect;
+            SetFlags(DownloadTask::Reconnect, "read failed");
             CloseRequest();
         }
     }
@@ -631,7 +645,7 @@ void CHttpDownloadThread::State::ExitInstance()
         flush.chunkLength = task->fill;
         flush.chunk = task->buffer.data();
         flush.received = task->received;
-        Send(task->notifySink, flush);
+        Send(task->request.notifySink, flush);
         task->fill = 0;
     }
     request.reset();

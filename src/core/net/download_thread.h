@@ -118,7 +118,8 @@ struct DownloadTiming {
     int refusedWaitMs = 120000;
 };
 
-// The task a thread works on; at most one per thread. Its state is the flags word.
+// The task a thread works on; at most one per thread. Its state is the flags word, which
+// the thread changes only through one setter (traced, see core/base/state_trace.h).
 struct DownloadTask {
     static constexpr std::uint32_t Ready = 0x10000;   // next step opens the first object
     static constexpr std::uint32_t Reading = 0x20000; // a request is open
@@ -129,15 +130,11 @@ struct DownloadTask {
     static constexpr std::uint32_t Failed = 0x800000;    // reconnecting failed
     static constexpr std::uint32_t Busy = Reading | PauseRequested | Paused | StopRequested;
 
-    int id = 0, owner = 0;
-    std::string host;
-    int port = 0;
-    bool https = false;
-    std::string caFile;
-    std::string userName, password;
-    std::vector<std::string> objects;
-    int rangeStart = 0, rangeEnd = -1, value = 0;
-    NoticeSink notifySink;
+    // The start request as it came; rangeStart moves to where the next open reads from,
+    // objects loses each object that ended, and validator becomes the first answer's
+    // strong ETag, else its Last-Modified: a resume sends it as If-Range, so a file
+    // replaced meanwhile comes whole (200) instead of spliced.
+    DownloadRequest request;
     std::uint32_t flags = 0;
     std::vector<char> buffer; // its size is the buffer size
     int fill = 0, received = 0, expectedEnd = 0, stepBytes = 0, stepMillis = 0;
@@ -152,9 +149,6 @@ struct DownloadTask {
     int barrenReopens = 0; // reopens in a row that brought no new byte
     int rangeMismatches = 0;
     int refusedWaitedMs = 0, refusedPauseMs = 0; // refused connections since the last answer
-    // The first answer's strong ETag, else its Last-Modified: a resume sends it as If-Range,
-    // so a file replaced meanwhile comes whole (200) instead of spliced.
-    std::string validator;
 };
 
 class HttpStream;

@@ -9,12 +9,14 @@ namespace qev {
 // Most body bytes HttpGetText keeps; the transfer stops there.
 inline constexpr std::size_t HttpTextLimit = 4 * 1024 * 1024;
 // A dead host, or one that accepts and then says nothing, must not hold the calling
-// (UI) thread forever: connecting is given 30 s, and an answer that stalls for 60 s ends.
+// thread for long. What bounds a request is HttpDeadlineMs: however the server trickles,
+// the whole request (connecting included) ends after 20 s, and then fails. The connect
+// limit (30 s) and the stall limit (no byte for 60 s) are longer, so they never end a
+// request first; they stay as the transfer's own guards should the deadline be raised.
+// The Windows build sets its connect, send and receive limits to the deadline itself.
 inline constexpr long HttpConnectTimeoutSeconds = 30;
 inline constexpr long HttpStallSeconds = 60;
 inline constexpr long HttpMaxRedirects = 10;
-// However the server trickles, the whole request (connecting included) ends after this
-// long, and then fails.
 inline constexpr long HttpDeadlineMs = 20000;
 
 // A proxy's "407 Proxy Authentication Required": the client's own requests take it for a
