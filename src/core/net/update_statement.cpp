@@ -5,15 +5,11 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <string>
 #include <vector>
 
-#if defined(_WIN32)
-#define QEV_TARGET_OS "windows"
-#elif defined(__linux__)
-#define QEV_TARGET_OS "linux"
-#else
-#define QEV_TARGET_OS "unknown"
-#endif
+#include "core/platform/os_version.h"
+
 #if defined(__x86_64__) || defined(_M_X64)
 #define QEV_TARGET_ARCH "x86_64"
 #elif defined(__aarch64__) || defined(_M_ARM64)
@@ -114,7 +110,8 @@ std::optional<std::string_view> TakeLine(std::string_view& text, std::string_vie
 
 std::string_view BuildTarget()
 {
-    return QEV_TARGET_OS "-" QEV_TARGET_ARCH "-qev";
+    static const std::string target = std::string(BuildSystemName()) + "-" QEV_TARGET_ARCH "-qev";
+    return target;
 }
 
 bool IsTargetName(std::string_view target)

@@ -10,4 +10,8 @@ struct OsVersion {
 // This system's version. Platform 0 on every system other than that first one.
 OsVersion CurrentOsVersion();
 
+// The system this build runs on, as update targets name it: "linux", "windows" (or
+// "unknown" on any other).
+const char* BuildSystemName();
+
 } // namespace qev

@@ -16,4 +16,13 @@ OsVersion CurrentOsVersion()
     return version;
 }
 
+const char* BuildSystemName()
+{
+#if defined(__linux__)
+    return "linux";
+#else
+    return "unknown";
+#endif
+}
+
 } // namespace qev

@@ -30,4 +30,9 @@ OsVersion CurrentOsVersion()
     return version;
 }
 
+const char* BuildSystemName()
+{
+    return "windows";
+}
+
 } // namespace qev
