@@ -1,19 +1,10 @@
 #include "gui/browser/mini_browser.h"
 
-#include <QDateTime>
 #include <QWebEngineView>
 
 #include "core/skin/skin_rules.h"
+#include "gui/base/startup_trace.h"
 #include "gui/browser/web_page.h"
-
-#include <cstdio>
-
-namespace {
-
-// Set to have the first page load reported on stderr (start-up benchmark).
-constexpr char TraceVariable[] = "QEV_TRACE_FIRST_PAINT";
-
-} // namespace
 
 CMiniBrowser::CMiniBrowser(CWebContext& web, PageRole role, QWidget* parent)
     : QWidget(parent), web_(web), role_(role)
@@ -53,16 +44,9 @@ bool CMiniBrowser::Create(const QRect& rect, QWidget* parent, int id)
     const qev::EdgeRect control = qev::BrowserControlRect(rect.width(), rect.height(), l, t, r, b);
     view->setGeometry(
         QRect(QPoint(control.left, control.top), QPoint(control.right - 1, control.bottom - 1)));
-    if (qEnvironmentVariableIsSet(TraceVariable)) {
+    if (StartupTraceOn()) {
         // Start-up benchmark: when the first page of this process has loaded.
-        connect(view, &QWebEngineView::loadFinished, this, [] {
-            static bool traced = false;
-            if (traced) return;
-            traced = true;
-            std::fprintf(stderr, "page-loaded %lld\n",
-                         static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
-            std::fflush(stderr);
-        });
+        connect(view, &QWebEngineView::loadFinished, this, [] { TraceStartupMark("page-loaded"); });
     }
     view->show();
     view_ = view;

@@ -4,7 +4,6 @@
 #include <QColor>
 #include <QPalette>
 #include <QVBoxLayout>
-#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QPointer>
@@ -18,10 +17,10 @@
 
 #include "core/remind/reminder_rules.h"
 #include "gui/base/app_icon.h"
+#include "gui/base/startup_trace.h"
 #include "gui/base/ui_text.h"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace {
 
@@ -150,14 +149,9 @@ CKorvel2View::CKorvel2View(CWebContext& web, QWidget* parent,
     connect(this, &QWebEngineView::loadFinished, this, [this](bool) { MarkPage(); });
     // Start-up benchmark: when the first game page of this process has loaded, its scripts
     // and their assets included.
-    if (qEnvironmentVariableIsSet("QEV_TRACE_FIRST_PAINT")) {
+    if (StartupTraceOn()) {
         connect(this, &QWebEngineView::loadFinished, this, [this](bool ok) {
-            static bool traced = false;
-            if (traced || !ok || url().path() != QLatin1String("/play")) return;
-            traced = true;
-            std::fprintf(stderr, "game-loaded %lld\n",
-                         static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
-            std::fflush(stderr);
+            if (ok && url().path() == QLatin1String("/play")) TraceStartupMark("game-loaded");
         });
     }
     scheduleTimer_.setInterval(qev::SchedulePeriodMs);

@@ -1,18 +1,7 @@
 #include "gui/login/background_wnd.h"
 
-#include <QDateTime>
-
-#include <cstdio>
-#include <cstdlib>
-
 #include "gui/base/app_icon.h"
-
-namespace {
-
-// Set to have the first paint of the background reported on stderr (start-up benchmark).
-constexpr char TraceFirstPaintVariable[] = "QEV_TRACE_FIRST_PAINT";
-
-} // namespace
+#include "gui/base/startup_trace.h"
 
 CBackgroundWnd::CBackgroundWnd(qev::LayoutState& layout)
     : CLayeredWnd(Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
@@ -37,12 +26,5 @@ void CBackgroundWnd::BuildSprites()
 void CBackgroundWnd::paintEvent(QPaintEvent* event)
 {
     CLayeredWnd::paintEvent(event);
-    if (!firstPaintTraced_) {
-        firstPaintTraced_ = true;
-        if (std::getenv(TraceFirstPaintVariable)) {
-            std::fprintf(stderr, "first-paint %lld\n",
-                         static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
-            std::fflush(stderr);
-        }
-    }
+    TraceStartupMark("first-paint");
 }

@@ -29,5 +29,4 @@ private:
 
     qev::LayoutState& layout_;
     std::vector<qev::SpriteEntry> sprites_;
-    bool firstPaintTraced_ = false;
 };
