@@ -228,15 +228,13 @@ void CKorvel2App::ShowUpdateStatus()
 void CKorvel2App::SendStartupReport()
 {
     const qev::ReportAddress address = qev::ReadLocalSettings();
-    reportQuery = address.query;
-    reportPath = address.path;
+    const std::string query = address.query + "&mac=" + qev::GetMachineIdentity();
     // The scheme goes with the host, so the text request keeps https and its port.
-    reportHost = (address.https ? "https://" : "") + address.host;
-    reportQuery += "&mac=" + qev::GetMachineIdentity();
+    const std::string host = (address.https ? "https://" : "") + address.host;
     // The answer is not used and a failure is not reported; a slow server delays nothing.
-    if (reportQuery.empty() || address.host.empty() || reportPath.empty()) return;
+    if (address.host.empty() || address.path.empty()) return;
     reportRequest_ = std::make_unique<qev::BackgroundTextRequest>(
-        [query = reportQuery, path = reportPath, host = reportHost](const std::atomic<bool>& stop) {
+        [query, path = address.path, host](const std::atomic<bool>& stop) {
             return qev::HttpGetText(query, path, host, {}, &stop);
         },
         nullptr);

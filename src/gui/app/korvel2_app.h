@@ -84,7 +84,6 @@ public:
 
     QString gameUrl;
     QString gameTitle;
-    std::string reportPath, reportHost, reportQuery;
 
 private:
     // The document titled after function (case ignored); empty titles take that name on

@@ -159,13 +159,3 @@ void CWebContext::Adopt(QWebEngineView* view, QWebEnginePage* page, PageRole rol
     if (bound_) bound_->AddPage(page);
     new CPageKeeper(view, page);
 }
-
-int CWebContext::ZoomFor(const QString& host) const
-{
-    return input_->ZoomFor(host);
-}
-
-void CWebContext::RememberZoom(const QString& host, int percent)
-{
-    input_->RememberZoom(host, percent);
-}

@@ -77,10 +77,6 @@ public:
     // desktop handler's address may instead have the player asked, after the callback.
     bool AllowNavigation(QWebEnginePage* page, const QUrl& url, bool isMainFrame);
 
-    // Zoom of the pages of host, in percent; remembering writes zoom.ini at once.
-    int ZoomFor(const QString& host) const;
-    void RememberZoom(const QString& host, int percent);
-
 signals:
     // A line for the status bar: a download's progress, its final path or its failure.
     void downloadStatus(const QString& text);

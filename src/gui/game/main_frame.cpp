@@ -595,11 +595,6 @@ void CMainFrame::SetUpdateStatus(const QString& text)
     updateLabel_->setVisible(!text.isEmpty());
 }
 
-QString CMainFrame::UpdateStatus() const
-{
-    return updateLabel_->text();
-}
-
 void CMainFrame::UpdateLockIndicators()
 {
     const LockKeys keys = ReadLockKeys();

@@ -87,7 +87,6 @@ public:
     // The update-state label, left of the lock indicators: it stays while the message pane
     // shows links and downloads. Hidden while empty.
     void SetUpdateStatus(const QString& text);
-    QString UpdateStatus() const;
 
     // The game the frame shows: the address Refresh loads, the title the caption draws.
     void SetGame(const QString& url, const QString& title);

@@ -35,12 +35,6 @@ void CImageButton::SetImages(const qev::ButtonImages& images)
     update();
 }
 
-void CImageButton::setBackgroundColour(quint32 colour)
-{
-    background_ = colour;
-    update();
-}
-
 void CImageButton::setFocusRingColour(quint32 colour)
 {
     focusRing_ = colour;
@@ -56,7 +50,6 @@ int CImageButton::CurrentImage() const
 QRegion CImageButton::OpaqueRegion() const
 {
     const CImageManager& cache = CImageManager::GetInstance();
-    if (background_ != NoFill) return QRegion(rect());
     QRegion region;
     bool anyImage = false;
     for (int id :
@@ -74,7 +67,6 @@ void CImageButton::paintEvent(QPaintEvent* /*event*/)
 {
     ++paintCount_;
     QPainter painter(this);
-    if (background_ != NoFill) painter.fillRect(rect(), QColor::fromRgba(background_));
     DrawImageAt(painter, CurrentImage(), 0, 0, width(), height());
     if (hasFocus() && focusRing_ != NoFill) {
         // The ring follows the button's outline, one pixel inside it: the layer shows only

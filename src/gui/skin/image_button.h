@@ -21,7 +21,6 @@ public:
     void SetImages(const qev::ButtonImages& images);
     const qev::ButtonImages& images() const { return images_; }
     int commandId() const { return commandId_; }
-    void setCommandId(int id) { commandId_ = id; }
     bool hovered() const { return hovered_; }
     // Built from an item with action 0 or -1: it shows, but there is nothing to press.
     bool isLabel() const { return label_; }
@@ -32,9 +31,8 @@ public:
     // Where the button shows anything, in its own coordinates: the visible pixels of its
     // state images within its rectangle; the whole rectangle when none is in the cache.
     QRegion OpaqueRegion() const;
-    // Fill behind the image; NoFill (the default) paints nothing beneath.
+    // A ring colour that draws no ring.
     static constexpr quint32 NoFill = 0xFF000000u;
-    void setBackgroundColour(quint32 colour);
     // Paint events seen so far: hover changes repaint once, not on every mouse move.
     int paintCount() const { return paintCount_; }
 
@@ -56,7 +54,6 @@ private:
     qev::ButtonImages images_;
     int commandId_ = 0;
     bool hovered_ = false;
-    quint32 background_ = NoFill;
     quint32 focusRing_ = NoFill;
     bool label_ = false;
     int paintCount_ = 0;
