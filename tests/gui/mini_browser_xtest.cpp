@@ -14,6 +14,7 @@
 
 #include <vector>
 
+#include "core/remind/task_feed.h"
 #include "gui/browser/mini_browser.h"
 #include "gui/login/background_wnd.h"
 #include "gui/login/login_wnd.h"

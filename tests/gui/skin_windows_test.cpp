@@ -18,6 +18,7 @@
 
 #include "core/base/message.h"
 #include "core/base/resources.h"
+#include "core/remind/task_feed.h"
 #include "gui/browser/mini_browser.h"
 #include "gui/browser/web_context.h"
 #include "gui/login/background_wnd.h"

@@ -5,6 +5,7 @@
 #include <map>
 
 #include "core/browser/session_info.h"
+#include "core/remind/task_feed.h"
 #include "core/skin/skin_rules.h"
 
 namespace {

@@ -8,11 +8,13 @@
 #include <string_view>
 #include <vector>
 
+#include "core/remind/task_feed.h"
+
 namespace qev::portal {
 
 // Fixed paths of the operator's hosts, as the client's built-in layout names them.
 inline constexpr std::string_view LoginPath = "/micro2";
-inline constexpr std::string_view TaskFeedPath = "/micro2/GetTasks";
+using qev::TaskFeedPath; // the client's own
 inline constexpr std::string_view TaskTipsPath = "/micro2/TaskTips";
 inline constexpr std::string_view LogoutPath = "/micro2/Logout";
 inline constexpr std::string_view ReportPath = "/micro2/Report";

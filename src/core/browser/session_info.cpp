@@ -14,9 +14,4 @@ bool IsGameTarget(std::string_view target)
     return true;
 }
 
-std::string TaskFeedQuery(const SessionInfo& session)
-{
-    return "?account=" + session.user + "&sid=" + session.sid + "&domain=" + session.domain;
-}
-
 } // namespace qev

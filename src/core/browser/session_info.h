@@ -15,8 +15,4 @@ struct SessionInfo {
 // True for the target that leads into the game: "_game", case ignored.
 bool IsGameTarget(std::string_view target);
 
-// The task-feed query of a session: "?account=<user>&sid=<sid>&domain=<domain>", the values
-// joined exactly as the page gave them (the portal expects them unescaped).
-std::string TaskFeedQuery(const SessionInfo& session);
-
 } // namespace qev

@@ -18,6 +18,7 @@
 #include "core/platform/http_get.h"
 #include "core/platform/network_init.h"
 #include "core/platform/private_folder.h"
+#include "core/remind/task_feed.h"
 #include "gui/app/debug_dialog.h"
 #include "gui/app/message_box.h"
 #include "gui/app/proxy_login_dialog.h"
@@ -367,7 +368,6 @@ void CKorvel2App::OnLoggedIn(const qev::SessionInfo& session)
                       qev::AddressForLog(session.href));
         return;
     }
-    const std::string query = qev::TaskFeedQuery(session);
     ShowGameWindow(QString::fromStdString(session.href), QString::fromStdString(session.title));
     // The feed ("" on failure; the schedule copes with either) is read on this thread when
     // it arrives; until then the game plays.
@@ -375,9 +375,8 @@ void CKorvel2App::OnLoggedIn(const qev::SessionInfo& session)
     const int serial = loginSerial_;
     auto fetch = taskFeedFetcher_;
     feedRequest_ = std::make_unique<qev::BackgroundTextRequest>(
-        [fetch, query](const std::atomic<bool>& stop) {
-            return fetch ? fetch(query)
-                         : qev::HttpGetText(query, TaskFeedPath, QEV_PORTAL_HOST, {}, &stop);
+        [fetch, session](const std::atomic<bool>& stop) {
+            return fetch ? fetch(qev::TaskFeedQuery(session)) : qev::FetchTaskFeed(session, stop);
         },
         [this, frame = mainFrame_.get(), serial](std::string feed) {
             // The frame outlives the request (it is stopped and waited for first).

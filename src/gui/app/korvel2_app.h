@@ -72,7 +72,6 @@ public:
     {
         taskFeedFetcher_ = std::move(fetch);
     }
-    static constexpr char TaskFeedPath[] = "/micro2/GetTasks";
 
     // The update check and hand-off; null before start-up reached the main frame.
     qev::UpdateFlow* updateFlow() const { return updateFlow_.get(); }
