@@ -9,15 +9,17 @@ namespace qev {
 // Most body bytes HttpGetText keeps; the transfer stops there.
 inline constexpr std::size_t HttpTextLimit = 4 * 1024 * 1024;
 // A dead host, or one that accepts and then says nothing, must not hold the calling
-// thread for long. What bounds a request is HttpDeadlineMs: however the server trickles,
-// the whole request (connecting included) ends after 20 s, and then fails. The connect
-// limit (30 s) and the stall limit (no byte for 60 s) are longer, so they never end a
-// request first; they stay as the transfer's own guards should the deadline be raised.
-// The Windows build sets its connect, send and receive limits to the deadline itself.
+// thread for long. What ends a slow request is HttpDeadlineMs alone: the whole request,
+// connecting and redirects included, ends 20 s after it began however the server
+// trickles, and then fails ("").
+inline constexpr long HttpDeadlineMs = 20000;
+// libcurl's own connect limit, and its stall limit (less than one byte a second over that
+// many seconds). Both are longer than the deadline, so neither ever ends a request first.
+// The Windows build does not use them: it sets WinINet's connect, send and receive limits
+// to the deadline and closes the request's handle when the deadline passes.
 inline constexpr long HttpConnectTimeoutSeconds = 30;
 inline constexpr long HttpStallSeconds = 60;
 inline constexpr long HttpMaxRedirects = 10;
-inline constexpr long HttpDeadlineMs = 20000;
 
 // A proxy's "407 Proxy Authentication Required": the client's own requests take it for a
 // failure (one log line, this text after what failed), never for a body to read.

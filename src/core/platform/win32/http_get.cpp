@@ -19,8 +19,8 @@ namespace {
 
 using win32::InternetHandle;
 
-// The caller waits on the UI thread: the whole request, from connecting to the last
-// body byte, gets this long.
+// The whole request, from connecting to the last body byte, gets this long (the caller's
+// worker thread waits for it).
 constexpr auto TextDeadline = std::chrono::milliseconds(HttpDeadlineMs);
 // The read size the request reads its body in.
 constexpr DWORD ReadPiece = 2048;
