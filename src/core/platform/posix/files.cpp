@@ -1,5 +1,6 @@
 #include "core/platform/files.h"
 
+#include "core/platform/posix/unique_fd.h"
 #include "core/platform/update_folder.h"
 
 #include <dirent.h>
@@ -16,6 +17,8 @@
 #include <string_view>
 
 namespace qev {
+
+using posix::UniqueFd;
 
 namespace {
 
@@ -93,9 +96,7 @@ bool CanReplaceFile(const std::string& path)
     std::random_device random;
     const std::string probe =
         dir + ".qev-probe-" + std::to_string(getpid()) + "-" + std::to_string(random() % 1000000);
-    const int fd = open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
-    close(fd);
+    if (!UniqueFd(open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600))) return false;
     unlink(probe.c_str());
     return true;
 }
@@ -121,11 +122,12 @@ template <typename Fill> bool ReplaceFile(const std::string& to, mode_t mode, Fi
     std::mt19937_64 rng(std::random_device{}());
     const std::string tmp = to + std::string(CopyInfix) + std::to_string(getpid()) + "-" +
                             std::to_string(rng() % 1000000000) + std::string(CopySuffix);
-    const int out = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (out < 0) return false;
-    bool ok = fill(out);
-    ok = ok && fchmod(out, mode) == 0 && fsync(out) == 0;
-    ok = (close(out) == 0) && ok;
+    UniqueFd out(open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!out) return false;
+    bool ok = fill(out.get());
+    ok = ok && fchmod(out.get(), mode) == 0 && fsync(out.get()) == 0;
+    // A failed close may be the write that did not happen.
+    ok = (close(out.release()) == 0) && ok;
     if (ok) ok = rename(tmp.c_str(), to.c_str()) == 0;
     if (!ok) unlink(tmp.c_str());
     return ok;
@@ -135,11 +137,12 @@ template <typename Fill> bool ReplaceFile(const std::string& to, mode_t mode, Fi
 
 bool CopyFileOver(const std::string& from, const std::string& to)
 {
-    const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return false;
+    const UniqueFd source(open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!source) return false;
+    const int in = source.get();
     struct stat inStat {};
     fstat(in, &inStat);
-    const bool ok = ReplaceFile(to, inStat.st_mode & 07777, [in](int out) {
+    return ReplaceFile(to, inStat.st_mode & 07777, [in](int out) {
         char buffer[1 << 16];
         for (;;) {
             const ssize_t n = read(in, buffer, sizeof buffer);
@@ -148,8 +151,6 @@ bool CopyFileOver(const std::string& from, const std::string& to)
             if (!WriteAll(out, buffer, static_cast<std::size_t>(n))) return false;
         }
     });
-    close(in);
-    return ok;
 }
 
 bool WriteFileOver(std::string_view bytes, const std::string& to)
@@ -171,8 +172,9 @@ bool FileExists(const std::string& path)
 
 int WriteFileAt(const std::string& path, std::int64_t offset, const char* bytes, std::size_t length)
 {
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) return errno;
+    UniqueFd file(open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!file) return errno;
+    const int fd = file.get();
     int result = 0;
     std::size_t done = 0;
     while (done < length) {
@@ -185,16 +187,14 @@ int WriteFileAt(const std::string& path, std::int64_t offset, const char* bytes,
         }
         done += static_cast<std::size_t>(n);
     }
-    if (close(fd) != 0 && result == 0) result = errno;
+    if (close(file.release()) != 0 && result == 0) result = errno;
     return result;
 }
 
 bool TruncateFile(const std::string& path)
 {
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
-    close(fd);
-    return true;
+    return static_cast<bool>(
+        UniqueFd(open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600)));
 }
 
 bool MakeOwnerExecutable(const std::string& path)

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "core/base/log.h"
+#include "core/platform/posix/unique_fd.h"
 
 namespace qev {
 namespace {
@@ -18,29 +19,7 @@ namespace {
 // No real tree is this deep; a loop of ".." that never ends is not a tree.
 constexpr int MaxDepth = 4096;
 
-// A descriptor, closed when this goes.
-class Held {
-public:
-    explicit Held(int fd = -1) : fd_(fd) {}
-    Held(const Held&) = delete;
-    Held& operator=(const Held&) = delete;
-    ~Held() { Reset(); }
-    int Get() const { return fd_; }
-    int Release()
-    {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-    void Reset(int fd = -1)
-    {
-        if (fd_ >= 0) close(fd_);
-        fd_ = fd;
-    }
-
-private:
-    int fd_;
-};
+using posix::UniqueFd;
 
 bool IsPlainName(std::string_view name)
 {
@@ -105,27 +84,27 @@ int OpenPart(int at, const std::string& name)
 // below: what the names above lead to now does not matter, only what holds this folder.
 bool AllAboveOutOfReach(int fd, const std::string& path, std::string& whyNot)
 {
-    Held at(dup(fd));
-    if (at.Get() < 0) {
+    UniqueFd at(dup(fd));
+    if (at.get() < 0) {
         whyNot = "cannot check the folders above " + path + ": " + std::strerror(errno);
         return false;
     }
     for (int depth = 0; depth < MaxDepth; ++depth) {
         struct stat here {};
-        if (fstat(at.Get(), &here) != 0) break;
+        if (fstat(at.get(), &here) != 0) break;
         if (!IsOutOfOthersReach(here)) {
             whyNot =
-                NameOf(at.Get(), "a folder above " + path) +
+                NameOf(at.get(), "a folder above " + path) +
                 (here.st_uid != geteuid() && here.st_uid != 0 ? " belongs to another user"
                                                               : " can be written by another user");
             return false;
         }
-        Held up(openat(at.Get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        UniqueFd up(openat(at.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         struct stat above {};
-        if (up.Get() < 0 || fstat(up.Get(), &above) != 0) break;
+        if (up.get() < 0 || fstat(up.get(), &above) != 0) break;
         // The root of the file system is its own parent.
         if (above.st_dev == here.st_dev && above.st_ino == here.st_ino) return true;
-        at.Reset(up.Release());
+        at.reset(up.release());
     }
     whyNot = "cannot check the folders above " + path;
     return false;
@@ -148,8 +127,8 @@ std::unique_ptr<PrivateFolder> PrivateFolder::Open(const std::string& base,
         whyNot = "no absolute base folder";
         return nullptr;
     }
-    Held at(OpenBase(path));
-    if (at.Get() < 0) {
+    UniqueFd at(OpenBase(path));
+    if (at.get() < 0) {
         whyNot = "cannot open " + path + ": " + std::strerror(errno);
         return nullptr;
     }
@@ -166,30 +145,30 @@ std::unique_ptr<PrivateFolder> PrivateFolder::Open(const std::string& base,
             return nullptr;
         }
         path += (path == "/" ? "" : "/") + part;
-        Held next(OpenPart(at.Get(), part));
-        if (next.Get() < 0) {
+        UniqueFd next(OpenPart(at.get(), part));
+        if (next.get() < 0) {
             whyNot = errno == ELOOP || errno == ENOTDIR
                          ? path + " is a link or not a folder"
                          : "cannot open " + path + ": " + std::strerror(errno);
             return nullptr;
         }
         struct stat st {};
-        if (fstat(next.Get(), &st) != 0 || st.st_uid != geteuid()) {
+        if (fstat(next.get(), &st) != 0 || st.st_uid != geteuid()) {
             whyNot = path + " belongs to another user";
             return nullptr;
         }
         // Ours but looser than it should be (another program's umask): tightened through
         // the descriptor, which cannot lead anywhere else.
-        if ((st.st_mode & 077) != 0 && fchmod(next.Get(), st.st_mode & 0700) != 0) {
+        if ((st.st_mode & 077) != 0 && fchmod(next.get(), st.st_mode & 0700) != 0) {
             whyNot = "cannot make " + path + " private: " + std::strerror(errno);
             return nullptr;
         }
-        at.Reset(next.Release());
+        at.reset(next.release());
     }
-    if (!AllAboveOutOfReach(at.Get(), path, whyNot)) return nullptr;
+    if (!AllAboveOutOfReach(at.get(), path, whyNot)) return nullptr;
     std::unique_ptr<PrivateFolder> folder(new PrivateFolder);
     folder->path_ = std::move(path);
-    folder->fd_ = at.Release();
+    folder->fd_ = at.release();
     return folder;
 }
 

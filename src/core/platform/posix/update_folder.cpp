@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/platform/posix/unique_fd.h"
 #include "core/platform/private_folder.h"
 #include "core/platform/process.h"
 
@@ -24,6 +25,8 @@ extern char** environ;
 
 namespace qev {
 namespace {
+
+using posix::UniqueFd;
 
 // Run folders are "run-" and six random letters or digits.
 constexpr std::string_view RunPrefix = "run-";
@@ -98,13 +101,10 @@ bool LockNow(int fd)
 // The names in the folder open as fd (without "." and ".."); false when it cannot be read.
 bool ListFolder(int fd, std::vector<std::string>& names)
 {
-    const int listing = Duplicate(fd);
-    if (listing < 0) return false;
-    DIR* dir = fdopendir(listing);
-    if (!dir) {
-        close(listing);
-        return false;
-    }
+    UniqueFd listing(Duplicate(fd));
+    DIR* dir = listing ? fdopendir(listing.get()) : nullptr;
+    if (!dir) return false;
+    listing.release(); // the listing closes it
     rewinddir(dir);
     while (const dirent* entry = readdir(dir)) {
         const std::string_view name = entry->d_name;
@@ -144,14 +144,9 @@ bool EmptyFolder(int fd)
 } // namespace
 
 struct UpdateFolder::Handles {
-    int folder = -1; // O_DIRECTORY; also the lock, when locked
-    int parent = -1; // the root folder, so the folder itself can be removed by name
+    UniqueFd folder; // O_DIRECTORY; also the lock, when locked
+    UniqueFd parent; // the root folder, so the folder itself can be removed by name
     std::string name;
-    ~Handles()
-    {
-        if (folder >= 0) close(folder);
-        if (parent >= 0) close(parent);
-    }
 };
 
 void OpenFile::Close()
@@ -215,8 +210,8 @@ std::unique_ptr<UpdateFolder> UpdateFolder::CreateForRun(std::string& whyNot)
     const auto root = OpenRoot(whyNot);
     if (!root) return nullptr;
     auto handles = std::make_unique<Handles>();
-    handles->parent = Duplicate(root->Descriptor());
-    if (handles->parent < 0) {
+    handles->parent.reset(Duplicate(root->Descriptor()));
+    if (!handles->parent) {
         whyNot = std::string("cannot keep the update folder open: ") + std::strerror(errno);
         return nullptr;
     }
@@ -226,21 +221,21 @@ std::unique_ptr<UpdateFolder> UpdateFolder::CreateForRun(std::string& whyNot)
             whyNot = "no random name for a run folder";
             return nullptr;
         }
-        if (mkdirat(handles->parent, name.c_str(), 0700) != 0) {
+        if (mkdirat(handles->parent.get(), name.c_str(), 0700) != 0) {
             if (errno == EEXIST) continue;
             whyNot = "cannot make a folder in " + root->Path() + ": " + std::strerror(errno);
             return nullptr;
         }
         const std::string path = root->Path() + "/" + name + "/";
         handles->name = name;
-        handles->folder =
-            openat(handles->parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        handles->folder.reset(openat(handles->parent.get(), name.c_str(),
+                                     O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         struct stat st {};
         // The clean-up of another run leaves a folder this young alone, lock or not.
-        if (handles->folder < 0 || fstat(handles->folder, &st) != 0 || !S_ISDIR(st.st_mode) ||
-            st.st_uid != geteuid() || (st.st_mode & 077) != 0 || !LockNow(handles->folder)) {
+        if (!handles->folder || fstat(handles->folder.get(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+            st.st_uid != geteuid() || (st.st_mode & 077) != 0 || !LockNow(handles->folder.get())) {
             whyNot = "the new folder " + path + " is not this user's alone";
-            unlinkat(handles->parent, name.c_str(), AT_REMOVEDIR);
+            unlinkat(handles->parent.get(), name.c_str(), AT_REMOVEDIR);
             return nullptr;
         }
         return std::unique_ptr<UpdateFolder>(new UpdateFolder(path, std::move(handles)));
@@ -262,16 +257,16 @@ std::unique_ptr<UpdateFolder> UpdateFolder::OpenRunFolder(const std::string& pat
     if (!root || folder.substr(0, slash) != root->Path()) return nullptr;
     auto handles = std::make_unique<Handles>();
     handles->name = folder.substr(slash + 1);
-    handles->parent = Duplicate(root->Descriptor());
-    if (handles->parent < 0) return nullptr;
-    handles->folder = openat(handles->parent, handles->name.c_str(),
-                             O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    handles->parent.reset(Duplicate(root->Descriptor()));
+    if (!handles->parent) return nullptr;
+    handles->folder.reset(openat(handles->parent.get(), handles->name.c_str(),
+                                 O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     struct stat st {};
-    if (handles->folder < 0 || fstat(handles->folder, &st) != 0 || st.st_uid != geteuid() ||
+    if (!handles->folder || fstat(handles->folder.get(), &st) != 0 || st.st_uid != geteuid() ||
         (st.st_mode & 077) != 0)
         return nullptr;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
-    while (!LockNow(handles->folder)) {
+    while (!LockNow(handles->folder.get())) {
         if (std::chrono::steady_clock::now() >= deadline) return nullptr;
         std::this_thread::sleep_for(std::chrono::milliseconds(LockPollMs));
     }
@@ -282,8 +277,8 @@ std::unique_ptr<UpdateFolder> UpdateFolder::OpenRunFolder(const std::string& pat
 std::unique_ptr<UpdateFolder> UpdateFolder::OpenPlain(const std::string& path)
 {
     auto handles = std::make_unique<Handles>();
-    handles->folder = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (handles->folder < 0) return nullptr;
+    handles->folder.reset(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!handles->folder) return nullptr;
     std::string shown = path;
     if (shown.empty() || shown.back() != '/') shown += '/';
     return std::unique_ptr<UpdateFolder>(new UpdateFolder(shown, std::move(handles)));
@@ -299,11 +294,11 @@ std::unique_ptr<UpdateFolder> UpdateFolder::OpenPartial(bool create, std::string
         whyNot = std::string("cannot make the partial folder: ") + std::strerror(errno);
         return nullptr;
     }
-    handles->folder =
-        openat(root->Descriptor(), "partial", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    handles->folder.reset(
+        openat(root->Descriptor(), "partial", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     struct stat st {};
-    if (handles->folder < 0 || fstat(handles->folder, &st) != 0 || !S_ISDIR(st.st_mode) ||
-        st.st_uid != geteuid() || (st.st_mode & 077) != 0 || !LockNow(handles->folder)) {
+    if (!handles->folder || fstat(handles->folder.get(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+        st.st_uid != geteuid() || (st.st_mode & 077) != 0 || !LockNow(handles->folder.get())) {
         whyNot = "the partial folder is not this user's alone, or another copy holds it";
         return nullptr;
     }
@@ -314,7 +309,7 @@ std::unique_ptr<UpdateFolder> UpdateFolder::OpenPartial(bool create, std::string
 OpenFile UpdateFolder::OpenExisting(const std::string& name)
 {
     if (!IsPlainName(name)) return {};
-    OpenFile file(openat(handles_->folder, name.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
+    OpenFile file(openat(handles_->folder.get(), name.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
     struct stat st {};
     if (!file.IsOpen() || fstat(static_cast<int>(file.Handle()), &st) != 0 ||
         !S_ISREG(st.st_mode) || st.st_uid != geteuid() || st.st_nlink != 1)
@@ -325,13 +320,14 @@ OpenFile UpdateFolder::OpenExisting(const std::string& name)
 bool UpdateFolder::MoveInto(const std::string& name, UpdateFolder& to, const std::string& newName)
 {
     return IsPlainName(name) && IsPlainName(newName) &&
-           renameat(handles_->folder, name.c_str(), to.handles_->folder, newName.c_str()) == 0;
+           renameat(handles_->folder.get(), name.c_str(), to.handles_->folder.get(),
+                    newName.c_str()) == 0;
 }
 
 OpenFile UpdateFolder::CreateFile(const std::string& name)
 {
     if (!IsPlainName(name)) return {};
-    const int folder = handles_->folder;
+    const int folder = handles_->folder.get();
     if (unlinkat(folder, name.c_str(), 0) != 0 && errno != ENOENT) return {};
     const int fd =
         openat(folder, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -345,21 +341,21 @@ OpenFile UpdateFolder::CreateFile(const std::string& name)
 
 bool UpdateFolder::RemoveFile(const std::string& name)
 {
-    return IsPlainName(name) && unlinkat(handles_->folder, name.c_str(), 0) == 0;
+    return IsPlainName(name) && unlinkat(handles_->folder.get(), name.c_str(), 0) == 0;
 }
 
 bool UpdateFolder::RemoveAll()
 {
-    bool ok = EmptyFolder(handles_->folder);
-    if (handles_->parent >= 0)
-        ok = unlinkat(handles_->parent, handles_->name.c_str(), AT_REMOVEDIR) == 0 && ok;
+    bool ok = EmptyFolder(handles_->folder.get());
+    if (handles_->parent)
+        ok = unlinkat(handles_->parent.get(), handles_->name.c_str(), AT_REMOVEDIR) == 0 && ok;
     return ok;
 }
 
 int UpdateFolder::RemoveAbandonedRunFolders(std::string& left)
 {
     left.clear();
-    const int parent = handles_->parent;
+    const int parent = handles_->parent.get();
     if (parent < 0) return 0;
     std::vector<std::string> names;
     if (!ListFolder(parent, names)) {
@@ -374,12 +370,13 @@ int UpdateFolder::RemoveAbandonedRunFolders(std::string& left)
     const auto now = std::chrono::system_clock::now();
     for (const std::string& name : names) {
         if (name == handles_->name) continue;
-        const int fd =
+        const UniqueFd folder(
             IsRunFolderName(name)
                 ? openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
-                : -1;
+                : -1);
+        const int fd = folder.get();
         struct stat st {};
-        if (fd < 0 || fstat(fd, &st) != 0) {
+        if (!folder || fstat(fd, &st) != 0) {
             ++kept.other;
         } else if (st.st_uid != geteuid()) {
             ++kept.foreign;
@@ -396,7 +393,6 @@ int UpdateFolder::RemoveAbandonedRunFolders(std::string& left)
         } else {
             ++removed;
         }
-        if (fd >= 0) close(fd);
     }
     const std::pair<int, const char*> reasons[] = {
         {kept.other, "not run folders"},
@@ -471,28 +467,26 @@ int SealedProgram::Start(std::string_view commandLine) const
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    int report[2];
-    if (pipe2(report, O_CLOEXEC) != 0) return -1;
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) return -1;
+    const UniqueFd reportIn(ends[0]);
+    UniqueFd reportOut(ends[1]);
     const int image = static_cast<int>(image_.Handle());
     const pid_t pid = fork();
     if (pid == 0) {
         fexecve(image, argv.data(), environ);
         const int error = errno;
-        (void)!write(report[1], &error, sizeof error);
+        (void)!write(reportOut.get(), &error, sizeof error);
         _exit(127);
     }
-    close(report[1]);
-    if (pid < 0) {
-        close(report[0]);
-        return -1;
-    }
+    reportOut.reset();
+    if (pid < 0) return -1;
     // The pipe closes without a word when the exec took place.
     int error = 0;
     ssize_t n;
     do {
-        n = read(report[0], &error, sizeof error);
+        n = read(reportIn.get(), &error, sizeof error);
     } while (n < 0 && errno == EINTR);
-    close(report[0]);
     if (n > 0) {
         waitpid(pid, nullptr, 0);
         return -1;
