@@ -156,7 +156,7 @@ TEST_F(UpdateFolderTest, SealedCopyCannotBeWrittenResizedOrUnsealed)
     auto run = UpdateFolder::CreateForRun(whyNot);
     ASSERT_TRUE(run) << whyNot;
     OpenFile package = run->CreateFile("package");
-    ASSERT_EQ(package.WriteAt(0, "#!/bin/sh\n", 10), 0);
+    ASSERT_TRUE(package.WriteAt(0, "#!/bin/sh\n", 10));
     const auto sealed = SealedProgram::Seal(package, 10, "package", *run, whyNot);
     ASSERT_TRUE(sealed) << whyNot;
     const int fd = static_cast<int>(sealed->Image().Handle());

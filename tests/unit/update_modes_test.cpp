@@ -152,7 +152,7 @@ TEST(UpdateModes, ReplaceWaitsThenInstallsItsOwnProgramAndStarts)
     Write(dir / "pkg", "a file someone rewrote after the check", 0600);
     Write(dir / "prog", "old program", 0755);
 
-    const int previous = StartProcess(" 0.4", "/bin/sleep");
+    const int previous = StartProcess(" 0.4", "/bin/sleep").value_or(-1);
     ASSERT_GT(previous, 0);
     const auto start = Clock::now();
     RunUpdateMode({"-u", "-p" + std::to_string(previous), dir / "pkg", dir / "prog"});
@@ -183,7 +183,7 @@ TEST(UpdateModes, PreviousProcessRunningTheProgramIsKilledAfterTheWait)
     fs::copy_file("/bin/sleep", dir / "prog");
     fs::create_symlink(dir / "prog", dir / "link");
     for (const std::string& named : {dir / "prog", dir / "link"}) {
-        const int previous = StartProcess(" 30", dir / "prog");
+        const int previous = StartProcess(" 30", dir / "prog").value_or(-1);
         ASSERT_GT(previous, 0);
         const auto start = Clock::now();
         WaitForPreviousProcess("-p" + std::to_string(previous), named, 300);
@@ -198,7 +198,7 @@ TEST(UpdateModes, ProgramReplacedUnderTheRunningProcessIsStillItsProgram)
 {
     TempDir dir;
     fs::copy_file("/bin/sleep", dir / "prog");
-    const int previous = StartProcess(" 30", dir / "prog");
+    const int previous = StartProcess(" 30", dir / "prog").value_or(-1);
     ASSERT_GT(previous, 0);
     // Replaced as an update replaces it: the running file is now "... (deleted)".
     fs::copy_file("/bin/sleep", dir / "next");
@@ -225,7 +225,7 @@ TEST(UpdateModes, ProcessRunningAnotherProgramIsNeverKilled)
         {"a file named like a replaced program", " 30", other},
     };
     for (const auto& c : cases) {
-        const int running = StartProcess(c.line, c.app);
+        const int running = StartProcess(c.line, c.app).value_or(-1);
         ASSERT_GT(running, 0);
         std::this_thread::sleep_for(std::chrono::milliseconds(50)); // let sh exec sleep
         const auto start = Clock::now();
@@ -242,7 +242,7 @@ TEST(Files, StaleCopiesOfTheProgramAreRemovedAndNothingElse)
 {
     TempDir dir;
     // A process that has ended, to stand for a copy killed mid-way.
-    const int gone = StartProcess(" 0", "/bin/true");
+    const int gone = StartProcess(" 0", "/bin/true").value_or(-1);
     ASSERT_GT(gone, 0);
     Reap(gone);
     const std::string g = std::to_string(gone);
@@ -272,7 +272,7 @@ TEST(Files, StaleCopiesOfTheProgramAreRemovedAndNothingElse)
 
 TEST(UpdateModes, UnusableIdsAreNotWaitedFor)
 {
-    const int running = StartProcess(" 5", "/bin/sleep");
+    const int running = StartProcess(" 5", "/bin/sleep").value_or(-1);
     ASSERT_GT(running, 0);
     for (const std::string& arg :
          std::vector<std::string>{"-p", "x" + std::to_string(running), "-p0", "-p-1",

@@ -97,7 +97,7 @@ TEST_F(PlatformTest, StartedProgramGetsTheCommandLineAsSplit)
     const std::string out = Path("args.txt");
     const std::string line =
         " --record \"" + out + "\" plain \"two words\" \"q\\\"uote\" back\\\\slash";
-    const int pid = StartProcess(line, GetProgramPath());
+    const int pid = StartProcess(line, GetProgramPath()).value_or(-1);
     ASSERT_GT(pid, 0);
     ASSERT_TRUE(WaitFor([&] { return FileExists(out); }, ProcessWaitMs));
     std::vector<std::string> expected = SplitCommandLine(line);
@@ -105,7 +105,7 @@ TEST_F(PlatformTest, StartedProgramGetsTheCommandLineAsSplit)
     std::string joined;
     for (const auto& a : expected) joined += a + "\n";
     EXPECT_EQ(Read(out), joined);
-    EXPECT_EQ(StartProcess(" x", Path("missing.exe")), -1);
+    EXPECT_FALSE(StartProcess(" x", Path("missing.exe")));
 }
 
 TEST_F(PlatformTest, WatchWaitsForAndEndsAnotherProcess)
@@ -115,7 +115,7 @@ TEST_F(PlatformTest, WatchWaitsForAndEndsAnotherProcess)
     ProcessWatch none;
     EXPECT_FALSE(none.Open(0));
 
-    const int pid = StartProcess(" --sleep 60000", GetProgramPath());
+    const int pid = StartProcess(" --sleep 60000", GetProgramPath()).value_or(-1);
     ASSERT_GT(pid, 0);
     ProcessWatch watch;
     ASSERT_TRUE(watch.Open(pid));
@@ -147,7 +147,7 @@ TEST_F(PlatformTest, WatchTellsWhichProgramFileAProcessRuns)
 {
     const std::string copy = Path("prog.exe");
     ASSERT_TRUE(CopyFileOver(GetProgramPath(), copy));
-    const int pid = StartProcess(" --sleep 60000", copy);
+    const int pid = StartProcess(" --sleep 60000", copy).value_or(-1);
     ASSERT_GT(pid, 0);
     ProcessWatch watch;
     ASSERT_TRUE(watch.Open(pid));
@@ -169,7 +169,7 @@ TEST_F(PlatformTest, WatchTellsWhichProgramFileAProcessRuns)
 TEST_F(PlatformTest, StaleCopiesOfTheProgramAreRemovedAndNothingElse)
 {
     // A process that has ended, to stand for a copy killed mid-way, and one still running.
-    const int gone = StartProcess(" --sleep 0", GetProgramPath());
+    const int gone = StartProcess(" --sleep 0", GetProgramPath()).value_or(-1);
     ASSERT_GT(gone, 0);
     {
         ProcessWatch watch;
@@ -177,7 +177,7 @@ TEST_F(PlatformTest, StaleCopiesOfTheProgramAreRemovedAndNothingElse)
             ASSERT_TRUE(watch.Wait(ProcessWaitMs));
         }
     }
-    const int running = StartProcess(" --sleep 60000", GetProgramPath());
+    const int running = StartProcess(" --sleep 60000", GetProgramPath()).value_or(-1);
     ASSERT_GT(running, 0);
     const std::string g = std::to_string(gone);
     Write(Path("prog.exe"), "program");
@@ -213,12 +213,12 @@ TEST_F(PlatformTest, StaleCopiesOfTheProgramAreRemovedAndNothingElse)
 TEST_F(PlatformTest, WritesAtOffsetsAndTruncates)
 {
     const std::string path = Path("chunks.bin");
-    EXPECT_EQ(WriteFileAt(path, 4, "EF", 2), 0);
-    EXPECT_EQ(WriteFileAt(path, 0, "ABCD", 4), 0);
+    EXPECT_TRUE(WriteFileAt(path, 4, "EF", 2));
+    EXPECT_TRUE(WriteFileAt(path, 0, "ABCD", 4));
     EXPECT_EQ(Read(path), "ABCDEF");
     ASSERT_TRUE(TruncateFile(path));
     EXPECT_EQ(Read(path), "");
-    EXPECT_NE(WriteFileAt(Path("no/such/folder/x"), 0, "x", 1), 0);
+    EXPECT_FALSE(WriteFileAt(Path("no/such/folder/x"), 0, "x", 1));
 }
 
 TEST_F(PlatformTest, SettingsValueThroughTheProfileReader)
@@ -295,11 +295,11 @@ TEST_F(PlatformTest, HandOverReplacesTheProgramAndCleansUp)
         package = run + "package.exe";
         qev::OpenFile file = folder->CreateFile("package.exe");
         const std::string bytes = Read(self);
-        ASSERT_EQ(file.WriteAt(0, bytes.data(), bytes.size()), 0);
+        ASSERT_TRUE(file.WriteAt(0, bytes.data(), bytes.size()));
         const auto sealed = SealedProgram::Seal(file, static_cast<std::int64_t>(bytes.size()),
                                                 "qev.exe", *folder, whyNot);
         ASSERT_TRUE(sealed) << whyNot;
-        const int client = StartProcess(" --sleep 300", self);
+        const int client = StartProcess(" --sleep 300", self).value_or(-1);
         ASSERT_GT(client, 0);
         ASSERT_GT(sealed->Start(FormatHandOverCommandLine("-u", client, package, program)), 0);
     } // the client ends: its folder's lock and the sealed copy's handle go
@@ -536,14 +536,14 @@ TEST_F(UpdateFolderTest, FilesAreMadeNewThroughTheFolderAndWrittenThroughTheirHa
 
     qev::OpenFile file = folder->CreateFile("package.exe");
     ASSERT_TRUE(file.IsOpen());
-    EXPECT_EQ(file.WriteAt(4, "EF", 2), 0);
-    EXPECT_EQ(file.WriteAt(0, "ABCD", 4), 0);
+    EXPECT_TRUE(file.WriteAt(4, "EF", 2));
+    EXPECT_TRUE(file.WriteAt(0, "ABCD", 4));
     char read[8] = {};
     EXPECT_EQ(file.ReadAt(1, read, sizeof read), 5);
     EXPECT_EQ(std::string(read, 5), "BCDEF");
     EXPECT_EQ(file.ReadAt(6, read, sizeof read), 0);
     EXPECT_EQ(file.Size(), 6);
-    EXPECT_NE(file.WriteAt(-1, "x", 1), 0);
+    EXPECT_FALSE(file.WriteAt(-1, "x", 1));
     DWORD error = 0; // nobody else writes a download meanwhile
     EXPECT_FALSE(OpenForWriting(dir + "package.exe", error));
     EXPECT_EQ(error, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
@@ -561,7 +561,7 @@ TEST_F(UpdateFolderTest, FilesAreMadeNewThroughTheFolderAndWrittenThroughTheirHa
     EXPECT_FALSE(OpenForWriting(dir + "package.exe", error));
     other.Close();
     EXPECT_EQ(other.ReadAt(0, read, 1), -1);
-    EXPECT_NE(other.WriteAt(0, "x", 1), 0);
+    EXPECT_FALSE(other.WriteAt(0, "x", 1));
     EXPECT_EQ(other.Size(), -1);
 
     // A 200-byte name fits however long the folder's path.
@@ -569,7 +569,7 @@ TEST_F(UpdateFolderTest, FilesAreMadeNewThroughTheFolderAndWrittenThroughTheirHa
     ASSERT_GT(dir.size() + longName.size(), static_cast<std::size_t>(MAX_PATH));
     qev::OpenFile longFile = folder->CreateFile(longName);
     ASSERT_TRUE(longFile.IsOpen());
-    EXPECT_EQ(longFile.WriteAt(0, "long", 4), 0);
+    EXPECT_TRUE(longFile.WriteAt(0, "long", 4));
     EXPECT_EQ(longFile.Size(), 4);
     longFile.Close();
 
@@ -599,7 +599,7 @@ TEST_F(UpdateFolderTest, FilesAreMadeNewThroughTheFolderAndWrittenThroughTheirHa
     qev::OpenFile fresh = folder->CreateFile("hard.txt");
     ASSERT_TRUE(fresh.IsOpen());
     EXPECT_EQ(fresh.Size(), 0);
-    EXPECT_EQ(fresh.WriteAt(0, "new", 3), 0);
+    EXPECT_TRUE(fresh.WriteAt(0, "new", 3));
     fresh.Close();
     EXPECT_EQ(Read(Path("outside.txt")), "mine too");
     // A name that cannot be removed (another process has the file open) is not reused.
@@ -644,7 +644,7 @@ TEST_F(UpdateFolderTest, SealedProgramCannotBeChangedAndStartsAsItWasChecked)
     auto folder = UpdateFolder::CreateForRun(whyNot);
     ASSERT_TRUE(folder) << whyNot;
     qev::OpenFile download = folder->CreateFile("download.part");
-    ASSERT_EQ(download.WriteAt(0, self.data(), self.size()), 0);
+    ASSERT_TRUE(download.WriteAt(0, self.data(), self.size()));
     const auto size = static_cast<std::int64_t>(self.size());
 
     // A source shorter than its size, or none, seals nothing and leaves nothing.

@@ -90,7 +90,7 @@ void DownloadFileWriter::OnNotice(const DownloadNotice& notice)
         return;
     }
     const std::int64_t offset = static_cast<std::int64_t>(notice.received) - notice.chunkLength;
-    if (d.file.WriteAt(offset, notice.chunk, static_cast<std::size_t>(notice.chunkLength)) != 0)
+    if (!d.file.WriteAt(offset, notice.chunk, static_cast<std::size_t>(notice.chunkLength)))
         d.failed = true;
 }
 

@@ -291,7 +291,7 @@ void UpdateDownloads::Keep(PartialPackage wanted, UpdateFolder& folder, const st
     DropKept();
     if (!folder.MoveInto(name, *partial_, PartialFile)) return;
     OpenFile out = partial_->CreateFile(PartialRecordFile);
-    if (!out.IsOpen() || out.WriteAt(0, record.data(), record.size()) != 0) DropKept();
+    if (!out.IsOpen() || !out.WriteAt(0, record.data(), record.size())) DropKept();
 }
 
 } // namespace qev

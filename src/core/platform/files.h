@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "core/platform/platform_error.h"
+
 namespace qev {
 
 // Full path of the running program file.
@@ -31,9 +33,9 @@ bool DeleteFile(const std::string& path);
 bool FileExists(const std::string& path);
 
 // Writes length bytes at offset into path, creating it (owner-only) when missing and never
-// following a link. 0 on success, else the system's error number.
-int WriteFileAt(const std::string& path, std::int64_t offset, const char* bytes,
-                std::size_t length);
+// following a link. False on failure (error: the system's error number and the step).
+bool WriteFileAt(const std::string& path, std::int64_t offset, const char* bytes,
+                 std::size_t length, PlatformError* error = nullptr);
 
 // Creates path empty, or empties it, never following a link; false on failure.
 bool TruncateFile(const std::string& path);

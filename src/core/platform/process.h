@@ -1,9 +1,12 @@
 #pragma once
 // Processes: starting a program with a command line, waiting for and ending another.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "core/platform/platform_error.h"
 
 namespace qev {
 
@@ -20,8 +23,10 @@ std::string FormatHandOverCommandLine(std::string_view mode, int pid, const std:
                                       const std::string& b);
 
 // Starts appPath with the arguments of commandLine after its program-name slot (argv[0]
-// is appPath). Does not wait. Returns the new process id, or -1 when it could not start.
-int StartProcess(std::string_view commandLine, const std::string& appPath);
+// is appPath). Does not wait. Returns the new process id; nothing when it could not start
+// (error: the system's error number).
+std::optional<int> StartProcess(std::string_view commandLine, const std::string& appPath,
+                                PlatformError* error = nullptr);
 
 // This process's id.
 int CurrentProcessId();

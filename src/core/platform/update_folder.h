@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/platform/platform_error.h"
+
 namespace qev {
 
 // A file this process opened. Reads and writes go by position through this one handle;
@@ -34,8 +36,9 @@ public:
     ~OpenFile() { Close(); }
 
     bool IsOpen() const { return handle_ != -1; }
-    // Writes length bytes at offset: 0, or the system's error number.
-    int WriteAt(std::int64_t offset, const void* bytes, std::size_t length);
+    // Writes length bytes at offset; false on failure (error: the system's error number).
+    bool WriteAt(std::int64_t offset, const void* bytes, std::size_t length,
+                 PlatformError* error = nullptr);
     // Reads up to length bytes at offset: how many were read (0 at the end), -1 on error.
     std::int64_t ReadAt(std::int64_t offset, void* bytes, std::size_t length) const;
     // Empties the file; false on failure.

@@ -170,25 +170,21 @@ bool FileExists(const std::string& path)
     return stat(path.c_str(), &st) == 0;
 }
 
-int WriteFileAt(const std::string& path, std::int64_t offset, const char* bytes, std::size_t length)
+bool WriteFileAt(const std::string& path, std::int64_t offset, const char* bytes,
+                 std::size_t length, PlatformError* error)
 {
     UniqueFd file(open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!file) return errno;
-    const int fd = file.get();
-    int result = 0;
-    std::size_t done = 0;
-    while (done < length) {
-        const ssize_t n = pwrite(fd, bytes + done, length - done,
+    if (!file) return Fail(error, errno, "cannot open the file");
+    for (std::size_t done = 0; done < length;) {
+        const ssize_t n = pwrite(file.get(), bytes + done, length - done,
                                  static_cast<off_t>(offset) + static_cast<off_t>(done));
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            result = n < 0 ? errno : EIO;
-            break;
-        }
+        if (n <= 0) return Fail(error, n < 0 ? errno : EIO, "cannot write the file");
         done += static_cast<std::size_t>(n);
     }
-    if (close(file.release()) != 0 && result == 0) result = errno;
-    return result;
+    // A failed close may be the write that did not happen.
+    if (close(file.release()) != 0) return Fail(error, errno, "cannot write the file");
+    return true;
 }
 
 bool TruncateFile(const std::string& path)

@@ -20,7 +20,8 @@ extern char** environ;
 
 namespace qev {
 
-int StartProcess(std::string_view commandLine, const std::string& appPath)
+std::optional<int> StartProcess(std::string_view commandLine, const std::string& appPath,
+                                PlatformError* error)
 {
     // A command line holds at most 16,384 characters; longer lines are cut.
     constexpr std::size_t MaxCommandLine = 16384 - 1;
@@ -30,8 +31,12 @@ int StartProcess(std::string_view commandLine, const std::string& appPath)
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
     pid_t pid = -1;
-    if (posix_spawn(&pid, appPath.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return -1;
-    return pid;
+    if (const int code = posix_spawn(&pid, appPath.c_str(), nullptr, nullptr, argv.data(), environ);
+        code != 0) {
+        Fail(error, code, "cannot start the program");
+        return std::nullopt;
+    }
+    return static_cast<int>(pid);
 }
 
 int CurrentProcessId()

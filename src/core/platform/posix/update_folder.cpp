@@ -155,18 +155,19 @@ void OpenFile::Close()
     handle_ = -1;
 }
 
-int OpenFile::WriteAt(std::int64_t offset, const void* bytes, std::size_t length)
+bool OpenFile::WriteAt(std::int64_t offset, const void* bytes, std::size_t length,
+                       PlatformError* error)
 {
-    if (handle_ < 0) return EBADF;
+    if (handle_ < 0) return Fail(error, EBADF, "the file is not open");
     const char* from = static_cast<const char*>(bytes);
     for (std::size_t done = 0; done < length;) {
         const ssize_t n = pwrite(static_cast<int>(handle_), from + done, length - done,
                                  static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return n < 0 ? errno : EIO;
+        if (n <= 0) return Fail(error, n < 0 ? errno : EIO, "cannot write the file");
         done += static_cast<std::size_t>(n);
     }
-    return 0;
+    return true;
 }
 
 std::int64_t OpenFile::ReadAt(std::int64_t offset, void* bytes, std::size_t length) const
@@ -432,9 +433,10 @@ std::optional<SealedProgram> SealedProgram::Seal(const OpenFile& from, std::int6
             whyNot = "the package could not be read";
             return std::nullopt;
         }
-        if (const int error =
-                sealed.image_.WriteAt(at, buffer.data(), static_cast<std::size_t>(n))) {
-            whyNot = std::string("the sealed copy could not be written: ") + std::strerror(error);
+        if (PlatformError error;
+            !sealed.image_.WriteAt(at, buffer.data(), static_cast<std::size_t>(n), &error)) {
+            whyNot =
+                std::string("the sealed copy could not be written: ") + std::strerror(error.code);
             return std::nullopt;
         }
         at += n;

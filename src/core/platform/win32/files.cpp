@@ -163,10 +163,12 @@ bool FileExists(const std::string& path)
     return GetFileAttributesW(WidePath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-int WriteFileAt(const std::string& path, std::int64_t offset, const char* bytes, std::size_t length)
+bool WriteFileAt(const std::string& path, std::int64_t offset, const char* bytes,
+                 std::size_t length, PlatformError* error)
 {
     const HANDLE file = OpenForWriting(path, OPEN_ALWAYS);
-    if (file == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
+    if (file == INVALID_HANDLE_VALUE)
+        return Fail(error, static_cast<int>(GetLastError()), "cannot open the file");
     int result = 0;
     LARGE_INTEGER at{};
     at.QuadPart = offset;
@@ -182,7 +184,7 @@ int WriteFileAt(const std::string& path, std::int64_t offset, const char* bytes,
         done += wrote;
     }
     if (!CloseHandle(file) && result == 0) result = static_cast<int>(GetLastError());
-    return result;
+    return result == 0 || Fail(error, result, "cannot write the file");
 }
 
 bool TruncateFile(const std::string& path)

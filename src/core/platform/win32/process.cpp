@@ -50,7 +50,8 @@ std::wstring NormalPath(const std::wstring& path)
 
 } // namespace
 
-int StartProcess(std::string_view commandLine, const std::string& appPath)
+std::optional<int> StartProcess(std::string_view commandLine, const std::string& appPath,
+                                PlatformError* error)
 {
     std::wstring line = win32::Widen(commandLine);
     if (line.size() > CommandLineChars - 1) line.resize(CommandLineChars - 1);
@@ -63,8 +64,10 @@ int StartProcess(std::string_view commandLine, const std::string& appPath)
     // our environment and current folder, and none of our handles.
     if (!CreateProcessW(win32::WidePath(appPath).c_str(), buffer.data(), nullptr, nullptr, FALSE,
                         CREATE_SUSPENDED | CREATE_DEFAULT_ERROR_MODE, nullptr, nullptr, &startup,
-                        &info))
-        return -1;
+                        &info)) {
+        Fail(error, static_cast<int>(GetLastError()), "cannot start the program");
+        return std::nullopt;
+    }
     ResumeThread(info.hThread);
     CloseHandle(info.hThread);
     CloseHandle(info.hProcess);

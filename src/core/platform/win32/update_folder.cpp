@@ -320,22 +320,24 @@ bool SplitRunPath(const std::string& path, const std::string& root, std::wstring
 
 } // namespace
 
-int OpenFile::WriteAt(std::int64_t offset, const void* bytes, std::size_t length)
+bool OpenFile::WriteAt(std::int64_t offset, const void* bytes, std::size_t length,
+                       PlatformError* error)
 {
-    if (!IsOpen()) return ERROR_INVALID_HANDLE;
-    if (offset < 0) return ERROR_NEGATIVE_SEEK;
-    if (length > static_cast<std::uint64_t>(INT64_MAX - offset)) return ERROR_INVALID_PARAMETER;
+    if (!IsOpen()) return Fail(error, ERROR_INVALID_HANDLE, "the file is not open");
+    if (offset < 0) return Fail(error, ERROR_NEGATIVE_SEEK, "a position before the start");
+    if (length > static_cast<std::uint64_t>(INT64_MAX - offset))
+        return Fail(error, ERROR_INVALID_PARAMETER, "a position past the largest file");
     const auto* from = static_cast<const char*>(bytes);
     for (std::size_t done = 0; done < length;) {
         OVERLAPPED at = At(offset + static_cast<std::int64_t>(done));
         const auto piece = static_cast<DWORD>(std::min(length - done, MaxPiece));
         DWORD wrote = 0;
         if (!WriteFile(AsHandle(handle_), from + done, piece, &wrote, &at))
-            return static_cast<int>(GetLastError());
-        if (wrote == 0) return ERROR_WRITE_FAULT;
+            return Fail(error, static_cast<int>(GetLastError()), "cannot write the file");
+        if (wrote == 0) return Fail(error, ERROR_WRITE_FAULT, "cannot write the file");
         done += wrote;
     }
-    return 0;
+    return true;
 }
 
 std::int64_t OpenFile::ReadAt(std::int64_t offset, void* bytes, std::size_t length) const
@@ -603,7 +605,7 @@ std::optional<SealedProgram> SealedProgram::Seal(const OpenFile& from, std::int6
         const std::int64_t got = from.ReadAt(done, buffer.data(), want);
         if (got < 0) return fail("cannot read the program");
         if (got == 0) return fail("the program is shorter than its size");
-        if (copy.WriteAt(done, buffer.data(), static_cast<std::size_t>(got)) != 0)
+        if (!copy.WriteAt(done, buffer.data(), static_cast<std::size_t>(got)))
             return fail("cannot write the copy");
         done += got;
     }
@@ -639,7 +641,7 @@ int SealedProgram::Start(std::string_view commandLine) const
 {
     if (!image_.IsOpen()) return -1;
     // Started by name while the handle is held: the name cannot lead to other bytes.
-    return StartProcess(commandLine, name_);
+    return StartProcess(commandLine, name_).value_or(-1);
 }
 
 bool ReadOwnProgram(std::string& bytes)
@@ -677,8 +679,8 @@ bool WriteFileOver(std::string_view bytes, const std::string& to)
         AsValue(CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr)));
     if (!file.IsOpen()) return false;
-    const bool written = file.WriteAt(0, bytes.data(), bytes.size()) == 0 &&
-                         FlushFileBuffers(AsHandle(file.Handle()));
+    const bool written =
+        file.WriteAt(0, bytes.data(), bytes.size()) && FlushFileBuffers(AsHandle(file.Handle()));
     file.Close();
     if (written && MoveFileExW(tmp.c_str(), LongPath(target).c_str(),
                                MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
