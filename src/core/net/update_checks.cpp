@@ -4,6 +4,8 @@
 
 #include "core/base/log.h"
 #include "core/base/url_codec.h"
+#include "core/net/chunk_writer.h"
+#include "core/net/update_statement.h"
 
 namespace qev {
 
@@ -146,6 +148,21 @@ std::string FolderOffReason(const std::string& whyNot)
     return whyNot.find("another user") != std::string::npos
                ? "another user controls the update folder"
                : std::string();
+}
+
+ItemRequest PlanItemRequest(const UpdateSource& item, std::string_view sourceHost,
+                            std::string& refusal)
+{
+    const bool https = SplitHostPort(item.host).second == 443 || SplitSourceHost(sourceHost).https;
+    ItemRequest request{
+        (https ? "https://" : "") + item.host, item.path + EncodePathSegment(item.file), {}};
+    request.name = TargetFileName(request.object);
+    refusal.clear();
+    if (request.name.empty())
+        refusal = "unusable file name \"" + LoggableName(item.file) + "\"";
+    else if (request.name.size() > MaxInstallableNameBytes)
+        refusal = DescribeStatementCheck(StatementCheck::NameTooLong);
+    return request;
 }
 
 } // namespace qev

@@ -42,6 +42,18 @@ std::string ManifestItemRefusal(const UpdateSource& item, int sourcePort);
 // (ManifestItemRefusal); one log line for the others, however many there are.
 std::vector<UpdateSource> UsableItems(const std::vector<UpdateSource>& items, int sourcePort);
 
+// Where the chosen item of a manifest from the source sourceHost is fetched: an item on the
+// web's https port over https, any other over its source's scheme (the item names none);
+// its file escaped as one path segment. refusal says why (for the log line) when the
+// package's name is unusable or longer than an installable name may be; "" otherwise.
+struct ItemRequest {
+    std::string host;   // "https://" + the item's host, or the host alone (plain http)
+    std::string object; // the item's path and escaped file
+    std::string name;   // the package's file name in the run folder
+};
+ItemRequest PlanItemRequest(const UpdateSource& item, std::string_view sourceHost,
+                            std::string& refusal);
+
 // The player's reason when the download folder was refused (whyNot) because of another user
 // (a folder above it that others can write, or one that is not this user's): updates then
 // stay off at every start until the player moves the cache. "" for any other failure.

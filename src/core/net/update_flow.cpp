@@ -310,21 +310,15 @@ void UpdateFlow::OnManifestComplete(const DownloadNotice& notice)
         return;
     }
     item_ = items[pickItem(items.size()) % items.size()];
-    // An item on the web's https port is fetched over https; any other over its source's
-    // scheme (the item itself names none).
-    const bool https =
-        SplitHostPort(item_.host).second == 443 || SplitSourceHost(sources_[source_].host).https;
-    itemHost_ = (https ? "https://" : "") + item_.host;
     manifestVersion_ = {manifest.major, manifest.minor};
-    itemObject_ = item_.path + EncodePathSegment(item_.file);
     plusFormAsked_ = false;
-    packageName_ = TargetFileName(itemObject_);
-    if (packageName_.empty()) {
-        RefusePackage("unusable file name \"" + LoggableName(item_.file) + "\"");
-        return;
-    }
-    if (packageName_.size() > MaxInstallableNameBytes) {
-        RefusePackage(DescribeStatementCheck(StatementCheck::NameTooLong));
+    std::string refusal;
+    const ItemRequest request = PlanItemRequest(item_, sources_[source_].host, refusal);
+    itemHost_ = request.host;
+    itemObject_ = request.object;
+    packageName_ = request.name;
+    if (!refusal.empty()) {
+        RefusePackage(refusal);
         return;
     }
     // The statement first: nothing of the package is fetched before it holds.
