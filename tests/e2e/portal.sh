@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2154 # $portal, $work: the sourcing script's
 # Sourced by the end-to-end scripts: start and stop the demo portal.
 # Needs $portal (the qev-demo-portal binary) and $work (a scratch folder); the portal's
 # output goes to $work/portal.log. Sets portal_pid and base (the portal port).

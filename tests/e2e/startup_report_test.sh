@@ -28,6 +28,7 @@ run_client() {
   [[ -n "$1" ]] && printf '%s' "$1" >"$work/pm_config.ini"
   local seen
   seen="$(wc -l <"$work/portal.log")"
+  # shellcheck disable=SC2016 # the inner shell expands its own variables
   xvfb-run -a -s "-screen 0 1280x800x24" sh -c '
     "$0" >/dev/null 2>&1 & pid=$!
     for i in $(seq 300); do tail -n "+$(($2 + 1))" "$1" | grep -q "GET :[0-9]* /micro2 " && break; sleep 0.1; done

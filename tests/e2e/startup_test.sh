@@ -36,6 +36,7 @@ unset XDG_STATE_HOME XDG_CACHE_HOME
 
 # An ordinary start runs until it is closed.
 export QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu --no-sandbox"
+# shellcheck disable=SC2016 # the inner shell expands its own variables
 result="$(xvfb-run -a -s "-screen 0 1280x800x24" sh -c '
   "$0" >/dev/null 2>&1 & pid=$!
   sleep 6

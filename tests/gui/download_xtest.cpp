@@ -18,6 +18,8 @@
 #include "gui/browser/downloads.h"
 #include "gui/game/game_view.h"
 
+#include "gui_main.h"
+#include "sandbox.h"
 #include "wait_for.h"
 
 namespace {
@@ -180,12 +182,11 @@ TEST(Downloads, ClassTakesItsFolderAndHostsFromItsOwner)
 
 } // namespace
 
-int main(int argc, char** argv)
+std::optional<int> qev::test::BeforeApp()
 {
     // A home of its own whose desktop download folder is the home folder itself.
-    char root[] = "/tmp/qev-download-XXXXXX";
-    if (!mkdtemp(root)) return 2;
-    const QByteArray home = QByteArray(root) + "/home";
+    static const qev::test::Sandbox root("qev-download");
+    const QByteArray home = QByteArray::fromStdString(root / "home");
     QDir().mkpath(home + "/.config");
     QFile dirs(home + "/.config/user-dirs.dirs");
     if (!dirs.open(QIODevice::WriteOnly) || dirs.write("XDG_DOWNLOAD_DIR=\"$HOME/\"\n") < 0)
@@ -193,16 +194,13 @@ int main(int argc, char** argv)
     dirs.close();
     qputenv("HOME", home);
     qputenv("XDG_CONFIG_HOME", home + "/.config");
-    qputenv("XDG_STATE_HOME", QByteArray(root) + "/state");
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QApplication application(argc, argv);
-    int result = 0;
-    {
-        CWebContext web({"127.0.0.1"}); // off the record; the fake servers are the operator's
-        g_web = &web;
-        ::testing::InitGoogleTest(&argc, argv);
-        result = RUN_ALL_TESTS();
-    }
-    QDir(root).removeRecursively();
-    return result;
+    qputenv("XDG_STATE_HOME", QByteArray::fromStdString(root / "state"));
+    return std::nullopt;
+}
+
+int qev::test::RunTests(const std::function<int()>& run)
+{
+    CWebContext web({"127.0.0.1"}); // off the record; the fake servers are the operator's
+    g_web = &web;
+    return run();
 }

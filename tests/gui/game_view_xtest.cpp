@@ -17,6 +17,7 @@
 #include "gui/game/game_view.h"
 
 #include "wait_for.h"
+#include "gui_main.h"
 
 namespace {
 
@@ -225,12 +226,9 @@ TEST(ScriptDialogs, QuietStaysQuietAcrossThePagesOwnReloads)
 
 } // namespace
 
-int main(int argc, char** argv)
+int qev::test::RunTests(const std::function<int()>& run)
 {
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QApplication application(argc, argv);
     CWebContext web({"127.0.0.1"}); // off the record; the fake servers are the operator's
     g_web = &web;
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return run();
 }

@@ -28,6 +28,7 @@
 #include "gui/skin/layered_wnd.h"
 
 #include "wait_for.h"
+#include "gui_main.h"
 
 namespace {
 
@@ -237,19 +238,20 @@ TEST(HighDensity, LoginStackCaptionAndReminderShowThe2xArtwork)
 
 } // namespace
 
-int main(int argc, char** argv)
+std::optional<int> qev::test::BeforeApp()
 {
     if (qEnvironmentVariableIsEmpty("QT_SCALE_FACTOR")) qputenv("QT_SCALE_FACTOR", "2");
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QApplication application(argc, argv);
-    QApplication::setQuitOnLastWindowClosed(false);
+    return std::nullopt;
+}
+
+int qev::test::RunTests(const std::function<int()>& run)
+{
     CKorvel2App app;
     if (!app.InitInstance()) return 1;
     qev::SetMessageHandler([](const std::string&, const std::string&, int) { return qev::IdOk; });
     if (app.loginWindow()) app.loginWindow()->SetConnectivityProbe([] { return true; });
     g_app = &app;
-    ::testing::InitGoogleTest(&argc, argv);
-    const int rc = RUN_ALL_TESTS();
+    const int rc = run();
     app.ExitInstance();
     return rc;
 }

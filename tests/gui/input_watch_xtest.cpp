@@ -15,6 +15,7 @@
 #include "gui/browser/web_context.h"
 
 #include "wait_for.h"
+#include "gui_main.h"
 
 namespace {
 
@@ -80,12 +81,9 @@ TEST(InputWatch, InputCountsOnThePageAViewShowsNow)
 
 } // namespace
 
-int main(int argc, char** argv)
+int qev::test::RunTests(const std::function<int()>& run)
 {
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QApplication application(argc, argv);
     CWebContext web; // off the record; its input filter is made with it
     g_web = &web;
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return run();
 }

@@ -457,12 +457,3 @@ TEST_F(MainFrame, LoginsTakeOnlyWebAddressesAndTheirOwnFeed)
 }
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QApplication application(argc, argv);
-    QApplication::setQuitOnLastWindowClosed(false);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -23,6 +23,7 @@
 Q_DECLARE_METATYPE(qev::SessionInfo)
 
 #include "wait_for.h"
+#include "gui_main.h"
 
 namespace {
 
@@ -331,12 +332,9 @@ TEST(LoginPanes, ClickOnTheLoginPageCompletesTheLogin)
 
 } // namespace
 
-int main(int argc, char** argv)
+int qev::test::RunTests(const std::function<int()>& run)
 {
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QApplication application(argc, argv);
     CWebContext web; // off the record
     g_web = &web;
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return run();
 }

@@ -23,11 +23,15 @@
 #include "gui/app/proxy_login_dialog.h"
 #include "gui/browser/mini_browser.h"
 #include "gui/browser/proxy_auth.h"
+#include "gui_main.h"
+#include "sandbox.h"
 #include "wait_for.h"
 
 namespace {
 
-const QString Root = QDir::tempPath() + "/qev-proxy-xtest";
+const qev::test::Sandbox RootFolder("qev-proxy-xtest");
+const QString Root = QString::fromStdString(RootFolder.path());
+QString Tinyproxy;
 
 // Two login panes of a fresh profile (whose engine knows no answer), loading through the
 // proxy; the dialog is wired as the application wires it, and answered with user and password
@@ -98,26 +102,28 @@ TEST(ProxyLogin, WrongAnswerIsNotAskedAgain)
 
 } // namespace
 
-int main(int argc, char** argv)
+std::optional<int> qev::test::BeforeApp()
 {
-    QString tinyproxy = QStandardPaths::findExecutable("tinyproxy");
-    if (tinyproxy.isEmpty()) tinyproxy = QStandardPaths::findExecutable("tinyproxy", {"/usr/sbin"});
-    if (tinyproxy.isEmpty()) return std::puts("SKIP: no tinyproxy"), 0;
+    Tinyproxy = QStandardPaths::findExecutable("tinyproxy");
+    if (Tinyproxy.isEmpty()) Tinyproxy = QStandardPaths::findExecutable("tinyproxy", {"/usr/sbin"});
+    if (Tinyproxy.isEmpty()) return std::puts("SKIP: no tinyproxy"), 0;
     qputenv("XDG_STATE_HOME", (Root + "/state").toUtf8());
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QApplication application(argc, argv);
+    return std::nullopt;
+}
+
+int qev::test::RunTests(const std::function<int()>& run)
+{
     QTcpServer probe; // a port free a moment ago
     probe.listen(QHostAddress::LocalHost);
     const QByteArray port = QByteArray::number(probe.serverPort());
     probe.close();
-    QDir().mkpath(Root);
     QFile conf(Root + "/tinyproxy.conf");
     if (!conf.open(QIODevice::WriteOnly) ||
         conf.write("Port " + port + "\nListen 127.0.0.1\nTimeout 30\nBasicAuth qev s3cret\n") < 0)
         return 2;
     conf.close();
     QProcess proxy;
-    proxy.start(tinyproxy, {"-d", "-c", conf.fileName()});
+    proxy.start(Tinyproxy, {"-d", "-c", conf.fileName()});
     QTcpSocket probeProxy;
     const bool up = WaitFor(
         [&] {
@@ -128,10 +134,8 @@ int main(int argc, char** argv)
     // Loopback addresses go through the proxy too (the engine would take them past it).
     qputenv("http_proxy", "http://127.0.0.1:" + port);
     qputenv("no_proxy", "<-loopback>");
-    ::testing::InitGoogleTest(&argc, argv);
-    const int result = up ? RUN_ALL_TESTS() : 1;
+    const int result = up ? run() : 1;
     proxy.kill();
     proxy.waitForFinished();
-    QDir(Root).removeRecursively();
     return result;
 }

@@ -27,6 +27,7 @@
 #include "gui/skin/image_button.h"
 
 #include "wait_for.h"
+#include "gui_main.h"
 
 namespace {
 
@@ -390,11 +391,8 @@ TEST_F(Reminder, WithoutATrayTheReminderWorksWithoutIconOrError)
 
 } // namespace
 
-int main(int argc, char** argv)
+int qev::test::RunTests(const std::function<int()>& run)
 {
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QApplication application(argc, argv);
-    QApplication::setQuitOnLastWindowClosed(false);
     CKorvel2App app;
     g_app = &app;
     if (!app.InitInstance()) return 1;
@@ -404,8 +402,7 @@ int main(int argc, char** argv)
         return qev::IdOk;
     });
     if (app.loginWindow()) app.loginWindow()->SetConnectivityProbe([] { return true; });
-    ::testing::InitGoogleTest(&argc, argv);
-    const int rc = RUN_ALL_TESTS();
+    const int rc = run();
     app.ExitInstance();
     return rc;
 }

@@ -28,6 +28,7 @@
 #include "gui/skin/image_manager.h"
 
 #include "wait_for.h"
+#include "gui_main.h"
 
 namespace {
 
@@ -652,12 +653,9 @@ TEST(LoginWindow, PanesWithoutBrowserAndLoginCompletionQuery)
 
 } // namespace
 
-int main(int argc, char** argv)
+int qev::test::RunTests(const std::function<int()>& run)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication application(argc, argv);
     CWebContext web; // off the record
     g_web = &web;
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return run();
 }

@@ -12,6 +12,7 @@
 #include <functional>
 
 #include "gui/browser/web_context.h"
+#include "sandbox.h"
 
 namespace fs = std::filesystem;
 
@@ -42,8 +43,8 @@ TEST(WebContext, ProfileFoldersAreKeptOnlyThroughTheCheckedWalk)
     };
     for (const auto& row : rows) {
         if (geteuid() != 0 && std::string(row.what).find("another") == 0) continue;
-        char pattern[] = "/tmp/qev-web-XXXXXX";
-        const std::string dir = mkdtemp(pattern);
+        const qev::test::Sandbox sandbox("qev-web");
+        const std::string& dir = sandbox.path();
         fs::create_directories(dir + "/data/qev");
         fs::create_directories(dir + "/cache");
         fs::create_directories(dir + "/home");
@@ -60,14 +61,5 @@ TEST(WebContext, ProfileFoldersAreKeptOnlyThroughTheCheckedWalk)
             EXPECT_EQ(ModeOf(dir + "/data/qev/web"), 0700u);
             EXPECT_EQ(ModeOf(dir + "/cache/qev/web"), 0700u);
         }
-        fs::remove_all(dir);
     }
-}
-
-int main(int argc, char** argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication application(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
 }

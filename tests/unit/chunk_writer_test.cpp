@@ -1,12 +1,13 @@
 #include "core/net/chunk_writer.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <vector>
+
+#include "sandbox.h"
 
 namespace qev {
 namespace {
@@ -63,23 +64,21 @@ TEST(DownloadFileWriter, ChunksLandOnlyInTheirDownloadsFile)
          "abc",
          false},
     };
-    char pattern[] = "/tmp/qev-chunks-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const test::Sandbox dir;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        auto folder = UpdateFolder::OpenPlain(pattern);
+        auto folder = UpdateFolder::OpenPlain(dir.path());
         ASSERT_TRUE(folder);
         DownloadFileWriter writer(folder.get());
         for (const Step& s : c.steps) writer.OnNotice(Notice(s));
         EXPECT_EQ(writer.Intact(1), c.intact);
-        std::ifstream in(std::string(pattern) + "/f.bin", std::ios::binary);
+        std::ifstream in(dir / "f.bin", std::ios::binary);
         std::stringstream read;
         read << in.rdbuf();
         EXPECT_EQ(read.str(), c.content);
-        EXPECT_FALSE(fs::exists(std::string(pattern) + "/g.bin"));
+        EXPECT_FALSE(fs::exists(dir / "g.bin"));
         writer.DiscardAll();
     }
-    fs::remove_all(pattern);
 }
 
 } // namespace

@@ -12,6 +12,8 @@
 #include <functional>
 #include <string>
 
+#include "sandbox.h"
+
 namespace qev {
 namespace {
 
@@ -38,14 +40,7 @@ bool AsOrdinaryUser(const std::function<bool()>& check)
 
 class ReplaceCheck : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/qev-files-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root_ = pattern;
-        chmod(root_.c_str(), 0755);
-    }
-    void TearDown() override { fs::remove_all(root_); }
+    void SetUp() override { chmod(root_.c_str(), 0755); }
     // A folder with a program file in it; owned by owner (when root can set it), mode bits.
     std::string Program(const std::string& name, mode_t dirMode, uid_t owner)
     {
@@ -61,7 +56,8 @@ protected:
         chmod(dir.c_str(), dirMode);
         return file;
     }
-    std::string root_;
+    const test::Sandbox sandbox_;
+    const std::string root_ = sandbox_.path();
 };
 
 TEST_F(ReplaceCheck, OwnFolderYesSystemFolderNo)

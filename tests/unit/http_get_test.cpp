@@ -13,6 +13,7 @@
 #include "core/platform/proxy_env.h"
 #include "core/platform/network_init.h"
 #include "fake_http_server.h"
+#include "sandbox.h"
 
 namespace qev {
 namespace {
@@ -65,8 +66,9 @@ TEST_F(HttpGet, RequestTargetCarriesEveryValue)
 // request, and another error page stays a body.
 TEST_F(HttpGet, ProxyAskingForAPasswordGivesNothing)
 {
-    std::string root = "/tmp/qev-log-XXXXXX", line, more;
-    setenv("XDG_STATE_HOME", mkdtemp(root.data()), 1);
+    const test::Sandbox root;
+    std::string line, more;
+    setenv("XDG_STATE_HOME", root.path().c_str(), 1);
     setenv("http_proxy", ("http://u:pw@" + server.host()).c_str(), 1);
     server.Enqueue(MakeReply(407, "<html>proxy login</html>"));
     server.Enqueue(MakeReply(502, "<html>bad gateway</html>"));
@@ -76,10 +78,9 @@ TEST_F(HttpGet, ProxyAskingForAPasswordGivesNothing)
     unsetenv("http_proxy");
     EXPECT_EQ(server.RequestLine(0), "GET http://feed.example/feed?a=1 HTTP/1.1");
     EXPECT_EQ(server.Requests().at(0).Header("Proxy-Authorization"), "Basic dTpwdw==");
-    std::ifstream log(root + "/qev/qev.log");
+    std::ifstream log(root / "qev/qev.log");
     EXPECT_TRUE(std::getline(log, line) && !std::getline(log, more));
     EXPECT_EQ(line, std::string("web request ") + ProxyAuthRefusal);
-    std::filesystem::remove_all(root);
 }
 #endif
 

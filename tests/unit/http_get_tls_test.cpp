@@ -13,11 +13,11 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 
 #include "core/platform/network_init.h"
 #include "fake_http_server.h"
+#include "sandbox.h"
 
 namespace qev {
 namespace {
@@ -37,9 +37,6 @@ class TlsFileServer {
 public:
     TlsFileServer()
     {
-        char pattern[] = "/tmp/qev-tls-XXXXXX";
-        if (!mkdtemp(pattern)) return;
-        dir_ = pattern;
         const std::string make =
             "cd '" + dir_ +
             "' && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes "
@@ -66,7 +63,6 @@ public:
             kill(pid_, SIGTERM);
             waitpid(pid_, nullptr, 0);
         }
-        if (!dir_.empty()) std::filesystem::remove_all(dir_);
     }
     bool ready() const { return ready_; }
     int port() const { return port_; }
@@ -94,7 +90,8 @@ private:
         return ok;
     }
 
-    std::string dir_;
+    const test::Sandbox sandbox_;
+    const std::string dir_ = sandbox_.path();
     int port_ = 0;
     pid_t pid_ = -1;
     bool ready_ = false;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/base/message.h"
+#include "sandbox.h"
 
 namespace qev {
 namespace {
@@ -28,21 +29,15 @@ class LogTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "qev-log-test-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
         previous_ = SetMessageHandler([this](const std::string& text, const std::string&, int) {
             messages_.push_back(text);
             return IdOk;
         });
     }
-    void TearDown() override
-    {
-        SetMessageHandler(previous_);
-        fs::remove_all(root_);
-    }
+    void TearDown() override { SetMessageHandler(previous_); }
 
-    fs::path root_;
+    const test::Sandbox sandbox_;
+    const fs::path root_ = sandbox_.path();
     std::vector<std::string> messages_;
     MessageHandler previous_;
 };

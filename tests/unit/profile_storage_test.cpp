@@ -10,6 +10,7 @@
 
 #include "core/browser/profile_storage.h"
 #include "core/platform/private_folder.h"
+#include "sandbox.h"
 
 using namespace qev;
 namespace fs = std::filesystem;
@@ -80,8 +81,8 @@ TEST(ProfileStorage, OriginsFromTheEnginesNames)
 
 TEST(ProfileStorage, ForeignSitesGoThenTheLargestPastTheLimitNeverThroughALink)
 {
-    char pattern[] = "/tmp/qev-profile-XXXXXX";
-    const fs::path dir = mkdtemp(pattern);
+    const test::Sandbox sandbox;
+    const fs::path dir = sandbox.path();
     const fs::path web = dir / "data/qev/web", outside = dir / "outside";
     Write(web / "IndexedDB/http_127.0.0.1_18381.indexeddb.leveldb/000003.log", 3000);
     Write(web / "IndexedDB/http_127.0.0.1_18381.indexeddb.blob/1/00/1", 1000);
@@ -138,13 +139,12 @@ TEST(ProfileStorage, ForeignSitesGoThenTheLargestPastTheLimitNeverThroughALink)
     const auto grown = GrowingOrigins(left, MeasureProfileStorage(*profile));
     EXPECT_EQ(grown,
               (std::vector<std::string>{"http://127.0.0.1:18380", "http://127.0.0.1:18382"}));
-    fs::remove_all(dir);
 }
 
 TEST(ProfileStorage, SharedDatabasesLoseForeignSitesOnly)
 {
-    char pattern[] = "/tmp/qev-profile-XXXXXX";
-    const fs::path dir = mkdtemp(pattern);
+    const test::Sandbox sandbox;
+    const fs::path dir = sandbox.path();
     const fs::path web = dir / "web";
     using namespace std::string_literals;
     const Keys ours = {{"VERSION", "1"},
@@ -194,5 +194,4 @@ TEST(ProfileStorage, SharedDatabasesLoseForeignSitesOnly)
     Database(web / "Service Worker/Database", {{"INITDATA_UNIQUE_ORIGIN:http://127.0.0.1:1/", ""}});
     EXPECT_FALSE(CleanSharedDatabases(*profile, IsOperator).workers);
     EXPECT_TRUE(fs::exists(web / "Service Worker/Database"));
-    fs::remove_all(dir);
 }

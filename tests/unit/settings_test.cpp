@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/platform/files.h"
+#include "sandbox.h"
 
 namespace qev {
 namespace {
@@ -99,20 +100,9 @@ TEST(Settings, MachineIdentityHoldsEveryAdapterOfThisMachine)
 
 class SettingsFile : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/qev-settings-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        path_ = dir_ + "/pm_config.ini";
-    }
-    void TearDown() override
-    {
-        std::remove(path_.c_str());
-        rmdir(dir_.c_str());
-    }
     void Write(const std::string& text) { std::ofstream(path_, std::ios::binary) << text; }
-    std::string dir_, path_;
+    const test::Sandbox dir_;
+    const std::string path_ = dir_ / "pm_config.ini";
 };
 
 TEST_F(SettingsFile, ReadsFirstPmOfConfigSection)
@@ -127,7 +117,7 @@ TEST_F(SettingsFile, MissingOrBrokenFilesGiveEmpty)
     EXPECT_EQ(ReadReportAddressValue(path_), "");
     Write("garbage without sections\n\x01\x02\n[config]\n");
     EXPECT_EQ(ReadReportAddressValue(path_), "");
-    EXPECT_EQ(ReadReportAddressValue(dir_), "");
+    EXPECT_EQ(ReadReportAddressValue(dir_.path()), "");
 }
 
 TEST_F(SettingsFile, ValueIsCutTo511Characters)

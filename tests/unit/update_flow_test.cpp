@@ -25,6 +25,7 @@
 #include "core/platform/process.h"
 #include "core/platform/program_image.h"
 #include "fake_http_server.h"
+#include "sandbox.h"
 #include "test_keys.h"
 
 namespace qev {
@@ -70,9 +71,6 @@ protected:
     static void SetUpTestSuite() { InitNetwork(); }
     void SetUp() override
     {
-        char pattern[] = "/tmp/qev-flow-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root_ = pattern;
         for (const char* name : {"XDG_STATE_HOME", "XDG_CACHE_HOME"}) {
             const char* old = std::getenv(name);
             saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
@@ -113,7 +111,6 @@ protected:
             else
                 unsetenv(name.c_str());
         }
-        fs::remove_all(root_);
     }
     void Configure(UpdateFlow& flow)
     {
@@ -207,7 +204,9 @@ protected:
         return names;
     }
 
-    std::string root_, updateRoot_;
+    const test::Sandbox sandbox_;
+    const std::string root_ = sandbox_.path();
+    std::string updateRoot_;
     std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
     FakeHttpServer server_;
     std::mutex filesMutex_;

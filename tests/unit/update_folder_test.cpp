@@ -13,6 +13,7 @@
 #include <regex>
 
 #include "core/platform/update_folder.h"
+#include "sandbox.h"
 
 using namespace qev;
 namespace fs = std::filesystem;
@@ -24,18 +25,8 @@ constexpr uid_t OtherUser = 65534;
 // A cache folder of the test's own; the root is its qev/update.
 class UpdateFolderTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/qev-runs-XXXXXX";
-        dir_ = mkdtemp(pattern);
-        setenv("XDG_CACHE_HOME", (dir_ + "/cache").c_str(), 1);
-        root_ = dir_ + "/cache/qev/update/";
-    }
-    void TearDown() override
-    {
-        unsetenv("XDG_CACHE_HOME");
-        fs::remove_all(dir_);
-    }
+    void SetUp() override { setenv("XDG_CACHE_HOME", (dir_ + "/cache").c_str(), 1); }
+    void TearDown() override { unsetenv("XDG_CACHE_HOME"); }
     // A folder as a run leaves it, its time set secondsAgo back.
     void Leave(const std::string& path, int secondsAgo, const char* file = "package")
     {
@@ -46,7 +37,8 @@ protected:
                                    {time(nullptr) - secondsAgo, 0}};
         utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
     }
-    std::string dir_, root_;
+    const test::Sandbox sandbox_;
+    const std::string dir_ = sandbox_.path(), root_ = dir_ + "/cache/qev/update/";
 };
 
 // Whether some holder keeps the folder at path locked against even a shared lock.

@@ -13,6 +13,7 @@
 #include "core/base/log.h"
 #include "core/layout/layout.h"
 #include "core/layout/xml_text.h"
+#include "sandbox.h"
 
 namespace qev {
 namespace {
@@ -177,11 +178,8 @@ protected:
     void SetUp() override
     {
         Manifest::SetUp();
-        char pattern[] = "/tmp/qev-manifest-log-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        logFolder_ = pattern;
         if (const char* old = std::getenv("XDG_STATE_HOME")) oldState_ = old;
-        setenv("XDG_STATE_HOME", logFolder_.c_str(), 1);
+        setenv("XDG_STATE_HOME", logFolder_.path().c_str(), 1);
     }
     void TearDown() override
     {
@@ -189,7 +187,6 @@ protected:
             unsetenv("XDG_STATE_HOME");
         else
             setenv("XDG_STATE_HOME", oldState_.c_str(), 1);
-        std::filesystem::remove_all(logFolder_);
         Manifest::TearDown();
     }
     std::string LogText() const
@@ -199,7 +196,8 @@ protected:
         text << in.rdbuf();
         return text.str();
     }
-    std::string logFolder_, oldState_;
+    const test::Sandbox logFolder_;
+    std::string oldState_;
 };
 
 // 40,000 levels crashed the client (the library recursed on the user-interface thread);

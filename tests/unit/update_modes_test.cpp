@@ -16,27 +16,13 @@
 #include "core/platform/files.h"
 #include "core/platform/process.h"
 #include "core/platform/update_folder.h"
+#include "sandbox.h"
 
 using namespace qev;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-class TempDir {
-public:
-    TempDir()
-    {
-        char pattern[] = "/tmp/qev-modes-XXXXXX";
-        path_ = mkdtemp(pattern);
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
 
 void Write(const std::string& path, const std::string& text, mode_t mode = 0644)
 {
@@ -131,7 +117,7 @@ TEST(UpdateModes, PidArgument)
 
 TEST(UpdateModes, WrongArgumentCountsTouchNothing)
 {
-    TempDir dir;
+    const test::Sandbox dir;
     Write(dir / "pkg", "new");
     Write(dir / "prog", "old", 0755);
     RunUpdateMode({"-u", "-p1", dir / "pkg"});
@@ -146,7 +132,7 @@ TEST(UpdateModes, WrongArgumentCountsTouchNothing)
 // file named on its command line, then starts the installed program for the clean-up step.
 TEST(UpdateModes, ReplaceWaitsThenInstallsItsOwnProgramAndStarts)
 {
-    TempDir dir;
+    const test::Sandbox dir;
     const std::string out = dir / "started";
     setenv("QEV_TEST_RECORD", out.c_str(), 1);
     Write(dir / "pkg", "a file someone rewrote after the check", 0600);
@@ -178,7 +164,7 @@ TEST(UpdateModes, ReplaceWaitsThenInstallsItsOwnProgramAndStarts)
 
 TEST(UpdateModes, PreviousProcessRunningTheProgramIsKilledAfterTheWait)
 {
-    TempDir dir;
+    const test::Sandbox dir;
     // The program file, also reached through a link: the same file either way.
     fs::copy_file("/bin/sleep", dir / "prog");
     fs::create_symlink(dir / "prog", dir / "link");
@@ -196,7 +182,7 @@ TEST(UpdateModes, PreviousProcessRunningTheProgramIsKilledAfterTheWait)
 
 TEST(UpdateModes, ProgramReplacedUnderTheRunningProcessIsStillItsProgram)
 {
-    TempDir dir;
+    const test::Sandbox dir;
     fs::copy_file("/bin/sleep", dir / "prog");
     const int previous = StartProcess(" 30", dir / "prog").value_or(-1);
     ASSERT_GT(previous, 0);
@@ -212,7 +198,7 @@ TEST(UpdateModes, ProgramReplacedUnderTheRunningProcessIsStillItsProgram)
 // for and left running, even one that shrugs off a polite request to end.
 TEST(UpdateModes, ProcessRunningAnotherProgramIsNeverKilled)
 {
-    TempDir dir;
+    const test::Sandbox dir;
     fs::copy_file("/bin/sleep", dir / "prog");
     const std::string other = dir / "prog (deleted)"; // a name that mimics a replaced file
     fs::copy_file("/bin/sleep", other);
@@ -240,7 +226,7 @@ TEST(UpdateModes, ProcessRunningAnotherProgramIsNeverKilled)
 
 TEST(Files, StaleCopiesOfTheProgramAreRemovedAndNothingElse)
 {
-    TempDir dir;
+    const test::Sandbox dir;
     // A process that has ended, to stand for a copy killed mid-way.
     const int gone = StartProcess(" 0", "/bin/true").value_or(-1);
     ASSERT_GT(gone, 0);
@@ -289,7 +275,7 @@ TEST(UpdateModes, UnusableIdsAreNotWaitedFor)
 // this user under the update root: its arguments come from a command line anyone could write.
 TEST(UpdateModes, CleanupRemovesOnlyARunFolder)
 {
-    TempDir dir;
+    const test::Sandbox dir;
     setenv("XDG_CACHE_HOME", (dir / "cache").c_str(), 1);
     std::string run;
     {
@@ -315,7 +301,7 @@ TEST(UpdateModes, CleanupRemovesOnlyARunFolder)
 
 TEST(Files, CopyFileOverIsAtomicAndKeepsTheTargetMode)
 {
-    TempDir dir;
+    const test::Sandbox dir;
     Write(dir / "src", std::string(200000, 'x'), 0600);
     Write(dir / "dst", "short", 0751);
     EXPECT_TRUE(CopyFileOver(dir / "src", dir / "dst"));

@@ -1,10 +1,11 @@
 #include "core/browser/web_rules.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
+
+#include "sandbox.h"
 
 namespace qev {
 namespace {
@@ -131,9 +132,8 @@ TEST(WebRules, SavedNamesAreSafe)
 TEST(WebRules, DownloadsNeverLandInTheHomeFolderItself)
 {
     namespace fs = std::filesystem;
-    char pattern[] = "/tmp/qev-web-rules-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::string root = pattern, home = root + "/home", own = home + "/Downloads";
+    const test::Sandbox sandbox;
+    const std::string root = sandbox.path(), home = root + "/home", own = home + "/Downloads";
     fs::create_directory(home);
     fs::create_directory_symlink(home, root + "/link");
     std::ofstream(root + "/file") << "x";
@@ -157,7 +157,6 @@ TEST(WebRules, DownloadsNeverLandInTheHomeFolderItself)
     fs::remove_all(own);
     std::ofstream(own) << "x";
     EXPECT_EQ(ChooseDownloadFolder(home, home), "");
-    fs::remove_all(root);
 }
 
 } // namespace

@@ -63,10 +63,10 @@ int FileErrorCauseFromErrno(int error)
     case EAGAIN: return FileErrorSharingViolation;
     case EMFILE:
     case ENFILE: return FileErrorTooManyOpen;
-    case ENOSPC: return FileErrorDiskFull;
 #ifdef EDQUOT // a C library without quotas (Windows) has no such error
-    case EDQUOT: return FileErrorDiskFull;
+    case EDQUOT:
 #endif
+    case ENOSPC: return FileErrorDiskFull;
     case EIO: return FileErrorHardIo;
     default: return FileErrorGeneric;
     }

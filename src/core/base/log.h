@@ -24,7 +24,7 @@ enum FileErrorCause : int {
 
 // A log past this size is moved aside to "qev.log.1" (replacing the one before) before the
 // next line is written, so the log never takes more than about twice this much space.
-inline constexpr std::uintmax_t MaxLogBytes = 1024 * 1024;
+inline constexpr std::uintmax_t MaxLogBytes = std::uintmax_t{1024} * 1024;
 
 // Maps an errno value to its file-error category: ENOENT -> not found; ENOTDIR,
 // ENAMETOOLONG, ELOOP, EINVAL -> bad path; EACCES, EPERM, EROFS, EISDIR -> access

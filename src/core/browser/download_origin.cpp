@@ -112,7 +112,7 @@ std::string DataImageEnding(std::string_view address)
 
 std::string DataDownloadName(std::string_view suggested, std::string_view address)
 {
-    const std::string name = SafeDownloadName(suggested);
+    std::string name = SafeDownloadName(suggested);
     const ImageType* image = DataImageType(address);
     if (!image) return name;
     const std::string lower = Lower(name);

@@ -12,7 +12,7 @@ namespace qev {
 // recursion (on the user-interface thread), so a deep document can exhaust the stack and
 // its time grows with the square of the depth; the real documents are a few levels deep
 // and a few KiB long.
-inline constexpr std::size_t MaxXmlBytes = 1024 * 1024;
+inline constexpr std::size_t MaxXmlBytes = std::size_t{1024} * 1024;
 inline constexpr int MaxXmlDepth = 16;
 
 enum class XmlRefusal {

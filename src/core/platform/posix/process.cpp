@@ -28,6 +28,7 @@ std::optional<int> StartProcess(std::string_view commandLine, const std::string&
     std::vector<std::string> args = SplitCommandLine(commandLine.substr(0, MaxCommandLine));
     args[0] = appPath;
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
     pid_t pid = -1;
