@@ -273,6 +273,7 @@ std::vector<std::string> GrowingOrigins(const ProfileStorage& before, const Prof
     std::stable_sort(grown.begin(), grown.end(),
                      [](const auto& a, const auto& b) { return a.first > b.first; });
     std::vector<std::string> origins;
+    origins.reserve(grown.size());
     for (auto& [growth, origin] : grown) origins.push_back(std::move(origin));
     return origins;
 }

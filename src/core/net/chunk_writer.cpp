@@ -7,7 +7,7 @@ namespace qev {
 std::string TargetFileName(std::string_view objectPath)
 {
     const auto slash = objectPath.rfind('/');
-    const std::string name =
+    std::string name =
         UrlDecode(slash == std::string_view::npos ? objectPath : objectPath.substr(slash + 1));
     if (name.empty() || name == "." || name == "..") return {};
     if (name.find_first_of(std::string_view("/\\\0", 3)) != std::string::npos) return {};

@@ -3,6 +3,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <cmath>
+
 #include "core/base/message.h"
 #include "core/base/strings.h"
 
@@ -11,7 +13,7 @@ namespace {
 constexpr double Dlu = 1.5;
 int Px(int units)
 {
-    return static_cast<int>(units * Dlu + 0.5);
+    return static_cast<int>(std::lround(units * Dlu));
 }
 } // namespace
 

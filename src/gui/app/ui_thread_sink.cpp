@@ -46,7 +46,7 @@ public:
 
 } // namespace
 
-qev::NoticeSink MakeUiThreadSink(QObject* context, qev::NoticeSink handler)
+qev::NoticeSink MakeUiThreadSink(QObject* context, const qev::NoticeSink& handler)
 {
     if (!context || !handler) return {};
     auto state = std::make_shared<SinkState>();

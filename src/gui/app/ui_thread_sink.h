@@ -9,7 +9,7 @@
 // run; called on context's thread itself, it runs handler directly. When context is
 // destroyed, or after DisableUiThreadSinks(context), a waiting sender is released without
 // the handler running, and later calls do nothing.
-qev::NoticeSink MakeUiThreadSink(QObject* context, qev::NoticeSink handler);
+qev::NoticeSink MakeUiThreadSink(QObject* context, const qev::NoticeSink& handler);
 
 // Disables every sink made for context. Call it at shutdown, before the event loop stops
 // serving context, so no download thread can stay blocked on it.

@@ -28,8 +28,7 @@ enum class NameTry { Taken, Took, GiveUp };
 template <class TryName> QString FirstNumbered(const QString& name, TryName tryName)
 {
     for (int n = 0; n <= MaxNumberedCopies; ++n) {
-        const QString candidate =
-            QString::fromStdString(qev::NumberedFileName(name.toStdString(), n));
+        QString candidate = QString::fromStdString(qev::NumberedFileName(name.toStdString(), n));
         switch (tryName(candidate)) {
         case NameTry::Took: return candidate;
         case NameTry::GiveUp: return {};

@@ -28,7 +28,7 @@ QString OpenWebFolder(const QString& home, QString& refusal,
     std::string whyNot;
     auto folder = qev::PrivateFolder::Open(home.toStdString(), {"qev", "web"}, whyNot);
     if (!folder) refusal = QString::fromStdString(whyNot);
-    const QString path = folder ? QString::fromStdString(folder->Path()) : QString();
+    QString path = folder ? QString::fromStdString(folder->Path()) : QString();
     if (kept) *kept = std::move(folder);
     return path;
 }
@@ -94,8 +94,7 @@ QString CWebContext::ClaimFolders(const QString& dataHome, const QString& cacheH
     std::unique_ptr<qev::PrivateFolder> storageFolder;
     const QString storage = OpenWebFolder(dataHome, refusal, &storageFolder);
     const QString dataFolder = QFileInfo(storage).path(); // qev/, checked with it
-    const QString zoomFile =
-        storage.isEmpty() ? QString() : dataFolder + QStringLiteral("/zoom.ini");
+    QString zoomFile = storage.isEmpty() ? QString() : dataFolder + QStringLiteral("/zoom.ini");
     const QString cache = storage.isEmpty() ? QString() : OpenWebFolder(cacheHome, refusal);
     if (!cache.isEmpty()) {
         lock_ = std::make_unique<QLockFile>(dataFolder + QStringLiteral("/web.lock"));

@@ -165,6 +165,8 @@ void CLoginWnd::OnCommand(int id)
 
 void CLoginWnd::OnSession(const qev::SessionInfo& received)
 {
-    const qev::SessionInfo session = received; // the sender's record is not ours to keep
+    // The sender's record is not ours to keep: the receivers get a copy of their own.
+    // NOLINTNEXTLINE(performance-unnecessary-copy-initialization)
+    const qev::SessionInfo session = received;
     emit loggedIn(session);
 }

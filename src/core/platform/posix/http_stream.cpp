@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 
 #include "core/platform/posix/curl_refusal.h"
 
@@ -182,7 +181,7 @@ std::size_t HttpStream::Read(char* out, std::size_t n)
         t.Pump();
     }
     const std::size_t take = std::min(n, t.pending.size() - t.pendingPos);
-    std::memcpy(out, t.pending.data() + t.pendingPos, take);
+    std::copy_n(t.pending.data() + t.pendingPos, take, out);
     t.pendingPos += take;
     return take;
 }

@@ -427,7 +427,7 @@ std::optional<SealedProgram> SealedProgram::Seal(const OpenFile& from, std::int6
     std::vector<char> buffer(1 << 20);
     for (std::int64_t at = 0; at < size;) {
         const std::size_t want =
-            static_cast<std::size_t>(std::min<std::int64_t>(size - at, buffer.size()));
+            static_cast<std::size_t>(std::min(size - at, static_cast<std::int64_t>(buffer.size())));
         const std::int64_t n = from.ReadAt(at, buffer.data(), want);
         if (n <= 0) {
             whyNot = "the package could not be read";
@@ -467,6 +467,7 @@ int SealedProgram::Start(std::string_view commandLine) const
     std::vector<std::string> args = SplitCommandLine(commandLine.substr(0, MaxCommandLine));
     args[0] = "qev-update";
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
     int ends[2];
