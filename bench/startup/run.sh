@@ -278,7 +278,7 @@ awk '$1 == "rendering" && NF > 1 {$1 = ""; print "  client:" $0; exit}' "$work/g
 # The two must fill windows of one size (a bare window the window manager did not maximise
 # would weigh a smaller page).
 local sizes; sizes="$(awk '$1 == "client" || $1 == "reference" {print $1 ":" $5}' "$work/game-memory" | sort -u)"
-echo "  window sizes: $(echo $sizes)"
+echo "  window sizes: $(tr '\n' ' ' <<<"$sizes")"
 [[ $(awk -F: '{print $2}' <<<"$sizes" | sort -u | wc -l) -eq 1 ]] ||
   echo "  the windows differ in size: the figures below do not compare like with like" >&2
 awk -v a="$client_pss" -v b="$reference_pss" \
