@@ -15,36 +15,11 @@
 #         again, a sign-in without "Remember me" follows.
 #  day 4: the login form, not the greeting.
 # Uses the built-in layout's hosts (127.0.0.1, ports $QEV_DEMO_PORT_BASE to +3).
-set -euo pipefail
-build="$1"
-portal="$build/bin/qev-demo-portal"
-here="$(cd "$(dirname "$0")" && pwd)"
-work="$(mktemp -d)"
-source "$here/portal.sh"
-source "$here/journey.sh"
-trap 'stop_portal; rm -rf "$work"' EXIT
-fail() {
-  echo "FAIL: $*"
-  echo "--- steps"; cat "$work/steps.log" 2>/dev/null
-  echo "--- client log"; cat "$work/home/state/qev/qev.log" 2>/dev/null
-  echo "--- portal (last 40)"; tail -40 "$work/portal.log"
-  exit 1
-}
-
-base="${QEV_DEMO_PORT_BASE:-18080}"
-start_portal_on "$base" --asset-mib 8 ||
-  fail "portal did not start (ports $base..$((base + 3)) busy?)"
-
-client_environment "$work"
+source "$(dirname "$0")/runner.sh"
+keep=("$work/fullscreen.png" "$work/reload.png")
+layout_portal --asset-mib 8
+client_environment
 curl -s -o "$work/reward.expected" "http://127.0.0.1:$((base + 1))/dl/reward.bin" ||
   fail "the portal serves no reward file"
-
-set +e
-run_journey 1920x1080 daily_play "$build/bin/qev" "$work" "$base" >"$work/steps.log" 2>&1
-result=$?
-set -e
-mkdir -p "$build/test-artifacts"
-cp "$work/fullscreen-shot.png" "$build/test-artifacts/fullscreen.png" 2>/dev/null || true
-cp "$work/reload.png" "$build/test-artifacts/reload.png" 2>/dev/null || true
-((result == 0)) || fail "daily play ended with $result"
+journey 1920x1080 daily_play "$build/bin/qev" "$work" "$base"
 echo "daily play e2e: ok"

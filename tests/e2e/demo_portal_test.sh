@@ -3,18 +3,8 @@
 # package, Range answers, deliberate drops and resuming, the report endpoint, the game page's
 # cached script pack and downloads, paced bodies, and a clean stop.
 # Usage: demo_portal_test.sh BUILD_DIR
-set -euo pipefail
-
-build="${1:?usage: $0 BUILD_DIR}"
-portal="$build/bin/qev-demo-portal"
-source_dir="$(cd "$(dirname "$0")/../.." && pwd)"
-[[ -x "$portal" ]] || { echo "FAIL: $portal not built"; exit 1; }
-
-work="$(mktemp -d)"
-source "$(dirname "$0")/portal.sh"
-trap 'stop_portal; rm -rf "$work"' EXIT
-
-fail() { echo "FAIL: $*"; echo "--- portal log"; cat "$work/portal.log" 2>/dev/null || true; exit 1; }
+source "$(dirname "$0")/runner.sh"
+[[ -x "$portal" ]] || fail "$portal not built"
 pass() { echo "ok: $*"; }
 fetch() { curl -sS --max-time 10 "$@"; }
 
@@ -25,8 +15,7 @@ start_portal_or_fail() { start_portal "$@" || fail "portal did not start"; }
 stop_with() {
   local rc=0
   kill "-$1" "$portal_pid"
-  for _ in $(seq 100); do kill -0 "$portal_pid" 2>/dev/null || break; sleep 0.05; done
-  kill -0 "$portal_pid" 2>/dev/null && fail "portal still running 5 s after SIG$1"
+  until_true -n 50 not running "$portal_pid" || fail "portal still running 5 s after SIG$1"
   wait "$portal_pid" || rc=$?
   portal_pid=""
   [[ $rc == 0 ]] || fail "portal exit status $rc after SIG$1"
@@ -246,7 +235,7 @@ stop_with TERM
 start_portal_or_fail --rate 500000 --asset-mib 1
 fetch -o "$work/paced.js" -w '%{time_total}' "http://127.0.0.1:$((base + 1))/assets/pack.js" >"$work/paced.t" &
 fetcher=$!
-for _ in $(seq 100); do [[ -s "$work/paced.js" ]] && break; sleep 0.05; done
+until_true test -s "$work/paced.js" || fail "the paced body never began"
 other=$(fetch -o /dev/null -w '%{time_total}' "http://127.0.0.1:$((base + 1))/stats")
 wait "$fetcher" || fail "paced fetch failed"
 paced=$(cat "$work/paced.t")
@@ -256,10 +245,9 @@ awk -v p="$paced" -v u="$unpaced" -v o="$other" 'BEGIN {exit !(p >= 1.5 && p <= 
 pass "paced 1 MiB in ${paced}s (unpaced ${unpaced}s), another request meanwhile ${other}s"
 fetch -o "$work/cut.js" "http://127.0.0.1:$((base + 1))/assets/pack.js" 2>/dev/null &
 fetcher=$!
-for _ in $(seq 100); do [[ -s "$work/cut.js" ]] && break; sleep 0.05; done
+until_true test -s "$work/cut.js" || fail "the paced body never began"
 kill -TERM "$portal_pid"
-for _ in $(seq 20); do kill -0 "$portal_pid" 2>/dev/null || break; sleep 0.05; done
-kill -0 "$portal_pid" 2>/dev/null && fail "portal still sending its paced body 1 s after SIGTERM"
+until_true -n 10 not running "$portal_pid" || fail "portal still sending its paced body 1 s after SIGTERM"
 wait "$portal_pid" || fail "portal exit status $? after SIGTERM"
 portal_pid=""
 wait "$fetcher" 2>/dev/null || true

@@ -13,25 +13,10 @@
 # Keeps pictures of the question about a desktop handler and of the foreign pop-up's bar
 # (test-artifacts/scheme_question.png, foreign_popup_bar.png).
 # Uses the built-in layout's hosts (127.0.0.1, ports $QEV_DEMO_PORT_BASE to +3).
-set -euo pipefail
-build="$1"
-portal="$build/bin/qev-demo-portal"
-here="$(cd "$(dirname "$0")" && pwd)"
-work="$(mktemp -d)"
-source "$here/portal.sh"
-source "$here/journey.sh"
-trap 'stop_portal; rm -rf "$work"' EXIT
-fail() {
-  echo "FAIL: $*"
-  echo "--- steps"; cat "$work/steps.log" 2>/dev/null
-  echo "--- client log"; cat "$work/home/state/qev/qev.log" 2>/dev/null
-  echo "--- portal (last 40)"; tail -40 "$work/portal.log"
-  exit 1
-}
-
-base="${QEV_DEMO_PORT_BASE:-18080}"
-start_portal_on "$base" || fail "portal did not start (ports $base..$((base + 3)) busy?)"
-client_environment "$work"
+source "$(dirname "$0")/runner.sh"
+keep=("$work/scheme_question.png" "$work/foreign_popup_bar.png")
+layout_portal
+client_environment
 # The desktop's handler of addresses records what it is asked to open, and opens nothing.
 mkdir -p "$work/bin"
 cat >"$work/bin/xdg-open" <<'SCRIPT'
@@ -40,13 +25,5 @@ printf '%s\n' "$*" >>"$HOME/opened.log"
 SCRIPT
 chmod +x "$work/bin/xdg-open"
 export PATH="$work/bin:$PATH"
-
-set +e
-run_journey 1280x800 hostile_pages "$build/bin/qev" "$work" "$base" >"$work/steps.log" 2>&1
-result=$?
-set -e
-mkdir -p "$build/test-artifacts"
-cp "$work/scheme_question.png" "$work/foreign_popup_bar.png" "$build/test-artifacts/" 2>/dev/null || true
-((result == 0)) || fail "the journey ended with $result"
-cat "$work/steps.log"
+journey 1280x800 hostile_pages "$build/bin/qev" "$work" "$base"
 echo "hostile pages e2e: ok"

@@ -6,11 +6,7 @@
 # version, has the program stripped in /usr/games, passes lintian without an error or a
 # warning, and can be installed on this system (checked with apt's simulation).
 # Needs the checkers of `scripts/bootstrap packaging`.
-set -euo pipefail
-build="$1"
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-fail() { echo "FAIL: $*"; exit 1; }
+source "$(dirname "$0")/runner.sh"
 for tool in lintian appstreamcli mandoc; do
   command -v "$tool" >/dev/null || fail "$tool missing: run scripts/bootstrap packaging"
 done

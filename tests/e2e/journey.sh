@@ -1,45 +1,49 @@
 # shellcheck shell=bash disable=SC2154 # $log, $pid, $box, $debug: the journey's own
-# Sourced by the end-to-end journeys. A journey is two files: tests/e2e/<name>_test.sh starts
-# the demo portal, gives the client its environment (client_environment) and runs the body,
-# tests/e2e/journeys/<name>.sh, inside an X server of its own (run_journey); the body uses
-# the rest of this file. Every wait polls a condition in tenths of a second.
+# Sourced by the end-to-end journeys and, through runner.sh, by the scripts. A journey is two
+# files: tests/e2e/<name>_test.sh starts the demo portal, gives the client its environment
+# (client_environment) and runs the body, tests/e2e/journeys/<name>.sh, inside an X server of
+# its own (journey); the body uses the rest of this file.
 e2e_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 
-# --- outside the X session
-
-# client_environment WORK: a home of its own under WORK, no XDG folders of the caller's, and the
-# engine's flags for a machine without a GPU (sandbox_user_test runs it with its sandbox on).
-client_environment() {
-  mkdir -p "$1/home"
-  mkdir -p "$1/run" && chmod 700 "$1/run"
-  export HOME="$1/home" XDG_STATE_HOME="$1/home/state" XDG_RUNTIME_DIR="$1/run" TMPDIR="$1"
-  unset XDG_DATA_HOME XDG_CACHE_HOME XDG_CONFIG_HOME XDG_DOWNLOAD_DIR
-  export QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu --no-sandbox"
-  export QT_QPA_PLATFORM=xcb
+# fail REASON: prints it and the last lines of each log in $logs there is, and ends the script.
+logs=()
+fail() {
+  echo "FAIL: $*"
+  local file
+  for file in "${logs[@]}"; do
+    [[ ! -s $file ]] || { echo "--- ${file#"$work/"}"; tail -n 60 "$file"; }
+  done
+  exit 1
 }
 
-# run_journey [--bus] [--ac] WIDTHxHEIGHT NAME ARGS...: runs journeys/NAME.sh with ARGS in a
-# new X server of that size (--bus: with a session bus of its own and the client's
-# accessibility on, for the accessibility tree; --ac: open to every user).
-run_journey() {
-  local bus=() server=""
-  if [[ $1 == --bus ]]; then bus=(dbus-run-session -- env QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1); shift; fi
-  if [[ $1 == --ac ]]; then server="-ac "; shift; fi
-  local screen="$1" name="$2"
-  shift 2
-  xvfb-run -a -s "$server-screen 0 ${screen}x24" "${bus[@]}" bash "$e2e_dir/journeys/$name.sh" "$@"
+# --- waits
+
+# until_true [-n TENTHS] CMD [ARGS...]: runs CMD until it succeeds, a tenth of a second
+# between tries, at most TENTHS tries (100); false when it never did.
+until_true() {
+  local tries=100
+  if [[ $1 == -n ]]; then tries="$2"; shift 2; fi
+  for _ in $(seq "$tries"); do "$@" && return 0; sleep 0.1; done
+  return 1
 }
+# The usual conditions; CMD's errors are not shown.
+not() { ! "$@"; }
+has() { grep -qs -- "$2" "$1"; }                            # has FILE PATTERN
+says() { "${@:2}" 2>/dev/null | grep -q -- "$1"; }          # says PATTERN CMD...: a line of its output
+some() { [[ -n $("$@" 2>/dev/null) ]]; }                    # some CMD...: it prints something
+equals() { [[ $("${@:2}" 2>/dev/null) == "$1" ]]; }         # equals TEXT CMD...: it prints TEXT
+above() { local n; n="$("${@:2}" 2>/dev/null)"; ((n > $1)); } # above N CMD...: it prints more than N
+listening() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; } # listening PORT
+running() { kill -0 "$1" 2>/dev/null; }                     # running PID
 
 # --- inside the X session
 
 step() { echo "step: $*"; }
-# until_true CONDITION [tenths]
-until_true() { for _ in $(seq "${2:-100}"); do eval "$1" && return 0; sleep 0.1; done; return 1; }
 # Requests in the portal's log ($log) that match a pattern; grows PATTERN BEFORE [tenths] waits
 # for one more than BEFORE.
 count() { grep -c "$1" "$log" || true; }
-grows() { until_true "(( \$(count \"$1\") > $2 ))" "${3:-100}"; }
-wait_log() { until_true "grep -qs \"$1\" \"$log\"" "${2:-200}" || { echo "timed out waiting for $1"; return 1; }; }
+grows() { until_true -n "${3:-100}" above "$2" count "$1"; }
+wait_log() { until_true -n "${2:-200}" has "$log" "$1" || { echo "timed out waiting for $1"; return 1; }; }
 
 # on_screen WIDTH HEIGHT: the places below. The login stack (663 x 391) is centred, its page
 # 18, 48 and its close button (32 x 32) 615, 15 inside it; the maximised frame puts its game
@@ -59,14 +63,20 @@ caption_click() { # Menu | Close
 # reminder, which may carry the client's name too), other than BUT.
 shown() { xdotool search --onlyvisible --name "$1" 2>/dev/null | grep -v "^${2:-x}$" | sort -n | tail -1; }
 frame_id() { shown "^QEV$"; }
+# window TITLE [BUT]: that window in $box, true when there is one. sized WIDTH: the newest
+# window titled "QEV" (the frame or the login stack) in $box, true when it is WIDTH wide.
+window() { box="$(shown "$@")"; [[ -n $box ]]; }
+sized() { window "^QEV$" && xwininfo -id "$box" | grep -q "Width: $1"; }
+# probe ARGS...: the accessibility tree through atspi_probe.py.
+probe() { timeout 60 /usr/bin/python3 "$e2e_dir/atspi_probe.py" "$@"; }
 
 # wait_question FRAME: the client's question box (any window titled as the client but FRAME)
 # in $box. answer KEY: gives it the keyboard, as a window manager would, and waits until it goes.
-wait_question() { until_true "box=\"\$(shown \"^Velmora Client\$\" \"$1\")\"; [[ -n \$box ]]" 50; }
+wait_question() { until_true -n 50 window "^Velmora Client$" "$1"; }
 answer() {
   xdotool windowfocus --sync "$box"
   xdotool key "$1"
-  until_true "! xdotool search --onlyvisible --name \"^Velmora Client\$\" 2>/dev/null | grep -q \"^$box\$\"" 50
+  until_true -n 50 not says "^$box$" xdotool search --onlyvisible --name "^Velmora Client$"
 }
 
 # page_ready form|realms: what a click on the login page waits for; a journey that reads
@@ -117,7 +127,7 @@ quit_by() {
   "$@"
   wait_question "$frame" || { echo "no quit question"; return 1; }
   answer Return
-  until_true "! kill -0 $pid 2>/dev/null" 150 || { echo "client did not end"; kill "$pid"; return 1; }
+  until_true -n 150 not running "$pid" || { echo "client did not end"; kill "$pid"; return 1; }
   wait "$pid"
 }
 
@@ -125,7 +135,7 @@ quit_by() {
 # value as JSON; until_js PAGE EXPR EXPECTED [tenths] waits for it.
 D() { python3 "$e2e_dir/devtools.py" "$debug" "$@"; }
 until_js() {
-  for _ in $(seq "${4:-100}"); do [[ "$(D eval "$1" "$2" 2>/dev/null)" == "$3" ]] && return 0; sleep 0.1; done
+  until_true -n "${4:-100}" equals "$3" D eval "$1" "$2" && return 0
   echo "page $1: $2 is $(D eval "$1" "$2" 2>&1), not $3"
   return 1
 }

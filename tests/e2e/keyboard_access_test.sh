@@ -13,28 +13,9 @@
 #     accessibility action asks the quit question, and OK ends the client.
 # Keeps the screenshots of the focus ring in BUILD_DIR/test-artifacts/.
 # Uses the built-in layout's hosts (127.0.0.1, ports $QEV_DEMO_PORT_BASE to +3).
-set -euo pipefail
-build="$1"
-portal="$build/bin/qev-demo-portal"
-here="$(cd "$(dirname "$0")" && pwd)"
-work="$(mktemp -d)"
-artifacts="$build/test-artifacts"
-mkdir -p "$artifacts"
-source "$here/portal.sh"
-source "$here/journey.sh"
-trap 'stop_portal; rm -rf "$work"' EXIT
-fail() { echo "FAIL: $*"; echo "--- journey"; cat "$work/journey.log" 2>/dev/null; echo "--- portal"; tail -40 "$work/portal.log"; exit 1; }
-
-layout_base="${QEV_DEMO_PORT_BASE:-18080}"
-start_portal_on "$layout_base" ||
-  fail "portal did not start (ports $layout_base..$((layout_base + 3)) busy?)"
-
-client_environment "$work"
-set +e
-run_journey --bus 1280x800 keyboard_access "$build/bin/qev" "$work/portal.log" "$work" >"$work/journey.log" 2>&1
-result=$?
-set -e
-cp "$work/ring-before.png" "$work/ring-after.png" "$work/login-focus.png" "$artifacts/" 2>/dev/null || true
-((result == 0)) || fail "journey ended with $result"
-cat "$work/journey.log"
+source "$(dirname "$0")/runner.sh"
+keep=("$work/ring-before.png" "$work/ring-after.png" "$work/login-focus.png")
+layout_portal
+client_environment
+journey --bus 1280x800 keyboard_access "$build/bin/qev" "$work/portal.log" "$work"
 echo "keyboard and accessibility e2e: ok"

@@ -41,8 +41,8 @@ start_portal() {
 # make_cert NAME [CA]: NAME.pem and NAME.key in $work for 127.0.0.1, signed by CA (CA.pem and
 # CA.key in $work), else by itself.
 make_cert() {
-  local sign=(-x509)
-  [[ -z "${2:-}" ]] || sign=(-CA "$work/$2.pem" -CAkey "$work/$2.key" -addext basicConstraints=CA:FALSE)
-  openssl req "${sign[@]}" -newkey rsa:2048 -nodes -keyout "$work/$1.key" -out "$work/$1.pem" \
+  local issuer=(-x509)
+  [[ -z "${2:-}" ]] || issuer=(-CA "$work/$2.pem" -CAkey "$work/$2.key" -addext basicConstraints=CA:FALSE)
+  openssl req "${issuer[@]}" -newkey rsa:2048 -nodes -keyout "$work/$1.key" -out "$work/$1.pem" \
     -days 2 -subj "/CN=qev test $1" -addext "subjectAltName=IP:127.0.0.1" 2>/dev/null
 }

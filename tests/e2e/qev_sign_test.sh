@@ -4,13 +4,9 @@
 # left alone, never written through, and the statement that lands is whole, mode 0644
 # (whatever the umask) and holds.
 # Usage: qev_sign_test.sh BUILD_DIR
-set -euo pipefail
-build="${1:?usage: $0 BUILD_DIR}"
+source "$(dirname "$0")/runner.sh"
 sign="$build/bin/qev-sign"
-[[ -x "$sign" ]] || { echo "FAIL: $sign not built"; exit 1; }
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-fail() { echo "FAIL: $*"; exit 1; }
+[[ -x "$sign" ]] || fail "$sign not built"
 pass() { echo "ok: $*"; }
 
 key="$("$sign" keygen "$work/key")"
@@ -42,7 +38,7 @@ for case in "${cases[@]}"; do
   [[ -f "$statement" && ! -L "$statement" ]] || fail "$case: the statement is not a file of its own"
   [[ "$(stat -c %a "$statement")" == 644 ]] || fail "$case: statement mode $(stat -c %a "$statement")"
   "$sign" verify "$key" "$work/pkg/qev next" >/dev/null || fail "$case: the statement does not hold"
-  left="$(ls -A "$work/pkg" | grep -vxF -e 'qev next' -e 'qev next.sig' -e "$name" || true)"
+  left="$(find "$work/pkg" -mindepth 1 -maxdepth 1 -printf '%f\n' | grep -vxF -e 'qev next' -e 'qev next.sig' -e "$name" || true)"
   [[ -z "$left" ]] || fail "$case: left behind: $left"
 done
 pass "links at the statement's and the old temporary name are not followed (${#cases[@]} cases)"
@@ -52,6 +48,6 @@ rm -rf "$work/pkg"
 mkdir -p "$work/pkg/qev next.sig"
 printf 'new build' >"$work/pkg/qev next"
 "$sign" sign "$work/key" "$work/pkg/qev next" 0.2.1.2 >/dev/null 2>&1 && fail "signed over a folder"
-[[ "$(ls -A "$work/pkg" | wc -l)" == 2 ]] || fail "left behind: $(ls -A "$work/pkg")"
+[[ "$(find "$work/pkg" -mindepth 1 -maxdepth 1 | wc -l)" == 2 ]] || fail "left behind: $(ls -A "$work/pkg")"
 pass "a failed rename leaves nothing behind"
 echo "qev-sign e2e: ok"

@@ -1,5 +1,4 @@
 #!/usr/bin/env bash
-# shellcheck disable=SC2016 # until_true and the namespace's shell evaluate their own lines
 # Downloads from real servers as operators run them (scripts/bootstrap servers), each in the
 # foreground on loopback ports of this test's own: nginx, with a manifest made by server-side
 # includes (chunked, no length) and a package whose name has a blank, behind HAProxy (header
@@ -9,19 +8,14 @@
 # static host up to https and the pages to a demo portal, and the package download is cut
 # once after the file on the server was replaced, so its resume starts over. Skips (77)
 # without the servers.  Usage: real_servers_test.sh BUILD_DIR
-set -euo pipefail
-build="${1:?usage: $0 BUILD_DIR}"
+source "$(dirname "$0")/runner.sh"
+source "$e2e_dir/update_client.sh"
 fetch="$build/bin/qev-fetch"
 export PATH="$PATH:/usr/sbin"
 for s in nginx haproxy tinyproxy; do
   command -v $s >/dev/null || { echo "SKIP: no $s (scripts/bootstrap servers)"; exit 77; }
 done
-work="$(mktemp -d)"
-source "$(dirname "$0")/portal.sh"
-source "$(dirname "$0")/update_client.sh"
-pids=()
-trap 'kill "${pids[@]}" 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$work"' EXIT
-fail() { echo "FAIL: $*"; tail -n 5 "$work"/*.log; exit 1; }
+logs+=("$work"/{nginx,haproxy,tinyproxy,access,fetch}.log)
 export XDG_STATE_HOME="$work/state"
 log="$work/state/qev/qev.log"
 b=${QEV_DEMO_PORT_BASE:-18080} # the layout's hosts: portal, game, forum, static
@@ -30,7 +24,7 @@ serve() { # PORT COMMAND...: runs the server, then waits until it listens on POR
   local port="$1" && shift
   "$@" >>"$work/$1.log" 2>&1 &
   pids+=($!)
-  until_true "(exec 3<>/dev/tcp/127.0.0.1/$port) 2>/dev/null" 50 || fail "no $1 on port $port"
+  until_true -n 50 listening "$port" || fail "no $1 on port $port"
 }
 got() { rm -rf "$work/got"; mkdir -p "$work/got"; "$fetch" "$@" "$work/got" >"$work/fetch.log"; }
 
@@ -74,6 +68,7 @@ cmp -s "$work/www/pkg/qev setup.bin" "$work/got/qev setup.bin" || fail "the pack
 echo "ok: chunked manifest and a name with a blank over https through HAProxy, http->https"
 # The system's store, as the client uses it: the CA goes into a private copy of the
 # certificate folder, seen only inside a mount namespace of this test's own.
+# shellcheck disable=SC2016 # the namespace's shell expands its own line
 store() { unshare -m sh -c 'mount --bind "$0" /etc/ssl/certs && exec "$@"' "$work/certs" "$@"; }
 if unshare -m true 2>/dev/null; then
   cp -rL /etc/ssl/certs "$work/certs" && cat "$work/ca.pem" >>"$work/certs/ca-certificates.crt"
@@ -113,21 +108,21 @@ echo "ok: a proxy's 407 is one log line; its credentials in http_proxy pass"
 # then gets the whole file (200) and the download starts over.
 [[ -x "$build/bin/qev" && -s "${QEV_UPDATE_SECRET_KEY_FILE:-}" && -d "$work/certs" ]] ||
   { echo "SKIP: the client's journey needs the client, this build's own key and a namespace"; exit 0; }
-portal="$build/bin/qev-demo-portal" && offer_update $((b + 50)) && pids+=("$portal_pid")
+offer_update $((b + 50))
 rm -f "$log"
 "$build/bin/qev-sign" sign "$QEV_UPDATE_SECRET_KEY_FILE" "$work/offer/qev next" 0.2.1.2 >/dev/null
 ln -s "$work/offer" "$work/www/$up/packages"
 store xvfb-run -a -s "-screen 0 1280x800x24" bash "$e2e_dir/journeys/update_close.sh" "$work/app/qev" \
-  "$work/access.log" >"$work/play.log" 2>&1 &
+  "$work/access.log" >"$work/steps.log" 2>&1 &
 pids+=($!)
-until_true '[[ -n $(find "$XDG_CACHE_HOME/qev/update" -name "qev next" -size +100k 2>/dev/null) ]]' 300 ||
+until_true -n 300 some find "$XDG_CACHE_HOME/qev/update" -name "qev next" -size +100k ||
   fail "the package download did not begin"
 read -r mtime size < <(stat -c '%Y %s' "$work/offer/qev next")
 etag="$(printf '"%x-%x"' "$mtime" "$size")" # as nginx makes it
 cp "$work/offer/qev next" "$work/copy" && touch -d 2001-01-01 "$work/copy"
 mv "$work/copy" "$work/offer/qev next"
 exec 3<>/dev/tcp/127.0.0.1/$((p + 5)) && echo "shutdown sessions server web/n" >&3 && cat <&3 >/dev/null
-wait "${pids[-1]}" || fail "the client's journey failed: $(cat "$work/play.log")"
+wait "${pids[-1]}" || fail "the client's journey failed"
 grep '^update 0.2.1.2 served by ' "$log" || fail "log: $(cat "$log")"
 [[ "$(grep -o '/qev%20next HTTP/1.1 .*' "$work/access.log" | cut -d' ' -f3-)" == \
   "206 bytes=0-|"$'\n'"200 bytes="[1-9]*"-|$etag" ]] ||

@@ -4,21 +4,9 @@
 # screen's corner with its countdown near 09:5x and a tray icon; its close button removes
 # both. Keeps a screenshot of the reminder in BUILD_DIR/test-artifacts/reminder.png.
 # Uses the built-in layout's hosts (127.0.0.1, ports $QEV_DEMO_PORT_BASE to +3).
-set -euo pipefail
-build="$1"
-portal="$build/bin/qev-demo-portal"
-source_dir="$(cd "$(dirname "$0")/../.." && pwd)"
-work="$(mktemp -d)"
-artifacts="$build/test-artifacts"
-mkdir -p "$artifacts"
-source "$(dirname "$0")/portal.sh"
-source "$(dirname "$0")/journey.sh"
-trap 'stop_portal; rm -rf "$work"' EXIT
-fail() { echo "FAIL: $*"; echo "--- portal"; cat "$work/portal.log"; exit 1; }
-
-layout_base="${QEV_DEMO_PORT_BASE:-18080}"
-start_portal_on "$layout_base" ||
-  fail "portal did not start (ports $layout_base..$((layout_base + 3)) busy?)"
+source "$(dirname "$0")/runner.sh"
+keep=("$work/reminder.png" "$work/reminder-screen.png")
+layout_portal
 
 # Candidate pictures of the reminder's digit well for 09:50 .. 10:00, drawn from the built-in
 # artwork the way the client draws them (digits 35 px apart in the strip, colon at 350).
@@ -35,12 +23,9 @@ for value in $(seq 590 600); do
     -crop 136x28+121+50 +repage "$work/expect-$value.png"
 done
 
-client_environment "$work"
-run_journey 1920x1080 reminder "$build/bin/qev" "$work" "$work/portal.log"
-
+client_environment
+journey 1920x1080 reminder "$build/bin/qev" "$work" "$work/portal.log"
 touch "$work/steps"
-cp "$work/reminder.png" "$artifacts/reminder.png" 2>/dev/null || true
-cp "$work/screen.png" "$artifacts/reminder-screen.png" 2>/dev/null || true
 grep -q "logged in" "$work/steps" || fail "the login did not fetch the task feed"
 grep -q "reminder at the corner" "$work/steps" || fail "no 283x93 window at 1637,837"
 grep -q " /micro2/TaskTips?tid=1 " "$work/portal.log" || fail "the reminder did not load its page"

@@ -4,24 +4,15 @@
 # processes must run in a user namespace of their own (the sandbox), and the terminal it was
 # started from gets nothing but the engine's error reports until it is told to end. Skipped,
 # with the reason, where the kernel forbids unprivileged user namespaces or the test is not root.
-set -euo pipefail
-build="$1"
-portal="$build/bin/qev-demo-portal"
-here="$(cd "$(dirname "$0")" && pwd)"
+source "$(dirname "$0")/runner.sh"
 if [[ "$(id -u)" != 0 ]]; then echo "SKIP: needs root to start the client as another user"; exit 0; fi
 player=nobody
 if ! runuser -u "$player" -- unshare -Ur true 2>/dev/null; then
   echo "SKIP: this kernel forbids unprivileged user namespaces (unshare -Ur true failed as $player)"
   exit 0
 fi
-work="$(mktemp -d)"
 chmod 755 "$work"
-source "$here/portal.sh"
-source "$here/journey.sh"
-trap 'stop_portal; rm -rf "$work"' EXIT
-fail() { echo "FAIL: $*"; cat "$work/steps.log" 2>/dev/null; echo "--- portal"; tail -20 "$work/portal.log"; exit 1; }
-base="${QEV_DEMO_PORT_BASE:-18080}"
-start_portal_on "$base" || fail "portal did not start"
+layout_portal
 
 # The player's own copy of the program and home; nothing of root's is reachable.
 install -m 755 "$build/bin/qev" "$work/qev"
@@ -30,10 +21,5 @@ mkdir -p "$work/home" "$work/run"
 chown "$player" "$work/home" "$work/run"
 chmod 700 "$work/run"
 
-set +e
-run_journey --ac 1280x800 sandbox_user "$work" "$player" "$base" >"$work/steps.log" 2>&1
-result=$?
-set -e
-((result == 0)) || fail "ended with $result"
-cat "$work/steps.log"
+journey --ac 1280x800 sandbox_user "$work" "$player" "$base"
 echo "sandbox as an ordinary user e2e: ok"

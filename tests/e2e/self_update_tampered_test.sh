@@ -1,29 +1,22 @@
 #!/usr/bin/env bash
-# shellcheck disable=SC2016 # until_true evaluates its conditions
 # A package changed after it was signed (as anyone on the update host's path could change
 # it): the client downloads it and its statement, refuses it, deletes both, logs why, and
 # at exit hands over to nothing: the program file stays as it was.
 # Uses the built-in layout's hosts, like self_update_test.sh.
-set -euo pipefail
-build="$1"
-portal="$build/bin/qev-demo-portal"
-work="$(mktemp -d)"
-source "$(dirname "$0")/portal.sh"
-source "$(dirname "$0")/update_client.sh"
-trap 'stop_portal; rm -rf "$work"' EXIT
-fail() { echo "FAIL: $*"; echo "--- portal"; cat "$work/portal.log"; exit 1; }
+source "$(dirname "$0")/runner.sh"
+source "$e2e_dir/update_client.sh"
 
 offer_update
 # The portal has signed the package it read at start; now one byte of it changes (same size).
 printf 'X' | dd of="$work/offer/qev next" bs=1 seek=4096 conv=notrunc status=none
 
-run_journey 1280x800 update_close "$work/app/qev" "$work/portal.log"
+journey 1280x800 update_close "$work/app/qev" "$work/portal.log"
 
 grep -q 'packages/qev%20next ' "$work/portal.log" || fail "the package was not fetched"
 grep -q 'packages/qev%20next.sig .*-> 20[06]' "$work/portal.log" || fail "the statement was not fetched"
 runs="$work/cache/qev/update"
 cmp -s "$work/app/qev" "$build/bin/qev" || fail "the program file was changed"
-until_true '[[ -z "$(ls -A "$runs")" ]]' || fail "files were kept: $(ls -R "$runs")"
+until_true not some ls -A "$runs" || fail "files were kept: $(ls -R "$runs")"
 log="$(grep -v -e '^qev .* started on ' -e '^rendering: ' "$work/state/qev/qev.log" 2>/dev/null | head -1 || true)"
 [[ "$log" == "update package refused: wrong SHA-256" ]] || fail "log: '$log'"
 echo "tampered self-update e2e: ok"

@@ -1,5 +1,4 @@
 #!/usr/bin/env bash
-# shellcheck disable=SC2016 # until_true evaluates its conditions
 # Two copies of the client, as an attacker would line them up. The first copy is offered
 # a good, signed build and verifies it. Then the update host turns hostile: a second copy,
 # started while the first still runs, is offered other, unsigned bytes under the same name,
@@ -7,20 +6,9 @@
 # quit question. Only the genuine build may ever run, or nothing: the program file ends up
 # as the genuine build or unchanged, never the attacker's.
 # Uses the built-in layout's hosts, like self_update_test.sh.
-set -euo pipefail
-build="$1"
-portal="$build/bin/qev-demo-portal"
-work="$(mktemp -d)"
-source "$(dirname "$0")/portal.sh"
-source "$(dirname "$0")/update_client.sh"
-hostile_pid=""
-trap 'stop_portal; [[ -n "$hostile_pid" ]] && kill "$hostile_pid" 2>/dev/null; rm -rf "$work"' EXIT
-fail() {
-  echo "FAIL: $*"
-  echo "--- log"; cat "$work/state/qev/qev.log" 2>/dev/null || true
-  echo "--- hostile host"; cat "$work/hostile.log" 2>/dev/null || true
-  exit 1
-}
+source "$(dirname "$0")/runner.sh"
+source "$e2e_dir/update_client.sh"
+logs+=("$work/hostile.log")
 
 offer_update
 static_port=$(("${QEV_DEMO_PORT_BASE:-18080}" + 3))
@@ -30,14 +18,14 @@ printf 'EVIL-BUILD-MARK!' >>"$work/evil"
 curl -s "http://127.0.0.1:$static_port/micro_client/mm/qev_new/update.xml" >"$work/manifest.xml"
 grep -q 'qev next' "$work/manifest.xml" || fail "the portal's manifest names no package"
 
-run_journey 1280x800 update_two_copies "$work" "$static_port" "$portal_pid" || fail "the client run failed"
-hostile_pid="$(cat "$work/hostile.pid" 2>/dev/null || true)"
+journey 1280x800 update_two_copies "$work" "$static_port" "$portal_pid"
+pids+=("$(cat "$work/hostile.pid" 2>/dev/null || true)")
 
 grep -q '\.sig' "$work/hostile.log" || fail "the second copy never asked the hostile host"
 grep -q 'GET .*qev%20next \|GET .*qev+next ' "$work/hostile.log" &&
   fail "the second copy fetched the unsigned package before its statement"
 [[ "$(tail -c 16 "$work/app/qev" | tr -d '\0')" != EVIL-BUILD-MARK! ]] || fail "the attacker's bytes were installed"
-until_true 'cmp -s "$work/app/qev" "$work/offer/qev next"' || true
+until_true cmp -s "$work/app/qev" "$work/offer/qev next" || true
 if cmp -s "$work/app/qev" "$work/offer/qev next"; then
   echo "two-copies e2e: the genuine build was installed; the second copy fetched nothing unsigned: ok"
 elif cmp -s "$work/app/qev" "$build/bin/qev"; then

@@ -5,16 +5,8 @@
 # part of it. Without the file no report is sent at all.
 # The portal runs on the built-in layout's ports, so that the login page's request shows
 # that start-up has passed the report step.
-set -euo pipefail
-build="$1"
-portal="$build/bin/qev-demo-portal"
-work="$(mktemp -d)"
-source "$(dirname "$0")/portal.sh"
-trap 'stop_portal; rm -rf "$work"' EXIT
-fail() { echo "FAIL: $*"; cat "$work/portal.log"; exit 1; }
-
-layout_base="${QEV_DEMO_PORT_BASE:-18080}"
-start_portal_on "$layout_base" || fail "portal did not start (ports $layout_base..+3 busy?)"
+source "$(dirname "$0")/runner.sh"
+layout_portal
 
 # The settings file is looked up beside the program: run a copy that has one (or none).
 cp "$build/bin/qev" "$work/qev"
@@ -39,19 +31,19 @@ run_client() {
 
 report_line() { grep '/micro2/Report' "$work/run.log" | head -1 || true; }
 
-run_client $'[config]\r\nPM=http://127.0.0.1:'"$layout_base"$'/micro2/Report?from=e2e\r\n'
+run_client $'[config]\r\nPM=http://127.0.0.1:'"$base"$'/micro2/Report?from=e2e\r\n'
 line="$(report_line)"
 [[ -n "$line" ]] || fail "no report request reached the portal"
 [[ "$line" =~ /micro2/Report\?from=e2e\&mac=([0-9A-F]*)\  ]] || fail "report without &mac=: $line"
 (( ${#BASH_REMATCH[1]} % 12 == 0 )) || fail "identity is not 12 hex digits per adapter: $line"
 echo "with a query: $line"
 
-run_client $'[config]\r\nPM=http://127.0.0.1:'"$layout_base"$'/micro2/Report\r\n'
+run_client $'[config]\r\nPM=http://127.0.0.1:'"$base"$'/micro2/Report\r\n'
 line="$(report_line)"
 [[ "$line" =~ /micro2/Report\&mac=[0-9A-F]*\  ]] || fail "no-query report is not path&mac=: $line"
 echo "without a query: $line"
 
-run_client $'[config]\r\nPM="http://127.0.0.1:'"$layout_base"$'/micro2/Report?from=quoted"\r\n'
+run_client $'[config]\r\nPM="http://127.0.0.1:'"$base"$'/micro2/Report?from=quoted"\r\n'
 line="$(report_line)"
 [[ "$line" =~ /micro2/Report\?from=quoted\&mac=[0-9A-F]*\  ]] || fail "quoted value kept its quotes: $line"
 echo "quoted: $line"

@@ -1,12 +1,8 @@
 #!/usr/bin/env bash
 # The qev program as a user starts it: the update modes without any display, and an
 # ordinary start that stays running until it is closed.
-set -euo pipefail
-build="$1"
+source "$(dirname "$0")/runner.sh"
 qev="$build/bin/qev"
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-fail() { echo "FAIL: $*"; exit 1; }
 
 # -u with three arguments touches nothing, even without a display.
 echo new > "$work/pkg"; echo old > "$work/prog"

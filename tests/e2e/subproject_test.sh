@@ -1,11 +1,7 @@
 #!/usr/bin/env bash
 # The project builds as a sub-project of another CMake project (add_subdirectory), with its
 # paths taken from its own folder, not the outer project's, and its tests left out.
-set -euo pipefail
-source_dir="$(cd "$(dirname "$0")/../.." && pwd)"
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-fail() { echo "FAIL: $*"; exit 1; }
+source "$(dirname "$0")/runner.sh"
 
 cmake -S "$source_dir/tests/subproject" -B "$work/build" -G Ninja -DQEV_DIR="$source_dir" \
   -DCMAKE_BUILD_TYPE=Release >"$work/configure.log" 2>&1 || { cat "$work/configure.log"; fail "configure"; }

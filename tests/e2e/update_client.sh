@@ -1,7 +1,5 @@
-# shellcheck shell=bash disable=SC2154,SC2016 # $build, $work: the sourcing test's; until_true evaluates
-# Sourced by the self-update scripts (after portal.sh, with $build, $work and fail set); brings
-# journey.sh, whose journeys/update_close.sh runs the client.
-source "$(dirname "${BASH_SOURCE[0]}")/journey.sh"
+# shellcheck shell=bash disable=SC2154 # $build, $work: runner.sh's
+# Sourced by the self-update scripts after runner.sh; journeys/update_close.sh runs the client.
 
 # offer_update [BASE]: the client copy in $work/app/qev, the "new build" in "$work/offer/qev next"
 # (the same program with a marker appended; the loader ignores the tail), the portal on the
@@ -12,10 +10,8 @@ offer_update() {
   cp "$build/bin/qev" "$work/app/qev"
   cp "$build/bin/qev" "$work/offer/qev next"
   printf 'NEW-BUILD-MARKER' >> "$work/offer/qev next"
-  local layout_base="${1:-${QEV_DEMO_PORT_BASE:-18080}}"
-  start_portal_on "$layout_base" --offer-update "$work/offer/qev next" ||
-    fail "portal did not start (ports $layout_base..$((layout_base + 3)) busy?)"
-  client_environment "$work"
+  QEV_DEMO_PORT_BASE="${1:-${QEV_DEMO_PORT_BASE:-18080}}" layout_portal --offer-update "$work/offer/qev next"
+  client_environment
   export TMPDIR="$work/tmp" XDG_STATE_HOME="$work/state" XDG_CACHE_HOME="$work/cache"
 }
 
@@ -24,7 +20,7 @@ offer_update() {
 installed() {
   local runs="$work/cache/qev/update"
   marked() { [[ "$(tail -c 16 "$work/app/qev" | tr -d '\0')" == NEW-BUILD-MARKER ]]; }
-  until_true 'marked && [[ -z "$(ls -A "$runs")" ]]'
+  until_true marked && until_true not some ls -A "$runs" || true
   marked || fail "program file was not replaced"
   cmp -s "$work/app/qev" "$work/offer/qev next" || fail "installed program differs from the package"
   [[ -x "$work/app/qev" ]] || fail "installed program is not executable"

@@ -3,14 +3,10 @@
 # pair once; a build for any real host needs the operator's key; empty keys, malformed keys
 # and keys whose secrets the repository holds are refused.
 # Usage: update_key_configure_test.sh BUILD_DIR (its bin/qev-sign makes the operator's key)
-set -euo pipefail
-build="${1:?usage: $0 BUILD_DIR}"
-source_dir="$(cd "$(dirname "$0")/../.." && pwd)"
+source "$(dirname "$0")/runner.sh"
 cmake_bin="${QEV_CMAKE:-cmake}"
 generator="${QEV_CMAKE_GENERATOR:-Ninja}"
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-fail() { echo "FAIL: $*"; [[ -f "$work/log" ]] && tail -n 30 "$work/log"; exit 1; }
+logs=("$work/log")
 pass() { echo "ok: $*"; }
 [[ -x "$build/bin/qev-sign" ]] || fail "$build/bin/qev-sign not built"
 

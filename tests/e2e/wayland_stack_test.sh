@@ -14,42 +14,10 @@
 # pointer starts outside, enters, and the test waits until the compositor has passed it to
 # the client (XWayland sees it over the stack) and, after the click, the keyboard focus too.
 # Screenshots are kept in BUILD_DIR/test-artifacts/wayland_stack/.
-set -euo pipefail
-build="$1"
-source_dir="$(cd "$(dirname "$0")/../.." && pwd)"
-portal="$build/bin/qev-demo-portal"
+source "$(dirname "$0")/runner.sh"
 checker="$build/tests/stack_shot_check"
 artifacts="$build/test-artifacts/wayland_stack"
-work="$(mktemp -d)"
-source "$(dirname "$0")/portal.sh"
-
-xvfb_pid="" weston_pid="" client_pid=""
-cleanup() {
-  set +e
-  for pid in $client_pid $weston_pid $xvfb_pid; do
-    kill "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
-  done
-  stop_portal
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*"
-  echo "--- weston"; tail -n 20 "$work/weston.log" 2>/dev/null || true
-  echo "--- client"; tail -n 20 "$work/client.log" 2>/dev/null || true
-  echo "--- portal"; tail -n 20 "$work/portal.log" 2>/dev/null || true
-  exit 1
-}
-# wait_until SECONDS COMMAND...: polls COMMAND every 0.1 s; false when time runs out.
-wait_until() {
-  local deadline=$((SECONDS + $1))
-  shift
-  until "$@"; do
-    ((SECONDS < deadline)) || return 1
-    sleep 0.1
-  done
-}
+logs+=("$work/weston.log" "$work/client.log")
 client_alive() {
   kill -0 "$client_pid" 2>/dev/null && return 0
   local rc=0
@@ -66,9 +34,7 @@ ls /usr/lib/*/qt6/plugins/platforms/libqwayland-generic.so >/dev/null 2>&1 ||
 rm -rf "$artifacts" && mkdir -p "$artifacts"
 
 # The built-in layout names the demo ports.
-layout_base="${QEV_DEMO_PORT_BASE:-18080}"
-start_portal_on "$layout_base" ||
-  fail "portal did not start (ports $layout_base..$((layout_base + 3)) busy?)"
+layout_portal
 
 # A private session: runtime folder, an X server for Weston's seat and output, the
 # Wayland socket, and Weston's XWayland on a free X display.
@@ -76,20 +42,19 @@ export XDG_RUNTIME_DIR="$work/runtime"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 [[ -d /tmp/.X11-unix ]] || mkdir -m 1777 /tmp/.X11-unix
 Xvfb -displayfd 3 -screen 0 1400x900x24 -nolisten tcp 3>"$work/xvfb.display" >/dev/null 2>&1 &
-xvfb_pid=$!
-has_xvfb() { [[ -s "$work/xvfb.display" ]]; }
-wait_until 20 has_xvfb || fail "Xvfb did not start"
+pids=($!)
+until_true -n 200 test -s "$work/xvfb.display" || fail "Xvfb did not start"
 seat=":$(cat "$work/xvfb.display")"
 socket="qev-wayland-$$"
 # Pixman rendering so that the output holds real pixels; --debug allows the screenshooter.
 DISPLAY="$seat" weston --backend=x11-backend.so --use-pixman --debug --xwayland --idle-time=0 \
   --width=1280 --height=800 --socket="$socket" --log="$work/weston.log" \
   >"$work/weston.out" 2>&1 &
-weston_pid=$!
+pids=($! "${pids[@]}")
 display_of_weston() { sed -n 's/.*xserver listening on display \(:[0-9]*\).*/\1/p' "$work/weston.log" 2>/dev/null | head -n 1; }
-has_display() { [[ -n "$(display_of_weston)" ]]; }
-wait_until 20 has_display || fail "weston did not offer an X display"
-export WAYLAND_DISPLAY="$socket" DISPLAY="$(display_of_weston)"
+until_true -n 200 some display_of_weston || fail "weston did not offer an X display"
+DISPLAY="$(display_of_weston)"
+export WAYLAND_DISPLAY="$socket" DISPLAY
 unset QT_QPA_PLATFORM
 echo "weston on $WAYLAND_DISPLAY (output and seat on $seat), XWayland on $DISPLAY"
 # seat_click X Y: a real click at screen position X,Y of the compositor's output.
@@ -101,7 +66,7 @@ shot() {
   mkdir -p "$work/shots"
   (cd "$work/shots" && weston-screenshooter >/dev/null 2>&1) || return 1
   local file
-  file="$(ls "$work"/shots/*.png 2>/dev/null | head -n 1)"
+  file="$(find "$work/shots" -name '*.png' | head -n 1)"
   [[ -n "$file" ]] && mv "$file" "$artifacts/$1.png"
 }
 
@@ -109,11 +74,12 @@ export TMPDIR="$work" QTWEBENGINE_DISABLE_SANDBOX=1
 export QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu --no-sandbox"
 "$build/bin/qev" >"$work/client.log" 2>&1 &
 client_pid=$!
+pids=("$client_pid" "${pids[@]}")
 
 # The client's visible X windows (its _NET_WM_PID): the stack must be exactly one.
 visible_windows() { xdotool search --onlyvisible --pid "$client_pid" 2>/dev/null || true; }
 one_window() { [[ "$(visible_windows | wc -l)" == 1 ]]; }
-wait_until 60 one_window || { client_alive; fail "no single visible window: $(visible_windows | wc -l) windows"; }
+until_true -n 600 one_window || { client_alive; fail "no single visible window: $(visible_windows | wc -l) windows"; }
 stack="$(visible_windows)"
 eval "$(xdotool getwindowgeometry --shell "$stack")"
 [[ "$WIDTH x $HEIGHT" == "663 x 391" ]] || fail "the stack is ${WIDTH}x$HEIGHT, not the login size 663x391"
@@ -121,7 +87,7 @@ eval "$(xdotool getwindowgeometry --shell "$stack")"
 echo "one window $stack, ${WIDTH}x$HEIGHT"
 
 # The login page loads into the pane; the screenshot must show it lined up with the artwork.
-wait_until 60 grep -q ' /micro2 -> 200' "$work/portal.log" || { client_alive; fail "the login page was never asked for"; }
+until_true -n 600 has "$work/portal.log" ' /micro2 -> 200' || { client_alive; fail "the login page was never asked for"; }
 aligned() {
   client_alive
   shot login || return 1
@@ -129,7 +95,7 @@ aligned() {
     --button "575,14,$source_dir/res/images/1020.png" --button "615,15,$source_dir/res/images/1010.png" \
     --crop "$artifacts/login-stack.png" >"$work/check.txt"
 }
-wait_until 60 aligned || { cat "$work/check.txt"; fail "the stack's layers do not line up on screen"; }
+until_true -n 150 aligned || { cat "$work/check.txt"; fail "the stack's layers do not line up on screen"; }
 cat "$work/check.txt"
 [[ "$(visible_windows)" == "$stack" ]] ||
   fail "the stack did not stay one window: $stack became $(visible_windows | tr '\n' ' ')"
@@ -144,21 +110,20 @@ field_x=$((stack_x + 200)) field_y=$((stack_y + 215))
 DISPLAY="$seat" xdotool mousemove 1390 890
 DISPLAY="$seat" xdotool mousemove "$field_x" "$field_y"
 pointer_over_field() { [[ "$(xdotool getmouselocation)" == "x:$field_x y:$field_y "* ]]; }
-wait_until 10 pointer_over_field || fail "the compositor did not pass the pointer on: $(xdotool getmouselocation)"
+until_true pointer_over_field || fail "the compositor did not pass the pointer on: $(xdotool getmouselocation)"
 DISPLAY="$seat" xdotool click 1
 stack_focused() { [[ "$(xdotool getwindowfocus 2>/dev/null)" == "$stack" ]]; }
-wait_until 10 stack_focused || { shot login-input || true; fail "the click did not give the stack the focus"; }
+until_true stack_focused || { shot login-input || true; fail "the click did not give the stack the focus"; }
 DISPLAY="$seat" xdotool type --delay 30 "Tess"
 DISPLAY="$seat" xdotool key Return
-form_sent() { grep -q ' /micro2?user=Tess' "$work/portal.log"; }
-wait_until 15 form_sent || { shot login-input || true; fail "the typed name did not reach the login page"; }
+until_true -n 150 has "$work/portal.log" ' /micro2?user=Tess' || { shot login-input || true; fail "the typed name did not reach the login page"; }
 # The realm list paints a little after it arrives: click until the game is asked for.
 click_realm() {
   client_alive
   seat_click $((stack_x + 160)) $((stack_y + 196))
-  wait_until 1 grep -q ' /play?server=' "$work/portal.log"
+  until_true -n 10 has "$work/portal.log" ' /play?server='
 }
-wait_until 30 click_realm || { shot realms || true; fail "clicking the realm link never opened the game"; }
+until_true -n 30 click_realm || { shot realms || true; fail "clicking the realm link never opened the game"; }
 
 # The game window: the stack hidden, one other window of the client showing, maximised.
 game_shows() {
@@ -169,7 +134,7 @@ game_shows() {
   eval "$(xdotool getwindowgeometry --shell "$w")"
   ((WIDTH > 663 && HEIGHT > 391))
 }
-wait_until 30 game_shows || fail "the game window did not show (windows: $(visible_windows | tr '\n' ' '))"
+until_true -n 300 game_shows || fail "the game window did not show (windows: $(visible_windows | tr '\n' ' '))"
 echo "game window ${WIDTH}x$HEIGHT"
 # The game page paints into it: the middle of the screen is no longer one flat colour.
 game_painted() {
@@ -180,10 +145,9 @@ game_painted() {
     -format '%[fx:standard_deviation]' info:)"
   awk -v s="$spread" 'BEGIN { exit !(s > 0.02) }'
 }
-wait_until 30 game_painted || fail "the game page did not paint in the game window"
+until_true -n 80 game_painted || fail "the game page did not paint in the game window"
 # The frame's own keys reach it through the compositor too: F5 asks for the game page again.
 plays="$(grep -c ' /play?server=' "$work/portal.log")"
 DISPLAY="$seat" xdotool key F5
-replayed() { (($(grep -c ' /play?server=' "$work/portal.log") > plays)); }
-wait_until 10 replayed || fail "F5 did not load the game page again"
+until_true above "$plays" grep -c ' /play?server=' "$work/portal.log" || fail "F5 did not load the game page again"
 echo "wayland stack e2e: ok (screenshots in $artifacts)"

@@ -12,7 +12,7 @@ step "sign in"
 wait_log "GET :[0-9]* /micro2 " || exit 11
 sign_in Aldric || exit 11
 step "game window"
-until_true '[[ -n $(frame_id) ]]' || { echo "no game window"; exit 12; }
+until_true some frame_id || { echo "no game window"; exit 12; }
 frame="$(frame_id)"
 geometry="$(xdotool getwindowgeometry "$frame" | tr "\n" " ")"
 echo "$geometry"
@@ -27,9 +27,9 @@ logouts="$(count "GET :[0-9]* /micro2/Logout")"
 switch_account || exit 14
 grows "GET :[0-9]* /micro2/Logout" "$logouts" 50 || { echo "no logout page"; exit 15; }
 step "login stack again"
-until_true '[[ -z $(frame_id) ]]' 50 || { echo "game window still shown"; exit 16; }
+until_true -n 50 not some frame_id || { echo "game window still shown"; exit 16; }
 sign_in Brenna || exit 17
-until_true '[[ -n $(frame_id) ]]' || { echo "no game window the second time"; exit 18; }
+until_true some frame_id || { echo "no game window the second time"; exit 18; }
 
 step "close and confirm"
 sleep 1

@@ -9,10 +9,9 @@ debug=$((base + 9)) # the remote-debugging port (the portal takes base .. base +
 on_screen 1280 800
 hostile="/hostile?main"
 question="^Open an outside application"
-fail() { echo "FAILED: $*"; exit 1; }
 logged() { grep -c -- "$1" "$clientlog" 2>/dev/null || true; }
 until_logged() { # PATTERN: waits for the client's log line
-  until_true "(( \$(logged \"$1\") > 0 ))" || { echo "the client never logged: $1"; return 1; }
+  until_true above 0 logged "$1" || { echo "the client never logged: $1"; return 1; }
 }
 js() { D eval "$hostile" "$1" 2>/dev/null; }
 # The hostile page's pop-ups (the frame is titled otherwise).
@@ -29,10 +28,10 @@ press() {
 # two_boxes: answers the next two alerts of the page, as a player would.
 two_boxes() {
   for n in 1 2; do
-    until_true "box=\"\$(shown \"^Message from\")\"; [[ -n \$box ]]" 50 || fail "alert $n not shown"
+    until_true -n 50 window "^Message from" || fail "alert $n not shown"
     xdotool windowfocus --sync "$box"
     xdotool key Return
-    until_true "[[ -z \$(shown \"^Message from\") ]] || [[ \$(shown \"^Message from\") != $box ]]" 50
+    until_true -n 50 not equals "$box" shown "^Message from"
   done
 }
 ad="http://localhost:$((base + 1))/hostile/ad" # another site than the portal's 127.0.0.1
@@ -57,12 +56,12 @@ until_js micro2 "document.readyState" '"complete"' 300 || fail "no login page"
 step "an ad frame clicked once leaves the login pane on the portal"
 an_ad micro2 "top=http://localhost:$((base + 1))/micro2"
 page_click 150 75
-until_true "grep -q localhost \"$opened\" 2>/dev/null" || fail "the ad's address did not go outside"
+until_true has "$opened" localhost || fail "the ad's address did not go outside"
 [[ "$(D eval micro2 "location.host")" == "\"127.0.0.1:$base\"" ]] || fail "the login pane left"
 : >"$opened"
 step "sign in and open the hostile page"
 sign_in Aldric || fail "no sign-in"
-until_true '[[ -n $(frame_id) ]]' || fail "no game window"
+until_true some frame_id || fail "no game window"
 D eval "/play" "location.href = \"$hostile\"" >/dev/null
 until_js "$hostile" "document.readyState" '"complete"' || fail "no hostile page"
 
@@ -72,7 +71,7 @@ until_logged "game page address refused: qevtest:without-input" || exit 1
 [[ -z "$(shown "$question")" ]] || fail "asked without input"
 step "schemes: after a click the player is asked; No (the default) opens nothing"
 press 'go("qevtest:answer-no")'
-until_true "box=\"\$(shown \"$question\")\"; [[ -n \$box ]]" 50 || fail "no question"
+until_true -n 50 window "$question" || fail "no question"
 sleep 0.5 # painted
 import -window root "$work/scheme_question.png" 2>/dev/null || echo "no screenshot"
 answer Return
@@ -80,9 +79,9 @@ until_logged "asked to open qevtest:answer-no: declined" || exit 1
 [[ ! -s "$opened" ]] || fail "No opened $(cat "$opened")"
 step "schemes: Yes opens it with the desktop's handler"
 press 'go("qevtest:answer-yes")'
-until_true "box=\"\$(shown \"$question\")\"; [[ -n \$box ]]" 50 || fail "no question the second time"
+until_true -n 50 window "$question" || fail "no question the second time"
 answer alt+y
-until_true "grep -q qevtest:answer-yes \"$opened\" 2>/dev/null" || fail "Yes opened nothing"
+until_true has "$opened" qevtest:answer-yes || fail "Yes opened nothing"
 (($(wc -l <"$opened") == 1)) || fail "opened: $(cat "$opened")"
 
 step "pointer lock: none without input"
@@ -116,11 +115,11 @@ step "an ad frame's address for a desktop handler asks nothing, after a click ou
 an_ad "$hostile" "self=qevtest:ad-frame"
 until_logged "game page address refused: qevtest:ad-frame (a frame's)" || exit 1
 press ""
-! until_true '[[ -n $(shown "$question") ]]' 20 || fail "the ad's address was put to the player"
+! until_true -n 20 some shown "$question" || fail "the ad's address was put to the player"
 
 step "a foreign pop-up shows the client's bar; its opener.location leaves the game tab in place"
 press "window.open('http://localhost:$((base + 1))/hostile?foreign', 'f')"
-until_true '(( $(popups) == 1 ))' || fail "no foreign pop-up"
+until_true equals 1 popups || fail "no foreign pop-up"
 until_js "hostile?foreign" "document.readyState" '"complete"' || fail "the pop-up did not load"
 sleep 0.5 # painted
 import -window root "$work/foreign_popup_bar.png" 2>/dev/null || echo "no screenshot"
@@ -129,7 +128,7 @@ D eval "hostile?foreign" "opener.location = '$ad?nabbed'; true" >/dev/null
 until_logged "game page address refused (not the operator's site): http://localhost" || exit 1
 [[ "$(js "location.search")" == '"?main"' ]] || fail "the game tab left"
 D eval "hostile?foreign" "window.close()" >/dev/null
-until_true '(( $(popups) == 0 ))' || fail "the foreign pop-up stayed"
+until_true equals 0 popups || fail "the foreign pop-up stayed"
 
 step "pop-ups: none without input"
 press "" # as for the lock
@@ -139,9 +138,9 @@ until_logged "game page pop-up refused" || exit 1
 (($(popups) == 0)) || fail "a pop-up opened without input"
 step "pop-ups: one per click, four at most"
 press "openPopups(3)"
-until_true '(( $(popups) == 1 ))' || fail "the click opened $(popups) pop-ups"
+until_true equals 1 popups || fail "the click opened $(popups) pop-ups"
 for n in 2 3 4 5; do press "openPopups(1)"; done
-until_true '(( $(popups) == 4 ))' || fail "$(popups) pop-ups open"
+until_true equals 4 popups || fail "$(popups) pop-ups open"
 until_logged "4 pop-ups of the game page are open" || exit 1
 (($(popups) == 4)) || fail "a fifth pop-up opened"
 
@@ -151,14 +150,14 @@ grows "GET :[0-9]* /hostile/beat" 2 || fail "no heartbeat"
 logouts="$(count "GET :[0-9]* /micro2/Logout")"
 switch_account || fail "no switch"
 grows "GET :[0-9]* /micro2/Logout" "$logouts" || fail "no logout page"
-until_true '[[ -z $(frame_id) ]]' || fail "the game window stayed"
+until_true not some frame_id || fail "the game window stayed"
 [[ -z "$(shown "^Message from")" ]] || fail "the old page asked to stay"
-until_true '(( $(popups) == 0 ))' || fail "$(popups) pop-ups of the old account are open"
+until_true equals 0 popups || fail "$(popups) pop-ups of the old account are open"
 beats="$(count "GET :[0-9]* /hostile/beat")"
 sleep 1 # five heartbeats' time
 (($(count "GET :[0-9]* /hostile/beat") == beats)) || fail "the old page still sends requests"
 
 step "sign in again, close from the client's own button"
 sign_in Brenna || fail "no second sign-in"
-until_true '[[ -n $(frame_id) ]]' || fail "no game window the second time"
+until_true some frame_id || fail "no game window the second time"
 quit_client

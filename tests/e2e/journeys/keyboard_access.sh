@@ -1,42 +1,34 @@
 #!/usr/bin/env bash
-# shellcheck disable=SC2001,SC2016,SC2034 # until_true evaluates its conditions (with $menu)
+# shellcheck disable=SC2001 # sed strips the indent of every line of the tree
 # The body of keyboard_access_test.sh, inside its X server with a bus of its own. Arguments:
 # the client, the portal's log, a scratch folder.
 set -u
 source "$(dirname "$0")/../journey.sh"
 app="$1" log="$2" work="$3"
 on_screen 1280 800
-probe() { timeout 60 /usr/bin/python3 "$e2e_dir/atspi_probe.py" "$@"; }
 visible_windows() { xdotool search --onlyvisible --class "^qev$" 2>/dev/null | sort; }
 # Opens the caption menu with key $1: menu is its window, menu_at its "x y width height".
 open_menu() {
-  local before after id
+  local before
   before="$(visible_windows)"
   xdotool windowfocus --sync "$frame"
   xdotool key "$1"
-  for _ in $(seq 50); do
-    after="$(visible_windows)"
-    id="$(comm -13 <(echo "$before") <(echo "$after") | head -1)"
-    [[ -n $id ]] && break
-    sleep 0.1
-  done
-  [[ -n $id ]] || return 1
-  menu="$id"
-  menu_at="$(xwininfo -id "$id" | awk '/Absolute upper-left X/{x=$NF} /Absolute upper-left Y/{y=$NF} /Width:/{w=$NF} /Height:/{h=$NF} END{print x, y, w, h}')"
+  until_true -n 50 new_menu || return 1
+  menu_at="$(xwininfo -id "$menu" | awk '/Absolute upper-left X/{x=$NF} /Absolute upper-left Y/{y=$NF} /Width:/{w=$NF} /Height:/{h=$NF} END{print x, y, w, h}')"
 }
+new_menu() { menu="$(comm -13 <(echo "$before") <(visible_windows) | head -1)"; [[ -n $menu ]]; }
 close_menu() {
   xdotool key Escape
-  until_true '! visible_windows | grep -q "^$menu$"' 50
+  until_true -n 50 not says "^$menu$" visible_windows
 }
 tree() { # label text-to-wait-for: the accessible tree in $tree_text, printed
-  local out=""
-  for _ in $(seq 100); do out="$(probe tree 2>/dev/null)" && [[ $out == *"$2"* ]] && break; sleep 0.2; done
+  until_true tree_with "$2"
   echo "--- accessible tree: $1"
-  echo "$out"
+  echo "$tree_text"
   echo "---"
-  tree_text="$out"
 }
-has() { grep -qxF -- "$1" <<<"$(sed "s/^ *//" <<<"$tree_text")" || { echo "not in the tree: $1"; return 1; }; }
+tree_with() { tree_text="$(probe tree 2>/dev/null)" && [[ $tree_text == *"$1"* ]]; }
+in_tree() { grep -qxF -- "$1" <<<"$(sed "s/^ *//" <<<"$tree_text")" || { echo "not in the tree: $1"; return 1; }; }
 
 "$app" >"$work/qev.out" 2>&1 &
 pid=$!
@@ -44,18 +36,18 @@ pid=$!
 step "login stack on the accessibility bus"
 wait_log "GET :[0-9]* /micro2 " || exit 10
 tree "login stack" "push button 'Close'"
-has "push button 'Minimize'" || exit 11
-has "push button 'Close'" || exit 11
+in_tree "push button 'Minimize'" || exit 11
+in_tree "push button 'Close'" || exit 11
 
 step "sign in"
 sign_in Aldric || exit 12
-until_true 'frame="$(shown "^QEV$")"; [[ -n $frame ]] && xwininfo -id "$frame" | grep -q "Width: 1280"' ||
-  { echo "no game window"; exit 13; }
+until_true sized 1280 || { echo "no game window"; exit 13; }
+frame="$box"
 
 step "caption and reminder on the accessibility bus"
 tree "game window and reminder" "label 'Starts in"
 for name in Menu Minimize Restore Close "Close reminder" Collapse; do
-  has "push button '$name'" || exit 14
+  in_tree "push button '$name'" || exit 14
 done
 grep -q "push button 'Expand'" <<<"$tree_text" && { echo "the hidden Expand tab is exposed"; exit 14; }
 # The hidden login stack exposes no buttons: the one Minimize is the caption's.
@@ -69,8 +61,8 @@ step "countdown as text"
 first="$(probe texts "Starts in ")" || { echo "no countdown text"; exit 15; }
 # The activity starts ten minutes after the portal did.
 [[ $first =~ ^Starts\ in\ (0[0-9]:[0-5][0-9]|10:00)$ ]] || { echo "countdown reads \"$first\""; exit 15; }
-second="$first"
-for _ in $(seq 25); do sleep 0.1; second="$(probe texts "Starts in ")"; [[ $second != "$first" ]] && break; done
+ticked() { second="$(probe texts "Starts in ")"; [[ $second != "$first" ]]; }
+until_true -n 25 ticked
 echo "countdown: \"$first\" then \"$second\""
 [[ $second != "$first" ]] || { echo "the countdown text did not change"; exit 15; }
 
@@ -110,17 +102,15 @@ xdotool key Down Down Return # Switch Account
 wait_question "$frame" || { echo "no switch question"; exit 20; }
 answer Return || { echo "the question stayed"; exit 20; }
 grows "GET :[0-9]* /micro2 " "$logins"
-until_true 'stack="$(shown "^QEV$")"; [[ -n $stack ]] && xwininfo -id "$stack" | grep -q "Width: 663"' ||
-  { echo "no login stack"; exit 20; }
+until_true sized 663 || { echo "no login stack"; exit 20; }
+stack="$box"
 
 step "Tab to Minimize, Enter"
 page_click 150 165 # the name field; Tab goes through the other fields of the form, then out
 import -window root -crop 48x48+875+210 +repage "$work/ring-before.png"
 focused=""
-for _ in 1 2 3 4; do
-  xdotool key Tab
-  for _ in $(seq 10); do focused="$(probe focused)"; [[ $focused == Minimize ]] && break 2; sleep 0.1; done
-done
+on_minimize() { focused="$(probe focused)"; [[ $focused == Minimize ]]; }
+for _ in 1 2 3 4; do xdotool key Tab; until_true -n 10 on_minimize && break; done
 [[ $focused == Minimize ]] || { echo "Tab left the focus on \"$focused\""; exit 21; }
 sleep 0.3 # the ring paints with the next frame
 import -window root -crop 48x48+875+210 +repage "$work/ring-after.png"
@@ -129,13 +119,13 @@ ring="$(compare -metric AE "$work/ring-before.png" "$work/ring-after.png" null: 
 echo "focus ring: ${ring%% *} pixels changed"
 ((${ring%% *} >= 40)) || { echo "no focus ring on Minimize"; exit 21; }
 xdotool key Return
-until_true 'xprop -id "$stack" WM_HINTS | grep -q "Iconic"' 50 || { echo "Enter did not minimise the stack"; exit 21; }
+until_true -n 50 says Iconic xprop -id "$stack" WM_HINTS || { echo "Enter did not minimise the stack"; exit 21; }
 
 step "Close of the login stack through the accessibility action, OK"
 probe press Close || { echo "no Close to press"; exit 22; }
 wait_question "$frame" || { echo "no quit question"; exit 22; }
 answer Return
-until_true "! kill -0 $pid 2>/dev/null" || { echo "client did not end"; kill $pid; exit 23; }
+until_true not running "$pid" || { echo "client did not end"; kill $pid; exit 23; }
 wait $pid; code=$?
 echo "client exit code $code"
 exit $code

@@ -8,7 +8,6 @@ clientlog="$work/home/state/qev/qev.log" web="$work/home/.local/share/qev/web"
 debug=$((base + 9))
 game="http://127.0.0.1:$((base + 1))" ad="http://127.0.0.2:$((base + 1))"
 on_screen 1280 800
-fail() { echo "FAILED: $*"; exit 1; }
 start_client() {
   QTWEBENGINE_REMOTE_DEBUGGING=$debug "$app" >/dev/null 2>&1 &
   pid=$!
@@ -34,7 +33,7 @@ done
 
 step "a page that writes 96 MiB is sent to about:blank"
 go "/storage?frame" "$game/storage?fill=96&pace=100" "fill=96"
-until_true "D list | grep -qx about:blank" 300 || fail "the writing page was not stopped"
+until_true -n 300 says "^about:blank$" D list || fail "the writing page was not stopped"
 grep -q "over its limit of 64.0 MiB while $game writes" "$clientlog" || fail "no log line"
 written=$(mib "$web/IndexedDB")
 ((written < 96)) || fail "the page wrote all its $written MiB"

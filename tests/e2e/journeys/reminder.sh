@@ -16,18 +16,22 @@ pid=$!
 wait_log " /micro2 -> " 300
 sign_in "Tess Ward" && wait_log " /micro2/GetTasks?" 100 && note "logged in"
 # One schedule tick (2 s) and the page of the pane.
-until_true reminder_shown 60 && note "reminder at the corner"
+until_true -n 60 reminder_shown && note "reminder at the corner"
 wait_log " /micro2/TaskTips?tid=1 " 50
 sleep 1.5
 # The countdown ticks every second: keep a picture that two looks agree on, not one mid-paint.
 shot() { import -window root -crop 283x93+1637+837 +repage "$1"; }
+settled() {
+  sleep 0.2; shot "$work/again.png"
+  [[ $(compare -metric AE "$work/reminder.png" "$work/again.png" null: 2>&1) == 0* ]] || { mv "$work/again.png" "$work/reminder.png"; false; }
+}
 shot "$work/reminder.png"
-until_true 'sleep 0.2; shot "$work/again.png"; [[ $(compare -metric AE "$work/reminder.png" "$work/again.png" null: 2>&1) == 0* ]] || { mv "$work/again.png" "$work/reminder.png"; false; }' 20
-import -window root "$work/screen.png"
+until_true -n 20 settled
+import -window root "$work/reminder-screen.png"
 xwininfo -root -tree >"$work/tree-open.txt"
 # The close button (244,0 32 x 32).
 xdotool mousemove $((1637 + 260)) $((837 + 16)) click 1
-until_true '! reminder_shown' 50 && note "reminder closed"
+until_true -n 50 not reminder_shown && note "reminder closed"
 xwininfo -root -tree >"$work/tree-closed.txt"
 kill $pid
 wait $pid 2>/dev/null

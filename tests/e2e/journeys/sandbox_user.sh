@@ -12,14 +12,12 @@ runuser -u "$player" -- env -i PATH=/usr/bin:/bin DISPLAY="$DISPLAY" HOME="$work
 pid=$!
 wait_log "GET :$base /micro2 " 300 || { echo "no login page request"; exit 10; }
 # The page has painted once the login pane is no longer one flat colour.
-painted=""
-for _ in $(seq 100); do
+painted() {
   import -window root "$work/shot.png"
   spread="$(convert "$work/shot.png" -crop 300x200+326+252 +repage -colorspace gray -format "%[fx:standard_deviation]" info:)"
-  awk -v s="$spread" "BEGIN { exit !(s > 0.03) }" && { painted=yes; break; }
-  sleep 0.2
-done
-[[ -n "$painted" ]] || { echo "the login page did not render (spread $spread)"; exit 11; }
+  awk -v s="$spread" "BEGIN { exit !(s > 0.03) }"
+}
+until_true painted || { echo "the login page did not render (spread $spread)"; exit 11; }
 # Its render processes are sandboxed: forked from the zygote of the engine inside a user
 # namespace other than the one of the client (and so still named after the zygote).
 own="$(readlink "/proc/$pid/ns/user")"; sandboxed=0

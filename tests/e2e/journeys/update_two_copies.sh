@@ -1,5 +1,4 @@
 #!/usr/bin/env bash
-# shellcheck disable=SC2016,SC2317 # until_true evaluates its conditions and runs move_second
 # The body of self_update_two_copies_test.sh, inside its X server. Arguments: the test's folder,
 # the static host's port, the portal's process id.
 set -u
@@ -15,10 +14,10 @@ wait_log "served by" 300 || { echo "the first copy verified nothing"; kill $pid;
 kill "$portal"; while kill -0 "$portal" 2>/dev/null; do sleep 0.05; done
 python3 "$e2e_dir/update_hostile_host.py" "$work/manifest.xml" "$work/evil" "$port" 2>"$work/hostile.log" &
 echo $! >"$work/hostile.pid"
-until_true '(exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null' 50
+until_true -n 50 listening "$port"
 "$work/app/qev" >/dev/null 2>&1 &
 second=$!
-until_true 'grep -q "\.sig" "$work/hostile.log"' 300
+until_true -n 300 has "$work/hostile.log" "\.sig"
 # Close the first copy: the stack of the second copy moved off the first one (no window
 # manager here), then the close button of the first, and OK.
 move_second() {
