@@ -5,12 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <optional>
+#include <string_view>
 
 #include "core/platform/private_folder.h"
 #include "sandbox.h"
@@ -149,9 +151,9 @@ TEST(PrivateFolder, WalkRefusesLinksAndFoldersOthersControl)
         row.arrange(dir);
         const auto before = Tree(dir);
         const std::string base = row.base[0] == '/' ? row.base : dir + "/" + row.base;
-        std::string whyNot;
-        const auto folder = PrivateFolder::Open(base, row.parts, whyNot);
-        EXPECT_EQ(bool(folder), !row.refusal) << what << ": " << whyNot;
+        PlatformError why;
+        const auto folder = PrivateFolder::Open(base, row.parts, &why);
+        EXPECT_EQ(bool(folder), !row.refusal) << what << ": " << why.text;
         EXPECT_TRUE(fs::is_empty(dir + "/elsewhere")) << what;
         const auto after = Tree(dir);
         if (folder) {
@@ -161,7 +163,12 @@ TEST(PrivateFolder, WalkRefusesLinksAndFoldersOthersControl)
             for (const auto& [path, made] : after) // every folder the walk made is private
                 EXPECT_TRUE(before.count(path) || made.first == 0700u) << what << ": " << path;
         } else {
-            EXPECT_NE(whyNot.find(row.refusal), std::string::npos) << what << ": " << whyNot;
+            EXPECT_NE(why.text.find(row.refusal), std::string::npos) << what << ": " << why.text;
+            // A link or a file in the way fails the open itself, with its number; the
+            // other refusals are checks on what was opened, and carry none.
+            const bool openFailed = std::string_view(row.refusal) == linked;
+            EXPECT_EQ(why.code != 0, openFailed) << what << ": " << why.code;
+            EXPECT_TRUE(!openFailed || why.code == ELOOP || why.code == ENOTDIR) << what;
             for (const auto& [path, was] : before) { // others' as they were, ours no looser
                 const auto& now = after.at(path);
                 if (was.second != geteuid()) {

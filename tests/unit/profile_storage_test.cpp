@@ -95,9 +95,9 @@ TEST(ProfileStorage, ForeignSitesGoThenTheLargestPastTheLimitNeverThroughALink)
     Write(outside / "big", 90000);
     fs::create_directory_symlink(outside, web / "IndexedDB/http_evil.test_1.indexeddb.leveldb");
     fs::create_directory_symlink(outside, web / "Service Worker/CacheStorage/link");
-    std::string whyNot;
-    const auto profile = PrivateFolder::Open((dir / "data").string(), {"qev", "web"}, whyNot);
-    ASSERT_TRUE(profile) << whyNot;
+    PlatformError why;
+    const auto profile = PrivateFolder::Open((dir / "data").string(), {"qev", "web"}, &why);
+    ASSERT_TRUE(profile) << why.text;
 
     const ProfileStorage storage = MeasureProfileStorage(*profile);
     EXPECT_EQ(storage.totalBytes, 7700);
@@ -158,9 +158,9 @@ TEST(ProfileStorage, SharedDatabasesLoseForeignSitesOnly)
     Database(web / "Local Storage/leveldb", local);
     Database(web / "Service Worker/Database", {{"INITDATA_UNIQUE_ORIGIN:https://pay.test/", ""}});
     Write(web / "Service Worker/ScriptCache/index", 10);
-    std::string whyNot;
-    const auto profile = PrivateFolder::Open(dir.string(), {"web"}, whyNot);
-    ASSERT_TRUE(profile) << whyNot;
+    PlatformError why;
+    const auto profile = PrivateFolder::Open(dir.string(), {"web"}, &why);
+    ASSERT_TRUE(profile) << why.text;
 
     const SharedCleanUp done = CleanSharedDatabases(*profile, IsOperator);
     EXPECT_EQ(done.localStorageEntries, 3);

@@ -123,8 +123,8 @@ protected:
         flow.startProcess = [this](std::string_view line, const SealedProgram& program) {
             std::string bytes(static_cast<std::size_t>(program.Size()), '\0');
             program.Image().ReadAt(0, bytes.data(), bytes.size());
-            started_.emplace_back(std::string(line), bytes);
-            return 4242;
+            if (startsAs_.value_or(0) > 0) started_.emplace_back(std::string(line), bytes);
+            return startsAs_;
         };
     }
     // A flow of its own over a copy of the fixture's game, set up as flow_ is.
@@ -214,6 +214,7 @@ protected:
     std::map<std::string, test::FakeReply> replies_; // answered as they are
     std::map<std::string, long> dropFirst_;
     std::vector<std::pair<std::string, std::string>> started_; // line, sealed bytes
+    std::optional<int> startsAs_ = 4242; // what the start gives: nothing when it fails
     LayoutState state_;
     UpdateFlow flow_{state_};
 };
@@ -958,11 +959,16 @@ TEST_F(UpdateFlowTest, LaunchStartsOnlyTheVerifiedBytes)
              std::ofstream(path) << "other";
          },
          ""}, // the open file still holds the verified bytes
+        {"a start that fails", [&](const std::string&) { startsAs_ = std::nullopt; },
+         "update not started: the sealed copy could not be started"},
+        {"a start that gives no process", [&](const std::string&) { startsAs_ = 0; },
+         "update not started: the sealed copy could not be started"},
     };
     Put("/update/update.xml", Manifest("2", "65538", Item("/pkg/", "qev 2.bin")));
     PutSigned("/pkg/qev+2.bin", package, "qev 2.bin");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        startsAs_ = 4242;
         auto own = NewFlow();
         UpdateFlow& flow = own->flow;
         EXPECT_FALSE(flow.LaunchUpdater()); // nothing verified yet

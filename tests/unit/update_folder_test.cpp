@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -54,9 +55,9 @@ bool LockedExclusively(const std::string& path)
 
 TEST_F(UpdateFolderTest, RunFolderIsNewPrivateAndLockedAndOpensAgainOnlyUnderTheRoot)
 {
-    std::string whyNot;
-    auto run = UpdateFolder::CreateForRun(whyNot);
-    ASSERT_TRUE(run) << whyNot;
+    PlatformError why;
+    auto run = UpdateFolder::CreateForRun(&why);
+    ASSERT_TRUE(run) << why.text;
     const std::string path = run->Path();
     EXPECT_TRUE(std::regex_match(path, std::regex(root_ + "run-[A-Za-z0-9]{6}/"))) << path;
     struct stat st {};
@@ -122,9 +123,10 @@ TEST_F(UpdateFolderTest, CleanUpTakesOnlyOldUnlockedRunFoldersOfPlainOwnFiles)
     ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
     for (const auto& row : rows) Leave(root_ + row.name, row.secondsAgo, nullptr);
 
-    std::string whyNot, left;
-    const auto run = UpdateFolder::CreateForRun(whyNot);
-    ASSERT_TRUE(run) << whyNot;
+    PlatformError why;
+    std::string left;
+    const auto run = UpdateFolder::CreateForRun(&why);
+    ASSERT_TRUE(run) << why.text;
     EXPECT_EQ(run->RemoveAbandonedRunFolders(left), 1);
     for (const auto& row : rows) EXPECT_EQ(fs::exists(root_ + row.name), !row.goes) << row.name;
     EXPECT_EQ(fs::file_size(dir_ + "/victim/run-victim/package"), 5u);
@@ -137,24 +139,78 @@ TEST_F(UpdateFolderTest, CleanUpTakesOnlyOldUnlockedRunFoldersOfPlainOwnFiles)
     fs::create_directories(dir_ + "/cache/qev");
     fs::create_directory_symlink(dir_ + "/victim", dir_ + "/cache/qev/update");
     Leave(dir_ + "/victim/run-victim", 600);
-    EXPECT_FALSE(UpdateFolder::CreateForRun(whyNot));
-    EXPECT_NE(whyNot.find("is a link"), std::string::npos) << whyNot;
+    EXPECT_FALSE(UpdateFolder::CreateForRun(&why));
+    EXPECT_NE(why.text.find("is a link"), std::string::npos) << why.text;
     EXPECT_EQ(fs::file_size(dir_ + "/victim/run-victim/package"), 5u);
 }
 
 TEST_F(UpdateFolderTest, SealedCopyCannotBeWrittenResizedOrUnsealed)
 {
-    std::string whyNot;
-    auto run = UpdateFolder::CreateForRun(whyNot);
-    ASSERT_TRUE(run) << whyNot;
+    PlatformError why;
+    auto run = UpdateFolder::CreateForRun(&why);
+    ASSERT_TRUE(run) << why.text;
     OpenFile package = run->CreateFile("package");
     ASSERT_TRUE(package.WriteAt(0, "#!/bin/sh\n", 10));
-    const auto sealed = SealedProgram::Seal(package, 10, "package", *run, whyNot);
-    ASSERT_TRUE(sealed) << whyNot;
+    const auto sealed = SealedProgram::Seal(package, 10, "package", *run, &why);
+    ASSERT_TRUE(sealed) << why.text;
     const int fd = static_cast<int>(sealed->Image().Handle());
     const int want = F_SEAL_WRITE | F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL;
     EXPECT_EQ(fcntl(fd, F_GET_SEALS) & want, want);
     char bytes[16] = {};
     EXPECT_EQ(sealed->Image().ReadAt(0, bytes, sizeof bytes), 10);
     EXPECT_STREQ(bytes, "#!/bin/sh\n");
+}
+
+// A refusal says which call failed with the system's own number, and a check that did not
+// hold carries none; the words stay those the log and the player are given.
+TEST_F(UpdateFolderTest, RefusalsCarryTheFailingCallsNumber)
+{
+    PlatformError why;
+    unsetenv("XDG_CACHE_HOME");
+    const char* home = std::getenv("HOME");
+    const std::string savedHome = home ? home : "";
+    unsetenv("HOME");
+    EXPECT_FALSE(UpdateFolder::CreateForRun(&why));
+    EXPECT_EQ(why.code, 0);
+    EXPECT_EQ(why.text, "no cache folder (neither XDG_CACHE_HOME nor HOME is set)");
+    if (home) setenv("HOME", savedHome.c_str(), 1);
+    setenv("XDG_CACHE_HOME", (dir_ + "/cache").c_str(), 1);
+
+    // No partial folder yet, and none made: the open's ENOENT. A second holder: the lock's.
+    why = {};
+    EXPECT_FALSE(UpdateFolder::OpenPartial(false, &why));
+    EXPECT_EQ(why.code, ENOENT);
+    EXPECT_EQ(why.text, "the partial folder is not this user's alone, or another copy holds it");
+    const auto partial = UpdateFolder::OpenPartial(true, &why);
+    ASSERT_TRUE(partial) << why.text;
+    why = {};
+    EXPECT_FALSE(UpdateFolder::OpenPartial(true, &why));
+    EXPECT_EQ(why.code, EWOULDBLOCK);
+    chmod(partial->Path().c_str(), 0750);
+    why = {};
+    EXPECT_FALSE(UpdateFolder::OpenPartial(true, &why));
+    EXPECT_EQ(why.code, 0) << "a loose folder is a check's refusal";
+
+    // A package that ends early was read without an error; one not open was not read.
+    const auto run = UpdateFolder::CreateForRun(&why);
+    ASSERT_TRUE(run) << why.text;
+    OpenFile package = run->CreateFile("package");
+    ASSERT_TRUE(package.WriteAt(0, "not a program\n", 14));
+    why = {};
+    EXPECT_FALSE(SealedProgram::Seal(package, 15, "package", *run, &why));
+    EXPECT_EQ(why.code, 0);
+    EXPECT_EQ(why.text, "the package could not be read");
+    why = {};
+    EXPECT_FALSE(SealedProgram::Seal(OpenFile(), 15, "package", *run, &why));
+    EXPECT_EQ(why.code, EBADF);
+    EXPECT_EQ(why.text, "the package could not be read");
+
+    // Bytes that are no program fail in the exec, after the fork: its number comes back.
+    const auto sealed = SealedProgram::Seal(package, 14, "package", *run, &why);
+    ASSERT_TRUE(sealed) << why.text;
+    why = {};
+    EXPECT_FALSE(sealed->Start(" x", &why));
+    EXPECT_EQ(why.code, ENOEXEC);
+    EXPECT_EQ(why.text, "the sealed copy could not be started");
+    EXPECT_FALSE(sealed->Start(" x"));
 }

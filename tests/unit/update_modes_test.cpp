@@ -279,9 +279,9 @@ TEST(UpdateModes, CleanupRemovesOnlyARunFolder)
     setenv("XDG_CACHE_HOME", (dir / "cache").c_str(), 1);
     std::string run;
     {
-        std::string whyNot;
-        auto folder = UpdateFolder::CreateForRun(whyNot);
-        ASSERT_TRUE(folder) << whyNot;
+        PlatformError why;
+        auto folder = UpdateFolder::CreateForRun(&why);
+        ASSERT_TRUE(folder) << why.text;
         run = folder->Path();
         ASSERT_TRUE(folder->CreateFile("package").IsOpen());
     }

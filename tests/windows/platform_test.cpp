@@ -288,20 +288,22 @@ TEST_F(PlatformTest, HandOverReplacesTheProgramAndCleansUp)
     Write(program, "the old program");
     std::string run, package;
     {
-        std::string whyNot;
-        auto folder = UpdateFolder::CreateForRun(whyNot);
-        ASSERT_TRUE(folder) << whyNot;
+        PlatformError why;
+        auto folder = UpdateFolder::CreateForRun(&why);
+        ASSERT_TRUE(folder) << why.text;
         run = folder->Path();
         package = run + "package.exe";
         qev::OpenFile file = folder->CreateFile("package.exe");
         const std::string bytes = Read(self);
         ASSERT_TRUE(file.WriteAt(0, bytes.data(), bytes.size()));
         const auto sealed = SealedProgram::Seal(file, static_cast<std::int64_t>(bytes.size()),
-                                                "qev.exe", *folder, whyNot);
-        ASSERT_TRUE(sealed) << whyNot;
+                                                "qev.exe", *folder, &why);
+        ASSERT_TRUE(sealed) << why.text;
         const int client = StartProcess(" --sleep 300", self).value_or(-1);
         ASSERT_GT(client, 0);
-        ASSERT_GT(sealed->Start(FormatHandOverCommandLine("-u", client, package, program)), 0);
+        ASSERT_GT(
+            sealed->Start(FormatHandOverCommandLine("-u", client, package, program)).value_or(-1),
+            0);
     } // the client ends: its folder's lock and the sealed copy's handle go
     EXPECT_TRUE(WaitFor([&] { return !FileExists(run) && Read(program) == Read(self); },
                         ProcessWaitMs + 2 * HandOverWaitMs + HandOverLockWaitMs));
@@ -450,11 +452,11 @@ TEST_F(UpdateFolderTest, RunFoldersAreLockedWhileTheirRunLastsAndCleanedUpAfter)
 {
     const std::string root = UpdateFolderRoot();
     EXPECT_EQ(root, local_ + "/qev/update/");
-    std::string whyNot;
-    auto held = UpdateFolder::CreateForRun(whyNot);
-    auto released = UpdateFolder::CreateForRun(whyNot);
-    auto handedOver = UpdateFolder::CreateForRun(whyNot);
-    ASSERT_TRUE(held && released && handedOver) << whyNot;
+    PlatformError why;
+    auto held = UpdateFolder::CreateForRun(&why);
+    auto released = UpdateFolder::CreateForRun(&why);
+    auto handedOver = UpdateFolder::CreateForRun(&why);
+    ASSERT_TRUE(held && released && handedOver) << why.text;
     const std::string heldPath = held->Path(), releasedPath = released->Path(),
                       handedPath = handedOver->Path();
     for (const std::string& path : {heldPath, releasedPath, handedPath}) {
@@ -522,16 +524,16 @@ TEST_F(UpdateFolderTest, RunFoldersAreLockedWhileTheirRunLastsAndCleanedUpAfter)
     ASSERT_TRUE(PlantLink(linkedBase + "/qev/update", target));
     SetEnvironmentVariableW(L"LOCALAPPDATA", win32::WidePath(linkedBase).c_str());
     EXPECT_EQ(UpdateFolderRoot(), "");
-    EXPECT_FALSE(UpdateFolder::CreateForRun(whyNot));
-    EXPECT_FALSE(whyNot.empty());
+    EXPECT_FALSE(UpdateFolder::CreateForRun(&why));
+    EXPECT_FALSE(why.text.empty());
     EXPECT_EQ(Entries(target), 1u);
 }
 
 TEST_F(UpdateFolderTest, FilesAreMadeNewThroughTheFolderAndWrittenThroughTheirHandle)
 {
-    std::string whyNot;
-    auto folder = UpdateFolder::CreateForRun(whyNot);
-    ASSERT_TRUE(folder) << whyNot;
+    PlatformError why;
+    auto folder = UpdateFolder::CreateForRun(&why);
+    ASSERT_TRUE(folder) << why.text;
     const std::string dir = folder->Path();
 
     qev::OpenFile file = folder->CreateFile("package.exe");
@@ -619,8 +621,8 @@ TEST_F(UpdateFolderTest, FilesAreMadeNewThroughTheFolderAndWrittenThroughTheirHa
     EXPECT_TRUE(fs::is_directory(dir));
     EXPECT_EQ(Read(target + "precious"), "mine");
 
-    auto clean = UpdateFolder::CreateForRun(whyNot);
-    ASSERT_TRUE(clean) << whyNot;
+    auto clean = UpdateFolder::CreateForRun(&why);
+    ASSERT_TRUE(clean) << why.text;
     const std::string cleanDir = clean->Path();
     ASSERT_TRUE(clean->CreateFile("a").IsOpen());
     qev::OpenFile open = clean->CreateFile(longName);
@@ -640,18 +642,20 @@ TEST_F(UpdateFolderTest, SealedProgramCannotBeChangedAndStartsAsItWasChecked)
     std::string self;
     ASSERT_TRUE(ReadOwnProgram(self));
     EXPECT_EQ(self, Read(GetProgramPath()));
-    std::string whyNot;
-    auto folder = UpdateFolder::CreateForRun(whyNot);
-    ASSERT_TRUE(folder) << whyNot;
+    PlatformError why;
+    auto folder = UpdateFolder::CreateForRun(&why);
+    ASSERT_TRUE(folder) << why.text;
     qev::OpenFile download = folder->CreateFile("download.part");
     ASSERT_TRUE(download.WriteAt(0, self.data(), self.size()));
     const auto size = static_cast<std::int64_t>(self.size());
 
     // A source shorter than its size, or none, seals nothing and leaves nothing.
-    EXPECT_FALSE(SealedProgram::Seal(download, size + 1, "short.exe", *folder, whyNot));
-    EXPECT_FALSE(whyNot.empty());
-    EXPECT_FALSE(SealedProgram::Seal(qev::OpenFile(), size, "none.exe", *folder, whyNot));
-    EXPECT_FALSE(SealedProgram::Seal(download, size, "bad/name.exe", *folder, whyNot));
+    // An early end is no failed call: it carries no system number.
+    EXPECT_FALSE(SealedProgram::Seal(download, size + 1, "short.exe", *folder, &why));
+    EXPECT_EQ(why.text, "the program is shorter than its size");
+    EXPECT_EQ(why.code, 0);
+    EXPECT_FALSE(SealedProgram::Seal(qev::OpenFile(), size, "none.exe", *folder, &why));
+    EXPECT_FALSE(SealedProgram::Seal(download, size, "bad/name.exe", *folder, &why));
     EXPECT_FALSE(fs::exists(folder->Path() + "updateshort.exe"));
 
     // Windows starts nothing from a path of MAX_PATH characters or more: such a name is
@@ -659,12 +663,12 @@ TEST_F(UpdateFolderTest, SealedProgramCannotBeChangedAndStartsAsItWasChecked)
     const std::size_t room = MAX_PATH - 1 - folder->Path().size() - std::string("update").size();
     ASSERT_GT(room, 10u);
     const std::string name = std::string(room - 4, 'p') + ".exe";
-    EXPECT_FALSE(SealedProgram::Seal(download, size, "p" + name, *folder, whyNot));
+    EXPECT_FALSE(SealedProgram::Seal(download, size, "p" + name, *folder, &why));
+    EXPECT_EQ(why.code, ERROR_FILENAME_EXCED_RANGE);
     EXPECT_FALSE(fs::exists(folder->Path() + "updatep" + name));
-    whyNot.clear();
-    std::optional<SealedProgram> sealed =
-        SealedProgram::Seal(download, size, name, *folder, whyNot);
-    ASSERT_TRUE(sealed) << whyNot;
+    why = {};
+    std::optional<SealedProgram> sealed = SealedProgram::Seal(download, size, name, *folder, &why);
+    ASSERT_TRUE(sealed) << why.text;
     download.Close();
     EXPECT_EQ(sealed->Name(), folder->Path() + "update" + name);
     EXPECT_EQ(sealed->Size(), size);
@@ -687,7 +691,7 @@ TEST_F(UpdateFolderTest, SealedProgramCannotBeChangedAndStartsAsItWasChecked)
 
     // And it runs with the command line it is given.
     const std::string out = Path("sealed-args.txt");
-    const int pid = sealed->Start(" --record \"" + out + "\" one \"two words\"");
+    const int pid = sealed->Start(" --record \"" + out + "\" one \"two words\"").value_or(-1);
     ASSERT_GT(pid, 0);
     ProcessWatch watch;
     const bool watching = watch.Open(pid);

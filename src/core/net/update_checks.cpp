@@ -143,9 +143,9 @@ std::vector<UpdateSource> UsableItems(const std::vector<UpdateSource>& items, in
     return usable;
 }
 
-std::string FolderOffReason(const std::string& whyNot)
+std::string FolderOffReason(const std::string& refusal)
 {
-    return whyNot.find("another user") != std::string::npos
+    return refusal.find("another user") != std::string::npos
                ? "another user controls the update folder"
                : std::string();
 }

@@ -54,9 +54,10 @@ struct ItemRequest {
 ItemRequest PlanItemRequest(const UpdateSource& item, std::string_view sourceHost,
                             std::string& refusal);
 
-// The player's reason when the download folder was refused (whyNot) because of another user
-// (a folder above it that others can write, or one that is not this user's): updates then
-// stay off at every start until the player moves the cache. "" for any other failure.
-std::string FolderOffReason(const std::string& whyNot);
+// The player's reason when the download folder was refused (refusal: the error's text)
+// because of another user (a folder above it that others can write, or one that is not
+// this user's): updates then stay off at every start until the player moves the cache. ""
+// for any other failure.
+std::string FolderOffReason(const std::string& refusal);
 
 } // namespace qev

@@ -239,8 +239,8 @@ PartialPackage KeptRecord(const std::string& host, const std::string& object,
 
 void UpdateDownloads::ReadKept()
 {
-    std::string noPartial; // without it every package starts from its first byte
-    partial_ = UpdateFolder::OpenPartial(false, noPartial);
+    // Without it every package starts from its first byte.
+    partial_ = UpdateFolder::OpenPartial(false);
     kept_.reset();
     if (!partial_) return;
     const OpenFile record = partial_->OpenExisting(PartialRecordFile);
@@ -279,8 +279,7 @@ void UpdateDownloads::Keep(PartialPackage wanted, UpdateFolder& folder, const st
 {
     const OpenFile* file = writer_.File(packageId_);
     if (!file || !writer_.Intact(packageId_) || packageValidator_.empty()) return;
-    std::string whyNot;
-    if (!partial_) partial_ = UpdateFolder::OpenPartial(true, whyNot);
+    if (!partial_) partial_ = UpdateFolder::OpenPartial(true);
     if (!partial_) return;
     wanted.validator = packageValidator_;
     wanted.savedAt = Now();

@@ -117,12 +117,12 @@ bool UpdateFlow::CheckForUpdate()
         offReason_ = "the built-in update key does not decode";
         return false;
     }
-    std::string whyNot;
-    auto folder = UpdateFolder::CreateForRun(whyNot);
+    PlatformError error;
+    auto folder = UpdateFolder::CreateForRun(&error);
     if (!folder) {
-        WriteLog("update check skipped: no private download folder (" + whyNot + ")");
+        WriteLog("update check skipped: no private download folder (" + error.text + ")");
         std::lock_guard lock(noticeMutex_);
-        offReason_ = FolderOffReason(whyNot);
+        offReason_ = FolderOffReason(error.text);
         return false;
     }
     // Only now that the walk to the root held, and through the root it opened.
@@ -436,13 +436,13 @@ bool UpdateFlow::LaunchUpdater()
         WriteLog("update not started: the program was replaced while it ran");
         return false;
     }
-    std::string whyNot;
+    PlatformError error;
     // The image's own name is short and fixed: a package's name may run to 200 bytes, and
     // Windows starts no program whose path reaches its old path limit.
     const auto sealed =
-        SealedProgram::Seal(packageFile_, statement_.size, SealedImageName, *folder_, whyNot);
+        SealedProgram::Seal(packageFile_, statement_.size, SealedImageName, *folder_, &error);
     if (!sealed) {
-        WriteLog("update not started: " + whyNot);
+        WriteLog("update not started: " + error.text);
         return false;
     }
     // The bytes that start are the sealed ones: checked here, after they can no longer
@@ -454,7 +454,7 @@ bool UpdateFlow::LaunchUpdater()
     }
     const std::string line =
         FormatHandOverCommandLine("-u", CurrentProcessId(), packagePath_, program);
-    if (startProcess(line, *sealed) <= 0) {
+    if (const std::optional<int> pid = startProcess(line, *sealed); !pid || *pid <= 0) {
         WriteLog("update not started: the sealed copy could not be started");
         return false;
     }

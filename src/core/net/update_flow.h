@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -78,7 +79,8 @@ public:
     DownloadTiming timing;
     std::string caFile;      // "" = the system's store
     std::string programPath; // "" = GetProgramPath()
-    std::function<int(std::string_view, const SealedProgram&)> startProcess; // program.Start
+    // program.Start: the new process id, nothing when it did not start.
+    std::function<std::optional<int>(std::string_view, const SealedProgram&)> startProcess;
     std::function<std::size_t(std::size_t count)> pickItem; // uniform random by default
     // Base64 Ed25519 key that must have signed the package's statement. Without a valid
     // one no update is ever fetched.

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "core/platform/platform_error.h"
+
 namespace qev {
 
 class PrivateFolder {
@@ -18,10 +20,12 @@ public:
     // group's and others' bits off one of ours. Then every folder from the last one up to
     // the root of the file system, as reached from it, must belong to this user or the
     // administrator and be writable by nobody else unless sticky; parts must be this user's
-    // own. On any failure: nullptr, and whyNot says why in a few words. Windows: the folders
-    // are made and opened by path, a link refused, and held open so they cannot be renamed.
-    static std::unique_ptr<PrivateFolder>
-    Open(const std::string& base, const std::vector<std::string>& parts, std::string& whyNot);
+    // own. On any failure: nullptr, and error says why in a few words (code 0 when a check
+    // refused what a call gave). Windows: the folders are made and opened by path, a link
+    // refused, and held open so they cannot be renamed.
+    static std::unique_ptr<PrivateFolder> Open(const std::string& base,
+                                               const std::vector<std::string>& parts,
+                                               PlatformError* error = nullptr);
     ~PrivateFolder();
     PrivateFolder(const PrivateFolder&) = delete;
     PrivateFolder& operator=(const PrivateFolder&) = delete;

@@ -39,7 +39,8 @@ public:
     // Writes length bytes at offset; false on failure (error: the system's error number).
     bool WriteAt(std::int64_t offset, const void* bytes, std::size_t length,
                  PlatformError* error = nullptr);
-    // Reads up to length bytes at offset: how many were read (0 at the end), -1 on error.
+    // Reads up to length bytes at offset: how many were read (0 at the end), -1 on error
+    // (on Linux errno says why: EBADF when not open).
     std::int64_t ReadAt(std::int64_t offset, void* bytes, std::size_t length) const;
     // Empties the file; false on failure.
     bool Truncate();
@@ -59,9 +60,9 @@ public:
     // Makes a new folder for this run under UpdateFolderRoot() (mode 0700, a random name),
     // checks it and takes its lock, held until this object goes. The root is reached
     // through PrivateFolder's checked walk: no link on the way, and the root and every
-    // folder above it out of other users' reach. On any failure: nullptr, and whyNot says
+    // folder above it out of other users' reach. On any failure: nullptr, and error says
     // why in a few words.
-    static std::unique_ptr<UpdateFolder> CreateForRun(std::string& whyNot);
+    static std::unique_ptr<UpdateFolder> CreateForRun(PlatformError* error = nullptr);
     // The hand-over steps: opens the run folder at path (which must be a run folder of
     // this user, directly under UpdateFolderRoot(), reached through the same checked walk)
     // and takes its lock, waiting up to
@@ -74,9 +75,9 @@ public:
     // The folder that keeps at most one unfinished package between runs: "partial" under
     // UpdateFolderRoot(), made (0700) when missing, reached through the same checked walk,
     // this user's alone, and locked while this object lives, so that a second copy of the
-    // client keeps nothing. Made only when create is true. nullptr on any failure (whyNot
+    // client keeps nothing. Made only when create is true. nullptr on any failure (error
     // says why; Windows keeps none).
-    static std::unique_ptr<UpdateFolder> OpenPartial(bool create, std::string& whyNot);
+    static std::unique_ptr<UpdateFolder> OpenPartial(bool create, PlatformError* error = nullptr);
 
     ~UpdateFolder(); // lets the lock go; the folder stays
     UpdateFolder(const UpdateFolder&) = delete;
@@ -125,17 +126,18 @@ std::string UpdateFolderRoot();
 class SealedProgram {
 public:
     // Copies size bytes of from (from its start) into a new sealed image. On failure:
-    // nothing, and whyNot says why in a few words. name becomes part of the image's name
+    // nothing, and error says why in a few words. name becomes part of the image's name
     // (Windows: the file "update" + name in folder).
     static std::optional<SealedProgram> Seal(const OpenFile& from, std::int64_t size,
                                              const std::string& name, UpdateFolder& folder,
-                                             std::string& whyNot);
+                                             PlatformError* error = nullptr);
     // The sealed bytes, for checking them once more just before they are started.
     const OpenFile& Image() const { return image_; }
     std::int64_t Size() const { return size_; }
     // Starts the image with the arguments of commandLine after its program-name slot (as
-    // StartProcess). The process id, or -1 when it could not start.
-    int Start(std::string_view commandLine) const;
+    // StartProcess). The process id; nothing when it could not start (error: the system's
+    // error number, on Linux the one the exec itself failed with).
+    std::optional<int> Start(std::string_view commandLine, PlatformError* error = nullptr) const;
     // Where the image can be named (the copy's path on Windows; a description on Linux).
     const std::string& Name() const { return name_; }
 

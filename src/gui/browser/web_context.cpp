@@ -25,9 +25,9 @@ constexpr char ProfileName[] = "qev";
 QString OpenWebFolder(const QString& home, QString& refusal,
                       std::unique_ptr<qev::PrivateFolder>* kept = nullptr)
 {
-    std::string whyNot;
-    auto folder = qev::PrivateFolder::Open(home.toStdString(), {"qev", "web"}, whyNot);
-    if (!folder) refusal = QString::fromStdString(whyNot);
+    qev::PlatformError error;
+    auto folder = qev::PrivateFolder::Open(home.toStdString(), {"qev", "web"}, &error);
+    if (!folder) refusal = QString::fromStdString(error.text);
     QString path = folder ? QString::fromStdString(folder->Path()) : QString();
     if (kept) *kept = std::move(folder);
     return path;

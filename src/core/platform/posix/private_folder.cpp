@@ -82,23 +82,23 @@ int OpenPart(int at, const std::string& name)
 
 // Checks fd's folder and every folder above it, each reached through ".." from the one
 // below: what the names above lead to now does not matter, only what holds this folder.
-bool AllAboveOutOfReach(int fd, const std::string& path, std::string& whyNot)
+bool AllAboveOutOfReach(int fd, const std::string& path, PlatformError* error)
 {
     UniqueFd at(dup(fd));
     if (at.get() < 0) {
-        whyNot = "cannot check the folders above " + path + ": " + std::strerror(errno);
-        return false;
+        const int code = errno;
+        return Fail(error, code,
+                    "cannot check the folders above " + path + ": " + std::strerror(code));
     }
     for (int depth = 0; depth < MaxDepth; ++depth) {
         struct stat here {};
         if (fstat(at.get(), &here) != 0) break;
-        if (!IsOutOfOthersReach(here)) {
-            whyNot =
-                NameOf(at.get(), "a folder above " + path) +
-                (here.st_uid != geteuid() && here.st_uid != 0 ? " belongs to another user"
-                                                              : " can be written by another user");
-            return false;
-        }
+        if (!IsOutOfOthersReach(here))
+            return Fail(error, 0,
+                        NameOf(at.get(), "a folder above " + path) +
+                            (here.st_uid != geteuid() && here.st_uid != 0
+                                 ? " belongs to another user"
+                                 : " can be written by another user"));
         UniqueFd up(openat(at.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         struct stat above {};
         if (up.get() < 0 || fstat(up.get(), &above) != 0) break;
@@ -106,8 +106,7 @@ bool AllAboveOutOfReach(int fd, const std::string& path, std::string& whyNot)
         if (above.st_dev == here.st_dev && above.st_ino == here.st_ino) return true;
         at.reset(up.release());
     }
-    whyNot = "cannot check the folders above " + path;
-    return false;
+    return Fail(error, 0, "cannot check the folders above " + path);
 }
 
 } // namespace
@@ -119,53 +118,57 @@ PrivateFolder::~PrivateFolder()
 
 std::unique_ptr<PrivateFolder> PrivateFolder::Open(const std::string& base,
                                                    const std::vector<std::string>& parts,
-                                                   std::string& whyNot)
+                                                   PlatformError* error)
 {
     std::string path = base;
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     if (path.empty() || path[0] != '/') {
-        whyNot = "no absolute base folder";
+        Fail(error, 0, "no absolute base folder");
         return nullptr;
     }
     UniqueFd at(OpenBase(path));
     if (at.get() < 0) {
-        whyNot = "cannot open " + path + ": " + std::strerror(errno);
+        const int code = errno;
+        Fail(error, code, "cannot open " + path + ": " + std::strerror(code));
         return nullptr;
     }
     // The user's own link is followed; one that another user placed there would let them
     // pick which of the user's folders the client fills.
     if (struct stat link{}; lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode) &&
                             link.st_uid != geteuid() && link.st_uid != 0) {
-        whyNot = path + " is another user's link";
+        Fail(error, 0, path + " is another user's link");
         return nullptr;
     }
     for (const std::string& part : parts) {
         if (!IsPlainName(part)) {
-            whyNot = "not a folder name: " + part;
+            Fail(error, 0, "not a folder name: " + part);
             return nullptr;
         }
         path += (path == "/" ? "" : "/") + part;
         UniqueFd next(OpenPart(at.get(), part));
         if (next.get() < 0) {
-            whyNot = errno == ELOOP || errno == ENOTDIR
-                         ? path + " is a link or not a folder"
-                         : "cannot open " + path + ": " + std::strerror(errno);
+            const int code = errno;
+            Fail(error, code,
+                 code == ELOOP || code == ENOTDIR
+                     ? path + " is a link or not a folder"
+                     : "cannot open " + path + ": " + std::strerror(code));
             return nullptr;
         }
         struct stat st {};
         if (fstat(next.get(), &st) != 0 || st.st_uid != geteuid()) {
-            whyNot = path + " belongs to another user";
+            Fail(error, 0, path + " belongs to another user");
             return nullptr;
         }
         // Ours but looser than it should be (another program's umask): tightened through
         // the descriptor, which cannot lead anywhere else.
         if ((st.st_mode & 077) != 0 && fchmod(next.get(), st.st_mode & 0700) != 0) {
-            whyNot = "cannot make " + path + " private: " + std::strerror(errno);
+            const int code = errno;
+            Fail(error, code, "cannot make " + path + " private: " + std::strerror(code));
             return nullptr;
         }
         at.reset(next.release());
     }
-    if (!AllAboveOutOfReach(at.get(), path, whyNot)) return nullptr;
+    if (!AllAboveOutOfReach(at.get(), path, error)) return nullptr;
     std::unique_ptr<PrivateFolder> folder(new PrivateFolder);
     folder->path_ = std::move(path);
     folder->fd_ = at.release();

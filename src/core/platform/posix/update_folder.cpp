@@ -58,14 +58,14 @@ bool IsPlainName(std::string_view name)
 
 // The update root, reached through the checked walk: every step below goes through the
 // descriptor it gives, so what the names lead to later does not matter.
-std::unique_ptr<PrivateFolder> OpenRoot(std::string& whyNot)
+std::unique_ptr<PrivateFolder> OpenRoot(PlatformError* error)
 {
     const std::string cache = CacheHome();
     if (cache.empty()) {
-        whyNot = "no cache folder (neither XDG_CACHE_HOME nor HOME is set)";
+        Fail(error, 0, "no cache folder (neither XDG_CACHE_HOME nor HOME is set)");
         return nullptr;
     }
-    return PrivateFolder::Open(cache, {"qev", "update"}, whyNot);
+    return PrivateFolder::Open(cache, {"qev", "update"}, error);
 }
 
 // "run-" and RunSuffixLength random characters; "" when the system gives no randomness.
@@ -87,6 +87,16 @@ std::string RandomRunName()
 int Duplicate(int fd)
 {
     return fcntl(fd, F_DUPFD_CLOEXEC, 0);
+}
+
+// Whether the folder open as fd is this user's alone: a folder, of this user, mode 0700
+// or tighter. errno says why when fstat failed, and is 0 when a check refused it.
+bool IsOwnPrivateFolder(int fd)
+{
+    struct stat st {};
+    if (fstat(fd, &st) != 0) return false;
+    errno = 0;
+    return S_ISDIR(st.st_mode) && st.st_uid == geteuid() && (st.st_mode & 077) == 0;
 }
 
 bool LockNow(int fd)
@@ -172,7 +182,10 @@ bool OpenFile::WriteAt(std::int64_t offset, const void* bytes, std::size_t lengt
 
 std::int64_t OpenFile::ReadAt(std::int64_t offset, void* bytes, std::size_t length) const
 {
-    if (handle_ < 0) return -1;
+    if (handle_ < 0) {
+        errno = EBADF;
+        return -1;
+    }
     for (;;) {
         const ssize_t n =
             pread(static_cast<int>(handle_), bytes, length, static_cast<off_t>(offset));
@@ -206,42 +219,46 @@ UpdateFolder::UpdateFolder(std::string path, std::unique_ptr<Handles> handles)
 
 UpdateFolder::~UpdateFolder() = default;
 
-std::unique_ptr<UpdateFolder> UpdateFolder::CreateForRun(std::string& whyNot)
+std::unique_ptr<UpdateFolder> UpdateFolder::CreateForRun(PlatformError* error)
 {
-    const auto root = OpenRoot(whyNot);
+    const auto root = OpenRoot(error);
     if (!root) return nullptr;
     auto handles = std::make_unique<Handles>();
     handles->parent.reset(Duplicate(root->Descriptor()));
     if (!handles->parent) {
-        whyNot = std::string("cannot keep the update folder open: ") + std::strerror(errno);
+        const int code = errno;
+        Fail(error, code,
+             std::string("cannot keep the update folder open: ") + std::strerror(code));
         return nullptr;
     }
     for (int attempt = 0; attempt < RunNameTries; ++attempt) {
         const std::string name = RandomRunName();
         if (name.empty()) {
-            whyNot = "no random name for a run folder";
+            Fail(error, errno, "no random name for a run folder");
             return nullptr;
         }
         if (mkdirat(handles->parent.get(), name.c_str(), 0700) != 0) {
-            if (errno == EEXIST) continue;
-            whyNot = "cannot make a folder in " + root->Path() + ": " + std::strerror(errno);
+            const int code = errno;
+            if (code == EEXIST) continue;
+            Fail(error, code,
+                 "cannot make a folder in " + root->Path() + ": " + std::strerror(code));
             return nullptr;
         }
         const std::string path = root->Path() + "/" + name + "/";
         handles->name = name;
         handles->folder.reset(openat(handles->parent.get(), name.c_str(),
                                      O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        struct stat st {};
         // The clean-up of another run leaves a folder this young alone, lock or not.
-        if (!handles->folder || fstat(handles->folder.get(), &st) != 0 || !S_ISDIR(st.st_mode) ||
-            st.st_uid != geteuid() || (st.st_mode & 077) != 0 || !LockNow(handles->folder.get())) {
-            whyNot = "the new folder " + path + " is not this user's alone";
+        if (!handles->folder || !IsOwnPrivateFolder(handles->folder.get()) ||
+            !LockNow(handles->folder.get())) {
+            const int code = errno;
+            Fail(error, code, "the new folder " + path + " is not this user's alone");
             unlinkat(handles->parent.get(), name.c_str(), AT_REMOVEDIR);
             return nullptr;
         }
         return std::unique_ptr<UpdateFolder>(new UpdateFolder(path, std::move(handles)));
     }
-    whyNot = "no free name for a run folder in " + root->Path();
+    Fail(error, EEXIST, "no free name for a run folder in " + root->Path());
     return nullptr;
 }
 
@@ -253,8 +270,7 @@ std::unique_ptr<UpdateFolder> UpdateFolder::OpenRunFolder(const std::string& pat
     if (slash == std::string::npos || !IsRunFolderName(folder.substr(slash + 1))) return nullptr;
     // Only a folder directly under the root the walk checked: the path comes from a
     // command line anyone could have written.
-    std::string whyNot;
-    const auto root = OpenRoot(whyNot);
+    const auto root = OpenRoot(nullptr);
     if (!root || folder.substr(0, slash) != root->Path()) return nullptr;
     auto handles = std::make_unique<Handles>();
     handles->name = folder.substr(slash + 1);
@@ -285,22 +301,23 @@ std::unique_ptr<UpdateFolder> UpdateFolder::OpenPlain(const std::string& path)
     return std::unique_ptr<UpdateFolder>(new UpdateFolder(shown, std::move(handles)));
 }
 
-std::unique_ptr<UpdateFolder> UpdateFolder::OpenPartial(bool create, std::string& whyNot)
+std::unique_ptr<UpdateFolder> UpdateFolder::OpenPartial(bool create, PlatformError* error)
 {
-    const auto root = OpenRoot(whyNot);
+    const auto root = OpenRoot(error);
     if (!root) return nullptr;
     auto handles = std::make_unique<Handles>();
     handles->name = "partial";
     if (create && mkdirat(root->Descriptor(), "partial", 0700) != 0 && errno != EEXIST) {
-        whyNot = std::string("cannot make the partial folder: ") + std::strerror(errno);
+        const int code = errno;
+        Fail(error, code, std::string("cannot make the partial folder: ") + std::strerror(code));
         return nullptr;
     }
     handles->folder.reset(
         openat(root->Descriptor(), "partial", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    struct stat st {};
-    if (!handles->folder || fstat(handles->folder.get(), &st) != 0 || !S_ISDIR(st.st_mode) ||
-        st.st_uid != geteuid() || (st.st_mode & 077) != 0 || !LockNow(handles->folder.get())) {
-        whyNot = "the partial folder is not this user's alone, or another copy holds it";
+    if (!handles->folder || !IsOwnPrivateFolder(handles->folder.get()) ||
+        !LockNow(handles->folder.get())) {
+        const int code = errno;
+        Fail(error, code, "the partial folder is not this user's alone, or another copy holds it");
         return nullptr;
     }
     const std::string path = root->Path() + "/partial/";
@@ -413,15 +430,18 @@ int UpdateFolder::RemoveAbandonedRunFolders(std::string& left)
 
 std::optional<SealedProgram> SealedProgram::Seal(const OpenFile& from, std::int64_t size,
                                                  const std::string& name, UpdateFolder&,
-                                                 std::string& whyNot)
+                                                 PlatformError* error)
 {
+    // A step that failed in a system call: its number, and the words with its text.
+    const auto failed = [error](const char* what) {
+        const int code = errno;
+        Fail(error, code, what + std::string(std::strerror(code)));
+        return std::nullopt;
+    };
     SealedProgram sealed;
     const std::string label = "qev-update-" + name.substr(0, 200);
     const int fd = memfd_create(label.c_str(), MFD_CLOEXEC | MFD_ALLOW_SEALING);
-    if (fd < 0) {
-        whyNot = std::string("no sealed memory file: ") + std::strerror(errno);
-        return std::nullopt;
-    }
+    if (fd < 0) return failed("no sealed memory file: ");
     sealed.image_ = OpenFile(fd);
     sealed.name_ = "/memfd:" + label;
     std::vector<char> buffer(1 << 20);
@@ -430,37 +450,38 @@ std::optional<SealedProgram> SealedProgram::Seal(const OpenFile& from, std::int6
             static_cast<std::size_t>(std::min(size - at, static_cast<std::int64_t>(buffer.size())));
         const std::int64_t n = from.ReadAt(at, buffer.data(), want);
         if (n <= 0) {
-            whyNot = "the package could not be read";
+            // Ended early, the size was wrong: no system call failed.
+            Fail(error, n < 0 ? errno : 0, "the package could not be read");
             return std::nullopt;
         }
-        if (PlatformError error;
-            !sealed.image_.WriteAt(at, buffer.data(), static_cast<std::size_t>(n), &error)) {
-            whyNot =
-                std::string("the sealed copy could not be written: ") + std::strerror(error.code);
+        if (PlatformError written;
+            !sealed.image_.WriteAt(at, buffer.data(), static_cast<std::size_t>(n), &written)) {
+            Fail(error, written.code,
+                 std::string("the sealed copy could not be written: ") +
+                     std::strerror(written.code));
             return std::nullopt;
         }
         at += n;
     }
     if (fchmod(fd, 0500) != 0 ||
-        fcntl(fd, F_ADD_SEALS, F_SEAL_WRITE | F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) != 0) {
-        whyNot = std::string("the copy could not be sealed: ") + std::strerror(errno);
-        return std::nullopt;
-    }
+        fcntl(fd, F_ADD_SEALS, F_SEAL_WRITE | F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) != 0)
+        return failed("the copy could not be sealed: ");
     // A program cannot be started while any descriptor may write to it: keep a
     // read-only one to the same sealed file instead.
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
     const int readOnly = open(self.c_str(), O_RDONLY | O_CLOEXEC);
-    if (readOnly < 0) {
-        whyNot = std::string("the sealed copy could not be reopened: ") + std::strerror(errno);
-        return std::nullopt;
-    }
+    if (readOnly < 0) return failed("the sealed copy could not be reopened: ");
     sealed.image_ = OpenFile(readOnly);
     sealed.size_ = size;
     return sealed;
 }
 
-int SealedProgram::Start(std::string_view commandLine) const
+std::optional<int> SealedProgram::Start(std::string_view commandLine, PlatformError* error) const
 {
+    const auto failed = [error](int code) {
+        Fail(error, code, "the sealed copy could not be started");
+        return std::nullopt;
+    };
     // Everything the child needs is made before the fork: between fork and exec only
     // calls that are safe in a copy of a many-threaded process may run.
     constexpr std::size_t MaxCommandLine = 16384 - 1;
@@ -471,28 +492,30 @@ int SealedProgram::Start(std::string_view commandLine) const
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
     int ends[2];
-    if (pipe2(ends, O_CLOEXEC) != 0) return -1;
+    if (pipe2(ends, O_CLOEXEC) != 0) return failed(errno);
     const UniqueFd reportIn(ends[0]);
     UniqueFd reportOut(ends[1]);
     const int image = static_cast<int>(image_.Handle());
     const pid_t pid = fork();
     if (pid == 0) {
         fexecve(image, argv.data(), environ);
-        const int error = errno;
-        (void)!write(reportOut.get(), &error, sizeof error);
+        const int code = errno;
+        (void)!write(reportOut.get(), &code, sizeof code);
         _exit(127);
     }
+    const int forkError = errno;
     reportOut.reset();
-    if (pid < 0) return -1;
-    // The pipe closes without a word when the exec took place.
-    int error = 0;
+    if (pid < 0) return failed(forkError);
+    // The pipe closes without a word when the exec took place; otherwise it carries the
+    // exec's error number.
+    int code = 0;
     ssize_t n;
     do {
-        n = read(reportIn.get(), &error, sizeof error);
+        n = read(reportIn.get(), &code, sizeof code);
     } while (n < 0 && errno == EINTR);
     if (n > 0) {
         waitpid(pid, nullptr, 0);
-        return -1;
+        return failed(n == static_cast<ssize_t>(sizeof code) ? code : EIO);
     }
     return static_cast<int>(pid);
 }

@@ -61,7 +61,7 @@ PrivateFolder::~PrivateFolder()
 
 std::unique_ptr<PrivateFolder> PrivateFolder::Open(const std::string& base,
                                                    const std::vector<std::string>& parts,
-                                                   std::string& whyNot)
+                                                   PlatformError* error)
 {
     std::unique_ptr<PrivateFolder> folder(new PrivateFolder);
     std::string path = base;
@@ -69,24 +69,27 @@ std::unique_ptr<PrivateFolder> PrivateFolder::Open(const std::string& base,
     const DWORD attributes = GetFileAttributesW(WidePath(path).c_str());
     if (path.empty() || attributes == INVALID_FILE_ATTRIBUTES ||
         !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        whyNot = "cannot open " + path;
+        Fail(error, attributes == INVALID_FILE_ATTRIBUTES ? static_cast<int>(GetLastError()) : 0,
+             "cannot open " + path);
         return nullptr;
     }
     for (const std::string& part : parts) {
         if (part.empty() || part == "." || part == ".." ||
             part.find_first_of("/\\:") != std::string::npos) {
-            whyNot = "not a folder name: " + part;
+            Fail(error, 0, "not a folder name: " + part);
             return nullptr;
         }
         path += (path.back() == '/' ? "" : "/") + part;
         const std::wstring wide = WidePath(path);
         if (!CreateDirectoryW(wide.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-            whyNot = "cannot make " + path + " (error " + std::to_string(GetLastError()) + ")";
+            const DWORD code = GetLastError();
+            Fail(error, static_cast<int>(code),
+                 "cannot make " + path + " (error " + std::to_string(code) + ")");
             return nullptr;
         }
         const HANDLE held = OpenFolder(wide);
         if (held == INVALID_HANDLE_VALUE) {
-            whyNot = path + " is a link or not a folder";
+            Fail(error, 0, path + " is a link or not a folder");
             return nullptr;
         }
         folder->held_.push_back(reinterpret_cast<std::intptr_t>(held));

@@ -409,30 +409,32 @@ std::string UpdateFolderRoot()
     return CorePath(update) + "/";
 }
 
-std::unique_ptr<UpdateFolder> UpdateFolder::CreateForRun(std::string& whyNot)
+std::unique_ptr<UpdateFolder> UpdateFolder::CreateForRun(PlatformError* error)
 {
     const std::string root = UpdateFolderRoot();
     if (root.empty()) {
-        whyNot = "no private folder under %LOCALAPPDATA%";
+        Fail(error, 0, "no private folder under %LOCALAPPDATA%");
         return nullptr;
     }
     auto handles = std::make_unique<Handles>();
     if (!handles->access.Get()) {
-        whyNot = "cannot describe private access";
+        Fail(error, static_cast<int>(GetLastError()), "cannot describe private access");
         return nullptr;
     }
     const std::wstring rootPath = LongPath(WidePath(root));
     for (int attempt = 0; attempt < RunNameTries; ++attempt) {
         std::wstring letters;
         if (!RandomLetters(RunLetters, letters)) {
-            whyNot = "no random name";
+            Fail(error, 0, "no random name");
             return nullptr;
         }
         const std::wstring name = std::wstring(RunPrefix) + letters;
         const std::wstring path = rootPath + name;
         if (!CreateDirectoryW(path.c_str(), handles->access.Get())) {
-            if (GetLastError() == ERROR_ALREADY_EXISTS) continue;
-            whyNot = "cannot make a run folder (error " + std::to_string(GetLastError()) + ")";
+            const DWORD code = GetLastError();
+            if (code == ERROR_ALREADY_EXISTS) continue;
+            Fail(error, static_cast<int>(code),
+                 "cannot make a run folder (error " + std::to_string(code) + ")");
             return nullptr;
         }
         // Until it is locked another run's clean-up may take the empty folder away: then
@@ -447,7 +449,7 @@ std::unique_ptr<UpdateFolder> UpdateFolder::CreateForRun(std::string& whyNot)
         return std::unique_ptr<UpdateFolder>(
             new UpdateFolder(root + Narrow(name) + "/", std::move(handles)));
     }
-    whyNot = "no run folder could be made and locked";
+    Fail(error, ERROR_ALREADY_EXISTS, "no run folder could be made and locked");
     return nullptr;
 }
 
@@ -473,9 +475,9 @@ std::unique_ptr<UpdateFolder> UpdateFolder::OpenRunFolder(const std::string& pat
 }
 
 // No partial package is kept on Windows yet: every run starts its package from byte 0.
-std::unique_ptr<UpdateFolder> UpdateFolder::OpenPartial(bool, std::string& whyNot)
+std::unique_ptr<UpdateFolder> UpdateFolder::OpenPartial(bool, PlatformError* error)
 {
-    whyNot = "partial packages are not kept on this system";
+    Fail(error, ERROR_NOT_SUPPORTED, "partial packages are not kept on this system");
     return nullptr;
 }
 
@@ -574,28 +576,29 @@ int UpdateFolder::RemoveAbandonedRunFolders(std::string& left)
 
 std::optional<SealedProgram> SealedProgram::Seal(const OpenFile& from, std::int64_t size,
                                                  const std::string& name, UpdateFolder& folder,
-                                                 std::string& whyNot)
+                                                 PlatformError* error)
 {
     const std::string fileName = "update" + name;
     if (!from.IsOpen() || size < 0) {
-        whyNot = "nothing to seal";
+        Fail(error, 0, "nothing to seal");
         return std::nullopt;
     }
     // Windows starts no program from a path of MAX_PATH characters or more, "\\?\" form
     // or not: such a copy could never run.
     if (FullPath(WidePath(folder.Path() + fileName)).size() >= MAX_PATH) {
-        whyNot = "the program's path is too long to start";
+        Fail(error, ERROR_FILENAME_EXCED_RANGE, "the program's path is too long to start");
         return std::nullopt;
     }
     OpenFile copy = folder.CreateFile(fileName);
     if (!copy.IsOpen()) {
-        whyNot = "cannot make " + fileName;
+        Fail(error, static_cast<int>(GetLastError()), "cannot make " + fileName);
         return std::nullopt;
     }
-    const auto fail = [&](const char* why) {
+    // code: the failed call's, taken before the clean-up calls put theirs in its place.
+    const auto fail = [&](const char* why, DWORD code) {
         copy.Close();
         folder.RemoveFile(fileName);
-        whyNot = why;
+        Fail(error, static_cast<int>(code), why);
         return std::nullopt;
     };
     std::vector<char> buffer(CopyPiece);
@@ -603,16 +606,17 @@ std::optional<SealedProgram> SealedProgram::Seal(const OpenFile& from, std::int6
         const auto want = static_cast<std::size_t>(
             std::min<std::int64_t>(static_cast<std::int64_t>(buffer.size()), size - done));
         const std::int64_t got = from.ReadAt(done, buffer.data(), want);
-        if (got < 0) return fail("cannot read the program");
-        if (got == 0) return fail("the program is shorter than its size");
-        if (!copy.WriteAt(done, buffer.data(), static_cast<std::size_t>(got)))
-            return fail("cannot write the copy");
+        if (got < 0) return fail("cannot read the program", GetLastError());
+        if (got == 0) return fail("the program is shorter than its size", 0);
+        if (PlatformError writeError;
+            !copy.WriteAt(done, buffer.data(), static_cast<std::size_t>(got), &writeError))
+            return fail("cannot write the copy", static_cast<DWORD>(writeError.code));
         done += got;
     }
     BY_HANDLE_FILE_INFORMATION written{};
     if (!FlushFileBuffers(AsHandle(copy.Handle())) ||
         !GetFileInformationByHandle(AsHandle(copy.Handle()), &written))
-        return fail("cannot write the copy");
+        return fail("cannot write the copy", GetLastError());
     copy.Close();
 
     // Writing is over. The copy is opened again to read only, sharing reading only: from
@@ -621,13 +625,13 @@ std::optional<SealedProgram> SealedProgram::Seal(const OpenFile& from, std::int6
     const std::wstring path = LongPath(WidePath(folder.Path() + fileName));
     OpenFile image(AsValue(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr)));
-    if (!image.IsOpen()) return fail("cannot hold the copy");
+    if (!image.IsOpen()) return fail("cannot hold the copy", GetLastError());
     BY_HANDLE_FILE_INFORMATION held{};
     if (!IsLoneFile(AsHandle(image.Handle()), held) ||
         held.dwVolumeSerialNumber != written.dwVolumeSerialNumber ||
         held.nFileIndexHigh != written.nFileIndexHigh ||
         held.nFileIndexLow != written.nFileIndexLow || image.Size() != size) {
-        whyNot = "the copy changed before it was held";
+        Fail(error, 0, "the copy changed before it was held");
         return std::nullopt; // not ours to remove any more
     }
     SealedProgram sealed;
@@ -637,11 +641,17 @@ std::optional<SealedProgram> SealedProgram::Seal(const OpenFile& from, std::int6
     return sealed;
 }
 
-int SealedProgram::Start(std::string_view commandLine) const
+std::optional<int> SealedProgram::Start(std::string_view commandLine, PlatformError* error) const
 {
-    if (!image_.IsOpen()) return -1;
+    if (!image_.IsOpen()) {
+        Fail(error, ERROR_INVALID_HANDLE, "the sealed copy could not be started");
+        return std::nullopt;
+    }
     // Started by name while the handle is held: the name cannot lead to other bytes.
-    return StartProcess(commandLine, name_).value_or(-1);
+    PlatformError failed;
+    const std::optional<int> pid = StartProcess(commandLine, name_, &failed);
+    if (!pid) Fail(error, failed.code, "the sealed copy could not be started");
+    return pid;
 }
 
 bool ReadOwnProgram(std::string& bytes)
